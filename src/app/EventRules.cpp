@@ -1,0 +1,180 @@
+#include "app/EventRules.h"
+
+#include "app/MaskedEdit.h"
+#include "app/MessageBoxes.h"
+#include "platform/EditorError.h"
+
+#include <QAbstractButton>
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QEvent>
+#include <QLineEdit>
+#include <QRadioButton>
+
+#include <vector>
+
+namespace {
+
+// The handler a control runs on a change, whoever makes it. Lives as a child
+// of the control so it goes with it.
+class ControlHandler : public QObject {
+public:
+    ControlHandler(QObject* control, EventRules::Handler handler)
+        : QObject(control), handler(std::move(handler))
+    {
+        setObjectName(QStringLiteral("brennwerk-handler"));
+    }
+    EventRules::Handler handler;
+};
+
+void remember(QObject* control, EventRules::Handler handler)
+{
+    new ControlHandler(control, std::move(handler));
+}
+
+void runHandler(QObject* control)
+{
+    const auto* holder = control->findChild<ControlHandler*>(QStringLiteral("brennwerk-handler"),
+                                                               Qt::FindDirectChildrenOnly);
+    if (holder && holder->handler)
+        holder->handler();
+}
+
+class FocusOutFilter : public QObject {
+public:
+    FocusOutFilter(QObject* parent, std::function<void()> onFocusOut)
+        : QObject(parent), onFocusOut_(std::move(onFocusOut))
+    {
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::FocusOut)
+            onFocusOut_();
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::function<void()> onFocusOut_;
+};
+
+} // namespace
+
+EventRules::EventRules(MessageBoxes& boxes, QWidget* window) : boxes_(boxes), window_(window) {}
+
+void EventRules::guard(const Handler& handler) const
+{
+    try {
+        handler();
+    } catch (const EditorError& error) {
+        boxes_.error(window_, errorText(error.message()));
+    } catch (const std::exception& error) {
+        boxes_.error(window_, errorText(QString::fromUtf8(error.what())));
+    }
+}
+
+void EventRules::onChange(QLineEdit* edit, Handler handler) const
+{
+    remember(edit, handler);
+    QObject::connect(edit, &QLineEdit::textEdited, edit,
+                     [this, handler](const QString&) { guard(handler); });
+}
+
+void EventRules::onChange(MaskedEdit* edit, Handler handler) const
+{
+    remember(edit, handler);
+    QObject::connect(edit, &MaskedEdit::valueEdited, edit, [this, handler] { guard(handler); });
+}
+
+void EventRules::onClick(QAbstractButton* button, Handler handler) const
+{
+    remember(button, handler);
+    QObject::connect(button, &QAbstractButton::clicked, button, [this, handler] { guard(handler); });
+}
+
+void EventRules::onSelect(QRadioButton* button, Handler handler) const
+{
+    remember(button, handler);
+    // Program-made selections block the signal, so toggled(true) is the
+    // user's; clicking the selected button again emits no toggled.
+    QObject::connect(button, &QAbstractButton::toggled, button, [this, handler](bool on) {
+        if (on)
+            guard(handler);
+    });
+}
+
+void EventRules::onPick(QComboBox* combo, Handler handler) const
+{
+    remember(combo, handler);
+    QObject::connect(combo, &QComboBox::textActivated, combo, [this, handler](const QString&) { guard(handler); });
+    if (QLineEdit* edit = combo->lineEdit())
+        QObject::connect(edit, &QLineEdit::textEdited, combo, [this, handler](const QString&) { guard(handler); });
+}
+
+void EventRules::onExit(QWidget* field, Handler handler) const
+{
+    field->installEventFilter(new FocusOutFilter(field, [this, handler] { guard(handler); }));
+}
+
+void EventRules::setText(QLineEdit* edit, const QString& text)
+{
+    if (edit->text() == text)
+        return;
+    {
+        const QSignalBlocker blocker(edit);
+        edit->setText(text);
+    }
+    runHandler(edit);
+}
+
+void EventRules::setText(MaskedEdit* edit, const QString& text)
+{
+    if (edit->value() == text)
+        return;
+    edit->setValue(text);
+    runHandler(edit);
+}
+
+void EventRules::setChecked(QAbstractButton* box, bool checked)
+{
+    if (box->isChecked() == checked)
+        return;
+    {
+        const QSignalBlocker blocker(box);
+        box->setChecked(checked);
+    }
+    runHandler(box);
+}
+
+void EventRules::select(QRadioButton* button)
+{
+    if (button->isChecked())
+        return;
+    {
+        // The siblings it deselects emit toggled(false) only, which runs
+        // nothing; block them all the same so no user-only signal fires.
+        const QSignalBlocker blocker(button);
+        std::vector<QSignalBlocker> siblings;
+        if (QButtonGroup* group = button->group()) {
+            for (QAbstractButton* other : group->buttons())
+                if (other != button)
+                    siblings.emplace_back(other);
+        } else if (QWidget* parent = button->parentWidget()) {
+            for (QRadioButton* other : parent->findChildren<QRadioButton*>(Qt::FindDirectChildrenOnly))
+                if (other != button)
+                    siblings.emplace_back(other);
+        }
+        button->setChecked(true);
+    }
+    runHandler(button);
+}
+
+void EventRules::setComboText(QComboBox* combo, const QString& text)
+{
+    const QSignalBlocker blocker(combo);
+    if (combo->isEditable())
+        combo->setCurrentText(text);
+    else
+        combo->setCurrentIndex(combo->findText(text, Qt::MatchExactly));
+}

@@ -1,0 +1,224 @@
+#include "app/HauptUnit.h"
+
+#include "app/AppInfo.h"
+#include "app/EventRules.h"
+#include "app/MessageBoxes.h"
+#include "config/GameConfigStore.h"
+#include "pages/SystemPage.h"
+#include "platform/EditorError.h"
+#include "platform/GamePaths.h"
+#include "platform/GameRegistry.h"
+
+#include <QCloseEvent>
+#include <QDate>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTabWidget>
+#include <QTime>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+const QString installPathKey = QStringLiteral("\\Software\\Unreal Technology\\Installed Apps\\UnrealTournament");
+}
+
+QString longTimeFormat(const QLocale& locale)
+{
+    QString format = locale.timeFormat(QLocale::LongFormat);
+    format.remove(QLatin1Char('t'));
+    return format.trimmed();
+}
+
+THauptForm::THauptForm(MessageBoxes& boxes, std::unique_ptr<GameRegistry> registry,
+                       std::function<std::uint32_t()> totalPhysicalMemory, std::optional<QString> gameDir)
+    : boxes_(boxes), events_(std::make_unique<EventRules>(boxes, this)), givenGameDir_(std::move(gameDir))
+{
+    state_.GameRegistry = std::move(registry);
+    state_.totalPhysicalMemory = std::move(totalPhysicalMemory);
+
+    setObjectName(QStringLiteral("HauptForm"));
+    setWindowTitle(AppInfo::title);
+    setWindowIcon(QIcon(QStringLiteral(":/brennwerk-editor.png")));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+
+    QMenuBar* MainMenu1 = menuBar();
+    MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
+    QAction* mmBeenden = MainMenu1->addAction(QStringLiteral("Beenden"));
+    mmBeenden->setObjectName(QStringLiteral("mmBeenden"));
+    QAction* mmInfo = MainMenu1->addAction(QStringLiteral("Info"));
+    mmInfo->setObjectName(QStringLiteral("mmInfo"));
+    connect(mmBeenden, &QAction::triggered, this, [this] { events_->guard([this] { mmBeendenClick(); }); });
+    connect(mmInfo, &QAction::triggered, this, [this] { events_->guard([this] { mmInfoClick(); }); });
+
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(4, 4, 4, 4);
+    PageControl1 = new QTabWidget(central);
+    PageControl1->setObjectName(QStringLiteral("PageControl1"));
+    layout->addWidget(PageControl1);
+    setCentralWidget(central);
+
+    bBeenden = new QPushButton(style()->standardIcon(QStyle::SP_DialogCloseButton), QStringLiteral("Beenden"), central);
+    bBeenden->setObjectName(QStringLiteral("bBeenden"));
+    events_->onClick(bBeenden, [this] { mmBeendenClick(); });
+    central->installEventFilter(this);
+
+    QStatusBar* StatusBar1 = statusBar();
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    StatusBar1->setSizeGripEnabled(false);
+    auto* panel0 = new QLabel(StatusBar1);
+    panel0->setObjectName(QStringLiteral("StatusBar1Panel0"));
+    clockTime_ = new QLabel(StatusBar1);
+    clockTime_->setObjectName(QStringLiteral("StatusBar1Panel1"));
+    clockDate_ = new QLabel(StatusBar1);
+    clockDate_->setObjectName(QStringLiteral("StatusBar1Panel2"));
+    for (QLabel* panel : {clockTime_, clockDate_}) {
+        panel->setAlignment(Qt::AlignCenter);
+        panel->setFrameShape(QFrame::StyledPanel);
+    }
+    StatusBar1->addWidget(panel0, 1);
+    StatusBar1->addPermanentWidget(clockTime_);
+    StatusBar1->addPermanentWidget(clockDate_);
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(1000);
+    connect(Timer1, &QTimer::timeout, this, [this] { events_->guard([this] { Timer1Timer(); }); });
+    Timer1->start();
+
+    buildPages();
+}
+
+THauptForm::~THauptForm()
+{
+    // The pages use the shared state; they go first.
+    delete PageControl1;
+    PageControl1 = nullptr;
+}
+
+void THauptForm::buildPages()
+{
+    const PageServices services{state_, *events_, boxes_, bBeenden};
+    using Quit = EmptyPage::QuitButton;
+    tsSystem = new SystemPage(services);
+    tsUser = new EmptyPage(services, QStringLiteral("tsUser"), Quit::Show);
+    tsMultiplayer = new EmptyPage(services, QStringLiteral("tsMultiplayer"), Quit::Show);
+    tsTastenbelegung = new EmptyPage(services, QStringLiteral("tsTastenbelegung"), Quit::Show);
+    tsRegistry = new EmptyPage(services, QStringLiteral("tsRegistry"), Quit::Show);
+    tsWeapponpriority = new EmptyPage(services, QStringLiteral("tsWeapponpriority"), Quit::Show);
+    tsAliases = new EmptyPage(services, QStringLiteral("tsAliases"), Quit::Hide);
+    ts3DRender = new EmptyPage(services, QStringLiteral("ts3DRender"), Quit::Leave);
+
+    PageControl1->addTab(tsSystem, QStringLiteral("System"));
+    PageControl1->addTab(tsUser, QStringLiteral("User"));
+    PageControl1->addTab(tsMultiplayer, QStringLiteral("Multiplayer Game"));
+    PageControl1->addTab(tsTastenbelegung, QStringLiteral("Tastenbelegung"));
+    PageControl1->addTab(tsRegistry, QStringLiteral("Registry"));
+    PageControl1->addTab(tsWeapponpriority, QStringLiteral("WeapponPriority"));
+    PageControl1->addTab(tsAliases, QStringLiteral("Aliases"));
+    PageControl1->addTab(ts3DRender, QStringLiteral("andere 3D-Renderer"));
+    // Only the renderer question shows this tab.
+    PageControl1->setTabVisible(PageControl1->indexOf(ts3DRender), false);
+    PageControl1->setCurrentWidget(tsSystem);
+}
+
+bool THauptForm::FormCreate()
+{
+    Timer1Timer();
+    GameRegistry& registry = *state_.GameRegistry;
+    registry.SetRootKey(RegistryRoot::LocalMachine);
+
+    if (givenGameDir_) {
+        state_.GameDir = *givenGameDir_;
+    } else if (registry.OpenKey(installPathKey, false)) {
+        try {
+            state_.GameDir = registry.ReadString(QStringLiteral("Folder")).value_or(QString());
+        } catch (const EditorError&) {
+            // A "Folder" that is not text is as good as none.
+            state_.GameDir.clear();
+        }
+        registry.CloseKey();
+    } else {
+        const std::optional<QString> executable = boxes_.openGameExecutable(nullptr);
+        if (!executable)
+            return false;
+        state_.GameDir = GamePaths::gameDirFromExecutable(*executable);
+        boxes_.information(nullptr,
+                           QStringLiteral("Du solltest mit Hilfe des Registry-Tabs den Pfad dauerhaft speichern!\n"
+                                          "(Der Öffnen-Dialog wird dann nicht mehr angezeigt.)"),
+                           false);
+        PageControl1->setCurrentWidget(tsRegistry);
+    }
+    HavePath();
+    return true;
+}
+
+void THauptForm::HavePath()
+{
+    state_.MainIniPath = GamePaths::mainIniPath(state_.GameDir);
+    state_.UserIniPath = GamePaths::userIniPath(state_.GameDir);
+    state_.MainIni = std::make_unique<GameConfigStore>(state_.MainIniPath);
+    state_.UserIni = std::make_unique<GameConfigStore>(state_.UserIniPath);
+
+    // A fixed window sized to its contents, in the middle of the screen.
+    ensurePolished();
+    adjustSize();
+    setFixedSize(sizeHint());
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+    show();
+}
+
+void THauptForm::Timer1Timer()
+{
+    const QLocale locale;
+    clockTime_->setText(locale.toString(QTime::currentTime(), longTimeFormat(locale)));
+    clockDate_->setText(locale.toString(QDate::currentDate(), QLocale::ShortFormat));
+}
+
+void THauptForm::mmBeendenClick()
+{
+    close();
+}
+
+void THauptForm::mmInfoClick()
+{
+    // The about box comes with its own window.
+}
+
+void THauptForm::closeEvent(QCloseEvent* event)
+{
+    FormClose();
+    event->accept();
+}
+
+void THauptForm::FormClose()
+{
+    Timer1->stop();
+    state_.GameRegistry->CloseKey();
+    if (state_.MainIni)
+        state_.MainIni->release();
+    if (state_.UserIni)
+        state_.UserIni->release();
+}
+
+bool THauptForm::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == centralWidget() && (event->type() == QEvent::Resize || event->type() == QEvent::Show))
+        placeQuitButton();
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void THauptForm::placeQuitButton()
+{
+    const QWidget* area = centralWidget();
+    bBeenden->adjustSize();
+    bBeenden->move(area->width() - bBeenden->width() - 14, area->height() - bBeenden->height() - 12);
+    bBeenden->raise();
+}

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "pages/Page.h"
+
+#include <QMainWindow>
+
+#include <memory>
+
+class EventRules;
+class MessageBoxes;
+class QLabel;
+class QPushButton;
+class QTabWidget;
+class QTimer;
+class SystemPage;
+
+// The main window: the page control with the eight pages, the quit button
+// over their lower right corner, the menu and the status-bar clock. It owns
+// what every page shares (EditorState).
+class THauptForm final : public QMainWindow {
+    Q_OBJECT
+
+public:
+    // gameDir given: used as the game folder, the registry is not asked.
+    THauptForm(MessageBoxes& boxes, std::unique_ptr<GameRegistry> registry,
+               std::function<std::uint32_t()> totalPhysicalMemory, std::optional<QString> gameDir);
+    ~THauptForm() override;
+
+    // Finds the game folder and shows the window. False when the user
+    // cancelled the search: then nothing was shown, read or written.
+    bool FormCreate();
+
+    void HavePath();
+    void Timer1Timer();
+    void mmBeendenClick();
+    void mmInfoClick();
+    void FormClose();
+
+    EditorState& state() { return state_; }
+    QTabWidget* PageControl1 = nullptr;
+    QPushButton* bBeenden = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildPages();
+    void placeQuitButton();
+
+    MessageBoxes& boxes_;
+    EditorState state_;
+    std::unique_ptr<EventRules> events_;
+    std::optional<QString> givenGameDir_;
+
+    QLabel* clockTime_ = nullptr;
+    QLabel* clockDate_ = nullptr;
+    QTimer* Timer1 = nullptr;
+
+    SystemPage* tsSystem = nullptr;
+    Page* tsUser = nullptr;
+    Page* tsMultiplayer = nullptr;
+    Page* tsTastenbelegung = nullptr;
+    Page* tsRegistry = nullptr;
+    Page* tsWeapponpriority = nullptr;
+    Page* tsAliases = nullptr;
+    Page* ts3DRender = nullptr;
+};
+
+// The user's long time format without the time zone, which the status bar's
+// clock has no room for.
+QString longTimeFormat(const QLocale& locale);

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class MessageBoxes;
+class THauptForm;
+
+// What the command line asks for.
+struct EditorOptions {
+    std::optional<QString> gameDir;  // --game-dir
+    QString registryPath;            // --registry, else the user's configuration folder
+};
+
+struct CommandLine {
+    enum class Action { Run, Help, Version, Error };
+    Action action = Action::Run;
+    EditorOptions options;
+    QString message; // the help or version text, or the error line
+};
+
+// GNU-style options; arguments[0] is the program's name.
+CommandLine parseCommandLine(const QStringList& arguments);
+
+// Where the registry file lives when --registry is not given.
+QString defaultRegistryPath();
+
+// From options to the shown main window. Nullptr when the user cancelled the
+// search for the game: nothing was shown, read or written.
+std::unique_ptr<THauptForm> openEditor(const EditorOptions& options, MessageBoxes& boxes,
+                                       std::function<std::uint32_t()> totalPhysicalMemory = {});
+
+// The whole start: parses the arguments, prints help, version or the error
+// (to out and err), and opens the editor. exitCode is what the process ends
+// with when no window is open.
+struct StartResult {
+    int exitCode = 0;
+    std::unique_ptr<THauptForm> window;
+};
+StartResult startEditor(const QStringList& arguments, MessageBoxes& boxes, QString& out, QString& err,
+                        std::function<std::uint32_t()> totalPhysicalMemory = {});

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+
+// One of the game's INI files (unrealtournament.ini or user.ini). Keeps nothing
+// but its path: every read reads the file as it stands, every write changes
+// the file before it returns. Failures are thrown as EditorError.
+class GameConfigStore {
+public:
+    explicit GameConfigStore(QString path);
+
+    const QString& path() const { return path_; }
+
+    // The key's value (at most 2047 characters), or def when the file,
+    // section or key is missing. Never fails.
+    QString ReadString(const QString& section, const QString& key, const QString& def) const;
+
+    // Sets the key; only the bytes of the key's own line change (a new key or
+    // section is added). A value the file cannot hold faithfully (CR, LF, NUL,
+    // a character outside the file's code page) is refused with nothing
+    // written. Throws "Unable to write to <path>" when the file cannot be
+    // written.
+    void WriteString(const QString& section, const QString& key, const QString& value);
+
+    // Decimal, or hexadecimal after "$", "x", "X", "0x", "0X"; def otherwise.
+    std::int32_t ReadInteger(const QString& section, const QString& key, std::int32_t def) const;
+    void WriteInteger(const QString& section, const QString& key, std::int32_t value);
+
+    // Numeric texts only: ReadInteger(...) != 0. "True" gives def.
+    bool ReadBool(const QString& section, const QString& key, bool def) const;
+
+    // Called at exit. Every write is already on disk, so there is nothing
+    // left to flush; kept so the shutdown reads as it is meant.
+    void release() {}
+
+private:
+    QString path_;
+};

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class EventRules;
+class GameConfigStore;
+class GameRegistry;
+class MessageBoxes;
+class QPushButton;
+
+// What start-up sets once and every page shares. Owned by the main window;
+// the stores and the registry live from start-up to exit.
+struct EditorState {
+    QString GameDir;
+    QString MainIniPath;
+    QString UserIniPath;
+    std::unique_ptr<GameConfigStore> MainIni;
+    std::unique_ptr<GameConfigStore> UserIni;
+    std::unique_ptr<::GameRegistry> GameRegistry;
+    // The machine's physical memory in bytes; replaceable for tests.
+    std::function<std::uint32_t()> totalPhysicalMemory;
+};
+
+// What a page is given when it is built.
+struct PageServices {
+    EditorState& state;
+    const EventRules& events;
+    MessageBoxes& boxes;
+    QPushButton* bBeenden;
+};
+
+// A tab page. Its show handler runs each time the page becomes the visible
+// page, the first show of the window included.
+class Page : public QWidget {
+public:
+    Page(const PageServices& services, const QString& objectName);
+
+protected:
+    virtual void showHandler() = 0;
+    void showEvent(QShowEvent* event) override;
+
+    GameConfigStore& MainIni() const;
+    GameConfigStore& UserIni() const;
+    // The quit button lies over the pages' lower right corner; each page's
+    // show handler says whether it is wanted there.
+    void setQuitButtonVisible(bool visible) const;
+
+    PageServices services_;
+};
+
+// A page whose contents are still to come: it keeps only the quit button
+// rule, so the tab order and the button behave as they will.
+class EmptyPage final : public Page {
+public:
+    enum class QuitButton { Show, Hide, Leave };
+    EmptyPage(const PageServices& services, const QString& objectName, QuitButton quitButton);
+
+protected:
+    void showHandler() override;
+
+private:
+    QuitButton quitButton_;
+};

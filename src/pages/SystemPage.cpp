@@ -1,0 +1,148 @@
+#include "pages/SystemPage.h"
+
+#include "app/EventRules.h"
+#include "app/MaskedEdit.h"
+#include "config/GameConfigStore.h"
+
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+namespace {
+
+const QString engineSection = QStringLiteral("Engine.GameEngine");
+const QString cacheKey = QStringLiteral("CacheSizeMegs");
+const QString urlSection = QStringLiteral("URL");
+const QString localMapKey = QStringLiteral("LocalMap");
+const QString logoMap = QStringLiteral("UT-Logo-Map.unr");
+const QString ircSection = QStringLiteral("UBrowser.UBrowserIRCSystemPage");
+const QString nickKey = QStringLiteral("NickName");
+const QString nickNotFound = QStringLiteral("Eintrag nicht gefunden");
+const QString cacheNotFound = QStringLiteral("nicht vorhanden!");
+const QString cacheLabel = QStringLiteral("Cache-Größe (in MB): ");
+const QString introOff = QStringLiteral("Das Intro ist deaktiviert!");
+
+template <typename T>
+T* named(T* widget, const QString& name)
+{
+    widget->setObjectName(name);
+    return widget;
+}
+
+} // namespace
+
+int recommendedCacheMegs(std::uint32_t physicalMemoryBytes)
+{
+    // 1398101 is 4/3 of a megabyte with the fraction dropped.
+    return static_cast<int>(std::lround(static_cast<double>(physicalMemoryBytes) / 1398101.0));
+}
+
+SystemPage::SystemPage(const PageServices& services) : Page(services, QStringLiteral("tsSystem"))
+{
+    gbCache = named(new QGroupBox(QStringLiteral(" Cache-Größe "), this), QStringLiteral("gbCache"));
+    LCacheMom = named(new QLabel(QStringLiteral("Cache-Größe (in MB):"), gbCache), QStringLiteral("LCacheMom"));
+    LCacheNeu = named(new QLabel(QStringLiteral("Neue Cache-Größe:"), gbCache), QStringLiteral("LCacheNeu"));
+    LCacheHint = named(new QLabel(QStringLiteral("Ich empfehle 3/4 des RAMs!"), gbCache), QStringLiteral("LCacheHint"));
+    meCache = named(new MaskedEdit(3, gbCache), QStringLiteral("meCache"));
+    meCache->setMaximumWidth(meCache->fontMetrics().horizontalAdvance(QStringLiteral("00000")) + 12);
+    bCacheEintragen = named(new QPushButton(QStringLiteral("Eintragen"), gbCache), QStringLiteral("bCacheEintragen"));
+    auto* cacheLayout = new QGridLayout(gbCache);
+    cacheLayout->addWidget(LCacheMom, 0, 0, 1, 3);
+    cacheLayout->addWidget(LCacheNeu, 1, 0);
+    cacheLayout->addWidget(meCache, 1, 1);
+    cacheLayout->addWidget(bCacheEintragen, 1, 2);
+    cacheLayout->addWidget(LCacheHint, 2, 0, 1, 3);
+
+    GroupBox4 = named(new QGroupBox(QStringLiteral(" Intro "), this), QStringLiteral("GroupBox4"));
+    LNoIntro = named(new QLabel(QStringLiteral("Das Intro ausschalten!"), GroupBox4), QStringLiteral("LNoIntro"));
+    LNoIntro->setAlignment(Qt::AlignHCenter);
+    bNoIntro = named(new QPushButton(QStringLiteral("Eintragen"), GroupBox4), QStringLiteral("bNoIntro"));
+    auto* introLayout = new QVBoxLayout(GroupBox4);
+    introLayout->addWidget(LNoIntro);
+    introLayout->addWidget(bNoIntro, 0, Qt::AlignHCenter);
+
+    GroupBox9 = named(new QGroupBox(QStringLiteral(" IRC-Nick "), this), QStringLiteral("GroupBox9"));
+    eIRCNick = named(new QLineEdit(GroupBox9), QStringLiteral("eIRCNick"));
+    bIRCNickEintragen = named(new QPushButton(QStringLiteral("Eintragen"), GroupBox9), QStringLiteral("bIRCNickEintragen"));
+    auto* nickLayout = new QHBoxLayout(GroupBox9);
+    nickLayout->addWidget(eIRCNick, 1);
+    nickLayout->addWidget(bIRCNickEintragen);
+
+    // Locked until the renderer question unlocks Direct3D.
+    GroupBox3 = named(new QGroupBox(QStringLiteral(" D3D-Einstellungen (Read only) "), this), QStringLiteral("GroupBox3"));
+    GroupBox3->setEnabled(false);
+
+    auto* left = new QVBoxLayout;
+    left->addWidget(gbCache);
+    left->addWidget(GroupBox4);
+    left->addWidget(GroupBox9);
+    left->addStretch(1);
+    auto* layout = new QHBoxLayout(this);
+    layout->addLayout(left);
+    layout->addWidget(GroupBox3, 1);
+
+    const EventRules& events = services.events;
+    events.onChange(meCache, [this] { meCacheChange(); });
+    events.onClick(bCacheEintragen, [this] { bCacheEintragenClick(); });
+    events.onClick(bNoIntro, [this] { bNoIntroClick(); });
+    events.onChange(eIRCNick, [this] { eIRCNickChange(); });
+    events.onClick(bIRCNickEintragen, [this] { bIRCNickEintragenClick(); });
+}
+
+int SystemPage::GetRAM() const
+{
+    return recommendedCacheMegs(services_.state.totalPhysicalMemory());
+}
+
+void SystemPage::tsSystemShow()
+{
+    setQuitButtonVisible(true);
+    // More than three digits (from about 1.3 GB of memory on) are shown as
+    // computed: the field must show exactly what "Eintragen" would write.
+    EventRules::setText(meCache, QString::number(GetRAM()));
+    EventRules::setText(eIRCNick, MainIni().ReadString(ircSection, nickKey, nickNotFound));
+    LCacheMom->setText(cacheLabel + MainIni().ReadString(engineSection, cacheKey, cacheNotFound));
+    if (MainIni().ReadString(urlSection, localMapKey, QStringLiteral("Eintrag nicht gefunden!")) == logoMap) {
+        LNoIntro->setText(introOff);
+        bNoIntro->setEnabled(false);
+    }
+}
+
+void SystemPage::meCacheChange()
+{
+    const QString typed = meCache->value();
+    if (typed.isEmpty()) {
+        EventRules::setText(meCache, QStringLiteral("0"));
+        return;
+    }
+    bCacheEintragen->setEnabled(typed != MainIni().ReadString(engineSection, cacheKey, cacheNotFound));
+}
+
+void SystemPage::bCacheEintragenClick()
+{
+    MainIni().WriteString(engineSection, cacheKey, meCache->value());
+    LCacheMom->setText(cacheLabel + MainIni().ReadString(engineSection, cacheKey, QStringLiteral("nicht gefunden!")));
+    bCacheEintragen->setEnabled(false);
+}
+
+void SystemPage::bNoIntroClick()
+{
+    MainIni().WriteString(urlSection, localMapKey, logoMap);
+    LNoIntro->setText(introOff);
+}
+
+void SystemPage::eIRCNickChange()
+{
+    bIRCNickEintragen->setEnabled(eIRCNick->text() != MainIni().ReadString(ircSection, nickKey, nickNotFound));
+}
+
+void SystemPage::bIRCNickEintragenClick()
+{
+    MainIni().WriteString(ircSection, nickKey, eIRCNick->text());
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "pages/Page.h"
+
+class MaskedEdit;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+// "System": the engine's cache size, the intro switch and the IRC nick, all
+// in unrealtournament.ini; beside them the Direct3D group.
+class SystemPage final : public Page {
+public:
+    explicit SystemPage(const PageServices& services);
+
+    // The recommended cache size: three quarters of the physical memory, in
+    // megabytes.
+    int GetRAM() const;
+
+    void tsSystemShow();
+    void meCacheChange();
+    void bCacheEintragenClick();
+    void bNoIntroClick();
+    void eIRCNickChange();
+    void bIRCNickEintragenClick();
+
+    QGroupBox* GroupBox3 = nullptr; // the Direct3D options
+
+protected:
+    void showHandler() override { tsSystemShow(); }
+
+private:
+    QGroupBox* gbCache = nullptr;
+    QLabel* LCacheMom = nullptr;
+    QLabel* LCacheNeu = nullptr;
+    QLabel* LCacheHint = nullptr;
+    MaskedEdit* meCache = nullptr;
+    QPushButton* bCacheEintragen = nullptr;
+    QGroupBox* GroupBox4 = nullptr;
+    QLabel* LNoIntro = nullptr;
+    QPushButton* bNoIntro = nullptr;
+    QGroupBox* GroupBox9 = nullptr;
+    QLineEdit* eIRCNick = nullptr;
+    QPushButton* bIRCNickEintragen = nullptr;
+};
+
+// Three quarters of the memory in megabytes of 1,048,576 bytes, rounded.
+int recommendedCacheMegs(std::uint32_t physicalMemoryBytes);

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+// Whole-file reads and crash-safe whole-file writes, shared by the INI layer
+// and the registry file.
+namespace SafeFile {
+
+// The file's bytes, or nothing when it does not exist or cannot be read.
+std::optional<QByteArray> read(const QString& path);
+
+// True when the file exists and carries no write permission bit at all. Such a
+// file is never replaced, even by root.
+bool isReadOnly(const QString& path);
+
+// Replaces the file's content: a temporary file in the same folder, flushed to
+// disk and renamed over the original, whose permissions (and, for root, owner)
+// it keeps. A symbolic link is followed, so the link's target changes. The
+// file is created when its folder exists. On any failure throws EditorError
+// "Unable to write to <path>", leaving the original untouched and no
+// temporary file behind.
+void write(const QString& path, const QByteArray& content);
+
+} // namespace SafeFile

@@ -1,0 +1,95 @@
+#include "support/GameFixture.h"
+
+#include "app/HauptUnit.h"
+#include "app/Startup.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QTest>
+
+namespace {
+
+void copyTree(const QString& from, const QString& to)
+{
+    QDir().mkpath(to);
+    QDirIterator it(from, QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString source = it.next();
+        const QString target = to + source.mid(from.size());
+        if (it.fileInfo().isDir())
+            QDir().mkpath(target);
+        else if (!QFile::copy(source, target))
+            qFatal("cannot copy %s", qPrintable(source));
+        QFile(target).setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+    }
+}
+
+} // namespace
+
+GameFixture::GameFixture()
+{
+    if (!dir_.isValid())
+        qFatal("no temporary folder");
+    copyTree(QStringLiteral(BRENNWERK_SOURCE_DIR "/examples"), gameDir());
+}
+
+GameFixture::~GameFixture() = default;
+
+QString GameFixture::gameDir() const { return dir_.filePath(QStringLiteral("UnrealTournament")); }
+QString GameFixture::mainIniPath() const { return gameDir() + QStringLiteral("/System/UnrealTournament.ini"); }
+QString GameFixture::userIniPath() const { return gameDir() + QStringLiteral("/System/User.ini"); }
+QString GameFixture::registryPath() const { return dir_.filePath(QStringLiteral("system.reg")); }
+
+void GameFixture::registerGameDir(const QString& folder) const
+{
+    QString escaped = folder;
+    escaped.replace(QLatin1Char('\\'), QStringLiteral("\\\\")).replace(QLatin1Char('"'), QStringLiteral("\\\""));
+    writeBytes(registryPath(),
+               "WINE REGISTRY Version 2\n"
+               ";; All keys relative to \\\\Machine\n"
+               "\n"
+               "[Software\\\\Unreal Technology\\\\Installed Apps\\\\UnrealTournament] 1733592000\n"
+               "\"Folder\"=\""
+                   + escaped.toUtf8() + "\"\n"
+                   "\"Version\"=\"436\"\n");
+}
+
+THauptForm* GameFixture::start(QStringList arguments)
+{
+    if (!arguments.contains(QStringLiteral("--registry")))
+        arguments << QStringLiteral("--registry") << registryPath();
+    arguments.prepend(QStringLiteral("brennwerk-editor"));
+    const std::uint32_t memory = physicalMemory;
+    StartResult result = startEditor(arguments, boxes, out, err, [memory] { return memory; });
+    exitCode_ = result.exitCode;
+    window_ = std::move(result.window);
+    if (window_ && !QTest::qWaitForWindowExposed(window_.get()))
+        qWarning("main window not exposed");
+    return window_.get();
+}
+
+QByteArray readBytes(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+void writeBytes(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+}
+
+QByteArray withLine(const QByteArray& file, const QByteArray& oldLine, const QByteArray& newLine)
+{
+    const qsizetype at = file.indexOf(oldLine);
+    if (at < 0)
+        qFatal("line not found: %s", oldLine.constData());
+    QByteArray copy = file;
+    copy.replace(at, oldLine.size(), newLine);
+    return copy;
+}

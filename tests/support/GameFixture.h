@@ -1,0 +1,54 @@
+#pragma once
+
+#include "support/ScriptedMessageBoxes.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <cstdint>
+#include <memory>
+
+class THauptForm;
+
+// A temporary copy of the sample installation, a temporary registry file and
+// the scripted boxes: what a test needs to start the whole editor.
+class GameFixture {
+public:
+    GameFixture();
+    ~GameFixture();
+
+    // Folder of the copied installation (it holds System/).
+    QString gameDir() const;
+    QString mainIniPath() const; // System/UnrealTournament.ini
+    QString userIniPath() const; // System/User.ini
+    QString registryPath() const;
+
+    // Writes a registry file whose install-path key names folder.
+    void registerGameDir(const QString& folder) const;
+    void registerGameDir() const { registerGameDir(gameDir()); }
+
+    // Starts the editor in-process with the arguments (after the program's
+    // name); "--registry <this fixture's file>" is added unless given.
+    // Waits until the window is exposed. Null when start-up ended it.
+    THauptForm* start(QStringList arguments = {});
+    THauptForm* window() const { return window_.get(); }
+    int exitCode() const { return exitCode_; }
+    QString out, err;
+
+    ScriptedMessageBoxes boxes;
+    std::uint32_t physicalMemory = 512u * 1024u * 1024u;
+
+private:
+    QTemporaryDir dir_;
+    std::unique_ptr<THauptForm> window_;
+    int exitCode_ = 0;
+};
+
+QByteArray readBytes(const QString& path);
+void writeBytes(const QString& path, const QByteArray& bytes);
+
+// A copy of the bytes with the value of one "Key=Value" line replaced (the
+// first line starting with key + "="), for building expected files.
+QByteArray withLine(const QByteArray& file, const QByteArray& oldLine, const QByteArray& newLine);

@@ -46,7 +46,7 @@ CommandLine parseCommandLine(const QStringList& arguments)
     QCommandLineParser parser;
     const QCommandLineOption gameDirOption(QStringLiteral("game-dir"), QString(), QStringLiteral("DIR"));
     const QCommandLineOption registryOption(QStringLiteral("registry"), QString(), QStringLiteral("FILE"));
-    const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption versionOption(QStringLiteral("version"));
     parser.addOptions({gameDirOption, registryOption, helpOption, versionOption});
 

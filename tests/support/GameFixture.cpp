@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QApplication>
+#include <QKeyEvent>
 #include <QTest>
 
 namespace {
@@ -58,7 +60,7 @@ void GameFixture::registerGameDir(const QString& folder) const
 THauptForm* GameFixture::start(QStringList arguments)
 {
     if (!arguments.contains(QStringLiteral("--registry")))
-        arguments << QStringLiteral("--registry") << registryPath();
+        arguments = QStringList{QStringLiteral("--registry"), registryPath()} + arguments;
     arguments.prepend(QStringLiteral("brennwerk-editor"));
     const std::uint32_t memory = physicalMemory;
     StartResult result = startEditor(arguments, boxes, out, err, [memory] { return memory; });
@@ -67,6 +69,17 @@ THauptForm* GameFixture::start(QStringList arguments)
     if (window_ && !QTest::qWaitForWindowExposed(window_.get()))
         qWarning("main window not exposed");
     return window_.get();
+}
+
+void typeText(QWidget* widget, const QString& text)
+{
+    // QTest::keyClicks takes Latin-1 only.
+    for (const QChar c : text) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
+        QKeyEvent release(QEvent::KeyRelease, Qt::Key_unknown, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(widget, &press);
+        QApplication::sendEvent(widget, &release);
+    }
 }
 
 QByteArray readBytes(const QString& path)

@@ -11,6 +11,7 @@
 #include <memory>
 
 class THauptForm;
+class QWidget;
 
 // A temporary copy of the sample installation, a temporary registry file and
 // the scripted boxes: what a test needs to start the whole editor.
@@ -45,6 +46,9 @@ private:
     std::unique_ptr<THauptForm> window_;
     int exitCode_ = 0;
 };
+
+// Types any text into the widget, one key event a character.
+void typeText(QWidget* widget, const QString& text);
 
 QByteArray readBytes(const QString& path);
 void writeBytes(const QString& path, const QByteArray& bytes);

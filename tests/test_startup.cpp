@@ -1,0 +1,281 @@
+#include "app/HauptUnit.h"
+#include "app/Startup.h"
+#include "platform/GamePaths.h"
+#include "support/GameFixture.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFile>
+#include <QMenuBar>
+#include <QTimer>
+#include <QLabel>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTabWidget>
+#include <QTest>
+
+using Kind = ScriptedMessageBoxes::Kind;
+
+class StartupTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void registryFoundShowsTheSystemPage();
+    void missingRegistryAsksForTheExecutable();
+    void cancelledDialogEndsWithNothingWritten();
+    void folderThatIsNotTextCountsAsMissing();
+    void gameDirOptionSkipsTheRegistry();
+    void commandLine_data();
+    void commandLine();
+    void executablePathIsCutBy28Characters();
+    void helpNamesTheOptions();
+    void iniPathsMatchTheFilesOnDisk();
+    void quitButtonFollowsThePage();
+    void everyWayOfClosingEndsTheWindow_data();
+    void everyWayOfClosingEndsTheWindow();
+    void clockShowsLocalTimeAndDate();
+};
+
+void StartupTest::registryFoundShowsTheSystemPage()
+{
+    GameFixture game;
+    game.registerGameDir();
+    const QByteArray registryBefore = readBytes(game.registryPath());
+    THauptForm* window = game.start();
+    QVERIFY(window);
+    QCOMPARE(window->windowTitle(), QStringLiteral("Brennwerk-Editor v2.3"));
+    QVERIFY(game.boxes.shown().isEmpty());
+    QCOMPARE(window->state().GameDir, game.gameDir());
+    QCOMPARE(window->state().MainIniPath, game.mainIniPath());
+    QCOMPARE(window->state().UserIniPath, game.userIniPath());
+    QCOMPARE(readBytes(game.registryPath()), registryBefore);
+
+    QTabWidget* tabs = window->PageControl1;
+    const QStringList captions{"System", "User", "Multiplayer Game", "Tastenbelegung",
+                               "Registry", "WeapponPriority", "Aliases", "andere 3D-Renderer"};
+    const QStringList names{"tsSystem", "tsUser", "tsMultiplayer", "tsTastenbelegung",
+                            "tsRegistry", "tsWeapponpriority", "tsAliases", "ts3DRender"};
+    QCOMPARE(tabs->count(), 8);
+    for (int i = 0; i < tabs->count(); ++i) {
+        QCOMPARE(tabs->tabText(i), captions[i]);
+        QCOMPARE(tabs->widget(i)->objectName(), names[i]);
+        QCOMPARE(tabs->isTabVisible(i), i != 7);
+    }
+    QCOMPARE(tabs->currentWidget()->objectName(), QStringLiteral("tsSystem"));
+    QVERIFY(window->bBeenden->isVisible());
+
+    QStringList menu;
+    for (const QAction* action : window->menuBar()->actions())
+        menu << action->text();
+    QCOMPARE(menu, (QStringList{"Beenden", "Info"}));
+}
+
+void StartupTest::missingRegistryAsksForTheExecutable()
+{
+    GameFixture game;
+    const QByteArray mainBefore = readBytes(game.mainIniPath());
+    game.boxes.queueOpenFile(game.gameDir() + "/System/UnrealTournament.exe");
+    THauptForm* window = game.start();
+    QVERIFY(window);
+
+    const auto& shown = game.boxes.shown();
+    QCOMPARE(shown.size(), 2);
+    QCOMPARE(shown[0].kind, Kind::OpenDialog);
+    QCOMPARE(shown[1].kind, Kind::Information);
+    QCOMPARE(shown[1].text, QStringLiteral("Du solltest mit Hilfe des Registry-Tabs den Pfad dauerhaft speichern!\n"
+                                           "(Der Öffnen-Dialog wird dann nicht mehr angezeigt.)"));
+    QCOMPARE(window->state().GameDir, game.gameDir());
+    QCOMPARE(window->state().MainIniPath, game.mainIniPath());
+    QCOMPARE(window->PageControl1->currentWidget()->objectName(), QStringLiteral("tsRegistry"));
+    // The System page was never shown, so nothing was read into it or written.
+    QCOMPARE(readBytes(game.mainIniPath()), mainBefore);
+    QVERIFY(!QFile::exists(game.registryPath()));
+}
+
+void StartupTest::cancelledDialogEndsWithNothingWritten()
+{
+    GameFixture game;
+    const QByteArray mainBefore = readBytes(game.mainIniPath());
+    const QByteArray userBefore = readBytes(game.userIniPath());
+    game.boxes.queueOpenFile(std::nullopt);
+    QVERIFY(!game.start());
+    QCOMPARE(game.exitCode(), 0);
+    QCOMPARE(game.boxes.shown().size(), 1);
+    QCOMPARE(game.boxes.shown()[0].kind, Kind::OpenDialog);
+    QCOMPARE(readBytes(game.mainIniPath()), mainBefore);
+    QCOMPARE(readBytes(game.userIniPath()), userBefore);
+    QVERIFY(!QFile::exists(game.registryPath()));
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        QVERIFY(!widget->isVisible());
+}
+
+void StartupTest::folderThatIsNotTextCountsAsMissing()
+{
+    GameFixture game;
+    writeBytes(game.registryPath(),
+               "WINE REGISTRY Version 2\n"
+               ";; All keys relative to \\\\Machine\n\n"
+               "[Software\\\\Unreal Technology\\\\Installed Apps\\\\UnrealTournament] 1733592000\n"
+               "\"Folder\"=dword:00000001\n");
+    THauptForm* window = game.start();
+    QVERIFY(window);
+    QVERIFY(game.boxes.shown().isEmpty());
+    QCOMPARE(window->state().GameDir, QString());
+    QCOMPARE(window->state().MainIniPath, GamePaths::matchOnDisk("/system/unrealtournament.ini"));
+}
+
+void StartupTest::gameDirOptionSkipsTheRegistry()
+{
+    GameFixture game;
+    game.registerGameDir("/nowhere/at/all");
+    THauptForm* window = game.start({"--game-dir", game.gameDir()});
+    QVERIFY(window);
+    QVERIFY(game.boxes.shown().isEmpty());
+    QCOMPARE(window->state().GameDir, game.gameDir());
+    QCOMPARE(window->PageControl1->currentWidget()->objectName(), QStringLiteral("tsSystem"));
+}
+
+void StartupTest::commandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("out");
+    QTest::addColumn<QString>("errPattern");
+
+    QTest::newRow("version") << QStringList{"--version"} << 0 << "Brennwerk-Editor 2.3\n" << "^$";
+    QTest::newRow("unknown option") << QStringList{"--frobnicate"} << 2 << "" << "^brennwerk-editor: .*frobnicate.*\n$";
+    QTest::newRow("missing argument") << QStringList{"--game-dir"} << 2 << "" << "^brennwerk-editor: .*game-dir.*\n$";
+    QTest::newRow("not a folder") << QStringList{"--game-dir", "/no/such/folder"} << 2 << "" << "^brennwerk-editor: .*/no/such/folder.*\n$";
+    QTest::newRow("stray argument") << QStringList{"extra"} << 2 << "" << "^brennwerk-editor: .*extra.*\n$";
+}
+
+void StartupTest::commandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    GameFixture game;
+    game.registerGameDir();
+    QVERIFY(!game.start(arguments));
+    QCOMPARE(game.exitCode(), exitCode);
+    QTEST(game.out, "out");
+    QFETCH(QString, errPattern);
+    QVERIFY2(QRegularExpression(errPattern).match(game.err).hasMatch(), qPrintable(game.err));
+    QVERIFY(game.boxes.shown().isEmpty());
+}
+
+void StartupTest::executablePathIsCutBy28Characters()
+{
+    QCOMPARE(GamePaths::gameDirFromExecutable("/home/anna/Games/UnrealTournament/System/UnrealTournament.exe"),
+             QStringLiteral("/home/anna/Games/UnrealTournament"));
+    // By count alone: another name loses 28 characters all the same.
+    QCOMPARE(GamePaths::gameDirFromExecutable("/opt/games/unreal/bin/some-other-programs.bin"),
+             QStringLiteral("/opt/games/unreal"));
+    QCOMPARE(GamePaths::gameDirFromExecutable("/System/UnrealTournament.exe"), QString());
+    QCOMPARE(GamePaths::gameDirFromExecutable("/x/UnrealTournament.exe"), QString());
+}
+
+void StartupTest::helpNamesTheOptions()
+{
+    QString out, err;
+    ScriptedMessageBoxes boxes;
+    const StartResult result = startEditor({"brennwerk-editor", "--help"}, boxes, out, err);
+    QVERIFY(!result.window);
+    QCOMPARE(result.exitCode, 0);
+    for (const char* option : {"--game-dir DIR", "--registry FILE", "--help", "--version"})
+        QVERIFY2(out.contains(option), option);
+    QVERIFY(err.isEmpty());
+}
+
+void StartupTest::iniPathsMatchTheFilesOnDisk()
+{
+    GameFixture game;
+    QCOMPARE(GamePaths::mainIniPath(game.gameDir()), game.mainIniPath());
+    QCOMPARE(GamePaths::userIniPath(game.gameDir()), game.userIniPath());
+    // Nothing on disk: the lower-case names stand.
+    QCOMPARE(GamePaths::mainIniPath(game.gameDir() + "/missing"),
+             game.gameDir() + "/missing/system/unrealtournament.ini");
+}
+
+void StartupTest::quitButtonFollowsThePage()
+{
+    GameFixture game;
+    game.registerGameDir();
+    THauptForm* window = game.start();
+    QVERIFY(window);
+    QTabWidget* tabs = window->PageControl1;
+    auto showPage = [&](const char* name) {
+        tabs->setCurrentWidget(tabs->findChild<QWidget*>(name));
+        QCoreApplication::processEvents();
+    };
+    showPage("tsAliases");
+    QVERIFY(!window->bBeenden->isVisible());
+    tabs->setTabVisible(7, true);
+    showPage("ts3DRender");
+    QVERIFY(!window->bBeenden->isVisible());
+    for (const char* page : {"tsUser", "tsMultiplayer", "tsTastenbelegung", "tsRegistry", "tsWeapponpriority", "tsSystem"}) {
+        showPage("tsAliases");
+        showPage(page);
+        QVERIFY2(window->bBeenden->isVisible(), page);
+    }
+    showPage("ts3DRender");
+    QVERIFY(window->bBeenden->isVisible());
+}
+
+void StartupTest::everyWayOfClosingEndsTheWindow_data()
+{
+    QTest::addColumn<QString>("way");
+    QTest::newRow("quit button") << "button";
+    QTest::newRow("menu item") << "menu";
+    QTest::newRow("window close") << "close";
+}
+
+void StartupTest::everyWayOfClosingEndsTheWindow()
+{
+    QFETCH(QString, way);
+    GameFixture game;
+    game.registerGameDir();
+    THauptForm* window = game.start();
+    QVERIFY(window);
+    const QByteArray mainAfterStart = readBytes(game.mainIniPath());
+    const QByteArray userAfterStart = readBytes(game.userIniPath());
+    if (way == "button") {
+        QTest::mouseClick(window->bBeenden, Qt::LeftButton);
+    } else if (way == "menu") {
+        window->findChild<QAction*>("mmBeenden")->trigger();
+    } else {
+        window->close();
+    }
+    QVERIFY(!window->isVisible());
+    QVERIFY(!window->findChild<QTimer*>("Timer1")->isActive());
+    QCOMPARE(readBytes(game.mainIniPath()), mainAfterStart);
+    QCOMPARE(readBytes(game.userIniPath()), userAfterStart);
+    QVERIFY(game.boxes.shown().isEmpty());
+}
+
+void StartupTest::clockShowsLocalTimeAndDate()
+{
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    GameFixture game;
+    game.registerGameDir();
+    THauptForm* window = game.start();
+    QVERIFY(window);
+    auto* time = window->findChild<QLabel*>("StatusBar1Panel1");
+    auto* date = window->findChild<QLabel*>("StatusBar1Panel2");
+    QVERIFY(QRegularExpression("^\\d\\d:\\d\\d:\\d\\d$").match(time->text()).hasMatch());
+    QVERIFY(QRegularExpression("^\\d\\d\\.\\d\\d\\.\\d\\d$").match(date->text()).hasMatch());
+    QVERIFY(window->findChild<QLabel*>("StatusBar1Panel0")->text().isEmpty());
+    // The panels show their whole text.
+    QVERIFY(time->width() >= time->fontMetrics().horizontalAdvance(time->text()));
+    QVERIFY(date->width() >= date->fontMetrics().horizontalAdvance(date->text()));
+
+    const QString first = time->text();
+    QTRY_VERIFY_WITH_TIMEOUT(time->text() != first, 3000);
+
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    window->Timer1Timer();
+    QVERIFY2(time->text().endsWith("AM") || time->text().endsWith("PM"), qPrintable(time->text()));
+    QLocale::setDefault(QLocale::c());
+}
+
+QTEST_MAIN(StartupTest)
+#include "test_startup.moc"

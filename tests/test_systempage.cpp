@@ -1,0 +1,269 @@
+#include "app/HauptUnit.h"
+#include "app/MaskedEdit.h"
+#include "pages/SystemPage.h"
+#include "support/GameFixture.h"
+
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+
+using Kind = ScriptedMessageBoxes::Kind;
+
+// The System page through its widgets, against the bytes of the sample's
+// UnrealTournament.ini (CacheSizeMegs=32, NickName=Funkenflug,
+// LocalMap=CityIntro.unr).
+class SystemPageTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void showFillsThePageFromTheFile();
+    void recommendedSizeFollowsTheMemory();
+    void storedRecommendationDisablesTheButton();
+    void typedCacheSizeChangesExactlyItsLine();
+    void clearedCacheFieldBecomesZero();
+    void missingCacheKeyIsWrittenAsRecommended();
+    void fourDigitRecommendationIsShownAndWrittenWhole();
+    void showAgainDiscardsWhatWasTyped();
+    void nickIsWrittenAsTyped();
+    void missingNickShowsTheNoticeAndKeepsTheButtonOff();
+    void nickOutsideTheCodePageIsRefused();
+    void introSwitchMovesOneWay();
+    void failedWriteLeavesLabelButtonAndFile();
+
+private:
+    template <typename T>
+    T* child(const char* name) const
+    {
+        T* widget = window->findChild<T*>(name);
+        if (!widget)
+            qFatal("no widget %s", name);
+        return widget;
+    }
+    void startWith(const QByteArray& mainIni);
+    void showPage(const char* name);
+    void typeInto(QWidget* field, const QString& text);
+
+    std::unique_ptr<GameFixture> game;
+    THauptForm* window = nullptr;
+    QByteArray original;
+};
+
+void SystemPageTest::init()
+{
+    game = std::make_unique<GameFixture>();
+    game->registerGameDir();
+    original = readBytes(game->mainIniPath());
+}
+
+void SystemPageTest::cleanup()
+{
+    game.reset();
+    window = nullptr;
+}
+
+void SystemPageTest::startWith(const QByteArray& mainIni)
+{
+    writeBytes(game->mainIniPath(), mainIni);
+    original = mainIni;
+    window = game->start();
+    QVERIFY(window);
+}
+
+void SystemPageTest::showPage(const char* name)
+{
+    window->PageControl1->setCurrentWidget(child<QWidget>(name));
+    QCoreApplication::processEvents();
+}
+
+void SystemPageTest::typeInto(QWidget* field, const QString& text)
+{
+    field->setFocus();
+    QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+    typeText(field, text);
+}
+
+void SystemPageTest::showFillsThePageFromTheFile()
+{
+    startWith(original);
+    QCOMPARE(child<MaskedEdit>("meCache")->value(), QStringLiteral("384"));
+    QCOMPARE(child<MaskedEdit>("meCache")->text(), QStringLiteral("384"));
+    QVERIFY(child<QPushButton>("bCacheEintragen")->isEnabled());
+    QCOMPARE(child<QLabel>("LCacheMom")->text(), QStringLiteral("Cache-Größe (in MB): 32"));
+    QCOMPARE(child<QLineEdit>("eIRCNick")->text(), QStringLiteral("Funkenflug"));
+    QVERIFY(!child<QPushButton>("bIRCNickEintragen")->isEnabled());
+    QCOMPARE(child<QLabel>("LNoIntro")->text(), QStringLiteral("Das Intro ausschalten!"));
+    QVERIFY(child<QPushButton>("bNoIntro")->isEnabled());
+    QCOMPARE(child<QGroupBox>("GroupBox3")->title(), QStringLiteral(" D3D-Einstellungen (Read only) "));
+    QVERIFY(!child<QGroupBox>("GroupBox3")->isEnabled());
+    QCOMPARE(readBytes(game->mainIniPath()), original);
+    QVERIFY(game->boxes.shown().isEmpty());
+}
+
+void SystemPageTest::recommendedSizeFollowsTheMemory()
+{
+    const std::uint32_t mb = 1024u * 1024u;
+    QCOMPARE(recommendedCacheMegs(64 * mb), 48);
+    QCOMPARE(recommendedCacheMegs(128 * mb), 96);
+    QCOMPARE(recommendedCacheMegs(256 * mb), 192);
+    QCOMPARE(recommendedCacheMegs(512 * mb), 384);
+    QCOMPARE(recommendedCacheMegs(1024 * mb), 768);
+    QCOMPARE(recommendedCacheMegs(4294967295u), 3072);
+}
+
+void SystemPageTest::storedRecommendationDisablesTheButton()
+{
+    startWith(withLine(original, "\nCacheSizeMegs=32\r\n", "\nCacheSizeMegs=384\r\n"));
+    QVERIFY(!child<QPushButton>("bCacheEintragen")->isEnabled());
+    // Typing a different size enables it, typing the stored one again not.
+    typeInto(child<MaskedEdit>("meCache"), "38");
+    QVERIFY(child<QPushButton>("bCacheEintragen")->isEnabled());
+    QTest::keyClicks(child<MaskedEdit>("meCache"), "4");
+    QVERIFY(!child<QPushButton>("bCacheEintragen")->isEnabled());
+}
+
+void SystemPageTest::typedCacheSizeChangesExactlyItsLine()
+{
+    startWith(original);
+    auto* field = child<MaskedEdit>("meCache");
+    typeInto(field, "2x56 7");
+    QCOMPARE(field->value(), QStringLiteral("256"));
+    QTest::mouseClick(child<QPushButton>("bCacheEintragen"), Qt::LeftButton);
+    QCOMPARE(readBytes(game->mainIniPath()), withLine(original, "\nCacheSizeMegs=32\r\n", "\nCacheSizeMegs=256\r\n"));
+    QCOMPARE(child<QLabel>("LCacheMom")->text(), QStringLiteral("Cache-Größe (in MB): 256"));
+    QVERIFY(!child<QPushButton>("bCacheEintragen")->isEnabled());
+    QVERIFY(game->boxes.shown().isEmpty());
+}
+
+void SystemPageTest::clearedCacheFieldBecomesZero()
+{
+    startWith(original);
+    auto* field = child<MaskedEdit>("meCache");
+    field->setFocus();
+    field->setCursorPosition(3);
+    QTest::keyClick(field, Qt::Key_Backspace);
+    QCOMPARE(field->value(), QStringLiteral("38"));
+    QTest::keyClick(field, Qt::Key_Backspace);
+    QTest::keyClick(field, Qt::Key_Backspace);
+    QCOMPARE(field->value(), QStringLiteral("0"));
+    QCOMPARE(field->text(), QStringLiteral("0__"));
+    QVERIFY(child<QPushButton>("bCacheEintragen")->isEnabled());
+    QCOMPARE(readBytes(game->mainIniPath()), original);
+}
+
+void SystemPageTest::missingCacheKeyIsWrittenAsRecommended()
+{
+    startWith(withLine(original, "\nCacheSizeMegs=32\r\n", "\n"));
+    QCOMPARE(child<QLabel>("LCacheMom")->text(), QStringLiteral("Cache-Größe (in MB): nicht vorhanden!"));
+    QVERIFY(child<QPushButton>("bCacheEintragen")->isEnabled());
+    QTest::mouseClick(child<QPushButton>("bCacheEintragen"), Qt::LeftButton);
+    const QByteArray after = readBytes(game->mainIniPath());
+    QVERIFY(after.contains("\nCacheSizeMegs=384\r\n"));
+    QCOMPARE(withLine(after, "\nCacheSizeMegs=384\r\n", "\n"), original);
+    QCOMPARE(child<QLabel>("LCacheMom")->text(), QStringLiteral("Cache-Größe (in MB): 384"));
+}
+
+void SystemPageTest::fourDigitRecommendationIsShownAndWrittenWhole()
+{
+    game->physicalMemory = 2048u * 1024u * 1024u;
+    startWith(original);
+    QCOMPARE(child<MaskedEdit>("meCache")->value(), QStringLiteral("1536"));
+    QCOMPARE(child<MaskedEdit>("meCache")->text(), QStringLiteral("1536"));
+    QTest::mouseClick(child<QPushButton>("bCacheEintragen"), Qt::LeftButton);
+    QCOMPARE(readBytes(game->mainIniPath()), withLine(original, "\nCacheSizeMegs=32\r\n", "\nCacheSizeMegs=1536\r\n"));
+    // Typing still takes three digits at most.
+    typeInto(child<MaskedEdit>("meCache"), "20481");
+    QCOMPARE(child<MaskedEdit>("meCache")->value(), QStringLiteral("204"));
+}
+
+void SystemPageTest::showAgainDiscardsWhatWasTyped()
+{
+    startWith(original);
+    typeInto(child<MaskedEdit>("meCache"), "99");
+    typeInto(child<QLineEdit>("eIRCNick"), "Zwischenstand");
+    QVERIFY(child<QPushButton>("bIRCNickEintragen")->isEnabled());
+    showPage("tsUser");
+    showPage("tsSystem");
+    QCOMPARE(child<MaskedEdit>("meCache")->value(), QStringLiteral("384"));
+    QCOMPARE(child<QLineEdit>("eIRCNick")->text(), QStringLiteral("Funkenflug"));
+    QVERIFY(!child<QPushButton>("bIRCNickEintragen")->isEnabled());
+    QCOMPARE(readBytes(game->mainIniPath()), original);
+}
+
+void SystemPageTest::nickIsWrittenAsTyped()
+{
+    startWith(original);
+    typeInto(child<QLineEdit>("eIRCNick"), QStringLiteral("Jürgen =[X] "));
+    QVERIFY(child<QPushButton>("bIRCNickEintragen")->isEnabled());
+    QTest::mouseClick(child<QPushButton>("bIRCNickEintragen"), Qt::LeftButton);
+    QCOMPARE(readBytes(game->mainIniPath()),
+             withLine(original, "\nNickName=Funkenflug\r\n", "\nNickName=J\xfcrgen =[X] \r\n"));
+    // The button stays on after the write.
+    QVERIFY(child<QPushButton>("bIRCNickEintragen")->isEnabled());
+}
+
+void SystemPageTest::missingNickShowsTheNoticeAndKeepsTheButtonOff()
+{
+    startWith(withLine(original, "\nNickName=Funkenflug\r\n", "\n"));
+    QCOMPARE(child<QLineEdit>("eIRCNick")->text(), QStringLiteral("Eintrag nicht gefunden"));
+    QVERIFY(!child<QPushButton>("bIRCNickEintragen")->isEnabled());
+    typeInto(child<QLineEdit>("eIRCNick"), "Neo");
+    QVERIFY(child<QPushButton>("bIRCNickEintragen")->isEnabled());
+    QTest::mouseClick(child<QPushButton>("bIRCNickEintragen"), Qt::LeftButton);
+    const QByteArray after = readBytes(game->mainIniPath());
+    QVERIFY(after.contains("[UBrowser.UBrowserIRCSystemPage]\r\n"));
+    QVERIFY(after.contains("\nNickName=Neo\r\n"));
+    QCOMPARE(withLine(after, "\nNickName=Neo\r\n", "\n"), original);
+}
+
+void SystemPageTest::nickOutsideTheCodePageIsRefused()
+{
+    startWith(original);
+    typeInto(child<QLineEdit>("eIRCNick"), QStringLiteral("Schnee 雪"));
+    QTest::mouseClick(child<QPushButton>("bIRCNickEintragen"), Qt::LeftButton);
+    QCOMPARE(game->boxes.errors().size(), 1);
+    QCOMPARE(readBytes(game->mainIniPath()), original);
+}
+
+void SystemPageTest::introSwitchMovesOneWay()
+{
+    startWith(original);
+    QTest::mouseClick(child<QPushButton>("bNoIntro"), Qt::LeftButton);
+    QCOMPARE(readBytes(game->mainIniPath()),
+             withLine(original, "\nLocalMap=CityIntro.unr\r\n", "\nLocalMap=UT-Logo-Map.unr\r\n"));
+    QCOMPARE(child<QLabel>("LNoIntro")->text(), QStringLiteral("Das Intro ist deaktiviert!"));
+    QVERIFY(child<QPushButton>("bNoIntro")->isEnabled());
+    showPage("tsMultiplayer");
+    showPage("tsSystem");
+    QVERIFY(!child<QPushButton>("bNoIntro")->isEnabled());
+    QCOMPARE(child<QLabel>("LNoIntro")->text(), QStringLiteral("Das Intro ist deaktiviert!"));
+}
+
+void SystemPageTest::failedWriteLeavesLabelButtonAndFile()
+{
+    startWith(original);
+    QFile::setPermissions(game->mainIniPath(), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+    typeInto(child<MaskedEdit>("meCache"), "128");
+    QTest::mouseClick(child<QPushButton>("bCacheEintragen"), Qt::LeftButton);
+    QCOMPARE(game->boxes.shown().size(), 1);
+    QCOMPARE(game->boxes.shown()[0].kind, Kind::Error);
+    QCOMPARE(game->boxes.shown()[0].text, QStringLiteral("Unable to write to %1.").arg(game->mainIniPath()));
+    QCOMPARE(child<QLabel>("LCacheMom")->text(), QStringLiteral("Cache-Größe (in MB): 32"));
+    QVERIFY(child<QPushButton>("bCacheEintragen")->isEnabled());
+
+    QTest::mouseClick(child<QPushButton>("bNoIntro"), Qt::LeftButton);
+    QCOMPARE(game->boxes.errors().size(), 2);
+    QCOMPARE(child<QLabel>("LNoIntro")->text(), QStringLiteral("Das Intro ausschalten!"));
+    QCOMPARE(readBytes(game->mainIniPath()), original);
+    QCOMPARE(QDir(game->gameDir() + "/System").entryList(QDir::Files).size(), 3);
+}
+
+QTEST_MAIN(SystemPageTest)
+#include "test_systempage.moc"

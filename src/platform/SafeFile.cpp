@@ -49,6 +49,10 @@ void syncFolder(const QString& folder)
 
 std::optional<QByteArray> read(const QString& path)
 {
+    // A pipe or a device at the path would block or never end.
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;

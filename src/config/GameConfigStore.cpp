@@ -1,0 +1,245 @@
+#include "config/GameConfigStore.h"
+
+#include "config/IniText.h"
+#include "config/TextCodec.h"
+#include "platform/EditorError.h"
+#include "platform/SafeFile.h"
+
+#include <QFileInfo>
+
+#include <limits>
+#include <utility>
+
+namespace {
+
+// What the profile functions hand back at most.
+constexpr qsizetype kMaxValueLength = 2047;
+
+enum class Encoding { Windows1252, Utf8, Utf16 };
+
+Encoding encodingOf(const QByteArray& bytes)
+{
+    if (bytes.startsWith("\xEF\xBB\xBF"))
+        return Encoding::Utf8;
+    if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF"))
+        return Encoding::Utf16;
+    return Encoding::Windows1252;
+}
+
+std::optional<QByteArray> encode(QStringView text, Encoding encoding)
+{
+    return encoding == Encoding::Utf8 ? TextCodec::toUtf8(text) : TextCodec::toWindows1252(text);
+}
+
+QString decode(QByteArrayView bytes, Encoding encoding)
+{
+    return encoding == Encoding::Utf8 ? QString::fromUtf8(bytes) : TextCodec::fromWindows1252(bytes);
+}
+
+QString trimmedName(const QString& name)
+{
+    qsizetype begin = 0;
+    qsizetype end = name.size();
+    auto blank = [](QChar c) { return c == u' ' || c == u'\t'; };
+    while (begin < end && blank(name[begin]))
+        ++begin;
+    while (end > begin && blank(name[end - 1]))
+        --end;
+    return name.mid(begin, end - begin);
+}
+
+bool hasLineBreak(const QString& text)
+{
+    return text.contains(u'\r') || text.contains(u'\n');
+}
+
+QString describeCharacter(QStringView text, qsizetype at)
+{
+    const char32_t code = (text[at].isHighSurrogate() && at + 1 < text.size() && text[at + 1].isLowSurrogate())
+        ? QChar::surrogateToUcs4(text[at], text[at + 1])
+        : text[at].unicode();
+    const QString hex = QString::number(static_cast<uint>(code), 16).toUpper().rightJustified(4, u'0');
+    if (QChar(text[at]).isSurrogate() && code == text[at].unicode())
+        return QStringLiteral("U+%1").arg(hex);
+    return QStringLiteral("\"%1\" (U+%2)").arg(QString::fromUcs4(&code, 1), hex);
+}
+
+// Names and values are refused before anything is read or written when they
+// would change the file's structure: a line break or a NUL inside a value
+// would plant new lines, "]" would end a section header early, "=" would
+// split a key name, and ";" or "[" at its start would make the key line a
+// comment or a section header.
+void checkText(const QString& section, const QString& key, const QString& value, const QString& path)
+{
+    const QString where = QStringLiteral("[%1] %2").arg(section, key).trimmed();
+    auto refuse = [&](const QString& why) {
+        throw EditorError(QStringLiteral("%1 and cannot be stored in %2").arg(why, path));
+    };
+    auto checkName = [&](const QString& kind, const QString& name) {
+        if (name.isEmpty())
+            refuse(QStringLiteral("The %1 name of %2 is empty").arg(kind, where));
+        if (hasLineBreak(name) || name.contains(QChar(0)))
+            refuse(QStringLiteral("The %1 name of %2 contains a line break or NUL character").arg(kind, where));
+    };
+    checkName(QStringLiteral("section"), section);
+    checkName(QStringLiteral("key"), key);
+    if (section.contains(u']'))
+        refuse(QStringLiteral("The section name of %1 contains \"]\"").arg(where));
+    if (key.contains(u'='))
+        refuse(QStringLiteral("The key name of %1 contains \"=\"").arg(where));
+    if (key.startsWith(u';') || key.startsWith(u'['))
+        refuse(QStringLiteral("The key name of %1 starts with \"%2\"").arg(where, key.left(1)));
+    if (hasLineBreak(value))
+        refuse(QStringLiteral("The value for %1 contains a line break").arg(where));
+    if (value.contains(QChar(0)))
+        refuse(QStringLiteral("The value for %1 contains a NUL character").arg(where));
+}
+
+QByteArray encodeOrRefuse(const QString& text, const QString& what, Encoding encoding, const QString& path)
+{
+    if (auto bytes = encode(text, encoding))
+        return *std::move(bytes);
+    const qsizetype at = TextCodec::firstUnencodable(text, encoding == Encoding::Utf8);
+    const QString charset = encoding == Encoding::Utf8 ? QStringLiteral("UTF-8") : QStringLiteral("Windows-1252");
+    throw EditorError(QStringLiteral("%1 contains the character %2, which cannot be stored in %3 (%4 text)")
+                          .arg(what, describeCharacter(text, at), path, charset));
+}
+
+// Decimal with an optional sign in the 32-bit range, or one to eight hex
+// digits after "$", "x", "X", "0x" or "0X"; the digits must run to the end.
+std::optional<std::int32_t> toInt32(QStringView t)
+{
+    qsizetype i = 0;
+    while (i < t.size() && (t[i] == u' ' || t[i] == u'\t'))
+        ++i;
+    t = t.sliced(i);
+
+    qsizetype hexStart = -1;
+    if (t.startsWith(u'$') || t.startsWith(u'x') || t.startsWith(u'X'))
+        hexStart = 1;
+    else if (t.startsWith(u"0x") || t.startsWith(u"0X"))
+        hexStart = 2;
+    if (hexStart > 0) {
+        const QStringView digits = t.sliced(hexStart);
+        if (digits.isEmpty() || digits.size() > 8)
+            return std::nullopt;
+        std::uint32_t value = 0;
+        for (QChar c : digits) {
+            const char16_t u = c.unicode();
+            int d;
+            if (u >= '0' && u <= '9')
+                d = u - '0';
+            else if (u >= 'a' && u <= 'f')
+                d = u - 'a' + 10;
+            else if (u >= 'A' && u <= 'F')
+                d = u - 'A' + 10;
+            else
+                return std::nullopt;
+            value = value * 16 + static_cast<std::uint32_t>(d);
+        }
+        return static_cast<std::int32_t>(value);
+    }
+
+    bool negative = false;
+    if (t.startsWith(u'+') || t.startsWith(u'-')) {
+        negative = t[0] == u'-';
+        t = t.sliced(1);
+    }
+    if (t.isEmpty())
+        return std::nullopt;
+    const std::int64_t limit = negative ? -static_cast<std::int64_t>(std::numeric_limits<std::int32_t>::min())
+                                        : std::numeric_limits<std::int32_t>::max();
+    std::int64_t value = 0;
+    for (QChar c : t) {
+        const char16_t u = c.unicode();
+        if (u < '0' || u > '9')
+            return std::nullopt;
+        value = value * 10 + (u - '0');
+        if (value > limit)
+            return std::nullopt;
+    }
+    return static_cast<std::int32_t>(negative ? -value : value);
+}
+
+} // namespace
+
+GameConfigStore::GameConfigStore(QString path) : path_(std::move(path)) {}
+
+QString GameConfigStore::ReadString(const QString& section, const QString& key, const QString& def) const
+{
+    const std::optional<QByteArray> bytes = SafeFile::read(path_);
+    if (!bytes)
+        return def;
+    const Encoding encoding = encodingOf(*bytes);
+    if (encoding == Encoding::Utf16)
+        return def;
+    const auto sectionBytes = encode(trimmedName(section), encoding);
+    const auto keyBytes = encode(trimmedName(key), encoding);
+    if (!sectionBytes || !keyBytes)
+        return def;
+    const std::optional<QByteArray> raw = IniText::valueOf(*bytes, *sectionBytes, *keyBytes);
+    if (!raw)
+        return def;
+    QString value = decode(*raw, encoding);
+    if (value.size() > kMaxValueLength) {
+        qsizetype cut = kMaxValueLength;
+        if (value[cut - 1].isHighSurrogate())
+            --cut; // never leave half a character
+        value.truncate(cut);
+    }
+    return value;
+}
+
+void GameConfigStore::WriteString(const QString& section, const QString& key, const QString& value)
+{
+    const QString sectionName = trimmedName(section);
+    const QString keyName = trimmedName(key);
+    checkText(sectionName, keyName, value, path_);
+
+    const std::optional<QByteArray> bytes = SafeFile::read(path_);
+    // A file that is there but cannot be read must not be replaced by one
+    // holding only the new key.
+    if (!bytes && QFileInfo::exists(path_))
+        throw EditorError(QStringLiteral("Unable to write to %1").arg(path_));
+    const QByteArray text = bytes.value_or(QByteArray());
+    const Encoding encoding = encodingOf(text);
+    if (encoding == Encoding::Utf16)
+        throw EditorError(QStringLiteral("%1 is UTF-16 text, which this program cannot edit; nothing was changed")
+                              .arg(path_));
+
+    const QString where = QStringLiteral("[%1] %2").arg(sectionName, keyName);
+    const QByteArray sectionBytes =
+        encodeOrRefuse(sectionName, QStringLiteral("The section name of %1").arg(where), encoding, path_);
+    const QByteArray keyBytes =
+        encodeOrRefuse(keyName, QStringLiteral("The key name of %1").arg(where), encoding, path_);
+    const QByteArray valueBytes =
+        encodeOrRefuse(value, QStringLiteral("The value for %1").arg(where), encoding, path_);
+
+    const QByteArray changed = IniText::withValue(text, sectionBytes, keyBytes, valueBytes);
+    if (bytes) {
+        // Windows refuses a read-only file even when nothing would change.
+        if (SafeFile::isReadOnly(path_))
+            throw EditorError(QStringLiteral("Unable to write to %1").arg(path_));
+        if (changed == text)
+            return;
+    }
+    SafeFile::write(path_, changed);
+}
+
+std::int32_t GameConfigStore::ReadInteger(const QString& section, const QString& key, std::int32_t def) const
+{
+    QString t = ReadString(section, key, QString());
+    if (t.size() > 2 && (t.startsWith(u"0x") || t.startsWith(u"0X")))
+        t.replace(0, 2, u'$');
+    return toInt32(t).value_or(def);
+}
+
+void GameConfigStore::WriteInteger(const QString& section, const QString& key, std::int32_t value)
+{
+    WriteString(section, key, QString::number(value));
+}
+
+bool GameConfigStore::ReadBool(const QString& section, const QString& key, bool def) const
+{
+    return ReadInteger(section, key, def ? 1 : 0) != 0;
+}

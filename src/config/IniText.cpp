@@ -1,0 +1,288 @@
+#include "config/IniText.h"
+
+#include <cstring>
+
+namespace IniText {
+namespace {
+
+const QByteArrayView kCrLf("\r\n");
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+bool isQuote(char c)
+{
+    return c == '"' || c == '\'';
+}
+
+char asciiLower(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool sameName(QByteArrayView a, QByteArrayView b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        if (asciiLower(a[i]) != asciiLower(b[i]))
+            return false;
+    }
+    return true;
+}
+
+qsizetype bodyStart(QByteArrayView text)
+{
+    return text.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+}
+
+// One line: [begin, end) is its content, [end, next) its line break.
+struct Line {
+    qsizetype begin = 0;
+    qsizetype end = 0;
+    qsizetype next = 0;
+};
+
+Line lineAt(QByteArrayView text, qsizetype pos)
+{
+    const char* data = text.data();
+    const qsizetype size = text.size();
+    qsizetype end = pos;
+    // memchr for LF is fast; a CR before it may end the line sooner.
+    const void* lf = std::memchr(data + pos, '\n', static_cast<size_t>(size - pos));
+    const qsizetype lfAt = lf ? static_cast<const char*>(lf) - data : size;
+    const void* cr = std::memchr(data + pos, '\r', static_cast<size_t>(lfAt - pos));
+    end = cr ? static_cast<const char*>(cr) - data : lfAt;
+    qsizetype next = end;
+    if (next < size) {
+        if (data[next] == '\r' && next + 1 < size && data[next + 1] == '\n')
+            next += 2;
+        else
+            next += 1;
+    }
+    return {pos, end, next};
+}
+
+enum class Kind { Blank, Comment, Section, Key, Other };
+
+struct Parsed {
+    Kind kind = Kind::Other;
+    QByteArrayView name;
+    // The raw value without surrounding blanks, quotes included.
+    qsizetype valueBegin = 0;
+    qsizetype valueEnd = 0;
+};
+
+QByteArrayView trimmed(QByteArrayView text, qsizetype begin, qsizetype end)
+{
+    while (begin < end && isBlank(text[begin]))
+        ++begin;
+    while (end > begin && isBlank(text[end - 1]))
+        --end;
+    return text.sliced(begin, end - begin);
+}
+
+Parsed classify(QByteArrayView text, const Line& line)
+{
+    Parsed parsed;
+    qsizetype begin = line.begin;
+    const qsizetype end = line.end;
+    while (begin < end && isBlank(text[begin]))
+        ++begin;
+    if (begin == end) {
+        parsed.kind = Kind::Blank;
+        return parsed;
+    }
+    const QByteArrayView content = text.sliced(begin, end - begin);
+    if (content[0] == ';') {
+        parsed.kind = Kind::Comment;
+        return parsed;
+    }
+    if (content[0] == '[') {
+        const qsizetype close = content.lastIndexOf(']');
+        const qsizetype nameEnd = close > 0 ? begin + close : end;
+        parsed.kind = Kind::Section;
+        parsed.name = trimmed(text, begin + 1, nameEnd);
+        return parsed;
+    }
+    const qsizetype eq = content.indexOf('=');
+    if (eq < 0)
+        return parsed;
+    parsed.kind = Kind::Key;
+    parsed.name = trimmed(text, begin, begin + eq);
+    qsizetype vb = begin + eq + 1;
+    qsizetype ve = end;
+    while (vb < ve && isBlank(text[vb]))
+        ++vb;
+    while (ve > vb && isBlank(text[ve - 1]))
+        --ve;
+    parsed.valueBegin = vb;
+    parsed.valueEnd = ve;
+    return parsed;
+}
+
+bool isQuoted(QByteArrayView raw)
+{
+    return raw.size() >= 2 && isQuote(raw.front()) && raw.front() == raw.back();
+}
+
+// What a scan of the text found for one section and key.
+struct Scan {
+    bool sectionFound = false;
+    bool keyFound = false;
+    Line anchor;        // the section's last key line, else its header line
+    Line keyLine;
+    Parsed key;
+    Line lastLine;      // the text's last line (only when the section is missing)
+    bool haveLastLine = false;
+};
+
+Scan scan(QByteArrayView text, QByteArrayView section, QByteArrayView key)
+{
+    Scan result;
+    bool inSection = false;
+    for (qsizetype pos = bodyStart(text); pos < text.size();) {
+        const Line line = lineAt(text, pos);
+        pos = line.next;
+        result.lastLine = line;
+        result.haveLastLine = true;
+        const Parsed parsed = classify(text, line);
+        if (parsed.kind == Kind::Section) {
+            if (inSection)
+                return result; // the first section of the name has ended
+            if (sameName(parsed.name, section)) {
+                inSection = true;
+                result.sectionFound = true;
+                result.anchor = line;
+            }
+        } else if (parsed.kind == Kind::Key && inSection) {
+            result.anchor = line;
+            if (sameName(parsed.name, key)) {
+                result.keyFound = true;
+                result.keyLine = line;
+                result.key = parsed;
+                return result;
+            }
+        }
+    }
+    return result;
+}
+
+QByteArrayView breakOf(QByteArrayView text, const Line& line)
+{
+    return text.sliced(line.end, line.next - line.end);
+}
+
+QByteArrayView firstBreak(QByteArrayView text)
+{
+    const qsizetype start = bodyStart(text);
+    if (start >= text.size())
+        return {};
+    return breakOf(text, lineAt(text, start));
+}
+
+// The break for a line added next to `neighbour`.
+QByteArrayView breakFor(QByteArrayView text, const Line* neighbour)
+{
+    if (neighbour && neighbour->next > neighbour->end)
+        return breakOf(text, *neighbour);
+    const QByteArrayView first = firstBreak(text);
+    return first.isEmpty() ? kCrLf : first;
+}
+
+// The value as it goes into the file: verbatim, as the Windows functions
+// write it, since the game reads its own files without removing quotes. A
+// value that was quoted in the file keeps its quotes around the new text.
+QByteArray rendered(QByteArrayView value, char quote)
+{
+    QByteArray out;
+    out.reserve(value.size() + 2);
+    if (quote)
+        out.append(quote);
+    out.append(value);
+    if (quote)
+        out.append(quote);
+    return out;
+}
+
+QByteArray keyLine(QByteArrayView key, QByteArrayView value)
+{
+    QByteArray line;
+    line.reserve(key.size() + value.size() + 3);
+    line.append(key);
+    line.append('=');
+    line.append(rendered(value, 0));
+    return line;
+}
+
+} // namespace
+
+std::optional<QByteArray> valueOf(QByteArrayView text, QByteArrayView section, QByteArrayView key)
+{
+    const Scan found = scan(text, section, key);
+    if (!found.keyFound)
+        return std::nullopt;
+    QByteArrayView raw = text.sliced(found.key.valueBegin, found.key.valueEnd - found.key.valueBegin);
+    if (isQuoted(raw))
+        raw = raw.sliced(1, raw.size() - 2);
+    const qsizetype nul = raw.indexOf('\0');
+    if (nul >= 0)
+        raw = raw.first(nul);
+    return raw.toByteArray();
+}
+
+QByteArray withValue(const QByteArray& text, QByteArrayView section, QByteArrayView key,
+                     QByteArrayView value)
+{
+    const Scan found = scan(text, section, key);
+    QByteArray out;
+    out.reserve(text.size() + section.size() + key.size() + value.size() + 16);
+
+    if (found.keyFound) {
+        const QByteArrayView old(text.constData() + found.key.valueBegin,
+                                 found.key.valueEnd - found.key.valueBegin);
+        const char quote = isQuoted(old) ? old.front() : 0;
+        out.append(text.constData(), found.key.valueBegin);
+        out.append(rendered(value, quote));
+        out.append(text.constData() + found.key.valueEnd, text.size() - found.key.valueEnd);
+        return out;
+    }
+
+    if (found.sectionFound) {
+        const Line& anchor = found.anchor;
+        const QByteArrayView eol = breakFor(text, &anchor);
+        out.append(text.constData(), anchor.next);
+        if (anchor.next == anchor.end) {
+            // The anchor is the text's unterminated last line; the text keeps
+            // ending without a line break.
+            out.append(eol);
+            out.append(keyLine(key, value));
+        } else {
+            out.append(keyLine(key, value));
+            out.append(eol);
+        }
+        out.append(text.constData() + anchor.next, text.size() - anchor.next);
+        return out;
+    }
+
+    const Line* last = found.haveLastLine ? &found.lastLine : nullptr;
+    const QByteArrayView eol = breakFor(text, last);
+    out.append(text);
+    if (last) {
+        if (last->next == last->end)
+            out.append(eol);
+        if (classify(text, *last).kind != Kind::Blank)
+            out.append(eol);
+    }
+    out.append('[');
+    out.append(section);
+    out.append(']');
+    out.append(eol);
+    out.append(keyLine(key, value));
+    out.append(eol);
+    return out;
+}
+
+} // namespace IniText

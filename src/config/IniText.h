@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+
+#include <optional>
+
+// The INI syntax of the game's files, on bytes. Knows nothing of code pages:
+// names and values come in and go out in the file's own encoding, and every
+// byte that is not part of the change stays where it was.
+//
+// How a file reads (as the Windows profile functions read it):
+// - Lines end at CR LF, LF or a lone CR. A UTF-8 byte-order mark before the
+//   first line is not part of it.
+// - Blanks and tabs at the start of a line are ignored. A line starting with
+//   ";" is a comment. A line starting with "[" opens a section named by what
+//   stands up to the last "]" on the line (or, without one, up to the line's
+//   end), blanks and tabs around the name dropped.
+// - Any other line with "=" is a key: the name before the first "=", the value
+//   after it, both without surrounding blanks and tabs. A value that starts
+//   and ends with the same quote character (" or ') is read without those two.
+//   Other lines are ignored, as are keys before the first section.
+// - Names match without regard to ASCII letter case. The first section of a
+//   name and the first key of a name in it are the ones that count.
+namespace IniText {
+
+// The value of [section] key, or nothing when the section or the key is
+// missing. A NUL byte ends the value, as it ends the string the Windows
+// functions return.
+std::optional<QByteArray> valueOf(QByteArrayView text, QByteArrayView section, QByteArrayView key);
+
+// The text with [section] key set to value, which must hold no line break or
+// NUL. An existing key keeps its line's spelling and spacing; only the value
+// between them changes. A value that would not read back as itself (blanks
+// at its ends, or enclosed in a pair of quotes) is written inside double
+// quotes; so is any value of a key that was quoted before, in its old quotes.
+// A new key goes after the last key line of its section, a new section at the
+// end of the text behind a blank line. Added lines end like their neighbours,
+// else like the first line, else with CR LF.
+QByteArray withValue(const QByteArray& text, QByteArrayView section, QByteArrayView key,
+                     QByteArrayView value);
+
+} // namespace IniText

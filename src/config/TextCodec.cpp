@@ -1,0 +1,75 @@
+#include "config/TextCodec.h"
+
+namespace TextCodec {
+namespace {
+
+// Bytes 0x80..0x9F. The undefined five carry their own number.
+constexpr char16_t kHigh[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, // 80..87
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F, // 88..8F
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, // 90..97
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178, // 98..9F
+};
+
+std::optional<char> toByte(char16_t c)
+{
+    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF))
+        return static_cast<char>(c);
+    for (int i = 0; i < 32; ++i) {
+        if (kHigh[i] == c)
+            return static_cast<char>(0x80 + i);
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+QString fromWindows1252(QByteArrayView bytes)
+{
+    QString text(bytes.size(), Qt::Uninitialized);
+    QChar* out = text.data();
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const auto b = static_cast<unsigned char>(bytes[i]);
+        out[i] = (b >= 0x80 && b < 0xA0) ? QChar(kHigh[b - 0x80]) : QChar(b);
+    }
+    return text;
+}
+
+std::optional<QByteArray> toWindows1252(QStringView text)
+{
+    QByteArray bytes(text.size(), Qt::Uninitialized);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const auto byte = toByte(text[i].unicode());
+        if (!byte)
+            return std::nullopt;
+        bytes[i] = *byte;
+    }
+    return bytes;
+}
+
+std::optional<QByteArray> toUtf8(QStringView text)
+{
+    if (firstUnencodable(text, true) >= 0)
+        return std::nullopt;
+    return text.toUtf8();
+}
+
+qsizetype firstUnencodable(QStringView text, bool utf8)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            if (!utf8)
+                return i;
+            ++i;
+            continue;
+        }
+        if (c.isSurrogate())
+            return i;
+        if (!utf8 && !toByte(c.unicode()))
+            return i;
+    }
+    return -1;
+}
+
+} // namespace TextCodec

@@ -61,6 +61,8 @@ THauptForm::THauptForm(MessageBoxes& boxes, std::unique_ptr<GameRegistry> regist
     layout->setContentsMargins(4, 4, 4, 4);
     PageControl1 = new QTabWidget(central);
     PageControl1->setObjectName(QStringLiteral("PageControl1"));
+    // Every tab stays in sight; the window grows to hold them.
+    PageControl1->setUsesScrollButtons(false);
     layout->addWidget(PageControl1);
     setCentralWidget(central);
 

@@ -8,6 +8,7 @@
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QEvent>
+#include <QFocusEvent>
 #include <QLineEdit>
 #include <QRadioButton>
 
@@ -50,8 +51,14 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (event->type() == QEvent::FocusOut)
-            onFocusOut_();
+        // Another window becoming active (a message box, another program) or
+        // a popup menu does not move the focus away from the field inside
+        // its own window, so the field is not left.
+        if (event->type() == QEvent::FocusOut) {
+            const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+            if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
+                onFocusOut_();
+        }
         return QObject::eventFilter(watched, event);
     }
 
@@ -112,6 +119,12 @@ void EventRules::onPick(QComboBox* combo, Handler handler) const
         QObject::connect(edit, &QLineEdit::textEdited, combo, [this, handler](const QString&) { guard(handler); });
 }
 
+void EventRules::onSelect(QComboBox* combo, Handler handler) const
+{
+    remember(combo, handler);
+    QObject::connect(combo, &QComboBox::textActivated, combo, [this, handler](const QString&) { guard(handler); });
+}
+
 void EventRules::onExit(QWidget* field, Handler handler) const
 {
     field->installEventFilter(new FocusOutFilter(field, [this, handler] { guard(handler); }));
@@ -170,11 +183,38 @@ void EventRules::select(QRadioButton* button)
     runHandler(button);
 }
 
+void EventRules::deselect(QRadioButton* button)
+{
+    if (!button->isChecked())
+        return;
+    // An exclusive button refuses to be cleared; lift the rule for the moment.
+    const QSignalBlocker blocker(button);
+    QButtonGroup* group = button->group();
+    if (group) {
+        const bool exclusive = group->exclusive();
+        group->setExclusive(false);
+        button->setChecked(false);
+        group->setExclusive(exclusive);
+    } else {
+        const bool autoExclusive = button->autoExclusive();
+        button->setAutoExclusive(false);
+        button->setChecked(false);
+        button->setAutoExclusive(autoExclusive);
+    }
+}
+
 void EventRules::setComboText(QComboBox* combo, const QString& text)
 {
     const QSignalBlocker blocker(combo);
-    if (combo->isEditable())
+    if (combo->isEditable()) {
+        // An editable box that loses the focus with a text differing from its
+        // current item picks the item of that text (textActivated): tabbing
+        // through a box would then run its handler for a text the program set.
+        const int item = combo->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
+        if (item >= 0)
+            combo->setCurrentIndex(item);
         combo->setCurrentText(text);
-    else
+    } else {
         combo->setCurrentIndex(combo->findText(text, Qt::MatchExactly));
+    }
 }

@@ -40,6 +40,7 @@ public:
     void onClick(QAbstractButton* button, Handler handler) const; // push button, check box
     void onSelect(QRadioButton* button, Handler handler) const; // became selected
     void onPick(QComboBox* combo, Handler handler) const;       // picked or typed
+    void onSelect(QComboBox* combo, Handler handler) const;     // picked only; typing runs nothing
     void onExit(QWidget* field, Handler handler) const;         // lost the focus
 
     // Program-made changes; each runs the control's handler on a real change.
@@ -47,7 +48,10 @@ public:
     static void setText(MaskedEdit* edit, const QString& text);
     static void setChecked(QAbstractButton* box, bool checked);
     static void select(QRadioButton* button);
-    // Runs nothing, as on the original platform.
+    // Clears a radio button; runs nothing (handlers run on becoming selected).
+    static void deselect(QRadioButton* button);
+    // Runs nothing, as on the original platform. An editable box's current
+    // item moves to the item with that text, if there is one.
     static void setComboText(QComboBox* combo, const QString& text);
 
 private:

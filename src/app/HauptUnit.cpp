@@ -3,8 +3,14 @@
 #include "app/AppInfo.h"
 #include "app/EventRules.h"
 #include "app/MessageBoxes.h"
+#include "app/RendererUnit.h"
 #include "config/GameConfigStore.h"
+#include "pages/AliasesPage.h"
+#include "pages/KeyBindingsPage.h"
+#include "pages/OtherRenderersPage.h"
+#include "pages/RendererGroup.h"
 #include "pages/SystemPage.h"
+#include "pages/WeaponPriorityPage.h"
 #include "platform/EditorError.h"
 #include "platform/GamePaths.h"
 #include "platform/GameRegistry.h"
@@ -99,6 +105,7 @@ THauptForm::THauptForm(MessageBoxes& boxes, std::unique_ptr<GameRegistry> regist
 
 THauptForm::~THauptForm()
 {
+    RendererForm.reset();
     // The pages use the shared state; they go first.
     delete PageControl1;
     PageControl1 = nullptr;
@@ -106,16 +113,16 @@ THauptForm::~THauptForm()
 
 void THauptForm::buildPages()
 {
-    const PageServices services{state_, *events_, boxes_, bBeenden};
+    const PageServices services{state_, *events_, boxes_, bBeenden, PageControl1};
     using Quit = EmptyPage::QuitButton;
     tsSystem = new SystemPage(services);
     tsUser = new EmptyPage(services, QStringLiteral("tsUser"), Quit::Show);
     tsMultiplayer = new EmptyPage(services, QStringLiteral("tsMultiplayer"), Quit::Show);
-    tsTastenbelegung = new EmptyPage(services, QStringLiteral("tsTastenbelegung"), Quit::Show);
+    tsTastenbelegung = new KeyBindingsPage(services);
     tsRegistry = new EmptyPage(services, QStringLiteral("tsRegistry"), Quit::Show);
-    tsWeapponpriority = new EmptyPage(services, QStringLiteral("tsWeapponpriority"), Quit::Show);
-    tsAliases = new EmptyPage(services, QStringLiteral("tsAliases"), Quit::Hide);
-    ts3DRender = new EmptyPage(services, QStringLiteral("ts3DRender"), Quit::Leave);
+    tsWeapponpriority = new WeaponPriorityPage(services);
+    tsAliases = new AliasesPage(services);
+    ts3DRender = new OtherRenderersPage(services);
 
     PageControl1->addTab(tsSystem, QStringLiteral("System"));
     PageControl1->addTab(tsUser, QStringLiteral("User"));
@@ -167,6 +174,9 @@ void THauptForm::HavePath()
     state_.UserIniPath = GamePaths::userIniPath(state_.GameDir);
     state_.MainIni = std::make_unique<GameConfigStore>(state_.MainIniPath);
     state_.UserIni = std::make_unique<GameConfigStore>(state_.UserIniPath);
+    D3DStrAssign();
+    GlideStrAssign();
+    GLStrAssign();
 
     // A fixed window sized to its contents, in the middle of the screen.
     ensurePolished();
@@ -175,6 +185,26 @@ void THauptForm::HavePath()
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
     show();
+}
+
+void THauptForm::D3DStrAssign()
+{
+    tsSystem->d3d->StrAssign();
+}
+
+void THauptForm::GlideStrAssign()
+{
+    ts3DRender->glide->StrAssign();
+}
+
+void THauptForm::GLStrAssign()
+{
+    ts3DRender->openGL->StrAssign();
+}
+
+void THauptForm::D3DActivate()
+{
+    tsSystem->d3d->Activate();
 }
 
 void THauptForm::Timer1Timer()
@@ -196,6 +226,9 @@ void THauptForm::mmInfoClick()
 
 void THauptForm::closeEvent(QCloseEvent* event)
 {
+    // The question must not keep the program alive.
+    if (RendererForm)
+        RendererForm->hide();
     FormClose();
     event->accept();
 }

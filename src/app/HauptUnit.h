@@ -13,6 +13,8 @@ class QPushButton;
 class QTabWidget;
 class QTimer;
 class SystemPage;
+class TRendererForm;
+class OtherRenderersPage;
 
 // The main window: the page control with the eight pages, the quit button
 // over their lower right corner, the menu and the status-bar clock. It owns
@@ -31,12 +33,22 @@ public:
     bool FormCreate();
 
     void HavePath();
+    void D3DStrAssign();
+    void GlideStrAssign();
+    void GLStrAssign();
+    void D3DActivate();
     void Timer1Timer();
     void mmBeendenClick();
     void mmInfoClick();
     void FormClose();
 
     EditorState& state() { return state_; }
+    MessageBoxes& boxes() { return boxes_; }
+    const EventRules& events() const { return *events_; }
+
+    // The other two windows, created after this one; the main program's
+    // order.
+    std::unique_ptr<TRendererForm> RendererForm;
     QTabWidget* PageControl1 = nullptr;
     QPushButton* bBeenden = nullptr;
 
@@ -64,7 +76,13 @@ private:
     Page* tsRegistry = nullptr;
     Page* tsWeapponpriority = nullptr;
     Page* tsAliases = nullptr;
-    Page* ts3DRender = nullptr;
+public:
+    // The pages the renderer question reaches into.
+    SystemPage* systemPage() const { return tsSystem; }
+    OtherRenderersPage* otherRenderersPage() const { return ts3DRender; }
+
+private:
+    OtherRenderersPage* ts3DRender = nullptr;
 };
 
 // The user's long time format without the time zone, which the status bar's

@@ -2,6 +2,7 @@
 
 #include "app/AppInfo.h"
 #include "app/HauptUnit.h"
+#include "app/RendererUnit.h"
 #include "platform/PhysicalMemory.h"
 #include "platform/RegistryFile.h"
 
@@ -98,6 +99,7 @@ std::unique_ptr<THauptForm> openEditor(const EditorOptions& options, MessageBoxe
                                                std::move(totalPhysicalMemory), options.gameDir);
     if (!window->FormCreate())
         return nullptr;
+    window->RendererForm = std::make_unique<TRendererForm>(*window, window->events());
     return window;
 }
 

@@ -12,6 +12,7 @@ class GameConfigStore;
 class GameRegistry;
 class MessageBoxes;
 class QPushButton;
+class QTabWidget;
 
 // What start-up sets once and every page shares. Owned by the main window;
 // the stores and the registry live from start-up to exit.
@@ -32,6 +33,7 @@ struct PageServices {
     const EventRules& events;
     MessageBoxes& boxes;
     QPushButton* bBeenden;
+    QTabWidget* PageControl1;
 };
 
 // A tab page. Its show handler runs each time the page becomes the visible

@@ -3,6 +3,7 @@
 #include "app/EventRules.h"
 #include "app/MaskedEdit.h"
 #include "config/GameConfigStore.h"
+#include "pages/RendererGroup.h"
 
 #include <QGridLayout>
 #include <QGroupBox>
@@ -27,6 +28,43 @@ const QString nickNotFound = QStringLiteral("Eintrag nicht gefunden");
 const QString cacheNotFound = QStringLiteral("nicht vorhanden!");
 const QString cacheLabel = QStringLiteral("Cache-Größe (in MB): ");
 const QString introOff = QStringLiteral("Das Intro ist deaktiviert!");
+
+// The Direct3D options, in the order of the key table.
+const RendererGroupTable direct3D{
+    QStringLiteral("D3DDrv.D3DRenderDevice"),
+    RendererGroupTable::Reading::TrueFalseOrNumber,
+    QStringLiteral("rbQuality"),
+    QStringLiteral("rbFast"),
+    {6, 6, 6},
+    {
+        {"Translucency", "cbTranslucency", "Translucency", "[...]", true, true},
+        {"VolumetricLighting", "cbVolumetricLighting", "VolumetricLighting",
+         "Der Name sagt es. Deaktivierung bringt Performancegewinn!", true, false},
+        {"ShinySurfaces", "cbShinySurfaces", "ShinySurfaces",
+         "Ist für Spiegelungen etc. zuständig. Deaktivierung bringt Performancegewinn!", true, false},
+        {"Coronas", "cbCoronas", "Coronas", "Lichtkranz um Lichtquellen.  Deaktivierung bringt Performancegewinn!",
+         true, false},
+        {"HighDetailActors", "cbHighDetailActors", "HighDetailActors",
+         "Spieler werden mit mehr Details dargestellt. Deaktivierung bringt Performancegewinn!", true, false},
+        {"UseAGPTextures", "cbUseAGPTextures", "AGPTextures", "[...]", true, false},
+        {"UseMipmapping", "cbUseMipmapping", "Mipmapping", "[...]", true, true},
+        {"UseTrilinear", "cbUseTrilinear", "Trilinear",
+         "Es wird trilinearer anstatt bilinearem Filter verwendet. Bessere Bildqualität.", true, false},
+        {"UseMultitexture", "cbUseMultitexture", "Multitexture", "[...]", true, true},
+        {"UseGammaCorrection", "cbUseGammaCorrection", "GammaCorrection", "[...]", true, true},
+        {"DetailTextures", "cbDetailTextures", "DetailTextures",
+         "Zeigt Texturen mit mehr Details an. Deaktivierung bringt Performancegewinn!", true, false},
+        {"UseVSync", "cbUseVSync", "VSync", "Synkronisiert die FPS mit der vertikalen Bildwiederholfrequenz.", false,
+         true},
+        {"UseTripleBuffering", "cbUseTripleBuffering", "TripleBuffering", "[...]", true, true},
+        {"UsePrecache", "cbUsePrecache", "Precache", "[...]", true, true},
+        {"Use32BitTextures", "cbUse32BitTextures", "32BitTextures",
+         "Verwendet 32bit Texturen. Deaktivierung bringt Performancegewinn!", true, false},
+        {"Use32BitZBuffer", "cbUse32BitZBuffer", "32BitZBuffer", "[...]", true, false},
+        {"UseVertexFog", "cbUseVertexFog", "VertexFog", "[...]", false, true},
+        {"UseVideoMemoryVB", "cbUseVideoMemoryVB", "VideoMemoryVB", nullptr, false, true},
+    },
+};
 
 template <typename T>
 T* named(T* widget, const QString& name)
@@ -77,6 +115,7 @@ SystemPage::SystemPage(const PageServices& services) : Page(services, QStringLit
     // Locked until the renderer question unlocks Direct3D.
     GroupBox3 = named(new QGroupBox(QStringLiteral(" D3D-Einstellungen (Read only) "), this), QStringLiteral("GroupBox3"));
     GroupBox3->setEnabled(false);
+    d3d = std::make_unique<RendererGroup>(direct3D, GroupBox3, services);
 
     auto* left = new QVBoxLayout;
     left->addWidget(gbCache);
@@ -95,6 +134,8 @@ SystemPage::SystemPage(const PageServices& services) : Page(services, QStringLit
     events.onClick(bIRCNickEintragen, [this] { bIRCNickEintragenClick(); });
 }
 
+SystemPage::~SystemPage() = default;
+
 int SystemPage::GetRAM() const
 {
     return recommendedCacheMegs(services_.state.totalPhysicalMemory());
@@ -112,6 +153,8 @@ void SystemPage::tsSystemShow()
         LNoIntro->setText(introOff);
         bNoIntro->setEnabled(false);
     }
+    d3d->GetValues();
+    d3d->cbRefresh();
 }
 
 void SystemPage::meCacheChange()

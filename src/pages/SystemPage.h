@@ -4,6 +4,7 @@
 
 class MaskedEdit;
 class QGroupBox;
+class RendererGroup;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -13,6 +14,7 @@ class QPushButton;
 class SystemPage final : public Page {
 public:
     explicit SystemPage(const PageServices& services);
+    ~SystemPage() override;
 
     // The recommended cache size: three quarters of the physical memory, in
     // megabytes.
@@ -26,6 +28,7 @@ public:
     void bIRCNickEintragenClick();
 
     QGroupBox* GroupBox3 = nullptr; // the Direct3D options
+    std::unique_ptr<RendererGroup> d3d;
 
 protected:
     void showHandler() override { tsSystemShow(); }

@@ -1,6 +1,7 @@
 #include "support/GameFixture.h"
 
 #include "app/HauptUnit.h"
+#include "app/RendererUnit.h"
 #include "app/Startup.h"
 
 #include <QDir>
@@ -68,6 +69,8 @@ THauptForm* GameFixture::start(QStringList arguments)
     window_ = std::move(result.window);
     if (window_ && !QTest::qWaitForWindowExposed(window_.get()))
         qWarning("main window not exposed");
+    if (window_ && closeRendererQuestion && window_->RendererForm)
+        window_->RendererForm->close();
     return window_.get();
 }
 

@@ -39,6 +39,9 @@ public:
     QString out, err;
 
     ScriptedMessageBoxes boxes;
+    // Closing the renderer question unlocks nothing; most tests want the
+    // main window enabled and the renderer groups as they start.
+    bool closeRendererQuestion = true;
     std::uint32_t physicalMemory = 512u * 1024u * 1024u;
 
 private:

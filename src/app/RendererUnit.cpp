@@ -1,0 +1,163 @@
+#include "app/RendererUnit.h"
+
+#include "app/AppInfo.h"
+#include "app/EventRules.h"
+#include "app/MaskedEdit.h"
+#include "app/HauptUnit.h"
+#include "app/MessageBoxes.h"
+#include "config/GameConfigStore.h"
+#include "pages/OtherRenderersPage.h"
+#include "pages/RendererGroup.h"
+#include "pages/SystemPage.h"
+
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QTabWidget>
+#include <QVBoxLayout>
+#include <QWindow>
+
+namespace {
+const QString engineSection = QStringLiteral("Engine.Engine");
+}
+
+TRendererForm::TRendererForm(THauptForm& hauptForm, const EventRules& events) : hauptForm_(hauptForm)
+{
+    // A window of its own, not a child of the main window: disabling the main
+    // window would disable it too.
+    setObjectName(QStringLiteral("RendererForm"));
+    setWindowTitle(QStringLiteral("Renderer"));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+                   | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
+    setAttribute(Qt::WA_QuitOnClose, false);
+
+    Label1 = new QLabel(QStringLiteral("Welcher Renderer wird verwendet¿"), this);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setAlignment(Qt::AlignCenter);
+    QFont bold = Label1->font();
+    bold.setBold(true);
+    bold.setPointSizeF(bold.pointSizeF() * 1.25);
+    Label1->setFont(bold);
+
+    bDirect3D = new QPushButton(QStringLiteral("Direct3D"), this);
+    bDirect3D->setObjectName(QStringLiteral("bDirect3D"));
+    bOpenGL = new QPushButton(QStringLiteral("OpenGL"), this);
+    bOpenGL->setObjectName(QStringLiteral("bOpenGL"));
+    bGlide = new QPushButton(QStringLiteral("3dfx Glide"), this);
+    bGlide->setObjectName(QStringLiteral("bGlide"));
+    events.onClick(bDirect3D, [this] { bDirect3DClick(); });
+    events.onClick(bOpenGL, [this] { bOpenGLClick(); });
+    events.onClick(bGlide, [this] { bGlideClick(); });
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(bDirect3D);
+    buttons->addWidget(bOpenGL);
+    buttons->addWidget(bGlide);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(Label1);
+    layout->addLayout(buttons);
+
+    FormCreate();
+}
+
+void TRendererForm::FormCreate()
+{
+    adjustSize();
+    setFixedSize(sizeHint());
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+    show();
+    raise();
+    activateWindow();
+    if (QWindow* handle = windowHandle(); handle && hauptForm_.windowHandle())
+        handle->setTransientParent(hauptForm_.windowHandle());
+}
+
+void TRendererForm::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (!event->spontaneous())
+        FormShow();
+}
+
+void TRendererForm::closeEvent(QCloseEvent* event)
+{
+    FormClose();
+    event->accept();
+}
+
+void TRendererForm::FormShow()
+{
+    hauptForm_.setEnabled(false);
+}
+
+void TRendererForm::FormClose()
+{
+    hauptForm_.setEnabled(true);
+}
+
+void TRendererForm::bDirect3DClick()
+{
+    QGroupBox* group = hauptForm_.systemPage()->GroupBox3;
+    group->setTitle(QStringLiteral(" D3D-Einstellungen "));
+    group->setEnabled(true);
+    hauptForm_.D3DActivate();
+    offerRenderDevice(QStringLiteral("D3DDrv.D3DRenderDevice"));
+    close();
+}
+
+void TRendererForm::bOpenGLClick()
+{
+    OtherRenderersPage* page = hauptForm_.otherRenderersPage();
+    hauptForm_.PageControl1->setTabVisible(hauptForm_.PageControl1->indexOf(page), true);
+    page->GroupBox11->setTitle(QStringLiteral(" OpenGL "));
+    page->GroupBox11->setEnabled(true);
+    OpenGLActivate();
+    offerRenderDevice(QStringLiteral("OpenGLDrv.OpenGLRenderDevice"));
+    close();
+}
+
+void TRendererForm::bGlideClick()
+{
+    OtherRenderersPage* page = hauptForm_.otherRenderersPage();
+    hauptForm_.PageControl1->setTabVisible(hauptForm_.PageControl1->indexOf(page), true);
+    page->GroupBox10->setTitle(QStringLiteral(" 3dfx Glide "));
+    page->GroupBox10->setEnabled(true);
+    GlideActivate();
+    offerRenderDevice(QStringLiteral("GlideDrv.GlideRenderDevice"));
+    close();
+}
+
+void TRendererForm::OpenGLActivate()
+{
+    OtherRenderersPage* page = hauptForm_.otherRenderersPage();
+    page->openGL->Activate();
+    page->meRefreshRateGL->setEnabled(true);
+}
+
+void TRendererForm::GlideActivate()
+{
+    OtherRenderersPage* page = hauptForm_.otherRenderersPage();
+    page->glide->Activate();
+    page->meRefreshRate3dfx->setEnabled(true);
+}
+
+void TRendererForm::offerRenderDevice(const QString& device)
+{
+    GameConfigStore& mainIni = *hauptForm_.state().MainIni;
+    const QString current = mainIni.ReadString(engineSection, QStringLiteral("GameRenderDevice"),
+                                               QStringLiteral("Eintrag nicht gefunden!"));
+    if (current == device)
+        return;
+    const QString question = QStringLiteral("In der Datei \"UnrealTournament.ini\" steht aber, dass \n%1\n"
+                                            "verwendet wird! Soll der Eintrag geändert werden¿")
+                                 .arg(current);
+    if (hauptForm_.boxes().information(this, question, true) != MessageBoxes::Answer::Yes)
+        return;
+    mainIni.WriteString(engineSection, QStringLiteral("GameRenderDevice"), device);
+    mainIni.WriteString(engineSection, QStringLiteral("RenderDevice"), device);
+}

@@ -1,0 +1,177 @@
+#include "pages/OtherRenderersPage.h"
+
+#include "app/EventRules.h"
+#include "app/MaskedEdit.h"
+#include "app/MessageBoxes.h"
+#include "config/GameConfigStore.h"
+#include "pages/RendererGroup.h"
+#include "platform/EditorError.h"
+
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QTabWidget>
+
+#include <optional>
+
+namespace {
+
+const QString openGLSection = QStringLiteral("OpenGLDrv.OpenGLRenderDevice");
+const QString glideSection = QStringLiteral("GlideDrv.GlideRenderDevice");
+const QString refreshRateKey = QStringLiteral("RefreshRate");
+const QString refreshRateNotice = QStringLiteral(
+    "Bitte geben sie einen Wert zw. 60Hz und 120Hz ein! Eine niedrigere Bildwiederholfrequenz ist inakzeptabel "
+    "und eine höhere wird ihr Monitor wohl kaum aushalten ;)");
+
+const RendererGroupTable openGLTable{
+    openGLSection,
+    RendererGroupTable::Reading::TrueOrOne,
+    QStringLiteral("rbQualityGL"),
+    QStringLiteral("rbFastGL"),
+    {6, 7},
+    {
+        {"DetailTextures", "cbDetailTexturesGL", "DetailTextures", nullptr, true, false},
+        {"UseTrilinear", "cbUseTrilinearGL", "UseTrilinear", nullptr, true, false},
+        {"UseS3TC", "cbUseS3TCGL", "UseS3TC", nullptr, true, true},
+        {"UseTNT", "cbUseTNTGL", "UseTNT", nullptr, false, false,
+         "Aktivieren sie diese Option nur wenn sie eine RivaTNT-Karte haben!"},
+        {"UseMultiTexture", "cbUseMultiTextureGL", "UseMultiTexture", nullptr, true, true},
+        {"Translucency", "cbTranslucencyGL", "Translucency", nullptr, true, true},
+        {"VolumetricLighting", "cbVolumetricLightingGL", "VolumetricLighting", nullptr, true, false},
+        {"ShinySurfaces", "cbShinySurfacesGL", "ShinySurfaces", nullptr, true, false},
+        {"Coronas", "cbCoronasGL", "Coronas", nullptr, true, false},
+        {"HighDetailActors", "cbHighDetailActorsGL", "HighDetailActors", nullptr, true, false},
+        {"MaxAnisotropy", "cbMaxAnisotropyGL", "MaxAnisotropy", nullptr, true, false},
+        {"AlwaysMipmap", "cbAlwaysMipmapGL", "AlwaysMipmap", nullptr, true, true},
+        {"UsePrecache", "cbUsePrecacheGL", "UsePrecache", nullptr, true, false},
+    },
+};
+
+const RendererGroupTable glideTable{
+    glideSection,
+    RendererGroupTable::Reading::TrueOrOne,
+    QStringLiteral("rbQuality3dfx"),
+    QStringLiteral("rbFast3dfx"),
+    {4, 5},
+    {
+        {"Translucency", "cbTranslucency3dfx", "Translucency", nullptr, true, true},
+        {"VolumetricLighting", "cbVolumetricLighting3dfx", "VolumetricLighting", nullptr, true, false},
+        {"ShinySurfaces", "cbShinySurfaces3dfx", "ShinySurfaces", nullptr, true, false},
+        {"Coronas", "cbCoronas3dfx", "Coronas", nullptr, true, false},
+        {"HighDetailActors", "cbHighDetailActors3dfx", "HighDetailActors", nullptr, true, false},
+        {"DetailTextures", "cbDetailTextures3dfx", "DetailTextures", nullptr, true, false},
+        {"FastUglyRefresh", "cbFastUglyRefresh3dfx", "FastUglyRefresh", nullptr, false, false,
+         "Es wird empfohlen, diese Option zu deaktivieren und nur zu Testzwecken einzuschalten ;)"},
+        {"ScreenSmoothing", "cbScreenSmoothing3dfx", "ScreenSmoothing", nullptr, true, false},
+        {"DisableVSync", "cbDisableVSync3dfx", "DisableVSync", nullptr, false, true},
+    },
+};
+
+// The whole-number conversion of the field's text: blanks before the number
+// are skipped, anything else than an optional sign and digits fails.
+std::optional<int> toInteger(const QString& text)
+{
+    qsizetype start = 0;
+    while (start < text.size() && text[start] == QLatin1Char(' '))
+        ++start;
+    const QStringView number = QStringView(text).mid(start);
+    bool ok = false;
+    const int value = number.toInt(&ok, 10);
+    if (!ok || number.isEmpty() || !(number.front().isDigit() || number.front() == QLatin1Char('-')
+                                     || number.front() == QLatin1Char('+')))
+        return std::nullopt;
+    return value;
+}
+
+MaskedEdit* refreshRateRow(QGroupBox* group, RendererGroup& options, const QString& fieldName,
+                           const QString& labelName, const QString& unitName)
+{
+    auto* label = new QLabel(QStringLiteral("RefreshRate:"), group);
+    label->setObjectName(labelName);
+    auto* field = new MaskedEdit(3, group);
+    field->setObjectName(fieldName);
+    field->setMaximumWidth(field->fontMetrics().horizontalAdvance(QStringLiteral("00000")) + 12);
+    field->setEnabled(false);
+    auto* unit = new QLabel(QStringLiteral("Hz"), group);
+    unit->setObjectName(unitName);
+    auto* row = new QHBoxLayout;
+    row->addWidget(label);
+    row->addWidget(field);
+    row->addWidget(unit);
+    row->addStretch(1);
+    options.grid->addLayout(row, options.firstFreeRow(), 0);
+    return field;
+}
+
+} // namespace
+
+OtherRenderersPage::OtherRenderersPage(const PageServices& services)
+    : Page(services, QStringLiteral("ts3DRender"))
+{
+    GroupBox11 = new QGroupBox(QStringLiteral(" OpenGL (Read only) "), this);
+    GroupBox11->setObjectName(QStringLiteral("GroupBox11"));
+    GroupBox11->setEnabled(false);
+    openGL = std::make_unique<RendererGroup>(openGLTable, GroupBox11, services);
+    meRefreshRateGL = refreshRateRow(GroupBox11, *openGL, QStringLiteral("meRefreshRateGL"),
+                                     QStringLiteral("Label3"), QStringLiteral("Label6"));
+
+    GroupBox10 = new QGroupBox(QStringLiteral(" 3dfx Glide (Read only) "), this);
+    GroupBox10->setObjectName(QStringLiteral("GroupBox10"));
+    GroupBox10->setEnabled(false);
+    glide = std::make_unique<RendererGroup>(glideTable, GroupBox10, services);
+    meRefreshRate3dfx = refreshRateRow(GroupBox10, *glide, QStringLiteral("meRefreshRate3dfx"),
+                                       QStringLiteral("Label7"), QStringLiteral("Label8"));
+
+    auto* layout = new QHBoxLayout(this);
+    layout->addWidget(GroupBox11, 1);
+    layout->addWidget(GroupBox10, 1);
+
+    services.events.onExit(meRefreshRateGL, [this] { meRefreshRateGLExit(); });
+    services.events.onExit(meRefreshRate3dfx, [this] { meRefreshRate3dfxExit(); });
+}
+
+OtherRenderersPage::~OtherRenderersPage() = default;
+
+void OtherRenderersPage::ts3DRenderShow()
+{
+    glide->GetValues();
+    glide->cbRefresh();
+    loadRefreshRate(meRefreshRate3dfx, glideSection);
+    openGL->GetValues();
+    openGL->cbRefresh();
+    loadRefreshRate(meRefreshRateGL, openGLSection);
+}
+
+void OtherRenderersPage::loadRefreshRate(MaskedEdit* field, const QString& section)
+{
+    QString rate = MainIni().ReadString(section, refreshRateKey, QStringLiteral("0"));
+    // "60Hz" shows as "60".
+    if (rate.size() > 3)
+        rate.chop(2);
+    EventRules::setText(field, rate);
+}
+
+void OtherRenderersPage::meRefreshRateGLExit()
+{
+    refreshRateExit(meRefreshRateGL, openGLSection);
+}
+
+void OtherRenderersPage::meRefreshRate3dfxExit()
+{
+    refreshRateExit(meRefreshRate3dfx, glideSection);
+}
+
+void OtherRenderersPage::refreshRateExit(MaskedEdit* field, const QString& section)
+{
+    const std::optional<int> rate = toInteger(field->value());
+    if (!rate)
+        throw EditorError(QStringLiteral("'%1' is not a valid integer value").arg(field->value()));
+    if (*rate < 60 || *rate > 120) {
+        services_.PageControl1->setCurrentWidget(this);
+        EventRules::setText(field, QStringLiteral("60"));
+        field->setFocus();
+        services_.boxes.notice(window(), refreshRateNotice);
+        field->selectAll();
+    }
+    MainIni().WriteString(section, refreshRateKey, field->value() + QStringLiteral("Hz"));
+}

@@ -1,0 +1,120 @@
+#include "pages/RendererGroup.h"
+
+#include "app/EventRules.h"
+#include "app/MessageBoxes.h"
+#include "config/GameConfigStore.h"
+#include "pages/Page.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QRadioButton>
+
+#include <algorithm>
+
+namespace {
+const QString notFound = QStringLiteral("Eintrag nicht gefunden!");
+const QString onText = QStringLiteral("True");
+const QString offText = QStringLiteral("False");
+} // namespace
+
+RendererGroup::RendererGroup(const RendererGroupTable& table, QGroupBox* groupBox, const PageServices& services)
+    : table_(table), services_(services)
+{
+    grid = new QGridLayout(groupBox);
+    int index = 0;
+    for (int column = 0; column < table.columns.size(); ++column) {
+        for (int row = 0; row < table.columns[column]; ++row, ++index) {
+            const RendererOption& option = table.options.at(index);
+            auto* box = new QCheckBox(QString::fromUtf8(option.caption), groupBox);
+            box->setObjectName(QString::fromLatin1(option.box));
+            if (option.hint)
+                box->setToolTip(QString::fromUtf8(option.hint));
+            box->setEnabled(false);
+            services.events.onClick(box, [this, index] { click(index); });
+            grid->addWidget(box, row, column);
+            boxes_.append(box);
+        }
+    }
+    values_ = QList<bool>(boxes_.size(), false);
+
+    // The two presets are the only radio buttons of the group box, so
+    // selecting one deselects the other.
+    rbQuality = new QRadioButton(QStringLiteral("Quality Settings"), groupBox);
+    rbQuality->setObjectName(table.qualityName);
+    rbFast = new QRadioButton(QStringLiteral("Fast Settings"), groupBox);
+    rbFast->setObjectName(table.fastName);
+    const int presetRow = *std::max_element(table.columns.begin(), table.columns.end());
+    grid->addWidget(rbQuality, presetRow, 0);
+    grid->addWidget(rbFast, presetRow, 1);
+    for (QRadioButton* button : {rbQuality, rbFast})
+        button->setEnabled(false);
+    services.events.onSelect(rbQuality, [this] { preset(true); });
+    services.events.onSelect(rbFast, [this] { preset(false); });
+    grid->setRowStretch(presetRow + 1, 1);
+}
+
+GameConfigStore& RendererGroup::mainIni() const
+{
+    return *services_.state.MainIni;
+}
+
+void RendererGroup::StrAssign()
+{
+    keys_.clear();
+    for (const RendererOption& option : table_.options)
+        keys_.append(QString::fromLatin1(option.key));
+}
+
+void RendererGroup::GetValues()
+{
+    for (int i = 0; i < keys_.size(); ++i) {
+        const QString value = mainIni().ReadString(table_.section, keys_[i], notFound);
+        switch (table_.reading) {
+        case RendererGroupTable::Reading::TrueFalseOrNumber:
+            if (value == onText)
+                values_[i] = true;
+            else if (value == offText)
+                values_[i] = false;
+            else
+                values_[i] = mainIni().ReadBool(table_.section, keys_[i], false);
+            break;
+        case RendererGroupTable::Reading::TrueOrOne:
+            values_[i] = value == onText || value == QLatin1String("1");
+            break;
+        }
+    }
+}
+
+void RendererGroup::cbRefresh()
+{
+    for (int i = 0; i < boxes_.size(); ++i)
+        EventRules::setChecked(boxes_[i], values_[i]);
+}
+
+void RendererGroup::Activate()
+{
+    rbQuality->setEnabled(true);
+    rbFast->setEnabled(true);
+    for (QCheckBox* box : boxes_)
+        box->setEnabled(true);
+}
+
+void RendererGroup::click(int index)
+{
+    const bool ticked = boxes_[index]->isChecked();
+    mainIni().WriteString(table_.section, keys_.value(index, QString::fromLatin1(table_.options[index].key)),
+                          ticked ? onText : offText);
+    if (ticked && table_.options[index].notice)
+        services_.boxes.notice(boxes_[index]->window(), QString::fromUtf8(table_.options[index].notice));
+    EventRules::deselect(rbQuality);
+    EventRules::deselect(rbFast);
+}
+
+void RendererGroup::preset(bool quality)
+{
+    for (int i = 0; i < boxes_.size(); ++i) {
+        const RendererOption& option = table_.options[i];
+        EventRules::setChecked(boxes_[i], quality ? option.quality : option.fast);
+    }
+}

@@ -1,0 +1,85 @@
+#pragma once
+
+#include "pages/Page.h"
+
+#include <QList>
+#include <QString>
+
+#include <vector>
+
+class GameConfigStore;
+class MessageBoxes;
+class EventRules;
+class QCheckBox;
+class QGridLayout;
+class QGroupBox;
+class QRadioButton;
+
+// One on/off option of a render device: its key, its check box and the
+// states the two presets give it.
+struct RendererOption {
+    const char* key;
+    const char* box;      // the check box's name
+    const char* caption;
+    const char* hint;     // tooltip, or nullptr
+    bool quality;
+    bool fast;
+    const char* notice = nullptr; // shown after the key is written "True"
+};
+
+// The table that makes a renderer group of a render device's section.
+struct RendererGroupTable {
+    enum class Reading {
+        // "True" on, "False" off, else the number rule of ReadBool.
+        TrueFalseOrNumber,
+        // Only "True" and "1" are on.
+        TrueOrOne,
+    };
+
+    QString section;
+    Reading reading;
+    QString qualityName; // names of the two preset buttons
+    QString fastName;
+    QList<int> columns;  // how many boxes each column holds, in table order
+    std::vector<RendererOption> options;
+};
+
+// A locked group of check boxes, one per key of a render device's section,
+// with the presets "Quality Settings" and "Fast Settings". Every change of a
+// box, the user's or the program's (refresh, preset), writes its key as
+// "True" or "False" and clears both presets; a failed write ends the refresh
+// or preset at that box.
+class RendererGroup {
+public:
+    // Builds the boxes and presets into the group box, disabled.
+    RendererGroup(const RendererGroupTable& table, QGroupBox* groupBox, const PageServices& services);
+
+    // Fills the key table; once, at start-up.
+    void StrAssign();
+    // Reads every key into the value table by the group's reading rule.
+    void GetValues();
+    // Sets every box from the value table, in table order.
+    void cbRefresh();
+    // Enables the presets and the boxes; reads and writes nothing.
+    void Activate();
+
+    const QStringList& keys() const { return keys_; }
+    const QList<bool>& values() const { return values_; }
+    QCheckBox* box(int index) const { return boxes_.at(index); }
+    QRadioButton* rbQuality = nullptr;
+    QRadioButton* rbFast = nullptr;
+    // The row below the last box of the first column, free for a field.
+    QGridLayout* grid = nullptr;
+    int firstFreeRow() const { return table_.columns.value(0); }
+
+private:
+    void click(int index);
+    void preset(bool quality);
+    GameConfigStore& mainIni() const;
+
+    const RendererGroupTable& table_;
+    PageServices services_;
+    QStringList keys_;
+    QList<bool> values_;
+    QList<QCheckBox*> boxes_;
+};

@@ -1,0 +1,99 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <vector>
+
+// Wine's registry text format ("WINE REGISTRY Version 2", as in system.reg):
+// reading it the way wineserver does, and changing one string value while
+// every other byte of the file stays as it was.
+namespace WineRegText {
+
+// Wine's value type numbers, as they appear in "hex(N):" and "str(N):".
+enum ValueType : unsigned {
+    RegNone = 0, // also what a value whose data does not parse becomes
+    RegSz = 1,
+    RegExpandSz = 2,
+    RegBinary = 3,
+    RegDword = 4,
+    RegMultiSz = 7,
+};
+
+// Escapes text the way wineserver writes it: a backslash before '\' and the
+// two special characters, C escapes or octal for control characters, "\x"
+// plus the hexadecimal UTF-16 unit for everything above ASCII.
+QByteArray escape(QStringView text, char special1, char special2);
+
+// Decodes escaped text up to the first unescaped endChar. Returns nothing when
+// endChar never comes; otherwise *next is the offset just past it. Raw bytes
+// above ASCII (Wine never writes them, a text editor might) are read as UTF-8.
+std::optional<QString> unescape(QByteArrayView text, char endChar, qsizetype* next);
+
+// The text a new, empty registry file starts with.
+QByteArray newFileHeader();
+
+// Compares names the way wineserver orders and matches them.
+QString foldCase(const QString& name);
+
+struct Value {
+    QString name;            // empty for the default value ("@")
+    unsigned type = RegNone;
+    std::optional<QString> text; // for REG_SZ and REG_EXPAND_SZ, cut at the first NUL
+    int firstLine = 0;
+    int lastLine = 0;        // continuation lines of long hex data included
+    qsizetype prefixEnd = 0; // bytes of the first line up to and including '='
+};
+
+struct Key {
+    QStringList path;        // names below the hive, as spelled in the file
+    QStringList foldedPath;
+    int line = 0;            // the "[...]" line
+    qsizetype nameEnd = 0;   // bytes of that line up to and including ']'
+    int lastContentLine = 0; // last line that belongs to the block's content
+    std::vector<int> timeLines; // "#time=" option lines
+    std::vector<Value> values;
+};
+
+class Document {
+public:
+    // Nothing when the bytes are not a Wine registry file (wrong first line).
+    static std::optional<Document> parse(const QByteArray& bytes);
+
+    const QByteArray& bytes() const { return bytes_; }
+
+    bool keyExists(const QStringList& path) const;
+
+    // The value as the registry sees it: the last one of that name in any
+    // block of the key. Nothing when the key or the value is missing.
+    const Value* findValue(const QStringList& path, const QString& name) const;
+
+    // The file with the value set as REG_SZ and the key's time stamp set to
+    // the given moment; the key block is added when missing.
+    QByteArray withStringValue(const QStringList& path, const QString& name, const QString& text,
+                               qint64 msecsSinceEpoch) const;
+
+private:
+    struct Line {
+        qsizetype begin = 0;
+        qsizetype contentEnd = 0; // before "\r\n", "\n" or the end of the file
+        qsizetype end = 0;        // after the line terminator
+    };
+
+    QByteArrayView content(int line) const;
+    QByteArrayView raw(int line) const;
+    QByteArrayView terminator(int line) const;
+    void parseKeyLine(int line, QByteArrayView text, qsizetype indent);
+    int parseValue(int line, QByteArrayView text, qsizetype indent);
+    QStringList spelledPath(const QStringList& path) const;
+    QByteArray newline() const;
+
+    QByteArray bytes_;
+    std::vector<Line> lines_;
+    std::vector<Key> keys_;
+};
+
+} // namespace WineRegText

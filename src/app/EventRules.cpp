@@ -56,8 +56,13 @@ protected:
         // its own window, so the field is not left.
         if (event->type() == QEvent::FocusOut) {
             const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
-            if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
+            if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) {
+                // The field finishes its own focus-out first (a line edit drops
+                // its selection there), so what the handler sets stays.
+                watched->event(event);
                 onFocusOut_();
+                return true;
+            }
         }
         return QObject::eventFilter(watched, event);
     }

@@ -7,15 +7,20 @@
 #include "config/GameConfigStore.h"
 #include "pages/AliasesPage.h"
 #include "pages/KeyBindingsPage.h"
+#include "pages/MultiplayerPage.h"
 #include "pages/OtherRenderersPage.h"
 #include "pages/RendererGroup.h"
 #include "pages/SystemPage.h"
+#include "pages/UserPage.h"
 #include "pages/WeaponPriorityPage.h"
 #include "platform/EditorError.h"
 #include "platform/GamePaths.h"
 #include "platform/GameRegistry.h"
 
+#include <QApplication>
 #include <QCloseEvent>
+#include <QMouseEvent>
+#include <QTabBar>
 #include <QDate>
 #include <QGuiApplication>
 #include <QLabel>
@@ -76,6 +81,7 @@ THauptForm::THauptForm(MessageBoxes& boxes, std::unique_ptr<GameRegistry> regist
     bBeenden->setObjectName(QStringLiteral("bBeenden"));
     events_->onClick(bBeenden, [this] { mmBeendenClick(); });
     central->installEventFilter(this);
+    PageControl1->tabBar()->installEventFilter(this);
 
     QStatusBar* StatusBar1 = statusBar();
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
@@ -116,8 +122,8 @@ void THauptForm::buildPages()
     const PageServices services{state_, *events_, boxes_, bBeenden, PageControl1};
     using Quit = EmptyPage::QuitButton;
     tsSystem = new SystemPage(services);
-    tsUser = new EmptyPage(services, QStringLiteral("tsUser"), Quit::Show);
-    tsMultiplayer = new EmptyPage(services, QStringLiteral("tsMultiplayer"), Quit::Show);
+    tsUser = new UserPage(services);
+    tsMultiplayer = new MultiplayerPage(services);
     tsTastenbelegung = new KeyBindingsPage(services);
     tsRegistry = new EmptyPage(services, QStringLiteral("tsRegistry"), Quit::Show);
     tsWeapponpriority = new WeaponPriorityPage(services);
@@ -245,9 +251,27 @@ void THauptForm::FormClose()
 
 bool THauptForm::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == PageControl1->tabBar() && event->type() == QEvent::MouseButtonPress
+        && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton && leaveFieldBeforeSwitch())
+        return true;
     if (watched == centralWidget() && (event->type() == QEvent::Resize || event->type() == QEvent::Show))
         placeQuitButton();
     return QMainWindow::eventFilter(watched, event);
+}
+
+bool THauptForm::leaveFieldBeforeSwitch()
+{
+    // Qt would move the focus while it is already switching pages, too late
+    // for an exit handler that keeps the user on the page. So the field is
+    // left first, and the switch does not happen when its handler took the
+    // focus back.
+    QWidget* page = PageControl1->currentWidget();
+    QWidget* focus = QApplication::focusWidget();
+    if (!page || !focus || !page->isAncestorOf(focus))
+        return false;
+    focus->clearFocus();
+    QWidget* after = QApplication::focusWidget();
+    return after && page->isAncestorOf(after);
 }
 
 void THauptForm::placeQuitButton()

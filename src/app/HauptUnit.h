@@ -59,6 +59,7 @@ protected:
 private:
     void buildPages();
     void placeQuitButton();
+    bool leaveFieldBeforeSwitch();
 
     MessageBoxes& boxes_;
     EditorState state_;

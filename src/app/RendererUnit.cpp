@@ -98,6 +98,7 @@ void TRendererForm::FormShow()
 void TRendererForm::FormClose()
 {
     hauptForm_.setEnabled(true);
+    hauptForm_.activateWindow();
 }
 
 void TRendererForm::bDirect3DClick()

@@ -14,6 +14,12 @@
 namespace SafeFile {
 namespace {
 
+WriteHook& writeHook()
+{
+    static WriteHook hook;
+    return hook;
+}
+
 [[noreturn]] void fail(const QString& path)
 {
     throw EditorError(QStringLiteral("Unable to write to %1").arg(path));
@@ -67,8 +73,15 @@ bool isReadOnly(const QString& path)
     return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
 }
 
+void setWriteHook(WriteHook hook)
+{
+    writeHook() = std::move(hook);
+}
+
 void write(const QString& path, const QByteArray& content)
 {
+    if (writeHook() && !writeHook()(path, content))
+        fail(path);
     const QString target = writeTarget(path);
     const QFileInfo info(target);
     if (!QFileInfo(info.absolutePath()).isDir())

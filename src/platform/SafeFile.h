@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 // Whole-file reads and crash-safe whole-file writes, shared by the INI layer
@@ -23,5 +24,11 @@ bool isReadOnly(const QString& path);
 // "Unable to write to <path>", leaving the original untouched and no
 // temporary file behind.
 void write(const QString& path, const QByteArray& content);
+
+// Tests watch the order of writes and make a chosen write fail through this
+// hook: it sees every write before it happens; returning false makes that
+// write fail as a full disk would. Empty: no hook.
+using WriteHook = std::function<bool(const QString& path, const QByteArray& content)>;
+void setWriteHook(WriteHook hook);
 
 } // namespace SafeFile

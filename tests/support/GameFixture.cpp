@@ -8,6 +8,8 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QApplication>
+#include <QCheckBox>
+#include <QRadioButton>
 #include <QKeyEvent>
 #include <QTest>
 
@@ -74,6 +76,13 @@ THauptForm* GameFixture::start(QStringList arguments)
     return window_.get();
 }
 
+void click(QAbstractButton* button)
+{
+    const bool indicator = qobject_cast<QCheckBox*>(button) || qobject_cast<QRadioButton*>(button);
+    const QPoint at = indicator ? QPoint(qMin(8, button->width() / 2), button->height() / 2) : button->rect().center();
+    QTest::mouseClick(button, Qt::LeftButton, {}, at);
+}
+
 void typeText(QWidget* widget, const QString& text)
 {
     // QTest::keyClicks takes Latin-1 only.
@@ -107,5 +116,23 @@ QByteArray withLine(const QByteArray& file, const QByteArray& oldLine, const QBy
         qFatal("line not found: %s", oldLine.constData());
     QByteArray copy = file;
     copy.replace(at, oldLine.size(), newLine);
+    return copy;
+}
+
+QByteArray withValue(const QByteArray& file, const QByteArray& section, const QByteArray& key,
+                     const std::optional<QByteArray>& value)
+{
+    const qsizetype header = file.indexOf("[" + section + "]");
+    if (header < 0)
+        qFatal("section not found: %s", section.constData());
+    const qsizetype line = file.indexOf("\n" + key + "=", header) + 1;
+    if (line <= 0)
+        qFatal("key not found: %s", key.constData());
+    const qsizetype end = file.indexOf('\n', line) + 1;
+    QByteArray copy = file;
+    if (value)
+        copy.replace(line, end - line, key + "=" + *value + "\r\n");
+    else
+        copy.remove(line, end - line);
     return copy;
 }

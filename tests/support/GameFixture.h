@@ -9,9 +9,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 class THauptForm;
 class QWidget;
+class QAbstractButton;
 
 // A temporary copy of the sample installation, a temporary registry file and
 // the scripted boxes: what a test needs to start the whole editor.
@@ -50,11 +52,20 @@ private:
     int exitCode_ = 0;
 };
 
+// Clicks a button where the user would: a check box or radio button on its
+// indicator (its widget may be wider than the part that takes clicks).
+void click(QAbstractButton* button);
+
 // Types any text into the widget, one key event a character.
 void typeText(QWidget* widget, const QString& text);
 
 QByteArray readBytes(const QString& path);
 void writeBytes(const QString& path, const QByteArray& bytes);
+
+// A copy of the bytes with the value of key in section set (the first
+// "key=" line after "[section]"); an empty optional removes the line.
+QByteArray withValue(const QByteArray& file, const QByteArray& section, const QByteArray& key,
+                     const std::optional<QByteArray>& value);
 
 // A copy of the bytes with the value of one "Key=Value" line replaced (the
 // first line starting with key + "="), for building expected files.

@@ -1,0 +1,396 @@
+#include "app/HauptUnit.h"
+#include "app/MaskedEdit.h"
+#include "app/RendererUnit.h"
+#include "support/GameFixture.h"
+#include "support/WriteLog.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTest>
+
+using Kind = ScriptedMessageBoxes::Kind;
+
+namespace {
+const QByteArray d3d = "D3DDrv.D3DRenderDevice";
+const QByteArray gl = "OpenGLDrv.OpenGLRenderDevice";
+const QByteArray glide = "GlideDrv.GlideRenderDevice";
+const QString rivaNotice = QStringLiteral("Aktivieren sie diese Option nur wenn sie eine RivaTNT-Karte haben!");
+const QString uglyNotice =
+    QStringLiteral("Es wird empfohlen, diese Option zu deaktivieren und nur zu Testzwecken einzuschalten ;)");
+const QString rangeNotice = QStringLiteral(
+    "Bitte geben sie einen Wert zw. 60Hz und 120Hz ein! Eine niedrigere Bildwiederholfrequenz ist inakzeptabel "
+    "und eine höhere wird ihr Monitor wohl kaum aushalten ;)");
+} // namespace
+
+// The three renderer option groups through their widgets, against the bytes
+// of the sample's UnrealTournament.ini.
+class RendererGroupsTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void direct3DReading_data();
+    void direct3DReading();
+    void openGLAndGlideReading_data();
+    void openGLAndGlideReading();
+    void tickedBoxWhoseKeyVanishedWritesFalse();
+    void lockedGroupsStillRefreshAndHaveTheirHints();
+    void noticesFollowTheTickedBox();
+    void presetsWriteTheChangedKeysInTableOrder();
+    void presetAlreadyInPlaceWritesNothing();
+    void handClickWritesOnceAndClearsThePresets();
+    void failedWriteStopsThePresetAtThatBox();
+    void refreshRateField_data();
+    void refreshRateField();
+    void refreshRateLeftByClickingAnotherTab();
+
+private:
+    template <typename T>
+    T* child(const char* name) const
+    {
+        T* widget = window->findChild<T*>(name);
+        if (!widget)
+            qFatal("no widget %s", name);
+        return widget;
+    }
+    void startWith(const QByteArray& mainIni, const char* answer = nullptr);
+    void showPage(const char* name);
+
+    std::unique_ptr<GameFixture> game;
+    THauptForm* window = nullptr;
+    QByteArray original;
+};
+
+void RendererGroupsTest::init()
+{
+    game = std::make_unique<GameFixture>();
+    game->registerGameDir();
+    original = readBytes(game->mainIniPath());
+}
+
+void RendererGroupsTest::cleanup()
+{
+    game.reset();
+    window = nullptr;
+}
+
+// Starts the editor and gives the renderer question the answer (a button's
+// name), or closes it. The device question that follows is answered "No".
+void RendererGroupsTest::startWith(const QByteArray& mainIni, const char* answer)
+{
+    writeBytes(game->mainIniPath(), mainIni);
+    game->closeRendererQuestion = answer == nullptr;
+    window = game->start();
+    QVERIFY(window);
+    if (answer) {
+        QTest::mouseClick(window->RendererForm->findChild<QPushButton*>(answer), Qt::LeftButton);
+        QVERIFY(window->isEnabled());
+    }
+    QVERIFY(QTest::qWaitForWindowActive(window));
+}
+
+void RendererGroupsTest::showPage(const char* name)
+{
+    window->PageControl1->setCurrentWidget(child<QWidget>(name));
+    QCoreApplication::processEvents();
+}
+
+void RendererGroupsTest::direct3DReading_data()
+{
+    QTest::addColumn<std::optional<QByteArray>>("stored");
+    QTest::addColumn<bool>("ticked");
+    QTest::addColumn<std::optional<QByteArray>>("after");
+    using V = std::optional<QByteArray>;
+    QTest::newRow("True") << V("True") << true << V("True");
+    QTest::newRow("False") << V("False") << false << V("False");
+    QTest::newRow("1 becomes True") << V("1") << true << V("True");
+    QTest::newRow("-1 becomes True") << V("-1") << true << V("True");
+    QTest::newRow("0x1 becomes True") << V("0x1") << true << V("True");
+    QTest::newRow("2 becomes True") << V("2") << true << V("True");
+    QTest::newRow("0 stays") << V("0") << false << V("0");
+    QTest::newRow("true stays") << V("true") << false << V("true");
+    QTest::newRow("empty stays") << V("") << false << V("");
+    QTest::newRow("missing stays missing") << V() << false << V();
+}
+
+void RendererGroupsTest::direct3DReading()
+{
+    QFETCH(std::optional<QByteArray>, stored);
+    QFETCH(bool, ticked);
+    QFETCH(std::optional<QByteArray>, after);
+    startWith(withValue(original, d3d, "UseVSync", stored));
+    QCOMPARE(child<QCheckBox>("cbUseVSync")->isChecked(), ticked);
+    QCOMPARE(readBytes(game->mainIniPath()), withValue(original, d3d, "UseVSync", after));
+    // The other boxes show the sample as it is.
+    QVERIFY(child<QCheckBox>("cbTranslucency")->isChecked());
+    QVERIFY(!child<QCheckBox>("cbShinySurfaces")->isChecked());
+    QVERIFY(game->boxes.shown().isEmpty());
+}
+
+void RendererGroupsTest::openGLAndGlideReading_data()
+{
+    QTest::addColumn<QByteArray>("section");
+    QTest::addColumn<QByteArray>("key");
+    QTest::addColumn<QByteArray>("box");
+    QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<bool>("ticked");
+    QTest::addColumn<QByteArray>("after");
+    QTest::newRow("GL True") << gl << QByteArray("Coronas") << QByteArray("cbCoronasGL") << QByteArray("True") << true << QByteArray("True");
+    QTest::newRow("GL 1") << gl << QByteArray("Coronas") << QByteArray("cbCoronasGL") << QByteArray("1") << true << QByteArray("True");
+    QTest::newRow("GL -1") << gl << QByteArray("Coronas") << QByteArray("cbCoronasGL") << QByteArray("-1") << false << QByteArray("-1");
+    QTest::newRow("GL 0x1") << gl << QByteArray("Coronas") << QByteArray("cbCoronasGL") << QByteArray("0x1") << false << QByteArray("0x1");
+    QTest::newRow("GL true") << gl << QByteArray("Coronas") << QByteArray("cbCoronasGL") << QByteArray("true") << false << QByteArray("true");
+    QTest::newRow("Glide 1") << glide << QByteArray("DisableVSync") << QByteArray("cbDisableVSync3dfx") << QByteArray("1") << true << QByteArray("True");
+    QTest::newRow("Glide 2") << glide << QByteArray("DisableVSync") << QByteArray("cbDisableVSync3dfx") << QByteArray("2") << false << QByteArray("2");
+    QTest::newRow("Glide empty") << glide << QByteArray("DisableVSync") << QByteArray("cbDisableVSync3dfx") << QByteArray("") << false << QByteArray("");
+}
+
+void RendererGroupsTest::openGLAndGlideReading()
+{
+    QFETCH(QByteArray, section);
+    QFETCH(QByteArray, key);
+    QFETCH(QByteArray, box);
+    QFETCH(QByteArray, stored);
+    QFETCH(bool, ticked);
+    QFETCH(QByteArray, after);
+    startWith(withValue(original, section, key, stored), "bOpenGL");
+    // Nothing is read before the page is shown.
+    QCOMPARE(readBytes(game->mainIniPath()), withValue(original, section, key, stored));
+    showPage("ts3DRender");
+    QCOMPARE(child<QCheckBox>(box.constData())->isChecked(), ticked);
+    QCOMPARE(readBytes(game->mainIniPath()), withValue(original, section, key, after));
+}
+
+void RendererGroupsTest::tickedBoxWhoseKeyVanishedWritesFalse()
+{
+    startWith(original);
+    QVERIFY(child<QCheckBox>("cbUseVertexFog")->isChecked());
+    const QByteArray withoutKey = withValue(original, d3d, "UseVertexFog", std::nullopt);
+    writeBytes(game->mainIniPath(), withoutKey); // another program removed it
+    showPage("tsUser");
+    showPage("tsSystem");
+    QVERIFY(!child<QCheckBox>("cbUseVertexFog")->isChecked());
+    const QByteArray after = readBytes(game->mainIniPath());
+    QVERIFY(after.contains("\nUseVertexFog=False\r\n"));
+    QCOMPARE(withLine(after, "\nUseVertexFog=False\r\n", "\n"), withoutKey);
+}
+
+void RendererGroupsTest::lockedGroupsStillRefreshAndHaveTheirHints()
+{
+    startWith(withValue(original, d3d, "UseVSync", QByteArray("1")));
+    QCOMPARE(child<QGroupBox>("GroupBox3")->title(), QStringLiteral(" D3D-Einstellungen (Read only) "));
+    const QList<QCheckBox*> boxes = child<QGroupBox>("GroupBox3")->findChildren<QCheckBox*>();
+    QCOMPARE(boxes.size(), 18);
+    int withHint = 0;
+    for (QCheckBox* box : boxes) {
+        QVERIFY(!box->isEnabled());
+        withHint += box->toolTip().isEmpty() ? 0 : 1;
+    }
+    QCOMPARE(withHint, 17);
+    QVERIFY(child<QCheckBox>("cbUseVideoMemoryVB")->toolTip().isEmpty());
+    QCOMPARE(child<QCheckBox>("cbCoronas")->toolTip(),
+             QStringLiteral("Lichtkranz um Lichtquellen.  Deaktivierung bringt Performancegewinn!"));
+    QVERIFY(!child<QRadioButton>("rbQuality")->isEnabled());
+    QVERIFY(!child<QRadioButton>("rbFast")->isEnabled());
+    // Locked, yet the show rewrote "1".
+    QCOMPARE(readBytes(game->mainIniPath()), withValue(original, d3d, "UseVSync", QByteArray("True")));
+    QVERIFY(!window->PageControl1->isTabVisible(7));
+}
+
+void RendererGroupsTest::noticesFollowTheTickedBox()
+{
+    QByteArray file = withValue(original, gl, "UseTNT", QByteArray("1"));
+    file = withValue(file, glide, "FastUglyRefresh", QByteArray("True"));
+    startWith(file, "bGlide");
+    showPage("ts3DRender");
+    // Glide first, then OpenGL.
+    QCOMPARE(game->boxes.shown().size(), 3);
+    QCOMPARE(game->boxes.shown()[0].kind, Kind::InformationYesNo);
+    QCOMPARE(game->boxes.shown()[1].kind, Kind::Notice);
+    QCOMPARE(game->boxes.shown()[1].text, uglyNotice);
+    QCOMPARE(game->boxes.shown()[2].kind, Kind::Notice);
+    QCOMPARE(game->boxes.shown()[2].text, rivaNotice);
+    QCOMPARE(readBytes(game->mainIniPath()), withValue(file, gl, "UseTNT", QByteArray("True")));
+
+    game->boxes.clear();
+    showPage("tsSystem");
+    showPage("ts3DRender");
+    QVERIFY(game->boxes.shown().isEmpty());
+
+    // Clearing by hand shows nothing; ticking again does.
+    click(child<QCheckBox>("cbFastUglyRefresh3dfx"));
+    QVERIFY(game->boxes.shown().isEmpty());
+    click(child<QCheckBox>("cbFastUglyRefresh3dfx"));
+    QCOMPARE(game->boxes.shown().size(), 1);
+    QCOMPARE(game->boxes.shown()[0].text, uglyNotice);
+}
+
+void RendererGroupsTest::presetsWriteTheChangedKeysInTableOrder()
+{
+    startWith(original, "bDirect3D");
+    QVERIFY(game->boxes.shown().isEmpty());
+    {
+        WriteLog log;
+        click(child<QRadioButton>("rbFast"));
+        QCOMPARE(log.changedLines(),
+                 (QStringList{"VolumetricLighting=False", "Coronas=False", "HighDetailActors=False", "UseVSync=True",
+                              "Use32BitTextures=False", "UseVideoMemoryVB=True"}));
+    }
+    QVERIFY(!child<QRadioButton>("rbFast")->isChecked());
+    QVERIFY(!child<QRadioButton>("rbQuality")->isChecked());
+    {
+        WriteLog log;
+        click(child<QRadioButton>("rbQuality"));
+        QCOMPARE(log.changedLines(),
+                 (QStringList{"VolumetricLighting=True", "ShinySurfaces=True", "Coronas=True", "HighDetailActors=True",
+                              "UseAGPTextures=True", "UseTrilinear=True", "DetailTextures=True", "UseVSync=False",
+                              "Use32BitTextures=True", "Use32BitZBuffer=True", "UseVertexFog=False",
+                              "UseVideoMemoryVB=False"}));
+    }
+    // Only the D3D section changed, nothing else of the file.
+    QByteArray expected = original;
+    for (const char* key : {"ShinySurfaces", "UseAGPTextures", "UseTrilinear", "DetailTextures", "Use32BitZBuffer"})
+        expected = withValue(expected, d3d, key, QByteArray("True"));
+    for (const char* key : {"UseVSync", "UseVertexFog", "UseVideoMemoryVB"})
+        expected = withValue(expected, d3d, key, QByteArray("False"));
+    QCOMPARE(readBytes(game->mainIniPath()), expected);
+}
+
+void RendererGroupsTest::presetAlreadyInPlaceWritesNothing()
+{
+    startWith(original, "bOpenGL");
+    showPage("ts3DRender");
+    click(child<QRadioButton>("rbQualityGL"));
+    QVERIFY(!child<QRadioButton>("rbQualityGL")->isChecked());
+    WriteLog log;
+    click(child<QRadioButton>("rbQualityGL"));
+    QVERIFY(child<QRadioButton>("rbQualityGL")->isChecked());
+    click(child<QRadioButton>("rbQualityGL"));
+    QCOMPARE(log.count(), 0);
+    QVERIFY(game->boxes.errors().isEmpty());
+}
+
+void RendererGroupsTest::handClickWritesOnceAndClearsThePresets()
+{
+    startWith(original, "bGlide");
+    showPage("ts3DRender");
+    click(child<QRadioButton>("rbFast3dfx"));
+    click(child<QRadioButton>("rbFast3dfx"));
+    QVERIFY(child<QRadioButton>("rbFast3dfx")->isChecked());
+    WriteLog log;
+    click(child<QCheckBox>("cbCoronas3dfx"));
+    QCOMPARE(log.changedLines(), QStringList{"Coronas=True"});
+    QVERIFY(!child<QRadioButton>("rbFast3dfx")->isChecked());
+    QVERIFY(!child<QRadioButton>("rbQuality3dfx")->isChecked());
+    // The locked OpenGL group took no clicks.
+    click(child<QCheckBox>("cbCoronasGL"));
+    QCOMPARE(log.count(), 1);
+}
+
+void RendererGroupsTest::failedWriteStopsThePresetAtThatBox()
+{
+    startWith(original, "bDirect3D");
+    WriteLog log;
+    log.failFrom("Coronas=False");
+    click(child<QRadioButton>("rbFast"));
+    QCOMPARE(log.changedLines(), QStringList{"VolumetricLighting=False"});
+    QCOMPARE(game->boxes.errors(), QStringList{QStringLiteral("Unable to write to %1.").arg(game->mainIniPath())});
+    QVERIFY(!child<QCheckBox>("cbVolumetricLighting")->isChecked());
+    QVERIFY(!child<QCheckBox>("cbCoronas")->isChecked());        // the failing box keeps its new state
+    QVERIFY(child<QCheckBox>("cbHighDetailActors")->isChecked()); // nothing after it is set
+    QVERIFY(!child<QCheckBox>("cbUseVSync")->isChecked());
+    QCOMPARE(readBytes(game->mainIniPath()), withValue(original, d3d, "VolumetricLighting", QByteArray("False")));
+}
+
+void RendererGroupsTest::refreshRateField_data()
+{
+    QTest::addColumn<std::optional<QByteArray>>("stored");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QString>("typed"); // empty: leave as shown; "-": clear the field
+    QTest::addColumn<std::optional<QByteArray>>("written");
+    QTest::addColumn<bool>("notice");
+    QTest::addColumn<QString>("error");
+    using V = std::optional<QByteArray>;
+    QTest::newRow("unchanged 75Hz") << V("75Hz") << "75" << "" << V("75Hz") << false << "";
+    QTest::newRow("120 accepted") << V("75Hz") << "75" << "120" << V("120Hz") << false << "";
+    QTest::newRow("60 accepted") << V("75Hz") << "75" << "60" << V("60Hz") << false << "";
+    QTest::newRow("121 corrected") << V("75Hz") << "75" << "121" << V("60Hz") << true << "";
+    QTest::newRow("59 corrected") << V("75Hz") << "75" << "59" << V("60Hz") << true << "";
+    QTest::newRow("missing shows 0") << V() << "0" << "" << V("60Hz") << true << "";
+    QTest::newRow("120 stored bare") << V("120") << "120" << "" << V("120Hz") << false << "";
+    QTest::newRow("120Hz stored") << V("120Hz") << "120" << "" << V("120Hz") << false << "";
+    QTest::newRow("cleared field") << V("75Hz") << "75" << "-" << V("75Hz") << false
+                                   << "'' is not a valid integer value.";
+    QTest::newRow("stored empty") << V("") << "" << "" << V("") << false << "'' is not a valid integer value.";
+}
+
+void RendererGroupsTest::refreshRateField()
+{
+    QFETCH(std::optional<QByteArray>, stored);
+    QFETCH(QString, shown);
+    QFETCH(QString, typed);
+    QFETCH(std::optional<QByteArray>, written);
+    QFETCH(bool, notice);
+    QFETCH(QString, error);
+    startWith(withValue(original, gl, "RefreshRate", stored), "bOpenGL");
+    showPage("ts3DRender");
+    game->boxes.clear();
+    auto* field = child<MaskedEdit>("meRefreshRateGL");
+    QCOMPARE(field->value(), shown);
+    field->setFocus();
+    QVERIFY(field->hasFocus());
+    if (typed == "-") {
+        field->selectAll();
+        QTest::keyClick(field, Qt::Key_Delete);
+    } else if (!typed.isEmpty()) {
+        QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(field, typed);
+    }
+    child<QCheckBox>("cbDetailTexturesGL")->setFocus(); // leave the field
+
+    if (stored) {
+        QCOMPARE(readBytes(game->mainIniPath()), withValue(original, gl, "RefreshRate", written));
+    } else {
+        // A missing key is added to the section.
+        QVERIFY(readBytes(game->mainIniPath()).contains("\r\nRefreshRate=60Hz\r\n"));
+    }
+    QCOMPARE(game->boxes.errors(), error.isEmpty() ? QStringList() : QStringList{error});
+    const bool noticeShown = !game->boxes.shown().isEmpty() && game->boxes.shown()[0].kind == Kind::Notice;
+    QCOMPARE(noticeShown, notice);
+    if (notice) {
+        QCOMPARE(game->boxes.shown()[0].text, rangeNotice);
+        QCOMPARE(field->value(), QStringLiteral("60"));
+        QVERIFY(field->hasFocus());
+        QCOMPARE(field->selectedText(), QStringLiteral("60_"));
+    }
+}
+
+void RendererGroupsTest::refreshRateLeftByClickingAnotherTab()
+{
+    startWith(original, "bGlide");
+    showPage("ts3DRender");
+    game->boxes.clear();
+    auto* field = child<MaskedEdit>("meRefreshRate3dfx");
+    field->setFocus();
+    QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(field, "59");
+    QTabBar* tabs = window->PageControl1->tabBar();
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(0).center());
+    QCoreApplication::processEvents();
+
+    QCOMPARE(game->boxes.shown().size(), 1);
+    QCOMPARE(game->boxes.shown()[0].text, rangeNotice);
+    QCOMPARE(window->PageControl1->currentWidget()->objectName(), QStringLiteral("ts3DRender"));
+    QVERIFY(field->hasFocus());
+    QCOMPARE(field->value(), QStringLiteral("60"));
+    QCOMPARE(readBytes(game->mainIniPath()), original); // "60Hz" was stored already
+}
+
+QTEST_MAIN(RendererGroupsTest)
+#include "test_renderergroups.moc"

@@ -1,0 +1,246 @@
+#include "app/HauptUnit.h"
+#include "app/MaskedEdit.h"
+#include "app/RendererUnit.h"
+#include "support/GameFixture.h"
+#include "support/WriteLog.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QTest>
+
+using Kind = ScriptedMessageBoxes::Kind;
+using Answer = MessageBoxes::Answer;
+
+namespace {
+const QByteArray engine = "Engine.Engine";
+
+QString question(const QString& device)
+{
+    return QStringLiteral("In der Datei \"UnrealTournament.ini\" steht aber, dass \n%1\n"
+                          "verwendet wird! Soll der Eintrag geändert werden¿")
+        .arg(device);
+}
+} // namespace
+
+// The question at start-up: which renderer, and whether to switch the game's
+// render device.
+class RendererQuestionTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void questionIsShownOnTopAndDisablesTheMainWindow();
+    void direct3DWithDirect3DConfiguredAsksNothing();
+    void answers_data();
+    void answers();
+    void missingOrDifferentlySpelledDeviceIsAskedAbout();
+    void closingTheQuestionUnlocksNothing();
+    void failedWriteKeepsTheQuestionOpen();
+
+private:
+    void start(const QByteArray& mainIni);
+    void answer(const char* button);
+    template <typename T>
+    T* child(const char* name) const
+    {
+        T* widget = window->findChild<T*>(name);
+        if (!widget)
+            qFatal("no widget %s", name);
+        return widget;
+    }
+    QList<QWidget*> groupControls(const char* group) const;
+
+    std::unique_ptr<GameFixture> game;
+    THauptForm* window = nullptr;
+    QByteArray original;
+};
+
+void RendererQuestionTest::init()
+{
+    game = std::make_unique<GameFixture>();
+    game->registerGameDir();
+    game->closeRendererQuestion = false;
+    original = readBytes(game->mainIniPath());
+}
+
+void RendererQuestionTest::cleanup()
+{
+    game.reset();
+    window = nullptr;
+}
+
+void RendererQuestionTest::start(const QByteArray& mainIni)
+{
+    writeBytes(game->mainIniPath(), mainIni);
+    window = game->start();
+    QVERIFY(window);
+}
+
+void RendererQuestionTest::answer(const char* button)
+{
+    QTest::mouseClick(window->RendererForm->findChild<QPushButton*>(button), Qt::LeftButton);
+}
+
+QList<QWidget*> RendererQuestionTest::groupControls(const char* group) const
+{
+    QList<QWidget*> controls;
+    for (QWidget* widget : child<QGroupBox>(group)->findChildren<QWidget*>())
+        if (qobject_cast<QCheckBox*>(widget) || qobject_cast<QRadioButton*>(widget) || qobject_cast<MaskedEdit*>(widget))
+            controls << widget;
+    return controls;
+}
+
+void RendererQuestionTest::questionIsShownOnTopAndDisablesTheMainWindow()
+{
+    start(original);
+    TRendererForm* form = window->RendererForm.get();
+    QVERIFY(form->isVisible());
+    QVERIFY(form->windowFlags() & Qt::WindowStaysOnTopHint);
+    QCOMPARE(form->windowTitle(), QStringLiteral("Renderer"));
+    QCOMPARE(form->findChild<QLabel*>("Label1")->text(), QStringLiteral("Welcher Renderer wird verwendet¿"));
+    QStringList captions;
+    for (const char* name : {"bDirect3D", "bOpenGL", "bGlide"})
+        captions << form->findChild<QPushButton*>(name)->text();
+    QCOMPARE(captions, (QStringList{"Direct3D", "OpenGL", "3dfx Glide"}));
+    QVERIFY(!window->isEnabled());
+    // The System page was shown before the question, with its refresh.
+    QCOMPARE(window->PageControl1->currentWidget()->objectName(), QStringLiteral("tsSystem"));
+}
+
+void RendererQuestionTest::direct3DWithDirect3DConfiguredAsksNothing()
+{
+    start(original);
+    answer("bDirect3D");
+    QVERIFY(game->boxes.shown().isEmpty());
+    QVERIFY(!window->RendererForm->isVisible());
+    QVERIFY(window->isEnabled());
+    QCOMPARE(child<QGroupBox>("GroupBox3")->title(), QStringLiteral(" D3D-Einstellungen "));
+    QVERIFY(child<QGroupBox>("GroupBox3")->isEnabled());
+    const QList<QWidget*> controls = groupControls("GroupBox3");
+    QCOMPARE(controls.size(), 20);
+    for (QWidget* control : controls)
+        QVERIFY2(control->isEnabled(), qPrintable(control->objectName()));
+    QVERIFY(!window->PageControl1->isTabVisible(7));
+    for (QWidget* control : groupControls("GroupBox11") + groupControls("GroupBox10"))
+        QVERIFY(!control->isEnabled());
+    QCOMPARE(readBytes(game->mainIniPath()), original);
+}
+
+void RendererQuestionTest::answers_data()
+{
+    QTest::addColumn<QByteArray>("button");
+    QTest::addColumn<QByteArray>("group");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<int>("controls");
+    QTest::addColumn<QString>("device");
+    QTest::addColumn<bool>("yes");
+    QTest::newRow("OpenGL, No") << QByteArray("bOpenGL") << QByteArray("GroupBox11") << " OpenGL " << 16
+                                << "OpenGLDrv.OpenGLRenderDevice" << false;
+    QTest::newRow("OpenGL, Yes") << QByteArray("bOpenGL") << QByteArray("GroupBox11") << " OpenGL " << 16
+                                 << "OpenGLDrv.OpenGLRenderDevice" << true;
+    QTest::newRow("Glide, No") << QByteArray("bGlide") << QByteArray("GroupBox10") << " 3dfx Glide " << 12
+                               << "GlideDrv.GlideRenderDevice" << false;
+    QTest::newRow("Glide, Yes") << QByteArray("bGlide") << QByteArray("GroupBox10") << " 3dfx Glide " << 12
+                                << "GlideDrv.GlideRenderDevice" << true;
+}
+
+void RendererQuestionTest::answers()
+{
+    QFETCH(QByteArray, button);
+    QFETCH(QByteArray, group);
+    QFETCH(QString, title);
+    QFETCH(int, controls);
+    QFETCH(QString, device);
+    QFETCH(bool, yes);
+    start(original);
+    game->boxes.queueAnswer(yes ? Answer::Yes : Answer::No);
+    WriteLog log;
+    answer(button.constData());
+
+    QCOMPARE(game->boxes.shown().size(), 1);
+    QCOMPARE(game->boxes.shown()[0].kind, Kind::InformationYesNo);
+    QCOMPARE(game->boxes.shown()[0].text, question("D3DDrv.D3DRenderDevice"));
+    QVERIFY(window->PageControl1->isTabVisible(7));
+    QCOMPARE(window->PageControl1->currentWidget()->objectName(), QStringLiteral("tsSystem"));
+    QCOMPARE(child<QGroupBox>(group.constData())->title(), title);
+    const QList<QWidget*> unlocked = groupControls(group.constData());
+    QCOMPARE(unlocked.size(), controls);
+    for (QWidget* control : unlocked)
+        QVERIFY2(control->isEnabled(), qPrintable(control->objectName()));
+    QVERIFY(!child<QGroupBox>("GroupBox3")->isEnabled());
+    QVERIFY(window->isEnabled());
+    QVERIFY(!window->RendererForm->isVisible());
+
+    if (yes) {
+        QCOMPARE(log.changedLines(), (QStringList{"GameRenderDevice=" + device, "RenderDevice=" + device}));
+        QByteArray expected = withValue(original, engine, "GameRenderDevice", device.toLatin1());
+        expected = withValue(expected, engine, "RenderDevice", device.toLatin1());
+        QCOMPARE(readBytes(game->mainIniPath()), expected);
+    } else {
+        QCOMPARE(log.count(), 0);
+        QCOMPARE(readBytes(game->mainIniPath()), original);
+    }
+}
+
+void RendererQuestionTest::missingOrDifferentlySpelledDeviceIsAskedAbout()
+{
+    start(withValue(original, engine, "GameRenderDevice", std::nullopt));
+    game->boxes.queueAnswer(Answer::Yes);
+    answer("bDirect3D");
+    QCOMPARE(game->boxes.shown()[0].text, question("Eintrag nicht gefunden!"));
+    const QByteArray after = readBytes(game->mainIniPath());
+    QVERIFY(after.contains("\nGameRenderDevice=D3DDrv.D3DRenderDevice\r\n"));
+
+    GameFixture other;
+    other.registerGameDir();
+    other.closeRendererQuestion = false;
+    writeBytes(other.mainIniPath(), withValue(original, engine, "GameRenderDevice", QByteArray("d3ddrv.d3drenderdevice")));
+    THauptForm* second = other.start();
+    QTest::mouseClick(second->RendererForm->findChild<QPushButton*>("bDirect3D"), Qt::LeftButton);
+    QCOMPARE(other.boxes.shown().size(), 1);
+    QCOMPARE(other.boxes.shown()[0].text, question("d3ddrv.d3drenderdevice"));
+}
+
+void RendererQuestionTest::closingTheQuestionUnlocksNothing()
+{
+    start(original);
+    window->RendererForm->close();
+    QVERIFY(window->isEnabled());
+    QVERIFY(!window->PageControl1->isTabVisible(7));
+    for (const char* group : {"GroupBox3", "GroupBox11", "GroupBox10"}) {
+        QVERIFY(!child<QGroupBox>(group)->isEnabled());
+        for (QWidget* control : groupControls(group))
+            QVERIFY(!control->isEnabled());
+    }
+    QVERIFY(game->boxes.shown().isEmpty());
+    QCOMPARE(readBytes(game->mainIniPath()), original);
+}
+
+void RendererQuestionTest::failedWriteKeepsTheQuestionOpen()
+{
+    start(withValue(original, engine, "GameRenderDevice", QByteArray("SoftDrv.SoftwareRenderDevice")));
+    QFile::setPermissions(game->mainIniPath(), QFile::ReadOwner | QFile::ReadGroup);
+    game->boxes.queueAnswer(Answer::Yes);
+    answer("bOpenGL");
+    QCOMPARE(game->boxes.errors(), QStringList{QStringLiteral("Unable to write to %1.").arg(game->mainIniPath())});
+    QVERIFY(window->RendererForm->isVisible());
+    QVERIFY(!window->isEnabled());
+    QVERIFY(child<QGroupBox>("GroupBox11")->isEnabledTo(window)); // already unlocked
+
+    // Answering again once the file can be written goes through.
+    QFile::setPermissions(game->mainIniPath(), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
+    game->boxes.queueAnswer(Answer::Yes);
+    answer("bOpenGL");
+    QVERIFY(!window->RendererForm->isVisible());
+    QVERIFY(window->isEnabled());
+    QVERIFY(readBytes(game->mainIniPath()).contains("\nRenderDevice=OpenGLDrv.OpenGLRenderDevice\r\n"));
+}
+
+QTEST_MAIN(RendererQuestionTest)
+#include "test_rendererquestion.moc"

@@ -192,13 +192,22 @@ QString GameConfigStore::ReadString(const QString& section, const QString& key, 
 
 void GameConfigStore::WriteString(const QString& section, const QString& key, const QString& value)
 {
+    WriteStrings(section, {{key, value}});
+}
+
+void GameConfigStore::WriteStrings(const QString& section, const QList<std::pair<QString, QString>>& keyValues)
+{
+    if (keyValues.isEmpty())
+        return;
     const QString sectionName = trimmedName(section);
-    const QString keyName = trimmedName(key);
-    checkText(sectionName, keyName, value, path_);
+    // Every pair is checked before the file is read, so a refused one
+    // leaves the file as it was.
+    for (const auto& [key, value] : keyValues)
+        checkText(sectionName, trimmedName(key), value, path_);
 
     const std::optional<QByteArray> bytes = SafeFile::read(path_);
     // A file that is there but cannot be read must not be replaced by one
-    // holding only the new key.
+    // holding only the new keys.
     if (!bytes && QFileInfo::exists(path_))
         throw EditorError(QStringLiteral("Unable to write to %1").arg(path_));
     const QByteArray text = bytes.value_or(QByteArray());
@@ -207,15 +216,21 @@ void GameConfigStore::WriteString(const QString& section, const QString& key, co
         throw EditorError(QStringLiteral("%1 is UTF-16 text, which this program cannot edit; nothing was changed")
                               .arg(path_));
 
-    const QString where = QStringLiteral("[%1] %2").arg(sectionName, keyName);
+    const QString firstWhere = QStringLiteral("[%1] %2").arg(sectionName, trimmedName(keyValues.front().first));
     const QByteArray sectionBytes =
-        encodeOrRefuse(sectionName, QStringLiteral("The section name of %1").arg(where), encoding, path_);
-    const QByteArray keyBytes =
-        encodeOrRefuse(keyName, QStringLiteral("The key name of %1").arg(where), encoding, path_);
-    const QByteArray valueBytes =
-        encodeOrRefuse(value, QStringLiteral("The value for %1").arg(where), encoding, path_);
-
-    const QByteArray changed = IniText::withValue(text, sectionBytes, keyBytes, valueBytes);
+        encodeOrRefuse(sectionName, QStringLiteral("The section name of %1").arg(firstWhere), encoding, path_);
+    // Each pair is applied to the result of the one before, as separate
+    // writes would apply it to the file the one before had left.
+    QByteArray changed = text;
+    for (const auto& [key, value] : keyValues) {
+        const QString keyName = trimmedName(key);
+        const QString where = QStringLiteral("[%1] %2").arg(sectionName, keyName);
+        const QByteArray keyBytes =
+            encodeOrRefuse(keyName, QStringLiteral("The key name of %1").arg(where), encoding, path_);
+        const QByteArray valueBytes =
+            encodeOrRefuse(value, QStringLiteral("The value for %1").arg(where), encoding, path_);
+        changed = IniText::withValue(changed, sectionBytes, keyBytes, valueBytes);
+    }
     if (bytes) {
         // Windows refuses a read-only file even when nothing would change.
         if (SafeFile::isReadOnly(path_))

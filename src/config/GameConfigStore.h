@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 
 #include <cstdint>
+#include <utility>
 
 // One of the game's INI files (unrealtournament.ini or user.ini). Keeps nothing
 // but its path: every read reads the file as it stands, every write changes
@@ -23,6 +25,12 @@ public:
     // written. Throws "Unable to write to <path>" when the file cannot be
     // written.
     void WriteString(const QString& section, const QString& key, const QString& value);
+
+    // Sets several keys of one section in a single rewrite of the file: the
+    // bytes come out exactly as from WriteString called for each pair in
+    // order, but the file is replaced once, and either all of the pairs are
+    // written or, when any of them is refused or the write fails, none.
+    void WriteStrings(const QString& section, const QList<std::pair<QString, QString>>& keyValues);
 
     // Decimal, or hexadecimal after "$", "x", "X", "0x", "0X"; def otherwise.
     std::int32_t ReadInteger(const QString& section, const QString& key, std::int32_t def) const;

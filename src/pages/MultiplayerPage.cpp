@@ -1,0 +1,202 @@
+#include "pages/MultiplayerPage.h"
+
+#include "app/EventRules.h"
+#include "config/GameConfigStore.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QVBoxLayout>
+
+namespace {
+
+const QString gameInfoSection = QStringLiteral("Engine.GameInfo");
+const QString replicationSection = QStringLiteral("Engine.GameReplicationInfo");
+const QString setupSection = QStringLiteral("UTMenu.UTServerSetupPage");
+const QString uplinkSection = QStringLiteral("IpServer.UdpServerUplink");
+const QString passwordKey = QStringLiteral("AdminPassword");
+const QString serverNameKey = QStringLiteral("ServerName");
+const QString adminNameKey = QStringLiteral("AdminName");
+const QString adminEmailKey = QStringLiteral("AdminEmail");
+const QString motdKeys[] = {QStringLiteral("MOTDLine1"), QStringLiteral("MOTDLine2"), QStringLiteral("MOTDLine3"),
+                            QStringLiteral("MOTDLine4")};
+const QString lanKey = QStringLiteral("bLanPlay");
+const QString uplinkKey = QStringLiteral("DoUplink");
+const QString absentText = QStringLiteral("Eintrag nicht vorhanden!");
+const QString notFound = QStringLiteral("Eintrag nicht gefunden!");
+const QString trueText = QStringLiteral("True");
+const QString falseText = QStringLiteral("False");
+
+template <typename T>
+T* named(T* widget, const QString& name)
+{
+    widget->setObjectName(name);
+    return widget;
+}
+
+// An edit field with its label above it.
+QLineEdit* labelledField(const QString& label, const QString& name, QWidget* parent, QVBoxLayout* layout)
+{
+    auto* field = named(new QLineEdit(parent), name);
+    auto* caption = new QLabel(label, parent);
+    caption->setBuddy(field);
+    layout->addWidget(caption);
+    layout->addWidget(field);
+    return field;
+}
+
+// A check box with its caption to the left of the box.
+QCheckBox* leftCaptionBox(const QString& caption, const QString& name, QWidget* parent)
+{
+    auto* box = named(new QCheckBox(caption, parent), name);
+    box->setLayoutDirection(Qt::RightToLeft);
+    return box;
+}
+
+} // namespace
+
+MultiplayerPage::MultiplayerPage(const PageServices& services) : Page(services, QStringLiteral("tsMultiplayer"))
+{
+    GroupBox6 = named(new QGroupBox(QStringLiteral(" Server Info "), this), QStringLiteral("GroupBox6"));
+    auto* infoLayout = new QVBoxLayout(GroupBox6);
+    leServerName = labelledField(QStringLiteral("Server Name"), QStringLiteral("leServerName"), GroupBox6, infoLayout);
+    leAdminName = labelledField(QStringLiteral("Admin Name"), QStringLiteral("leAdminName"), GroupBox6, infoLayout);
+    leAdminEmail = labelledField(QStringLiteral("Admin E-Mail"), QStringLiteral("leAdminEmail"), GroupBox6, infoLayout);
+    leAdminPasswort =
+        labelledField(QStringLiteral("Admin Passwort"), QStringLiteral("leAdminPasswort"), GroupBox6, infoLayout);
+    // Shown in clear: it is the server's password, typed by its operator.
+    leAdminPasswort->setEchoMode(QLineEdit::Normal);
+    leAdminPasswort->setToolTip(
+        QStringLiteral("Im Spiel kann man sich dann mit \"adminlogin <adminpasswort>\" zum Admin machen"));
+    cbLAN = leftCaptionBox(QStringLiteral("Optimized for LAN"), QStringLiteral("cbLAN"), GroupBox6);
+    cbAdvertise = leftCaptionBox(QStringLiteral("Advertise Server"), QStringLiteral("cbAdvertise"), GroupBox6);
+    auto* switches = new QHBoxLayout;
+    switches->addWidget(cbLAN);
+    switches->addWidget(cbAdvertise);
+    switches->addStretch(1);
+    infoLayout->addLayout(switches);
+    infoLayout->addStretch(1);
+
+    GroupBox7 = named(new QGroupBox(QStringLiteral(" Message Of The Day "), this), QStringLiteral("GroupBox7"));
+    auto* motdLayout = new QVBoxLayout(GroupBox7);
+    leMOTD1 = labelledField(QStringLiteral("Zeile 1"), QStringLiteral("leMOTD1"), GroupBox7, motdLayout);
+    leMOTD2 = labelledField(QStringLiteral("Zeile 2"), QStringLiteral("leMOTD2"), GroupBox7, motdLayout);
+    leMOTD3 = labelledField(QStringLiteral("Zeile 3"), QStringLiteral("leMOTD3"), GroupBox7, motdLayout);
+    leMOTD4 = labelledField(QStringLiteral("Zeile 4"), QStringLiteral("leMOTD4"), GroupBox7, motdLayout);
+    motdLayout->addStretch(1);
+
+    auto* layout = new QHBoxLayout(this);
+    layout->addWidget(GroupBox6, 1);
+    layout->addWidget(GroupBox7, 1);
+
+    QWidget::setTabOrder(leServerName, leAdminName);
+    QWidget::setTabOrder(leAdminName, leAdminEmail);
+    QWidget::setTabOrder(leAdminEmail, leAdminPasswort);
+    QWidget::setTabOrder(leAdminPasswort, cbLAN);
+    QWidget::setTabOrder(cbLAN, cbAdvertise);
+    QWidget::setTabOrder(cbAdvertise, leMOTD1);
+    QWidget::setTabOrder(leMOTD1, leMOTD2);
+    QWidget::setTabOrder(leMOTD2, leMOTD3);
+    QWidget::setTabOrder(leMOTD3, leMOTD4);
+
+    const EventRules& events = services.events;
+    events.onChange(leServerName, [this] { leServerNameChange(); });
+    events.onChange(leAdminName, [this] { leAdminNameChange(); });
+    events.onChange(leAdminEmail, [this] { leAdminEmailChange(); });
+    events.onChange(leAdminPasswort, [this] { leAdminPasswortChange(); });
+    events.onChange(leMOTD1, [this] { leMOTD1Change(); });
+    events.onChange(leMOTD2, [this] { leMOTD2Change(); });
+    events.onChange(leMOTD3, [this] { leMOTD3Change(); });
+    events.onChange(leMOTD4, [this] { leMOTD4Change(); });
+    events.onClick(cbLAN, [this] { cbLANClick(); });
+    events.onClick(cbAdvertise, [this] { cbAdvertiseClick(); });
+}
+
+void MultiplayerPage::tsMultiplayerShow()
+{
+    setQuitButtonVisible(true);
+
+    struct Fill {
+        QLineEdit* field;
+        const QString& section;
+        const QString& key;
+    };
+    const Fill fills[] = {
+        {leAdminPasswort, gameInfoSection, passwordKey},  {leServerName, replicationSection, serverNameKey},
+        {leAdminName, replicationSection, adminNameKey}, {leAdminEmail, replicationSection, adminEmailKey},
+        {leMOTD1, replicationSection, motdKeys[0]},      {leMOTD2, replicationSection, motdKeys[1]},
+        {leMOTD3, replicationSection, motdKeys[2]},      {leMOTD4, replicationSection, motdKeys[3]},
+    };
+    for (const Fill& fill : fills) {
+        const QString value = MainIni().ReadString(fill.section, fill.key, absentText);
+        if (value == absentText) {
+            // Shown, but not stored: the change handler would write the
+            // notice into the game's file as the key's value.
+            fill.field->setText(absentText);
+        } else {
+            // A real change runs the field's handler, which writes the value
+            // back.
+            EventRules::setText(fill.field, value);
+        }
+        // Show a long text from its start.
+        fill.field->setCursorPosition(0);
+    }
+
+    // The show only ever ticks a box; unticking is the user's.
+    if (MainIni().ReadString(setupSection, lanKey, notFound) == trueText)
+        EventRules::setChecked(cbLAN, true);
+    if (MainIni().ReadString(uplinkSection, uplinkKey, notFound) == trueText)
+        EventRules::setChecked(cbAdvertise, true);
+}
+
+void MultiplayerPage::leServerNameChange()
+{
+    MainIni().WriteString(replicationSection, serverNameKey, leServerName->text());
+}
+
+void MultiplayerPage::leAdminNameChange()
+{
+    MainIni().WriteString(replicationSection, adminNameKey, leAdminName->text());
+}
+
+void MultiplayerPage::leAdminEmailChange()
+{
+    MainIni().WriteString(replicationSection, adminEmailKey, leAdminEmail->text());
+}
+
+void MultiplayerPage::leAdminPasswortChange()
+{
+    MainIni().WriteString(gameInfoSection, passwordKey, leAdminPasswort->text());
+}
+
+void MultiplayerPage::leMOTD1Change()
+{
+    MainIni().WriteString(replicationSection, motdKeys[0], leMOTD1->text());
+}
+
+void MultiplayerPage::leMOTD2Change()
+{
+    MainIni().WriteString(replicationSection, motdKeys[1], leMOTD2->text());
+}
+
+void MultiplayerPage::leMOTD3Change()
+{
+    MainIni().WriteString(replicationSection, motdKeys[2], leMOTD3->text());
+}
+
+void MultiplayerPage::leMOTD4Change()
+{
+    MainIni().WriteString(replicationSection, motdKeys[3], leMOTD4->text());
+}
+
+void MultiplayerPage::cbLANClick()
+{
+    MainIni().WriteString(setupSection, lanKey, cbLAN->isChecked() ? trueText : falseText);
+}
+
+void MultiplayerPage::cbAdvertiseClick()
+{
+    MainIni().WriteString(uplinkSection, uplinkKey, cbAdvertise->isChecked() ? trueText : falseText);
+}

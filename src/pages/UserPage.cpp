@@ -1,0 +1,503 @@
+#include "pages/UserPage.h"
+
+#include "app/EventRules.h"
+#include "app/MaskedEdit.h"
+#include "config/GameConfigStore.h"
+#include "platform/EditorError.h"
+
+#include <QComboBox>
+#include <QFrame>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <span>
+
+namespace {
+
+const QString playerSection = QStringLiteral("DefaultPlayer");
+const QString pawnSection = QStringLiteral("Engine.PlayerPawn");
+const QString ladderSection = QStringLiteral("Botpack.Ladder");
+const QString nameKey = QStringLiteral("Name");
+const QString teamKey = QStringLiteral("Team");
+const QString classKey = QStringLiteral("Class");
+const QString voiceKey = QStringLiteral("Voice");
+const QString skinKey = QStringLiteral("Skin");
+const QString faceKey = QStringLiteral("Face");
+const QString desiredFovKey = QStringLiteral("DesiredFOV");
+const QString defaultFovKey = QStringLiteral("DefaultFOV");
+const QString dodgeKey = QStringLiteral("DodgeClickTime");
+const QString beatenKey = QStringLiteral("HasBeatenGame");
+const QString notFound = QStringLiteral("Eintrag nicht gefunden!");
+const QString fovDecimals = QStringLiteral(".000000");
+const QString trueText = QStringLiteral("True");
+
+constexpr int noTeam = 255;
+
+struct SkinRow {
+    const char* item;
+    const char* skin;
+    const char* face;
+    // The pick of "Venom" writes "SGirlSkins.Venm"; the lower-case spelling
+    // is recognised as well so that older files still show their skin.
+    const char* alsoRecognised = nullptr;
+
+    bool recognises(const QString& stored) const
+    {
+        return stored == QLatin1String(skin) || (alsoRecognised && stored == QLatin1String(alsoRecognised));
+    }
+};
+
+constexpr SkinRow maleSoldierSkins[] = {
+    {"Marine", "SoldierSkins.blkt", "SoldierSkins.Malcom"},
+    {"Metal Guard", "SoldierSkins.Gard", "SoldierSkins.Drake"},
+    {"RawSteel", "SoldierSkins.RawS", "SoldierSkins.Arkon"},
+    {"Soldier", "SoldierSkins.sldr", "SoldierSkins.Brock"},
+    {"War Machine", "SoldierSkins.hkil", "SoldierSkins.Matrix"},
+};
+constexpr SkinRow maleCommandoSkins[] = {
+    {"Commando", "CommandoSkins.cmdo", "CommandoSkins.Blake"},
+    {"Mercenary", "CommandoSkins.daco", "CommandoSkins.Boris"},
+    {"Necris", "CommandoSkins.goth", "CommandoSkins.Grail"},
+};
+constexpr SkinRow femaleSoldierSkins[] = {
+    {"Marine", "SGirlSkins.fbth", "SGirlSkins.Annaka"},
+    {"Metal Guard", "SGirlSkins.Garf", "SGirlSkins.Isis"},
+    {"Soldier", "SGirlSkins.army", "SGirlSkins.Lauren"},
+    {"Venom", "SGirlSkins.Venm", "SGirlSkins.Athena", "SGirlSkins.venm"},
+    {"War Machine", "SGirlSkins.fwar", "SGirlSkins.Cathode"},
+};
+constexpr SkinRow femaleCommandoSkins[] = {
+    {"Aphex", "FCommandoSkins.aphe", "FCommandoSkins.Indina"},
+    {"Commando", "FCommandoSkins.cmdo", "FCommandoSkins.anna"},
+    {"Mercenary", "FCommandoSkins.daco", "FCommandoSkins.jayce"},
+    {"Necris", "FCommandoSkins.goth", "FCommandoSkins.Cryss"},
+};
+constexpr SkinRow bossSkin = {"", "BossSkins.Boss", "BossSkins.Xan"};
+
+struct ModelRow {
+    const char* item;
+    const char* className;
+    const char* voice;
+    std::span<const SkinRow> skins;
+};
+
+// By position in the model box; the skin boxes follow the same positions.
+constexpr ModelRow models[] = {
+    {"Male Soldier", "BotPack.TMale2", "BotPack.VoiceMaleTwo", maleSoldierSkins},
+    {"Male Commando", "BotPack.TMale1", "BotPack.VoiceMaleOne", maleCommandoSkins},
+    {"Female Soldier", "BotPack.TFemale2", "BotPack.VoiceFemaleTwo", femaleSoldierSkins},
+    {"Female Commando", "BotPack.TFemale1", "BotPack.VoiceFemaleOne", femaleCommandoSkins},
+    {"Boss", "BotPack.TBoss", "BotPack.VoiceBoss", {}},
+};
+constexpr int bossModel = 4;
+
+template <typename T>
+T* named(T* widget, const QString& name)
+{
+    widget->setObjectName(name);
+    return widget;
+}
+
+QComboBox* editableBox(const QString& name, const std::span<const SkinRow>& rows, QWidget* parent)
+{
+    auto* box = named(new QComboBox(parent), name);
+    box->setEditable(true);
+    // Typed text stays as typed: no completion, no new items.
+    box->setInsertPolicy(QComboBox::NoInsert);
+    box->setCompleter(nullptr);
+    for (const SkinRow& row : rows)
+        box->addItem(QString::fromLatin1(row.item));
+    box->setCurrentIndex(-1);
+    return box;
+}
+
+// The store's whole-number conversion: leading blanks, then a signed decimal
+// in the 32-bit range or one to eight hexadecimal digits after "$", "x", "X",
+// "0x" or "0X", the digits running to the end.
+std::optional<std::int32_t> toInteger(QStringView t)
+{
+    while (!t.isEmpty() && (t.front() == u' ' || t.front() == u'\t'))
+        t = t.sliced(1);
+    qsizetype hexStart = 0;
+    if (t.startsWith(u"0x") || t.startsWith(u"0X"))
+        hexStart = 2;
+    else if (t.startsWith(u'$') || t.startsWith(u'x') || t.startsWith(u'X'))
+        hexStart = 1;
+    if (hexStart > 0) {
+        const QStringView digits = t.sliced(hexStart);
+        if (digits.isEmpty() || digits.size() > 8)
+            return std::nullopt;
+        std::uint32_t value = 0;
+        for (const QChar c : digits) {
+            const char16_t u = c.unicode();
+            std::uint32_t digit;
+            if (u >= u'0' && u <= u'9')
+                digit = u - u'0';
+            else if (u >= u'a' && u <= u'f')
+                digit = u - u'a' + 10;
+            else if (u >= u'A' && u <= u'F')
+                digit = u - u'A' + 10;
+            else
+                return std::nullopt;
+            value = value * 16 + digit;
+        }
+        return static_cast<std::int32_t>(value);
+    }
+    bool negative = false;
+    if (t.startsWith(u'+') || t.startsWith(u'-')) {
+        negative = t.front() == u'-';
+        t = t.sliced(1);
+    }
+    if (t.isEmpty())
+        return std::nullopt;
+    const std::int64_t limit = negative ? std::int64_t{1} << 31 : std::numeric_limits<std::int32_t>::max();
+    std::int64_t value = 0;
+    for (const QChar c : t) {
+        const char16_t u = c.unicode();
+        if (u < u'0' || u > u'9')
+            return std::nullopt;
+        value = value * 10 + (u - u'0');
+        if (value > limit)
+            return std::nullopt;
+    }
+    return static_cast<std::int32_t>(negative ? -value : value);
+}
+
+void setCaptionColour(QRadioButton* button, const QColor& colour)
+{
+    QPalette palette = button->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    button->setPalette(palette);
+}
+
+// Bold or plain, nothing else: the whole style is replaced.
+void setCaptionBold(QRadioButton* button, bool bold)
+{
+    QFont font = button->font();
+    font.setBold(bold);
+    font.setItalic(false);
+    font.setUnderline(false);
+    font.setStrikeOut(false);
+    button->setFont(font);
+}
+
+} // namespace
+
+UserPage::UserPage(const PageServices& services) : Page(services, QStringLiteral("tsUser"))
+{
+    GroupBox2 = named(new QGroupBox(QStringLiteral(" Spieler "), this), QStringLiteral("GroupBox2"));
+    LSpielername = named(new QLabel(QStringLiteral("Spielername"), GroupBox2), QStringLiteral("LSpielername"));
+    eName = named(new QLineEdit(GroupBox2), QStringLiteral("eName"));
+    eName->setToolTip(QStringLiteral("Name wird automatisch eingetragen!"));
+    bNameEintragen = named(new QPushButton(QStringLiteral("Eintragen"), GroupBox2), QStringLiteral("bNameEintragen"));
+
+    LTeamfarbe = named(new QLabel(QStringLiteral("Teamfarbe"), GroupBox2), QStringLiteral("LTeamfarbe"));
+    // The five buttons share this frame as parent, which makes them one group.
+    Bevel1 = named(new QFrame(GroupBox2), QStringLiteral("Bevel1"));
+    Bevel1->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    rbKeine = named(new QRadioButton(QStringLiteral("Keine"), Bevel1), QStringLiteral("rbKeine"));
+    rbBlau = named(new QRadioButton(QStringLiteral("Blau"), Bevel1), QStringLiteral("rbBlau"));
+    rbRot = named(new QRadioButton(QStringLiteral("Rot"), Bevel1), QStringLiteral("rbRot"));
+    rbGold = named(new QRadioButton(QStringLiteral("Gold"), Bevel1), QStringLiteral("rbGold"));
+    rbGruen = named(new QRadioButton(QStringLiteral("Grün"), Bevel1), QStringLiteral("rbGruen"));
+    setCaptionColour(rbBlau, QColor(0, 0, 255));
+    setCaptionColour(rbRot, QColor(255, 0, 0));
+    // A deep yellow: the pure one cannot be read on a light background.
+    setCaptionColour(rbGold, QColor(215, 175, 0));
+    setCaptionColour(rbGruen, QColor(0, 128, 0));
+    auto* teamLayout = new QHBoxLayout(Bevel1);
+    for (QRadioButton* button : {rbKeine, rbBlau, rbRot, rbGold, rbGruen}) {
+        setCaptionBold(button, false);
+        // Room for the bold caption, so the line does not shift when it moves.
+        QFont bold = button->font();
+        bold.setBold(true);
+        button->setMinimumWidth(button->sizeHint().width() + QFontMetrics(bold).horizontalAdvance(button->text())
+                                - button->fontMetrics().horizontalAdvance(button->text()));
+        teamLayout->addWidget(button);
+    }
+
+    LModel = named(new QLabel(QStringLiteral("Model"), GroupBox2), QStringLiteral("LModel"));
+    coboModel = named(new QComboBox(GroupBox2), QStringLiteral("coboModel"));
+    coboModel->setEditable(true);
+    coboModel->setInsertPolicy(QComboBox::NoInsert);
+    coboModel->setCompleter(nullptr);
+    for (const ModelRow& model : models)
+        coboModel->addItem(QString::fromLatin1(model.item));
+    coboModel->setCurrentIndex(-1);
+
+    LSkin = named(new QLabel(QStringLiteral("Skin"), GroupBox2), QStringLiteral("LSkin"));
+    coboSkinMS = editableBox(QStringLiteral("coboSkinMS"), models[0].skins, GroupBox2);
+    coboSkinMC = editableBox(QStringLiteral("coboSkinMC"), models[1].skins, GroupBox2);
+    coboSkinFS = editableBox(QStringLiteral("coboSkinFS"), models[2].skins, GroupBox2);
+    coboSkinFC = editableBox(QStringLiteral("coboSkinFC"), models[3].skins, GroupBox2);
+    skinBoxes_ = {coboSkinMS, coboSkinMC, coboSkinFS, coboSkinFC};
+    // The skin boxes lie in one place; the line keeps its height while all
+    // of them are hidden.
+    for (QWidget* hidden : {static_cast<QWidget*>(LSkin), static_cast<QWidget*>(coboSkinMS),
+                            static_cast<QWidget*>(coboSkinMC), static_cast<QWidget*>(coboSkinFS),
+                            static_cast<QWidget*>(coboSkinFC)}) {
+        QSizePolicy policy = hidden->sizePolicy();
+        policy.setRetainSizeWhenHidden(true);
+        hidden->setSizePolicy(policy);
+        hidden->hide();
+    }
+
+    auto* playerLayout = new QGridLayout(GroupBox2);
+    playerLayout->addWidget(LSpielername, 0, 0);
+    playerLayout->addWidget(eName, 0, 1);
+    playerLayout->addWidget(bNameEintragen, 0, 2);
+    playerLayout->addWidget(LTeamfarbe, 1, 0);
+    playerLayout->addWidget(Bevel1, 1, 1, 1, 2);
+    playerLayout->addWidget(LModel, 2, 0);
+    playerLayout->addWidget(coboModel, 2, 1);
+    playerLayout->addWidget(LSkin, 3, 0);
+    for (QComboBox* box : skinBoxes_)
+        playerLayout->addWidget(box, 3, 1);
+
+    GroupBox5 = named(new QGroupBox(QStringLiteral(" Xan spielen "), this), QStringLiteral("GroupBox5"));
+    LXan = named(new QLabel(GroupBox5), QStringLiteral("LXan"));
+    LXan->setAlignment(Qt::AlignHCenter);
+    // Keeps its line when empty, so the button does not jump when it fills.
+    LXan->setMinimumHeight(LXan->fontMetrics().height());
+    bXanEintragen = named(new QPushButton(QStringLiteral("Eintragen"), GroupBox5), QStringLiteral("bXanEintragen"));
+    auto* xanLayout = new QVBoxLayout(GroupBox5);
+    xanLayout->addWidget(LXan);
+    xanLayout->addWidget(bXanEintragen, 0, Qt::AlignHCenter);
+
+    LFOV = named(new QLabel(QStringLiteral("Field Of View (FOV)"), this), QStringLiteral("LFOV"));
+    meFOV = named(new MaskedEdit(3, this), QStringLiteral("meFOV"));
+    meFOV->setMaximumWidth(meFOV->fontMetrics().horizontalAdvance(QStringLiteral("00000")) + 12);
+    LDodge = named(new QLabel(QStringLiteral("Dodge Click Time"), this), QStringLiteral("LDodge"));
+    LDodge->hide();
+    meDodge = named(new MaskedEdit(3, this), QStringLiteral("meDodge"));
+    meDodge->setMaximumWidth(meFOV->maximumWidth());
+    meDodge->hide();
+    auto* valuesLayout = new QGridLayout;
+    valuesLayout->addWidget(LFOV, 0, 0);
+    valuesLayout->addWidget(meFOV, 0, 1);
+    valuesLayout->addWidget(LDodge, 1, 0);
+    valuesLayout->addWidget(meDodge, 1, 1);
+
+    auto* left = new QVBoxLayout;
+    left->addWidget(GroupBox2);
+    left->addStretch(1);
+    auto* right = new QVBoxLayout;
+    right->addWidget(GroupBox5);
+    right->addLayout(valuesLayout);
+    right->addStretch(1);
+    auto* layout = new QHBoxLayout(this);
+    layout->addLayout(left, 1);
+    layout->addLayout(right);
+
+    QWidget::setTabOrder(eName, bNameEintragen);
+    QWidget::setTabOrder(bNameEintragen, rbKeine);
+    QWidget::setTabOrder(rbKeine, rbBlau);
+    QWidget::setTabOrder(rbBlau, rbRot);
+    QWidget::setTabOrder(rbRot, rbGold);
+    QWidget::setTabOrder(rbGold, rbGruen);
+    QWidget::setTabOrder(rbGruen, coboModel);
+    QWidget::setTabOrder(coboModel, coboSkinMS);
+    QWidget::setTabOrder(coboSkinMS, coboSkinMC);
+    QWidget::setTabOrder(coboSkinMC, coboSkinFS);
+    QWidget::setTabOrder(coboSkinFS, coboSkinFC);
+    QWidget::setTabOrder(coboSkinFC, bXanEintragen);
+    QWidget::setTabOrder(bXanEintragen, meFOV);
+    QWidget::setTabOrder(meFOV, meDodge);
+
+    const EventRules& events = services.events;
+    events.onChange(eName, [this] { eNameChange(); });
+    events.onClick(bNameEintragen, [this] { bNameEintragenClick(); });
+    events.onSelect(rbKeine, [this] { rbKeineClick(); });
+    events.onSelect(rbBlau, [this] { rbBlauClick(); });
+    events.onSelect(rbRot, [this] { rbRotClick(); });
+    events.onSelect(rbGold, [this] { rbGoldClick(); });
+    events.onSelect(rbGruen, [this] { rbGruenClick(); });
+    events.onSelect(coboModel, [this] { coboModelSelect(); });
+    events.onPick(coboSkinMS, [this] { coboSkinMSChange(); });
+    events.onPick(coboSkinMC, [this] { coboSkinMCChange(); });
+    events.onPick(coboSkinFS, [this] { coboSkinFSChange(); });
+    events.onPick(coboSkinFC, [this] { coboSkinFCChange(); });
+    events.onClick(bXanEintragen, [this] { bXanEintragenClick(); });
+    events.onChange(meFOV, [this] { meFOVChange(); });
+}
+
+void UserPage::tsUserShow()
+{
+    setQuitButtonVisible(true);
+
+    // "90.000000" shows as "90"; anything of seven characters or fewer as
+    // nothing.
+    QString fov = UserIni().ReadString(pawnSection, desiredFovKey, QStringLiteral("0"));
+    fov.chop(7);
+    EventRules::setText(meFOV, fov);
+
+    EventRules::setText(meDodge, UserIni().ReadString(pawnSection, dodgeKey, QStringLiteral("0.0")));
+
+    if (UserIni().ReadString(ladderSection, beatenKey, notFound) == trueText) {
+        LXan->setText(QStringLiteral("Wert existiert schon!"));
+        bXanEintragen->setEnabled(false);
+    }
+
+    EventRules::setText(eName, UserIni().ReadString(playerSection, nameKey, notFound));
+
+    switch (UserIni().ReadInteger(playerSection, teamKey, noTeam)) {
+    case 0:
+        rbRotClick();
+        break;
+    case 1:
+        rbBlauClick();
+        break;
+    case 2:
+        rbGruenClick();
+        break;
+    case 3:
+        rbGoldClick();
+        break;
+    case noTeam:
+        rbKeineClick();
+        break;
+    default:
+        break;
+    }
+
+    const QString className = UserIni().ReadString(playerSection, classKey, notFound);
+    if (className == QLatin1String(models[0].className))
+        Male2Select();
+    else if (className == QLatin1String(models[1].className))
+        Male1Select();
+    else if (className == QLatin1String(models[2].className))
+        Female2Select();
+    else if (className == QLatin1String(models[3].className))
+        Female1Select();
+    else if (className == QLatin1String(models[bossModel].className))
+        BossSelect();
+}
+
+void UserPage::eNameChange()
+{
+    bNameEintragen->setEnabled(eName->text() != UserIni().ReadString(playerSection, nameKey, notFound));
+}
+
+void UserPage::bNameEintragenClick()
+{
+    UserIni().WriteString(playerSection, nameKey, eName->text());
+}
+
+void UserPage::teamClick(QRadioButton* own, int team)
+{
+    UserIni().WriteInteger(playerSection, teamKey, team);
+    EventRules::select(own);
+    for (QRadioButton* button : {rbKeine, rbBlau, rbRot, rbGold, rbGruen})
+        setCaptionBold(button, button == own);
+}
+
+void UserPage::rbKeineClick() { teamClick(rbKeine, noTeam); }
+void UserPage::rbRotClick() { teamClick(rbRot, 0); }
+void UserPage::rbBlauClick() { teamClick(rbBlau, 1); }
+void UserPage::rbGruenClick() { teamClick(rbGruen, 2); }
+void UserPage::rbGoldClick() { teamClick(rbGold, 3); }
+
+void UserPage::coboModelSelect()
+{
+    const QString text = coboModel->currentText();
+    for (int model = 0; model < coboModel->count(); ++model) {
+        if (text != coboModel->itemText(model))
+            continue;
+        if (model != bossModel) {
+            // The class is stored only when one of the model's skins is picked.
+            modelSelect(model);
+            return;
+        }
+        const ModelRow& boss = models[bossModel];
+        UserIni().WriteString(playerSection, classKey, QLatin1String(boss.className));
+        UserIni().WriteString(playerSection, voiceKey, QLatin1String(boss.voice));
+        UserIni().WriteString(playerSection, skinKey, QLatin1String(bossSkin.skin));
+        UserIni().WriteString(playerSection, faceKey, QLatin1String(bossSkin.face));
+        BossSelect();
+        return;
+    }
+}
+
+void UserPage::modelSelect(int model)
+{
+    QComboBox* own = skinBoxes_[model];
+    EventRules::setComboText(coboModel, coboModel->itemText(model));
+    own->show();
+    for (QComboBox* box : skinBoxes_)
+        if (box != own)
+            box->hide();
+    LSkin->show();
+
+    const QString stored = UserIni().ReadString(playerSection, skinKey, notFound);
+    for (const SkinRow& row : models[model].skins) {
+        if (row.recognises(stored)) {
+            EventRules::setComboText(own, QString::fromLatin1(row.item));
+            return;
+        }
+    }
+}
+
+void UserPage::Male2Select() { modelSelect(0); }
+void UserPage::Male1Select() { modelSelect(1); }
+void UserPage::Female2Select() { modelSelect(2); }
+void UserPage::Female1Select() { modelSelect(3); }
+
+void UserPage::BossSelect()
+{
+    EventRules::setComboText(coboModel, coboModel->itemText(bossModel));
+    for (QComboBox* box : skinBoxes_)
+        box->hide();
+    LSkin->hide();
+}
+
+void UserPage::skinChange(int model)
+{
+    const QString text = skinBoxes_[model]->currentText();
+    const ModelRow& own = models[model];
+    for (const SkinRow& row : own.skins) {
+        if (text != QLatin1String(row.item))
+            continue;
+        UserIni().WriteString(playerSection, classKey, QLatin1String(own.className));
+        UserIni().WriteString(playerSection, voiceKey, QLatin1String(own.voice));
+        UserIni().WriteString(playerSection, skinKey, QLatin1String(row.skin));
+        UserIni().WriteString(playerSection, faceKey, QLatin1String(row.face));
+        return;
+    }
+}
+
+void UserPage::coboSkinMSChange() { skinChange(0); }
+void UserPage::coboSkinMCChange() { skinChange(1); }
+void UserPage::coboSkinFSChange() { skinChange(2); }
+void UserPage::coboSkinFCChange() { skinChange(3); }
+
+void UserPage::bXanEintragenClick()
+{
+    UserIni().WriteString(ladderSection, beatenKey, trueText);
+    LXan->setText(QStringLiteral("Wert eingetragen..."));
+}
+
+void UserPage::meFOVChange()
+{
+    const QString value = meFOV->value();
+    if (value.isEmpty()) {
+        // A change of its own: the nested run writes 0 before this one goes on.
+        EventRules::setText(meFOV, QStringLiteral("0"));
+    } else {
+        const std::optional<std::int32_t> number = toInteger(value);
+        if (!number)
+            throw EditorError(QStringLiteral("'%1' is not a valid integer value").arg(value));
+        if (*number < 0)
+            EventRules::setText(meFOV, QStringLiteral("0"));
+    }
+    UserIni().WriteString(pawnSection, desiredFovKey, meFOV->value() + fovDecimals);
+    UserIni().WriteString(pawnSection, defaultFovKey, meFOV->value() + fovDecimals);
+}

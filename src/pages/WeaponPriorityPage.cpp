@@ -1,0 +1,179 @@
+#include "pages/WeaponPriorityPage.h"
+
+#include "app/EventRules.h"
+#include "app/MaskedEdit.h"
+#include "config/GameConfigStore.h"
+
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+
+#include <algorithm>
+
+namespace {
+
+const QString pawnSection = QStringLiteral("Engine.PlayerPawn");
+const QString notFound = QStringLiteral("Eintrag nicht gefunden");
+const QString noWeapon = QStringLiteral("None");
+
+// The game's weapon class names, written as they stand.
+const QStringList weapons{
+    QStringLiteral("Translocator"), QStringLiteral("ChainSaw"),      QStringLiteral("ImpactHammer"),
+    QStringLiteral("Enforcer"),     QStringLiteral("DoubleEnforcer"), QStringLiteral("ShockRifle"),
+    QStringLiteral("UT_BioRifle"),  QStringLiteral("PulseGun"),      QStringLiteral("SniperRifle"),
+    QStringLiteral("Ripper"),       QStringLiteral("Minigun2"),      QStringLiteral("UT_FlakCannon"),
+    QStringLiteral("UT_EightBall"), QStringLiteral("WarheadLauncher"),
+};
+
+// Grid columns of the group box: the two labels of a row, then the editing
+// line, whose "." stays on the last row.
+enum Column { NumberColumn, WeaponColumn, ButtonColumn, FieldColumn, DotColumn, ComboColumn };
+
+template <typename T>
+T* named(T* widget, const QString& name)
+{
+    widget->setObjectName(name);
+    return widget;
+}
+
+QString priorityKey(int index)
+{
+    return QStringLiteral("WeaponPriority[%1]").arg(index);
+}
+
+// The number a digit field holds: blanks before the digits do not count.
+// -1 for a text without digits.
+int integerValue(const QString& text)
+{
+    bool ok = false;
+    const int value = text.trimmed().toInt(&ok, 10);
+    return ok ? value : -1;
+}
+
+void setBold(QLabel* label, bool bold)
+{
+    QFont font = label->font();
+    font.setBold(bold);
+    font.setItalic(false);
+    font.setUnderline(false);
+    font.setStrikeOut(false);
+    label->setFont(font);
+}
+
+} // namespace
+
+WeaponPriorityPage::WeaponPriorityPage(const PageServices& services)
+    : Page(services, QStringLiteral("tsWeapponpriority"))
+{
+    for (int i = 0; i < rowCount; ++i)
+        PriorityTable << QString();
+
+    GroupBox8 = named(new QGroupBox(QStringLiteral(" Waffen-Priorität "), this), QStringLiteral("GroupBox8"));
+    rows_ = new QGridLayout(GroupBox8);
+    rows_->setVerticalSpacing(2);
+    for (int n = 1; n <= rowCount; ++n) {
+        auto* number = named(new QLabel(QStringLiteral("%1.").arg(n), GroupBox8), QStringLiteral("LPriority%1").arg(n));
+        number->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        auto* weapon = named(new QLabel(GroupBox8), QStringLiteral("LWeappon%1").arg(n));
+        // Room for the longest name, bold, so the columns do not shift.
+        QFont bold = weapon->font();
+        bold.setBold(true);
+        weapon->setMinimumWidth(QFontMetrics(bold).horizontalAdvance(QStringLiteral("Eintrag nicht gefunden")) + 8);
+        LPriority << number;
+        LWeappon << weapon;
+        rows_->addWidget(number, n - 1, NumberColumn);
+        rows_->addWidget(weapon, n - 1, WeaponColumn);
+    }
+
+    bPriorityEintragen = named(new QPushButton(QStringLiteral("<--"), GroupBox8), QStringLiteral("bPriorityEintragen"));
+    mePriority = named(new MaskedEdit(2, GroupBox8), QStringLiteral("mePriority"));
+    mePriority->setValue(QStringLiteral("14"));
+    mePriority->setFixedWidth(mePriority->fontMetrics().horizontalAdvance(QStringLiteral("0000")) + 12);
+    Label9 = named(new QLabel(QStringLiteral("."), GroupBox8), QStringLiteral("Label9"));
+    QFont dotFont = Label9->font();
+    dotFont.setBold(true);
+    Label9->setFont(dotFont);
+    coboWeappon = named(new QComboBox(GroupBox8), QStringLiteral("coboWeappon"));
+    coboWeappon->setEditable(true);
+    coboWeappon->addItems(weapons);
+    // Typed text is written as typed: no completion, no new items.
+    coboWeappon->setInsertPolicy(QComboBox::NoInsert);
+    coboWeappon->setCompleter(nullptr);
+    EventRules::setComboText(coboWeappon, QStringLiteral("Translocator"));
+    rows_->addWidget(Label9, rowCount - 1, DotColumn);
+
+    // Every row as high as the editing line, so the rows stay put when it
+    // moves from one to the next.
+    const int rowHeight = std::max({bPriorityEintragen->sizeHint().height(), mePriority->sizeHint().height(),
+                                    coboWeappon->sizeHint().height()});
+    for (int row = 0; row < rowCount; ++row)
+        rows_->setRowMinimumHeight(row, rowHeight);
+    rows_->setColumnStretch(ComboColumn, 1);
+
+    markRow(rowCount);
+
+    auto* layout = new QHBoxLayout(this);
+    layout->addWidget(GroupBox8, 0, Qt::AlignTop | Qt::AlignLeft);
+    layout->addStretch(1);
+
+    const EventRules& events = services.events;
+    events.onChange(mePriority, [this] { mePriorityChange(); });
+    events.onClick(bPriorityEintragen, [this] { bPriorityEintragenClick(); });
+}
+
+void WeaponPriorityPage::GetPriority()
+{
+    for (int i = 0; i < rowCount; ++i) {
+        const QString value = UserIni().ReadString(pawnSection, priorityKey(i), notFound);
+        PriorityTable[i] = value == noWeapon ? QString() : value;
+    }
+}
+
+void WeaponPriorityPage::tsWeapponpriorityShow()
+{
+    setQuitButtonVisible(true);
+    GetPriority();
+    for (int i = 0; i < rowCount; ++i)
+        LWeappon[i]->setText(PriorityTable[i]);
+}
+
+void WeaponPriorityPage::markRow(int n)
+{
+    for (QWidget* control : {static_cast<QWidget*>(bPriorityEintragen), static_cast<QWidget*>(mePriority),
+                             static_cast<QWidget*>(coboWeappon)})
+        rows_->removeWidget(control);
+    rows_->addWidget(bPriorityEintragen, n - 1, ButtonColumn);
+    rows_->addWidget(mePriority, n - 1, FieldColumn);
+    rows_->addWidget(coboWeappon, n - 1, ComboColumn);
+    for (int row = 1; row <= rowCount; ++row) {
+        setBold(LPriority[row - 1], row == n);
+        setBold(LWeappon[row - 1], row == n);
+    }
+}
+
+void WeaponPriorityPage::mePriorityChange()
+{
+    const int typed = integerValue(mePriority->value());
+    if (typed < 1 || typed > rowCount) {
+        EventRules::setText(mePriority, QStringLiteral("1"));
+        markRow(1);
+    }
+    const int n = integerValue(mePriority->value());
+    if (n >= 1 && n <= rowCount)
+        markRow(n);
+}
+
+void WeaponPriorityPage::bPriorityEintragenClick()
+{
+    const int n = integerValue(mePriority->value());
+    if (n < 1 || n > rowCount)
+        return;
+    const QString weapon = coboWeappon->currentText();
+    // Written first: after a failed write the row still shows what the file
+    // holds.
+    UserIni().WriteString(pawnSection, priorityKey(n - 1), weapon);
+    LWeappon[n - 1]->setText(weapon);
+}

@@ -1,0 +1,288 @@
+#include "app/HauptUnit.h"
+#include "support/GameFixture.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QTabWidget>
+#include <QTest>
+
+// The Multiplayer Game page through its widgets, against the bytes of the
+// sample's UnrealTournament.ini (AdminPassword=Zunder42, German server texts,
+// MOTDLine4 present but empty, bLanPlay=False, DoUplink=True).
+class MultiplayerPageTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void showFillsThePageAndWritesNothingNew();
+    void everyKeystrokeIsWritten();
+    void clearedFieldKeepsItsKey();
+    void absentTextKeysShowTheNoticeAndWriteNothing();
+    void failedWriteEndsTheShowInItsOrder();
+    void storedUplinkTicksTheBoxAndIsWrittenOnce();
+    void lanSwitchCountsOnlyAsTrue_data();
+    void lanSwitchCountsOnlyAsTrue();
+    void clickedBoxesWriteTheirState();
+
+private:
+    template <typename T>
+    T* child(const char* name) const
+    {
+        T* widget = window->findChild<T*>(name);
+        if (!widget)
+            qFatal("no widget %s", name);
+        return widget;
+    }
+    void startWith(const QByteArray& mainIni);
+    void showPage(const char* name);
+    void setReadOnly(bool readOnly);
+    QByteArray main() const { return readBytes(game->mainIniPath()); }
+
+    std::unique_ptr<GameFixture> game;
+    THauptForm* window = nullptr;
+    QByteArray original;
+};
+
+namespace {
+
+const char* const textFields[] = {"leAdminPasswort", "leServerName", "leAdminName", "leAdminEmail",
+                                  "leMOTD1",         "leMOTD2",      "leMOTD3",     "leMOTD4"};
+const QByteArray textKeys[] = {"AdminPassword=", "ServerName=", "AdminName=", "AdminEmail=",
+                               "MOTDLine1=",     "MOTDLine2=",  "MOTDLine3=", "MOTDLine4="};
+
+// The file with the whole line of the key replaced (by nothing: removed).
+QByteArray withKeyLine(QByteArray file, const QByteArray& key, const QByteArray& line)
+{
+    const qsizetype at = file.indexOf("\n" + key);
+    if (at < 0)
+        qFatal("no key %s", key.constData());
+    file.replace(at + 1, file.indexOf('\n', at + 1) - at, line);
+    return file;
+}
+
+QByteArray withoutTextKeys(QByteArray file)
+{
+    for (const QByteArray& key : textKeys)
+        file = withKeyLine(file, key, "");
+    return file;
+}
+
+} // namespace
+
+void MultiplayerPageTest::init()
+{
+    game = std::make_unique<GameFixture>();
+    game->registerGameDir();
+    original = readBytes(game->mainIniPath());
+}
+
+void MultiplayerPageTest::cleanup()
+{
+    game.reset();
+    window = nullptr;
+}
+
+void MultiplayerPageTest::startWith(const QByteArray& mainIni)
+{
+    writeBytes(game->mainIniPath(), mainIni);
+    window = game->start();
+    QVERIFY(window);
+    // The renderer question keeps the main window disabled until answered.
+    for (QWidget* other : QApplication::topLevelWidgets())
+        if (other != window && other->isVisible())
+            other->close();
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    QVERIFY(window->isEnabled());
+    // Nothing on this page is read or written before it is shown.
+    QCOMPARE(main(), mainIni);
+}
+
+void MultiplayerPageTest::showPage(const char* name)
+{
+    window->PageControl1->setCurrentWidget(child<QWidget>(name));
+    QCoreApplication::processEvents();
+}
+
+void MultiplayerPageTest::setReadOnly(bool readOnly)
+{
+    const QFile::Permissions readable = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther;
+    QFile::setPermissions(game->mainIniPath(), readOnly ? readable : readable | QFile::WriteOwner);
+}
+
+void MultiplayerPageTest::showFillsThePageAndWritesNothingNew()
+{
+    startWith(original);
+    showPage("tsMultiplayer");
+    auto* password = child<QLineEdit>("leAdminPasswort");
+    QCOMPARE(password->text(), QStringLiteral("Zunder42"));
+    QCOMPARE(password->displayText(), QStringLiteral("Zunder42"));
+    QCOMPARE(password->toolTip(),
+             QStringLiteral("Im Spiel kann man sich dann mit \"adminlogin <adminpasswort>\" zum Admin machen"));
+    QCOMPARE(child<QLineEdit>("leServerName")->text(), QStringLiteral("Brennwerk Übungsserver – Grüße aus der Gießerei"));
+    QCOMPARE(child<QLineEdit>("leAdminName")->text(), QStringLiteral("Jürgen Weiß"));
+    QCOMPARE(child<QLineEdit>("leAdminEmail")->text(), QStringLiteral("juergen.weiss@brennwerk.example"));
+    QCOMPARE(child<QLineEdit>("leMOTD3")->text(), QStringLiteral("Serverkosten: 15 € im Monat – Spenden willkommen!"));
+    QCOMPARE(child<QLineEdit>("leMOTD4")->text(), QString());
+    QVERIFY(!child<QCheckBox>("cbLAN")->isChecked());
+    QVERIFY(child<QCheckBox>("cbAdvertise")->isChecked());
+    QCOMPARE(main(), original);
+    QVERIFY(game->boxes.shown().isEmpty());
+
+    // Later shows set the same texts and leave the ticked box: no write at all.
+    setReadOnly(true);
+    showPage("tsUser");
+    showPage("tsMultiplayer");
+    QVERIFY(game->boxes.errors().filter(game->mainIniPath()).isEmpty());
+}
+
+void MultiplayerPageTest::everyKeystrokeIsWritten()
+{
+    const QByteArray empty = withKeyLine(original, "ServerName=", "ServerName=\r\n");
+    startWith(empty);
+    showPage("tsMultiplayer");
+    // Present but empty: the field stays empty and nothing is written.
+    QCOMPARE(main(), empty);
+    auto* field = child<QLineEdit>("leServerName");
+    QCOMPARE(field->text(), QString());
+    QList<QByteArray> history;
+    connect(field, &QLineEdit::textEdited, this, [&] { history << main(); });
+
+    field->setFocus();
+    QTest::keyClicks(field, "abc");
+    QCOMPARE(history, (QList<QByteArray>{withLine(empty, "\nServerName=\r\n", "\nServerName=a\r\n"),
+                                         withLine(empty, "\nServerName=\r\n", "\nServerName=ab\r\n"),
+                                         withLine(empty, "\nServerName=\r\n", "\nServerName=abc\r\n")}));
+    QVERIFY(game->boxes.shown().isEmpty());
+}
+
+void MultiplayerPageTest::clearedFieldKeepsItsKey()
+{
+    startWith(original);
+    showPage("tsMultiplayer");
+    auto* field = child<QLineEdit>("leAdminPasswort");
+    field->setFocus();
+    QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(field, Qt::Key_Backspace);
+    QCOMPARE(main(), withLine(original, "\nAdminPassword=Zunder42\r\n", "\nAdminPassword=\r\n"));
+    QTest::keyClicks(field, "Glut42");
+    QCOMPARE(main(), withLine(original, "\nAdminPassword=Zunder42\r\n", "\nAdminPassword=Glut42\r\n"));
+}
+
+void MultiplayerPageTest::absentTextKeysShowTheNoticeAndWriteNothing()
+{
+    const QByteArray file = withLine(withoutTextKeys(original), "\nDoUplink=True", "\nDoUplink=False");
+    startWith(file);
+    // A write, even of an unchanged value, would fail on a read-only file.
+    setReadOnly(true);
+    showPage("tsMultiplayer");
+    for (const char* name : textFields)
+        QCOMPARE(child<QLineEdit>(name)->text(), QStringLiteral("Eintrag nicht vorhanden!"));
+    QVERIFY(game->boxes.shown().isEmpty());
+    showPage("tsUser");
+    showPage("tsMultiplayer");
+    QVERIFY(game->boxes.shown().isEmpty());
+    QCOMPARE(main(), file);
+
+    // What the user types is written at once.
+    setReadOnly(false);
+    auto* field = child<QLineEdit>("leMOTD2");
+    field->setFocus();
+    QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(field, "Hi");
+    QVERIFY(main().contains("\r\nMOTDLine2=Hi\r\n"));
+    QCOMPARE(withKeyLine(main(), "MOTDLine2=", ""), file);
+}
+
+void MultiplayerPageTest::failedWriteEndsTheShowInItsOrder()
+{
+    startWith(original);
+    setReadOnly(true);
+    showPage("tsMultiplayer");
+    QCOMPARE(game->boxes.errors(), QStringList{QStringLiteral("Unable to write to %1.").arg(game->mainIniPath())});
+    // The password comes first; its write fails and the show ends there.
+    QCOMPARE(child<QLineEdit>("leAdminPasswort")->text(), QStringLiteral("Zunder42"));
+    QCOMPARE(child<QLineEdit>("leServerName")->text(), QString());
+    QVERIFY(!child<QCheckBox>("cbAdvertise")->isChecked());
+
+    // Without text writes, the LAN switch comes before the uplink.
+    cleanup();
+    init();
+    startWith(withLine(withoutTextKeys(original), "\nbLanPlay=False", "\nbLanPlay=True"));
+    setReadOnly(true);
+    showPage("tsMultiplayer");
+    QCOMPARE(game->boxes.errors().size(), 1);
+    QVERIFY(child<QCheckBox>("cbLAN")->isChecked());
+    QVERIFY(!child<QCheckBox>("cbAdvertise")->isChecked());
+}
+
+void MultiplayerPageTest::storedUplinkTicksTheBoxAndIsWrittenOnce()
+{
+    const QByteArray file = withoutTextKeys(original);
+    startWith(file);
+    // The only write of the first show is "True" back to DoUplink: on a
+    // read-only file it is the one error.
+    setReadOnly(true);
+    showPage("tsMultiplayer");
+    QCOMPARE(game->boxes.errors().size(), 1);
+    QVERIFY(child<QCheckBox>("cbAdvertise")->isChecked());
+
+    // While the box stays ticked, later shows write nothing for it.
+    showPage("tsUser");
+    showPage("tsMultiplayer");
+    QCOMPARE(game->boxes.errors().size(), 1);
+
+    // Nor does the show untick it, whatever the file says.
+    setReadOnly(false);
+    writeBytes(game->mainIniPath(), withLine(file, "\nDoUplink=True", "\nDoUplink=False"));
+    showPage("tsUser");
+    showPage("tsMultiplayer");
+    QVERIFY(child<QCheckBox>("cbAdvertise")->isChecked());
+    QCOMPARE(main(), withLine(file, "\nDoUplink=True", "\nDoUplink=False"));
+}
+
+void MultiplayerPageTest::lanSwitchCountsOnlyAsTrue_data()
+{
+    QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<bool>("ticked");
+    QTest::newRow("True") << QByteArray("True") << true;
+    QTest::newRow("true") << QByteArray("true") << false;
+    QTest::newRow("1") << QByteArray("1") << false;
+    QTest::newRow("False") << QByteArray("False") << false;
+}
+
+void MultiplayerPageTest::lanSwitchCountsOnlyAsTrue()
+{
+    QFETCH(QByteArray, stored);
+    QFETCH(bool, ticked);
+    const QByteArray file = withLine(original, "\nbLanPlay=False", "\nbLanPlay=" + stored);
+    startWith(file);
+    showPage("tsMultiplayer");
+    QCOMPARE(child<QCheckBox>("cbLAN")->isChecked(), ticked);
+    QCOMPARE(main(), file);
+}
+
+void MultiplayerPageTest::clickedBoxesWriteTheirState()
+{
+    startWith(original);
+    showPage("tsMultiplayer");
+    QTest::mouseClick(child<QCheckBox>("cbAdvertise"), Qt::LeftButton);
+    QCOMPARE(main(), withLine(original, "\nDoUplink=True", "\nDoUplink=False"));
+    QTest::mouseClick(child<QCheckBox>("cbAdvertise"), Qt::LeftButton);
+    QCOMPARE(main(), original);
+    QTest::mouseClick(child<QCheckBox>("cbLAN"), Qt::LeftButton);
+    QCOMPARE(main(), withLine(original, "\nbLanPlay=False", "\nbLanPlay=True"));
+    // A ticked box stays ticked across shows although the file says False.
+    writeBytes(game->mainIniPath(), original);
+    showPage("tsUser");
+    showPage("tsMultiplayer");
+    QVERIFY(child<QCheckBox>("cbLAN")->isChecked());
+    QCOMPARE(main(), original);
+}
+
+QTEST_MAIN(MultiplayerPageTest)
+#include "test_multiplayerpage.moc"

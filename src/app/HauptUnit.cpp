@@ -2,6 +2,7 @@
 
 #include "app/AppInfo.h"
 #include "app/EventRules.h"
+#include "app/InfoUnit.h"
 #include "app/MessageBoxes.h"
 #include "app/RendererUnit.h"
 #include "config/GameConfigStore.h"
@@ -9,6 +10,7 @@
 #include "pages/KeyBindingsPage.h"
 #include "pages/MultiplayerPage.h"
 #include "pages/OtherRenderersPage.h"
+#include "pages/RegistryPage.h"
 #include "pages/RendererGroup.h"
 #include "pages/SystemPage.h"
 #include "pages/UserPage.h"
@@ -33,6 +35,8 @@
 #include <QTime>
 #include <QTimer>
 #include <QVBoxLayout>
+
+#include <utility>
 
 namespace {
 const QString installPathKey = QStringLiteral("\\Software\\Unreal Technology\\Installed Apps\\UnrealTournament");
@@ -112,20 +116,21 @@ THauptForm::THauptForm(MessageBoxes& boxes, std::unique_ptr<GameRegistry> regist
 THauptForm::~THauptForm()
 {
     RendererForm.reset();
-    // The pages use the shared state; they go first.
-    delete PageControl1;
-    PageControl1 = nullptr;
+    // The pages use the shared state; they go first. The filters must not
+    // see the page control while it is being taken apart.
+    PageControl1->tabBar()->removeEventFilter(this);
+    centralWidget()->removeEventFilter(this);
+    delete std::exchange(PageControl1, nullptr);
 }
 
 void THauptForm::buildPages()
 {
     const PageServices services{state_, *events_, boxes_, bBeenden, PageControl1};
-    using Quit = EmptyPage::QuitButton;
     tsSystem = new SystemPage(services);
     tsUser = new UserPage(services);
     tsMultiplayer = new MultiplayerPage(services);
     tsTastenbelegung = new KeyBindingsPage(services);
-    tsRegistry = new EmptyPage(services, QStringLiteral("tsRegistry"), Quit::Show);
+    tsRegistry = new RegistryPage(services);
     tsWeapponpriority = new WeaponPriorityPage(services);
     tsAliases = new AliasesPage(services);
     ts3DRender = new OtherRenderersPage(services);
@@ -227,7 +232,11 @@ void THauptForm::mmBeendenClick()
 
 void THauptForm::mmInfoClick()
 {
-    // The about box comes with its own window.
+    if (!InfoForm)
+        return;
+    InfoForm->show();
+    InfoForm->raise();
+    InfoForm->activateWindow();
 }
 
 void THauptForm::closeEvent(QCloseEvent* event)
@@ -235,6 +244,8 @@ void THauptForm::closeEvent(QCloseEvent* event)
     // The question must not keep the program alive.
     if (RendererForm)
         RendererForm->hide();
+    if (InfoForm)
+        InfoForm->hide();
     FormClose();
     event->accept();
 }
@@ -251,10 +262,10 @@ void THauptForm::FormClose()
 
 bool THauptForm::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == PageControl1->tabBar() && event->type() == QEvent::MouseButtonPress
+    if (PageControl1 && watched == PageControl1->tabBar() && event->type() == QEvent::MouseButtonPress
         && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton && leaveFieldBeforeSwitch())
         return true;
-    if (watched == centralWidget() && (event->type() == QEvent::Resize || event->type() == QEvent::Show))
+    if (PageControl1 && watched == centralWidget() && (event->type() == QEvent::Resize || event->type() == QEvent::Show))
         placeQuitButton();
     return QMainWindow::eventFilter(watched, event);
 }

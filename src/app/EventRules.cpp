@@ -77,6 +77,8 @@ EventRules::EventRules(MessageBoxes& boxes, QWidget* window) : boxes_(boxes), wi
 
 void EventRules::guard(const Handler& handler) const
 {
+    if (stopped_)
+        return;
     try {
         handler();
     } catch (const EditorError& error) {

@@ -33,6 +33,10 @@ public:
     // Runs an entry from Qt; a failure is shown as the error box.
     void guard(const Handler& handler) const;
 
+    // From now on no entry from Qt runs a handler: the window is being taken
+    // apart, and a field that loses the focus then has not been left.
+    void stop() { stopped_ = true; }
+
     // User-only connections. Each records the handler on the control for the
     // set...() calls below.
     void onChange(QLineEdit* edit, Handler handler) const;      // text edited
@@ -57,4 +61,5 @@ public:
 private:
     MessageBoxes& boxes_;
     QWidget* window_;
+    bool stopped_ = false;
 };

@@ -115,6 +115,7 @@ THauptForm::THauptForm(MessageBoxes& boxes, std::unique_ptr<GameRegistry> regist
 
 THauptForm::~THauptForm()
 {
+    events_->stop();
     RendererForm.reset();
     // The pages use the shared state; they go first. The filters must not
     // see the page control while it is being taken apart.

@@ -14,6 +14,7 @@ class QTabWidget;
 class QTimer;
 class SystemPage;
 class TRendererForm;
+class TInfoForm;
 class OtherRenderersPage;
 
 // The main window: the page control with the eight pages, the quit button
@@ -49,6 +50,7 @@ public:
     // The other two windows, created after this one; the main program's
     // order.
     std::unique_ptr<TRendererForm> RendererForm;
+    std::unique_ptr<TInfoForm> InfoForm;
     QTabWidget* PageControl1 = nullptr;
     QPushButton* bBeenden = nullptr;
 

@@ -2,6 +2,7 @@
 
 #include "app/AppInfo.h"
 #include "app/HauptUnit.h"
+#include "app/InfoUnit.h"
 #include "app/RendererUnit.h"
 #include "platform/PhysicalMemory.h"
 #include "platform/RegistryFile.h"
@@ -90,9 +91,22 @@ CommandLine parseCommandLine(const QStringList& arguments)
     return result;
 }
 
+// Outside any namespace: the macro declares the registration function.
+static void initResources()
+{
+    Q_INIT_RESOURCE(resources);
+}
+
+void registerResources()
+{
+    static const bool registered = (initResources(), true);
+    Q_UNUSED(registered);
+}
+
 std::unique_ptr<THauptForm> openEditor(const EditorOptions& options, MessageBoxes& boxes,
                                        std::function<std::uint32_t()> totalPhysicalMemory)
 {
+    registerResources();
     if (!totalPhysicalMemory)
         totalPhysicalMemory = totalPhysicalMemoryBytes;
     auto window = std::make_unique<THauptForm>(boxes, std::make_unique<RegistryFile>(options.registryPath),
@@ -100,6 +114,7 @@ std::unique_ptr<THauptForm> openEditor(const EditorOptions& options, MessageBoxe
     if (!window->FormCreate())
         return nullptr;
     window->RendererForm = std::make_unique<TRendererForm>(*window, window->events());
+    window->InfoForm = std::make_unique<TInfoForm>(*window);
     return window;
 }
 

@@ -27,6 +27,10 @@ struct CommandLine {
 // GNU-style options; arguments[0] is the program's name.
 CommandLine parseCommandLine(const QStringList& arguments);
 
+// The resources (icon, logo) are compiled into the program's static library,
+// whose registration the linker would drop unless something refers to it.
+void registerResources();
+
 // Where the registry file lives when --registry is not given.
 QString defaultRegistryPath();
 

@@ -110,7 +110,7 @@ void KeyBindingsPage::GetKeyBindings()
 
 void KeyBindingsPage::bKeyBindEintragenClick()
 {
-    //vleKeyBindings->commitEditor();
+    vleKeyBindings->commitEditor();
     const QStringList& keys = keyNames();
     QList<std::pair<QString, QString>> bindings;
     bindings.reserve(keys.size());

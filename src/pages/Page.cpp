@@ -39,14 +39,3 @@ void Page::setQuitButtonVisible(bool visible) const
 {
     services_.bBeenden->setVisible(visible);
 }
-
-EmptyPage::EmptyPage(const PageServices& services, const QString& objectName, QuitButton quitButton)
-    : Page(services, objectName), quitButton_(quitButton)
-{
-}
-
-void EmptyPage::showHandler()
-{
-    if (quitButton_ != QuitButton::Leave)
-        setQuitButtonVisible(quitButton_ == QuitButton::Show);
-}

@@ -54,17 +54,3 @@ protected:
 
     PageServices services_;
 };
-
-// A page whose contents are still to come: it keeps only the quit button
-// rule, so the tab order and the button behave as they will.
-class EmptyPage final : public Page {
-public:
-    enum class QuitButton { Show, Hide, Leave };
-    EmptyPage(const PageServices& services, const QString& objectName, QuitButton quitButton);
-
-protected:
-    void showHandler() override;
-
-private:
-    QuitButton quitButton_;
-};

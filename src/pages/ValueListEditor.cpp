@@ -75,7 +75,7 @@ QWidget* ValueListEditor::openEditor() const
 
 QString ValueListEditor::value(int row) const
 {
-    if (QWidget* editor = openEditor(); false && editor && currentRow() == row) {
+    if (QWidget* editor = openEditor(); editor && currentRow() == row) {
         if (const auto* line = qobject_cast<QLineEdit*>(editor))
             return line->text();
     }

@@ -78,9 +78,11 @@ WeaponPriorityPage::WeaponPriorityPage(const PageServices& services)
         auto* number = named(new QLabel(QStringLiteral("%1.").arg(n), GroupBox8), QStringLiteral("LPriority%1").arg(n));
         number->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         auto* weapon = named(new QLabel(GroupBox8), QStringLiteral("LWeappon%1").arg(n));
-        // Room for the longest name, bold, so the columns do not shift.
+        // Room for the longest texts in bold, so the columns do not shift
+        // when the bold row moves.
         QFont bold = weapon->font();
         bold.setBold(true);
+        number->setMinimumWidth(QFontMetrics(bold).horizontalAdvance(QStringLiteral("14.")));
         weapon->setMinimumWidth(QFontMetrics(bold).horizontalAdvance(QStringLiteral("Eintrag nicht gefunden")) + 8);
         LPriority << number;
         LWeappon << weapon;

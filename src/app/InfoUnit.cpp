@@ -1,0 +1,146 @@
+#include "app/InfoUnit.h"
+
+#include "app/Startup.h"
+
+#include "app/AppInfo.h"
+#include "app/HauptUnit.h"
+#include "platform/JpegDecoder.h"
+
+#include <QCloseEvent>
+#include <QFile>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPixmap>
+#include <QPushButton>
+#include <QScreen>
+#include <QShowEvent>
+#include <QVBoxLayout>
+#include <QWindow>
+
+namespace {
+
+// The frame around the logo and the panel around name and version.
+constexpr QSize bevelSize(225, 85);
+constexpr QSize panelSize(177, 49);
+constexpr QSize okSize(80, 25);
+
+const QStringList credits{
+    QStringLiteral("Ein Konfigurationswerkzeug für Unreal Tournament"),
+    QStringLiteral("Linux-Ausgabe"),
+};
+
+} // namespace
+
+QByteArray logoJpeg()
+{
+    registerResources();
+    QFile file(QStringLiteral(":/logo.jpg"));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+TInfoForm::TInfoForm(THauptForm& hauptForm, const QByteArray& logo) : hauptForm_(hauptForm)
+{
+    // A window of its own, not a child of the main window: disabling the main
+    // window would disable it too.
+    setObjectName(QStringLiteral("InfoForm"));
+    setWindowTitle(QStringLiteral("Brennwerk-Editor Info"));
+    setWindowIcon(QIcon(QStringLiteral(":/brennwerk-editor.png")));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint
+                   | Qt::WindowStaysOnTopHint);
+    setAttribute(Qt::WA_QuitOnClose, false);
+
+    Bevel1 = new QFrame(this);
+    Bevel1->setObjectName(QStringLiteral("Bevel1"));
+    Bevel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    Image1 = new QLabel(Bevel1);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->setAlignment(Qt::AlignCenter);
+    const QImage picture = decodeJpeg(logo);
+    if (!picture.isNull())
+        Image1->setPixmap(QPixmap::fromImage(picture));
+    auto* bevelLayout = new QVBoxLayout(Bevel1);
+    bevelLayout->setContentsMargins(0, 0, 0, 0);
+    bevelLayout->addWidget(Image1);
+    Bevel1->setMinimumSize(bevelSize);
+
+    QList<QLabel*> creditLabels;
+    for (const QString& line : credits) {
+        auto* label = new QLabel(line, this);
+        label->setObjectName(QStringLiteral("Label%1").arg(creditLabels.size() + 1));
+        label->setAlignment(Qt::AlignHCenter);
+        creditLabels << label;
+    }
+
+    Panel1 = new QFrame(this);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    Panel1->setMinimumSize(panelSize);
+    LVersionInfo = new QLabel(Panel1);
+    LVersionInfo->setObjectName(QStringLiteral("LVersionInfo"));
+    LVersionInfo->setAlignment(Qt::AlignCenter);
+    QFont versionFont = LVersionInfo->font();
+    versionFont.setPointSize(10);
+    LVersionInfo->setFont(versionFont);
+    auto* panelLayout = new QVBoxLayout(Panel1);
+    panelLayout->addWidget(LVersionInfo);
+
+    bInfoOK = new QPushButton(QStringLiteral("OK"), this);
+    bInfoOK->setObjectName(QStringLiteral("bInfoOK"));
+    bInfoOK->setMinimumSize(okSize);
+    // The box stands outside the main window's event rules: closing it
+    // cannot fail.
+    connect(bInfoOK, &QPushButton::clicked, this, [this] { bInfoOKClick(); });
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    layout->addWidget(Bevel1, 0, Qt::AlignHCenter);
+    layout->addSpacing(6);
+    for (QLabel* label : creditLabels)
+        layout->addWidget(label, 0, Qt::AlignHCenter);
+    layout->addSpacing(6);
+    layout->addWidget(Panel1, 0, Qt::AlignHCenter);
+    layout->addSpacing(6);
+    layout->addWidget(bInfoOK, 0, Qt::AlignHCenter);
+
+    FormCreate();
+}
+
+void TInfoForm::FormCreate()
+{
+    LVersionInfo->setText(AppInfo::name + QLatin1Char('\n') + QLatin1Char('v') + AppInfo::version);
+    adjustSize();
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+void TInfoForm::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (!event->spontaneous())
+        FormShow();
+}
+
+void TInfoForm::closeEvent(QCloseEvent* event)
+{
+    FormClose();
+    event->accept();
+}
+
+void TInfoForm::FormShow()
+{
+    hauptForm_.setEnabled(false);
+    if (QWindow* handle = windowHandle(); handle && hauptForm_.windowHandle())
+        handle->setTransientParent(hauptForm_.windowHandle());
+}
+
+void TInfoForm::FormClose()
+{
+    hauptForm_.setEnabled(true);
+    hauptForm_.activateWindow();
+}
+
+void TInfoForm::bInfoOKClick()
+{
+    close();
+}

@@ -1,0 +1,276 @@
+#include "pages/RegistryPage.h"
+
+#include "app/EventRules.h"
+#include "config/GameConfigStore.h"
+#include "platform/EditorError.h"
+#include "platform/GameRegistry.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QVBoxLayout>
+
+#include <utility>
+
+namespace {
+
+const QString installPathKey = QStringLiteral("\\Software\\Unreal Technology\\Installed Apps\\UnrealTournament");
+const QString machineClasses = QStringLiteral("\\Software\\CLASSES");
+const QString iconTail = QStringLiteral("\\Help\\Unreal.ico");
+const QString firstRunSection = QStringLiteral("FirstRun");
+const QString firstRunKey = QStringLiteral("FirstRun");
+const QString firstRunNotFound = QStringLiteral("Eintrag nicht vorhanden!");
+
+const QColor present(0, 0, 255);
+const QColor missing(255, 0, 0);
+
+const QString playCommand = QStringLiteral("\\System\\UnrealTournament.exe \"%1\"");
+const QString playVerb = QStringLiteral("&Play this Unreal level");
+
+// box, status line, extension key, class key, description, verb "open", command after the game folder
+const ShellRegistration moduleItem{
+    "cbModule", "lModule", QStringLiteral(".umod"), QStringLiteral("Unreal.Module"), QStringLiteral("Unreal Module"),
+    QStringLiteral("&Install this Unreal module"), QStringLiteral("\\System\\Setup.exe install \"%1\"")};
+const ShellRegistration mapItem{
+    "cbMap", "lMap", QStringLiteral(".unr"), QStringLiteral("Unreal.Map"), QStringLiteral("Unreal Map"),
+    playVerb, playCommand};
+const ShellRegistration linkItem{
+    "cbLink", "lLink", QStringLiteral(".unreal"), QStringLiteral("Unreal.Link"), QStringLiteral("Unreal Link"),
+    playVerb, playCommand};
+const ShellRegistration protocolItem{
+    "cbProtocol", "lProtocol", QString(), QStringLiteral("unreal"), QStringLiteral("Unreal Protocol"),
+    playVerb, playCommand};
+
+QString presentText(const ShellRegistration& item)
+{
+    return QLatin1Char('"') + item.description + QStringLiteral("\" ist korrekt installiert.");
+}
+
+QString missingText(const ShellRegistration& item)
+{
+    return QLatin1Char('"') + item.description + QStringLiteral("\" ist nicht korrekt installiert!");
+}
+
+void setStatus(QLabel* label, const QString& text, const QColor& colour)
+{
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    label->setPalette(palette);
+    label->setText(text);
+}
+
+// The registry keeps at most one key open; whatever a handler leaves open is
+// closed when it ends, a failure included.
+class KeyCloser {
+public:
+    explicit KeyCloser(GameRegistry& registry) : registry_(registry) {}
+    ~KeyCloser() { registry_.CloseKey(); }
+    KeyCloser(const KeyCloser&) = delete;
+    KeyCloser& operator=(const KeyCloser&) = delete;
+
+private:
+    GameRegistry& registry_;
+};
+
+// Opens the key, creating it when missing, and sets its default value. A key
+// that cannot be opened fails as its write would, naming the default value
+// (the empty name).
+void writeDefault(GameRegistry& registry, const QString& key, const QString& value)
+{
+    if (!registry.OpenKey(key, true))
+        throw EditorError(QStringLiteral("Failed to set data for '%1'").arg(QString()));
+    registry.WriteString(QString(), value);
+}
+
+template <typename T>
+T* named(T* widget, const QString& name)
+{
+    widget->setObjectName(name);
+    return widget;
+}
+
+QLabel* boldLabel(const QString& text, QWidget* parent, const QString& name)
+{
+    QLabel* label = named(new QLabel(text, parent), name);
+    QFont font = label->font();
+    font.setBold(true);
+    label->setFont(font);
+    return label;
+}
+
+} // namespace
+
+QString registryGamePath(const QString& gameDir, const QString& windowsTail)
+{
+    return gameDir + windowsTail;
+}
+
+RegistryPage::RegistryPage(const PageServices& services)
+    : Page(services, QStringLiteral("tsRegistry")),
+      registrations_{Registration{&moduleItem}, Registration{&mapItem}, Registration{&linkItem},
+                     Registration{&protocolItem}}
+{
+    GroupBox1 = named(new QGroupBox(QStringLiteral("GroupBox1"), this), QStringLiteral("GroupBox1"));
+    Label4 = boldLabel(QStringLiteral("Installation wird geprüft..."), GroupBox1, QStringLiteral("Label4"));
+    lUTPath = named(new QLabel(GroupBox1), QStringLiteral("lUTPath"));
+    cbUTPath = named(new QCheckBox(GroupBox1), QStringLiteral("cbUTPath"));
+    Label1 = named(new QLabel(QStringLiteral("Eintragen"), GroupBox1), QStringLiteral("Label1"));
+    Label5 = boldLabel(QStringLiteral("Registrierung der Dateinamenerweiterung wird geprüft..."), GroupBox1,
+                       QStringLiteral("Label5"));
+    Label5->hide();
+
+    // Status lines on the left, the boxes in a column under "Eintragen".
+    auto* grid = new QGridLayout(GroupBox1);
+    grid->setColumnStretch(0, 1);
+    grid->setColumnMinimumWidth(1, Label1->sizeHint().width());
+    grid->addWidget(Label4, 0, 0);
+    grid->addWidget(Label1, 0, 1, Qt::AlignHCenter);
+    grid->addWidget(lUTPath, 1, 0);
+    grid->addWidget(cbUTPath, 1, 1, Qt::AlignHCenter);
+    grid->setRowMinimumHeight(2, 8);
+    grid->addWidget(Label5, 3, 0, 1, 2);
+    int row = 4;
+    for (Registration& registration : registrations_) {
+        registration.label = named(new QLabel(GroupBox1), QString::fromLatin1(registration.item->labelName));
+        registration.box = named(new QCheckBox(GroupBox1), QString::fromLatin1(registration.item->boxName));
+        registration.label->hide();
+        registration.box->hide();
+        grid->addWidget(registration.label, row, 0);
+        grid->addWidget(registration.box, row, 1, Qt::AlignHCenter);
+        ++row;
+    }
+
+    // The quit button covers the page's lower right corner: the box stays
+    // clear of it.
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(GroupBox1);
+    layout->addStretch(1);
+    layout->addSpacing(36);
+
+    const EventRules& events = services.events;
+    events.onClick(cbUTPath, [this] { cbUTPathClick(); });
+    events.onClick(registrations_[Module].box, [this] { cbModuleClick(); });
+    events.onClick(registrations_[Map].box, [this] { cbMapClick(); });
+    events.onClick(registrations_[Link].box, [this] { cbLinkClick(); });
+    events.onClick(registrations_[Protocol].box, [this] { cbProtocolClick(); });
+}
+
+GameRegistry& RegistryPage::registry() const
+{
+    if (!services_.state.GameRegistry)
+        throw EditorError(QStringLiteral("The registry is not open"));
+    return *services_.state.GameRegistry;
+}
+
+void RegistryPage::tsRegistryShow()
+{
+    setQuitButtonVisible(true);
+    GameRegistry& reg = registry();
+    {
+        const KeyCloser closer(reg);
+        reg.SetRootKey(RegistryRoot::LocalMachine);
+        if (reg.OpenKey(installPathKey, false)) {
+            cbUTPath->setEnabled(false);
+            // The first time this writes the path again (cbUTPathClick).
+            EventRules::setChecked(cbUTPath, true);
+            RegVisible();
+            GetModuleState();
+            GetMapState();
+            GetLinkState();
+            GetProtocolState();
+        }
+    }
+    setStatus(lUTPath, QStringLiteral("UT ist in dem Ordner \"%1\" installiert.").arg(services_.state.GameDir),
+              present);
+}
+
+void RegistryPage::RegVisible()
+{
+    Label5->setVisible(true);
+    for (Registration& registration : registrations_)
+        registration.box->setVisible(true);
+    for (Registration& registration : registrations_)
+        registration.label->setVisible(true);
+}
+
+void RegistryPage::GetModuleState() { getState(registrations_[Module]); }
+void RegistryPage::GetMapState() { getState(registrations_[Map]); }
+void RegistryPage::GetLinkState() { getState(registrations_[Link]); }
+void RegistryPage::GetProtocolState() { getState(registrations_[Protocol]); }
+
+void RegistryPage::cbModuleClick() { writeRegistration(registrations_[Module]); }
+void RegistryPage::cbMapClick() { writeRegistration(registrations_[Map]); }
+void RegistryPage::cbLinkClick() { writeRegistration(registrations_[Link]); }
+void RegistryPage::cbProtocolClick() { writeRegistration(registrations_[Protocol]); }
+
+// Only the class key is looked at. A registration found there is written
+// again as a whole on its first check in a run (ticking the box runs its
+// writer), so it then names the current game folder.
+void RegistryPage::getState(Registration& registration)
+{
+    GameRegistry& reg = registry();
+    reg.SetRootKey(RegistryRoot::LocalMachine);
+    const bool found = reg.OpenKey(machineClasses + QLatin1Char('\\') + registration.item->classKey, false);
+    reg.CloseKey();
+    if (!found) {
+        setStatus(registration.label, missingText(*registration.item), missing);
+        return;
+    }
+    setStatus(registration.label, presentText(*registration.item), present);
+    EventRules::setChecked(registration.box, true);
+    registration.box->setEnabled(false);
+}
+
+void RegistryPage::writeRegistration(Registration& registration)
+{
+    const ShellRegistration& item = *registration.item;
+    const QString& gameDir = services_.state.GameDir;
+    const QString icon = registryGamePath(gameDir, iconTail);
+    const QString command = registryGamePath(gameDir, item.commandTail);
+    GameRegistry& reg = registry();
+    {
+        const KeyCloser closer(reg);
+        // The same six keys under the machine's classes and under the
+        // classes root, in this order; a failure stops at its key.
+        for (const auto& [root, prefix] : {std::pair{RegistryRoot::LocalMachine, machineClasses},
+                                           std::pair{RegistryRoot::ClassesRoot, QString()}}) {
+            reg.SetRootKey(root);
+            const QString classKey = prefix + QLatin1Char('\\') + item.classKey;
+            if (!item.extensionKey.isEmpty())
+                writeDefault(reg, prefix + QLatin1Char('\\') + item.extensionKey, item.classKey);
+            writeDefault(reg, classKey, item.description);
+            writeDefault(reg, classKey + QStringLiteral("\\DefaultIcon"), icon);
+            writeDefault(reg, classKey + QStringLiteral("\\Shell"), QStringLiteral("open"));
+            writeDefault(reg, classKey + QStringLiteral("\\Shell\\open"), item.openVerb);
+            writeDefault(reg, classKey + QStringLiteral("\\Shell\\open\\command"), command);
+        }
+    }
+    registration.box->setEnabled(false);
+    EventRules::setChecked(registration.box, true);
+    setStatus(registration.label, presentText(item), present);
+}
+
+void RegistryPage::cbUTPathClick()
+{
+    GameRegistry& reg = registry();
+    {
+        const KeyCloser closer(reg);
+        reg.SetRootKey(RegistryRoot::LocalMachine);
+        if (reg.OpenKey(installPathKey, true)) {
+            reg.WriteString(QStringLiteral("Folder"), registryGamePath(services_.state.GameDir, QString()));
+            // A game folder without the key has no version to tell; an
+            // invented one would be worse than none.
+            const QString version = MainIni().ReadString(firstRunSection, firstRunKey, firstRunNotFound);
+            if (version != firstRunNotFound)
+                reg.WriteString(QStringLiteral("Version"), version);
+            cbUTPath->setEnabled(false);
+            EventRules::setChecked(cbUTPath, true);
+        }
+    }
+    RegVisible();
+    GetModuleState();
+    GetMapState();
+    GetLinkState();
+    GetProtocolState();
+}

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "pages/Page.h"
+
+#include <array>
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+
+// A registry value that names a file of the game: the game folder followed
+// by a path in the Windows way ("\System\UnrealTournament.exe \"%1\"").
+// Every such value the page writes is built here and nowhere else, so that
+// how a folder is named to the game (as it is, or as Wine sees it) is decided
+// in one place.
+QString registryGamePath(const QString& gameDir, const QString& windowsTail);
+
+// One shell registration: a file type (or the URL protocol) that the game
+// opens. The four differ only in these columns.
+struct ShellRegistration {
+    const char* boxName;
+    const char* labelName;
+    QString extensionKey; // empty for the protocol
+    QString classKey;
+    QString description;  // also the name in the status line
+    QString openVerb;
+    QString commandTail;  // after the game folder
+};
+
+// "Registry": the install-path key that start-up reads, and the game's file
+// types and URL protocol. Ticking a box writes its item; a box once ticked
+// stays ticked and disabled. Nothing is ever deleted.
+class RegistryPage final : public Page {
+public:
+    explicit RegistryPage(const PageServices& services);
+
+    void tsRegistryShow();
+    void RegVisible();
+    void GetModuleState();
+    void GetMapState();
+    void GetLinkState();
+    void GetProtocolState();
+    void cbUTPathClick();
+    void cbModuleClick();
+    void cbMapClick();
+    void cbLinkClick();
+    void cbProtocolClick();
+
+protected:
+    void showHandler() override { tsRegistryShow(); }
+
+private:
+    struct Registration {
+        const ShellRegistration* item = nullptr;
+        QLabel* label = nullptr;
+        QCheckBox* box = nullptr;
+    };
+    enum Index { Module, Map, Link, Protocol };
+
+    void getState(Registration& registration);
+    void writeRegistration(Registration& registration);
+    GameRegistry& registry() const;
+
+    QGroupBox* GroupBox1 = nullptr;
+    QLabel* Label4 = nullptr;
+    QLabel* lUTPath = nullptr;
+    QCheckBox* cbUTPath = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* Label5 = nullptr;
+    std::array<Registration, 4> registrations_;
+};

@@ -1,0 +1,136 @@
+#include "app/HauptUnit.h"
+#include "app/InfoUnit.h"
+#include "support/GameFixture.h"
+
+#include <QAction>
+#include <QFrame>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+
+// The about box, opened from the main window's menu as the user does.
+class InfoFormTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void boxShowsNameVersionAndLogo();
+    void mainWindowTakesNoInputWhileTheBoxIsOpen();
+    void undecodableLogoLeavesTheFrameEmpty();
+
+private:
+    template <typename T>
+    T* inBox(const char* name) const
+    {
+        T* widget = window->InfoForm->findChild<T*>(name);
+        if (!widget)
+            qFatal("no widget %s", name);
+        return widget;
+    }
+    void openBox();
+
+    std::unique_ptr<GameFixture> game;
+    THauptForm* window = nullptr;
+};
+
+void InfoFormTest::init()
+{
+    game = std::make_unique<GameFixture>();
+    game->registerGameDir();
+    window = game->start();
+    QVERIFY(window);
+    QVERIFY(window->InfoForm);
+    QVERIFY(window->isEnabled());
+}
+
+void InfoFormTest::cleanup()
+{
+    game.reset();
+    window = nullptr;
+}
+
+void InfoFormTest::openBox()
+{
+    window->findChild<QAction*>("mmInfo")->trigger();
+    QVERIFY(QTest::qWaitForWindowExposed(window->InfoForm.get()));
+}
+
+void InfoFormTest::boxShowsNameVersionAndLogo()
+{
+    TInfoForm* box = window->InfoForm.get();
+    QVERIFY(!box->isVisible()); // hidden until "Info"
+    openBox();
+    QCOMPARE(box->windowTitle(), QStringLiteral("Brennwerk-Editor Info"));
+    QVERIFY(box->windowFlags() & Qt::WindowStaysOnTopHint);
+    QVERIFY(!(box->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+    QVERIFY(!box->windowIcon().isNull());
+    QCOMPARE(box->minimumSize(), box->maximumSize());
+    QVERIFY(!box->parentWidget()); // a window of its own, not disabled with the main window
+
+    const auto* version = inBox<QLabel>("LVersionInfo");
+    QCOMPARE(version->text(), QStringLiteral("Brennwerk-Editor\nv2.3"));
+    QCOMPARE(version->alignment(), Qt::AlignCenter);
+    QCOMPARE(version->font().pointSize(), 10);
+    QVERIFY(inBox<QFrame>("Panel1")->isAncestorOf(version));
+    QCOMPARE(inBox<QPushButton>("bInfoOK")->text(), QStringLiteral("OK"));
+
+    const auto* image = inBox<QLabel>("Image1");
+    QCOMPARE(image->pixmap().size(), QSize(220, 80));
+    const auto* bevel = inBox<QFrame>("Bevel1");
+    QCOMPARE(bevel->frameShadow(), QFrame::Sunken);
+    QVERIFY(bevel->isAncestorOf(image));
+    QVERIFY(bevel->width() >= 220 && bevel->height() >= 80);
+
+    QCOMPARE(inBox<QLabel>("Label1")->text(), QStringLiteral("Ein Konfigurationswerkzeug für Unreal Tournament"));
+    QCOMPARE(inBox<QLabel>("Label2")->text(), QStringLiteral("Linux-Ausgabe"));
+}
+
+void InfoFormTest::mainWindowTakesNoInputWhileTheBoxIsOpen()
+{
+    TInfoForm* box = window->InfoForm.get();
+    openBox();
+    QVERIFY(!window->isEnabled());
+    // The quit button takes no click meanwhile.
+    QTest::mouseClick(window->bBeenden, Qt::LeftButton);
+    QVERIFY(window->isVisible());
+
+    QTest::mouseClick(inBox<QPushButton>("bInfoOK"), Qt::LeftButton);
+    QVERIFY(!box->isVisible());
+    QVERIFY(window->isEnabled());
+
+    // Again, closed by its close button this time.
+    openBox();
+    QVERIFY(!window->isEnabled());
+    QVERIFY(box->close());
+    QVERIFY(!box->isVisible());
+    QVERIFY(window->isEnabled());
+
+    // And once more: the box can be shown any number of times.
+    openBox();
+    QVERIFY(!window->isEnabled());
+    QTest::mouseClick(inBox<QPushButton>("bInfoOK"), Qt::LeftButton);
+    QVERIFY(window->isEnabled());
+    QVERIFY(game->boxes.shown().isEmpty());
+}
+
+void InfoFormTest::undecodableLogoLeavesTheFrameEmpty()
+{
+    const QByteArray logo = logoJpeg();
+    for (const QByteArray& broken : {QByteArray("no picture"), logo.left(logo.size() / 2), QByteArray()}) {
+        TInfoForm box(*window, broken);
+        box.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&box));
+        QVERIFY(!window->isEnabled());
+        const auto* image = box.findChild<QLabel*>("Image1");
+        QVERIFY(image);
+        QVERIFY(image->pixmap().isNull());
+        QCOMPARE(box.findChild<QLabel*>("LVersionInfo")->text(), QStringLiteral("Brennwerk-Editor\nv2.3"));
+        QVERIFY(box.close());
+        QVERIFY(window->isEnabled());
+    }
+}
+
+QTEST_MAIN(InfoFormTest)
+#include "test_infoform.moc"

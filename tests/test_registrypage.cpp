@@ -1,0 +1,504 @@
+#include "app/HauptUnit.h"
+#include "platform/RegistryFile.h"
+#include "support/GameFixture.h"
+#include "support/WriteLog.h"
+
+#include <QCheckBox>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+const QColor blue(0, 0, 255);
+const QColor red(255, 0, 0);
+const QString installKey = QStringLiteral("\\Software\\Unreal Technology\\Installed Apps\\UnrealTournament");
+
+// Stands between the page and the registry file and notes every value
+// written, with the root and key it went to ("HKLM \Software\CLASSES\.unr
+// @=Unreal.Map"), so that a test sees the roots, which the file (where
+// HKEY_CLASSES_ROOT is a part of the machine's keys) cannot show.
+class RecordingRegistry final : public GameRegistry {
+public:
+    explicit RecordingRegistry(std::unique_ptr<GameRegistry> inner) : inner_(std::move(inner)) {}
+
+    QStringList writes;
+
+    void SetRootKey(RegistryRoot root) override
+    {
+        root_ = root;
+        inner_->SetRootKey(root);
+    }
+    bool OpenKey(const QString& path, bool canCreate) override
+    {
+        key_ = path;
+        return inner_->OpenKey(path, canCreate);
+    }
+    std::optional<QString> ReadString(const QString& name) const override { return inner_->ReadString(name); }
+    bool ValueExists(const QString& name) const override { return inner_->ValueExists(name); }
+    void WriteString(const QString& name, const QString& value) override
+    {
+        inner_->WriteString(name, value);
+        writes << QStringLiteral("%1 %2 %3=%4")
+                      .arg(root_ == RegistryRoot::LocalMachine ? "HKLM" : "HKCR", key_,
+                           name.isEmpty() ? QStringLiteral("@") : name, value);
+    }
+    bool KeyExists(const QString& path) const override { return inner_->KeyExists(path); }
+    void CloseKey() override { inner_->CloseKey(); }
+
+private:
+    std::unique_ptr<GameRegistry> inner_;
+    RegistryRoot root_ = RegistryRoot::LocalMachine;
+    QString key_;
+};
+
+struct Item {
+    const char* box;
+    const char* label;
+    QString extension;
+    QString classKey;
+    QString description;
+    QString verb;
+    QString command; // after the game folder
+};
+
+const Item module{"cbModule", "lModule", ".umod", "Unreal.Module", "Unreal Module", "&Install this Unreal module",
+                  "\\System\\Setup.exe install \"%1\""};
+const Item map{"cbMap", "lMap", ".unr", "Unreal.Map", "Unreal Map", "&Play this Unreal level",
+               "\\System\\UnrealTournament.exe \"%1\""};
+const Item linkItem{"cbLink", "lLink", ".unreal", "Unreal.Link", "Unreal Link", "&Play this Unreal level",
+                    "\\System\\UnrealTournament.exe \"%1\""};
+const Item protocol{"cbProtocol", "lProtocol", "", "unreal", "Unreal Protocol", "&Play this Unreal level",
+                    "\\System\\UnrealTournament.exe \"%1\""};
+const Item* const items[] = {&module, &map, &linkItem, &protocol};
+
+// What one registration writes, in order, as RecordingRegistry notes it.
+QStringList expectedWrites(const Item& item, const QString& gameDir)
+{
+    QStringList writes;
+    for (const auto& [root, prefix] : {std::pair{"HKLM", "\\Software\\CLASSES"}, std::pair{"HKCR", ""}}) {
+        const auto add = [&](const QString& key, const QString& value) {
+            writes << QStringLiteral("%1 %2\\%3 @=%4").arg(root, prefix, key, value);
+        };
+        if (!item.extension.isEmpty())
+            add(item.extension, item.classKey);
+        add(item.classKey, item.description);
+        add(item.classKey + "\\DefaultIcon", gameDir + "\\Help\\Unreal.ico");
+        add(item.classKey + "\\Shell", "open");
+        add(item.classKey + "\\Shell\\open", item.verb);
+        add(item.classKey + "\\Shell\\open\\command", gameDir + item.command);
+    }
+    return writes;
+}
+
+// The value as a fresh reader of the file sees it; "<no key>" or
+// "<no value>" when absent.
+QString valueIn(const QString& file, RegistryRoot root, const QString& key, const QString& name = QString())
+{
+    RegistryFile registry(file);
+    registry.SetRootKey(root);
+    if (!registry.OpenKey(key, false))
+        return QStringLiteral("<no key>");
+    return registry.ReadString(name).value_or(QStringLiteral("<no value>"));
+}
+
+bool keyIn(const QString& file, const QString& key)
+{
+    RegistryFile registry(file);
+    return registry.KeyExists(key);
+}
+
+// The value lines of a registry file, in the order they stand.
+QStringList valueLines(const QByteArray& file)
+{
+    QStringList lines;
+    for (const QByteArray& line : file.split('\n'))
+        if (line.startsWith('@') || line.startsWith('"'))
+            lines << QString::fromUtf8(line);
+    return lines;
+}
+
+QByteArray registryFile(const QByteArray& keys)
+{
+    return "WINE REGISTRY Version 2\n"
+           ";; All keys relative to \\\\Machine\n"
+           "\n"
+           + keys;
+}
+
+QByteArray installKeyBlock(const QString& folder)
+{
+    QString escaped = folder;
+    escaped.replace("\\", "\\\\");
+    return "[Software\\\\Unreal Technology\\\\Installed Apps\\\\UnrealTournament] 1733592000\n"
+           "\"Folder\"=\""
+        + escaped.toUtf8()
+        + "\"\n"
+          "\"Version\"=\"400\"\n\n";
+}
+
+QColor colourOf(const QLabel* label)
+{
+    return label->palette().color(QPalette::WindowText);
+}
+
+} // namespace
+
+// The Registry page through its widgets, against a temporary registry file.
+class RegistryPageTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void commandAndIconFollowTheGameFolderUnderBothRoots();
+    void eachBoxWritesItsRegistration_data();
+    void eachBoxWritesItsRegistration();
+    void foundKeysAreRewrittenOnTheFirstShowOnly();
+    void extensionWithoutClassKeyIsMissing();
+    void withoutInstallKeyOnlyTheFolderLineUntilTicked();
+    void missingFirstRunWritesNoVersion();
+    void dialogPathShowsThisPageFirst();
+    void failedWriteStopsTheRegistrationThere();
+    void registryThatCannotBeWrittenShowsEverythingMissing();
+
+private:
+    template <typename T>
+    T* child(const char* name) const
+    {
+        T* widget = window->findChild<T*>(name);
+        if (!widget)
+            qFatal("no widget %s", name);
+        return widget;
+    }
+    void start(QStringList arguments = {});
+    void showPage(const char* name);
+    RecordingRegistry* record();
+    // Every write of the registry file stamps its key one second later than
+    // the one before, from 1733600000 on.
+    void tickingClock();
+    void checkRegistration(const Item& item, bool present);
+
+    std::unique_ptr<GameFixture> game;
+    THauptForm* window = nullptr;
+    RecordingRegistry* recorder = nullptr;
+};
+
+void RegistryPageTest::init()
+{
+    game = std::make_unique<GameFixture>();
+}
+
+void RegistryPageTest::cleanup()
+{
+    game.reset();
+    window = nullptr;
+    recorder = nullptr;
+}
+
+void RegistryPageTest::start(QStringList arguments)
+{
+    window = game->start(arguments);
+    QVERIFY(window);
+    tickingClock();
+}
+
+void RegistryPageTest::tickingClock()
+{
+    auto* file = dynamic_cast<RegistryFile*>(window->state().GameRegistry.get());
+    if (!file)
+        return;
+    auto seconds = std::make_shared<qint64>(1733600000);
+    file->setClock([seconds] { return ++*seconds * 1000; });
+}
+
+RecordingRegistry* RegistryPageTest::record()
+{
+    std::unique_ptr<GameRegistry>& slot = window->state().GameRegistry;
+    auto recording = std::make_unique<RecordingRegistry>(std::move(slot));
+    recorder = recording.get();
+    slot = std::move(recording);
+    return recorder;
+}
+
+void RegistryPageTest::showPage(const char* name)
+{
+    window->PageControl1->setCurrentWidget(child<QWidget>(name));
+    QCoreApplication::processEvents();
+}
+
+// The status line and box of a registration after a check or a write.
+void RegistryPageTest::checkRegistration(const Item& item, bool present)
+{
+    const auto* label = child<QLabel>(item.label);
+    const auto* box = child<QCheckBox>(item.box);
+    QVERIFY(!label->isHidden());
+    QVERIFY(!box->isHidden());
+    if (present) {
+        QCOMPARE(label->text(), "\"" + item.description + "\" ist korrekt installiert.");
+        QCOMPARE(colourOf(label), blue);
+        QVERIFY(box->isChecked());
+        QVERIFY(!box->isEnabled());
+    } else {
+        QCOMPARE(label->text(), "\"" + item.description + "\" ist nicht korrekt installiert!");
+        QCOMPARE(colourOf(label), red);
+        QVERIFY(!box->isChecked());
+        QVERIFY(box->isEnabled());
+    }
+}
+
+void RegistryPageTest::commandAndIconFollowTheGameFolderUnderBothRoots()
+{
+    game->registerGameDir("C:\\UT");
+    start();
+    showPage("tsRegistry");
+    QCOMPARE(child<QLabel>("lUTPath")->text(), QStringLiteral("UT ist in dem Ordner \"C:\\UT\" installiert."));
+    click(child<QCheckBox>("cbMap"));
+    QVERIFY(game->boxes.errors().isEmpty());
+
+    const QString file = game->registryPath();
+    QCOMPARE(valueIn(file, RegistryRoot::LocalMachine, installKey, "Folder"), QStringLiteral("C:\\UT"));
+    for (const auto& [root, prefix] : {std::pair{RegistryRoot::LocalMachine, QStringLiteral("\\Software\\CLASSES")},
+                                       std::pair{RegistryRoot::ClassesRoot, QString()}}) {
+        QCOMPARE(valueIn(file, root, prefix + "\\Unreal.Map\\Shell\\open\\command"),
+                 QStringLiteral("C:\\UT\\System\\UnrealTournament.exe \"%1\""));
+        QCOMPARE(valueIn(file, root, prefix + "\\Unreal.Map\\DefaultIcon"), QStringLiteral("C:\\UT\\Help\\Unreal.ico"));
+    }
+    // As Wine writes them.
+    const QByteArray bytes = readBytes(file);
+    QVERIFY(bytes.contains("\n@=\"C:\\\\UT\\\\System\\\\UnrealTournament.exe \\\"%1\\\"\"\n"));
+    QVERIFY(bytes.contains("\n@=\"C:\\\\UT\\\\Help\\\\Unreal.ico\"\n"));
+}
+
+void RegistryPageTest::eachBoxWritesItsRegistration_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::newRow("module") << 0;
+    QTest::newRow("map") << 1;
+    QTest::newRow("link") << 2;
+    QTest::newRow("protocol") << 3;
+}
+
+void RegistryPageTest::eachBoxWritesItsRegistration()
+{
+    QFETCH(int, index);
+    const Item& item = *items[index];
+    game->registerGameDir();
+    start();
+    showPage("tsRegistry");
+    for (const Item* other : items)
+        checkRegistration(*other, false);
+
+    record();
+    WriteLog log;
+    click(child<QCheckBox>(item.box));
+    QVERIFY(game->boxes.shown().isEmpty());
+    const QStringList expected = expectedWrites(item, game->gameDir());
+    QCOMPARE(expected.size(), item.extension.isEmpty() ? 10 : 12);
+    QCOMPARE(recorder->writes, expected);
+    QCOMPARE(log.count(), expected.size());
+    for (const Item* other : items)
+        checkRegistration(*other, other == &item);
+
+    // In the file: the install key's two values and one default value for
+    // each of the registration's keys (HKEY_CLASSES_ROOT being the same keys
+    // as the machine's classes), nothing else.
+    const QString file = game->registryPath();
+    QStringList lines = valueLines(readBytes(file));
+    QCOMPARE(lines.size(), 2 + expected.size() / 2);
+    QVERIFY(lines.removeAll("\"Folder\"=\"" + game->gameDir() + "\"") == 1);
+    QVERIFY(lines.removeAll("\"Version\"=\"436\"") == 1);
+    for (const QString& line : lines)
+        QVERIFY2(line.startsWith("@="), qPrintable(line));
+    for (const QString& write : expected) {
+        const QString root = write.section(' ', 0, 0);
+        const QString key = write.section(' ', 1).section(" @=", 0, 0);
+        const QString value = write.section(" @=", 1);
+        QCOMPARE(valueIn(file, root == "HKLM" ? RegistryRoot::LocalMachine : RegistryRoot::ClassesRoot, key), value);
+    }
+
+    // Showing the page again checks, and writes nothing.
+    showPage("tsSystem");
+    showPage("tsRegistry");
+    QCOMPARE(log.count(), expected.size());
+}
+
+void RegistryPageTest::foundKeysAreRewrittenOnTheFirstShowOnly()
+{
+    writeBytes(game->registryPath(),
+               registryFile(installKeyBlock("/old/place")
+                            + "[Software\\\\Classes\\\\Unreal.Map] 1733592000\n@=\"Old Map\"\n\n"
+                              "[Software\\\\Classes\\\\Unreal.Map\\\\Shell\\\\open\\\\command] 1733592000\n"
+                              "@=\"/old/place\\\\System\\\\UnrealTournament.exe \\\"%1\\\"\"\n"));
+    start({"--game-dir", game->gameDir()});
+    record();
+    WriteLog log;
+    showPage("tsRegistry");
+    QVERIFY(game->boxes.shown().isEmpty());
+
+    QCOMPARE(recorder->writes,
+             (QStringList{"HKLM " + installKey + " Folder=" + game->gameDir(), "HKLM " + installKey + " Version=436"}
+              + expectedWrites(map, game->gameDir())));
+    QCOMPARE(log.count(), 14);
+    const QString file = game->registryPath();
+    QCOMPARE(valueIn(file, RegistryRoot::LocalMachine, installKey, "Folder"), game->gameDir());
+    QCOMPARE(valueIn(file, RegistryRoot::LocalMachine, installKey, "Version"), QStringLiteral("436"));
+    QCOMPARE(valueIn(file, RegistryRoot::ClassesRoot, "\\Unreal.Map"), QStringLiteral("Unreal Map"));
+    QCOMPARE(valueIn(file, RegistryRoot::ClassesRoot, "\\Unreal.Map\\Shell\\open\\command"),
+             game->gameDir() + "\\System\\UnrealTournament.exe \"%1\"");
+
+    QVERIFY(child<QCheckBox>("cbUTPath")->isChecked());
+    QVERIFY(!child<QCheckBox>("cbUTPath")->isEnabled());
+    QCOMPARE(colourOf(child<QLabel>("lUTPath")), blue);
+    QVERIFY(!child<QLabel>("Label5")->isHidden());
+    checkRegistration(module, false);
+    checkRegistration(map, true);
+    checkRegistration(linkItem, false);
+    checkRegistration(protocol, false);
+
+    const QByteArray after = readBytes(file);
+    showPage("tsSystem");
+    showPage("tsRegistry");
+    QCOMPARE(log.count(), 14);
+    QCOMPARE(readBytes(file), after);
+    checkRegistration(map, true);
+    checkRegistration(module, false);
+}
+
+void RegistryPageTest::extensionWithoutClassKeyIsMissing()
+{
+    writeBytes(game->registryPath(), registryFile(installKeyBlock(game->gameDir())
+                                                  + "[Software\\\\Classes\\\\.unr] 1733592000\n@=\"Unreal.Map\"\n"));
+    start();
+    showPage("tsRegistry");
+    checkRegistration(map, false);
+    const QString file = game->registryPath();
+    QVERIFY(!keyIn(file, "\\Software\\Classes\\Unreal.Map"));
+    QCOMPARE(valueIn(file, RegistryRoot::ClassesRoot, "\\.unr"), QStringLiteral("Unreal.Map"));
+}
+
+void RegistryPageTest::withoutInstallKeyOnlyTheFolderLineUntilTicked()
+{
+    start({"--game-dir", game->gameDir()});
+    showPage("tsRegistry");
+    const QString file = game->registryPath();
+    QVERIFY(!QFile::exists(file));
+
+    const auto* lUTPath = child<QLabel>("lUTPath");
+    QCOMPARE(lUTPath->text(), "UT ist in dem Ordner \"" + game->gameDir() + "\" installiert.");
+    QCOMPARE(colourOf(lUTPath), blue);
+    auto* cbUTPath = child<QCheckBox>("cbUTPath");
+    QVERIFY(cbUTPath->isEnabled());
+    QVERIFY(!cbUTPath->isChecked());
+    for (const char* name : {"Label5", "lModule", "lMap", "lLink", "lProtocol"})
+        QVERIFY2(child<QLabel>(name)->isHidden(), name);
+    for (const char* name : {"cbModule", "cbMap", "cbLink", "cbProtocol"})
+        QVERIFY2(child<QCheckBox>(name)->isHidden(), name);
+
+    record();
+    click(cbUTPath);
+    QVERIFY(game->boxes.shown().isEmpty());
+    QCOMPARE(recorder->writes,
+             (QStringList{"HKLM " + installKey + " Folder=" + game->gameDir(), "HKLM " + installKey + " Version=436"}));
+    QCOMPARE(valueIn(file, RegistryRoot::LocalMachine, installKey, "Folder"), game->gameDir());
+    QCOMPARE(valueIn(file, RegistryRoot::LocalMachine, installKey, "Version"), QStringLiteral("436"));
+    QVERIFY(cbUTPath->isChecked());
+    QVERIFY(!cbUTPath->isEnabled());
+    QVERIFY(!child<QLabel>("Label5")->isHidden());
+    for (const Item* item : items)
+        checkRegistration(*item, false);
+}
+
+void RegistryPageTest::missingFirstRunWritesNoVersion()
+{
+    writeBytes(game->mainIniPath(), withValue(readBytes(game->mainIniPath()), "FirstRun", "FirstRun", std::nullopt));
+    start({"--game-dir", game->gameDir()});
+    showPage("tsRegistry");
+    click(child<QCheckBox>("cbUTPath"));
+    QVERIFY(game->boxes.shown().isEmpty());
+    RegistryFile registry(game->registryPath());
+    QVERIFY(registry.OpenKey(installKey, false));
+    QCOMPARE(registry.ReadString("Folder"), std::optional<QString>(game->gameDir()));
+    QVERIFY(!registry.ValueExists("Version"));
+}
+
+void RegistryPageTest::dialogPathShowsThisPageFirst()
+{
+    game->boxes.queueOpenFile(game->gameDir() + "/System/UnrealTournament.exe");
+    start();
+    QCOMPARE(window->PageControl1->currentWidget()->objectName(), QStringLiteral("tsRegistry"));
+    QCOMPARE(child<QLabel>("lUTPath")->text(), "UT ist in dem Ordner \"" + game->gameDir() + "\" installiert.");
+    QVERIFY(child<QCheckBox>("cbUTPath")->isEnabled());
+    QVERIFY(window->bBeenden->isVisible());
+    QVERIFY(!QFile::exists(game->registryPath()));
+}
+
+void RegistryPageTest::failedWriteStopsTheRegistrationThere()
+{
+    game->registerGameDir();
+    start();
+    showPage("tsRegistry");
+    const QString file = game->registryPath();
+    // The n-th write is stamped 1733600000 + n. The first show wrote the
+    // install key's two values, so the map's fourth key (Shell) is the 6th.
+    WriteLog log;
+    log.failFrom("[Software\\\\Classes\\\\Unreal.Map\\\\Shell] 1733600006");
+    click(child<QCheckBox>("cbMap"));
+
+    QCOMPARE(game->boxes.errors(), QStringList{"Failed to set data for ''"});
+    QCOMPARE(log.count(), 3);
+    QCOMPARE(valueIn(file, RegistryRoot::LocalMachine, "\\Software\\CLASSES\\.unr"), QStringLiteral("Unreal.Map"));
+    QCOMPARE(valueIn(file, RegistryRoot::LocalMachine, "\\Software\\CLASSES\\Unreal.Map"),
+             QStringLiteral("Unreal Map"));
+    QCOMPARE(valueIn(file, RegistryRoot::LocalMachine, "\\Software\\CLASSES\\Unreal.Map\\DefaultIcon"),
+             game->gameDir() + "\\Help\\Unreal.ico");
+    QVERIFY(!keyIn(file, "\\Software\\Classes\\Unreal.Map\\Shell"));
+    QVERIFY(!keyIn(file, "\\Software\\Classes\\Unreal.Map\\Shell\\open\\command"));
+    // Ticked by the click, still open to another try; the line as it was.
+    auto* cbMap = child<QCheckBox>("cbMap");
+    QVERIFY(cbMap->isChecked());
+    QVERIFY(cbMap->isEnabled());
+    QCOMPARE(child<QLabel>("lMap")->text(), QStringLiteral("\"Unreal Map\" ist nicht korrekt installiert!"));
+    QCOMPARE(colourOf(child<QLabel>("lMap")), red);
+    checkRegistration(module, false);
+}
+
+void RegistryPageTest::registryThatCannotBeWrittenShowsEverythingMissing()
+{
+    const QString file = game->registryPath();
+    writeBytes(file, registryFile(installKeyBlock(game->gameDir())
+                                  + "[Software\\\\Classes\\\\Unreal.Map] 1733592000\n@=\"Unreal Map\"\n"));
+    QVERIFY(QFile::setPermissions(file, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+    const QByteArray before = readBytes(file);
+    // Start-up, too, finds no key it could open: the folder is given.
+    start({"--game-dir", game->gameDir()});
+    showPage("tsRegistry");
+
+    // The keys are there but cannot be opened for writing.
+    auto* cbUTPath = child<QCheckBox>("cbUTPath");
+    QVERIFY(cbUTPath->isEnabled());
+    QVERIFY(!cbUTPath->isChecked());
+    QVERIFY(child<QLabel>("Label5")->isHidden());
+
+    click(cbUTPath);
+    QVERIFY(game->boxes.shown().isEmpty());
+    QVERIFY(cbUTPath->isEnabled());
+    QVERIFY(cbUTPath->isChecked());
+    QVERIFY(!child<QLabel>("Label5")->isHidden());
+    for (const Item* item : items)
+        checkRegistration(*item, false);
+
+    click(child<QCheckBox>("cbMap"));
+    QCOMPARE(game->boxes.errors(), QStringList{"Failed to set data for ''"});
+    QVERIFY(child<QCheckBox>("cbMap")->isEnabled());
+    QCOMPARE(child<QLabel>("lMap")->text(), QStringLiteral("\"Unreal Map\" ist nicht korrekt installiert!"));
+    QCOMPARE(readBytes(file), before);
+}
+
+QTEST_MAIN(RegistryPageTest)
+#include "test_registrypage.moc"

@@ -3,7 +3,7 @@
 # Sourced by run.sh and test.sh; safe to run on its own.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ qt6-base-dev libgl-dev libjpeg-dev libbenchmark-dev)
+packages=(cmake ninja-build g++ qt6-base-dev libgl-dev libjpeg-dev libbenchmark-dev dpkg-dev desktop-file-utils)
 
 missing=()
 for package in "${packages[@]}"; do

@@ -1,4 +1,5 @@
 #include "app/AppInfo.h"
+#include "app/ConsoleCommands.h"
 #include "app/HauptUnit.h"
 #include "app/MessageBoxes.h"
 #include "app/Startup.h"
@@ -44,6 +45,14 @@ int main(int argc, char** argv)
     case CommandLine::Action::Error:
         std::fputs(commandLine.message.toLocal8Bit().constData(), stderr);
         return 2;
+    case CommandLine::Action::Get:
+    case CommandLine::Action::Set: {
+        QByteArray out, err;
+        const int status = runConsoleCommand(commandLine, out, err);
+        std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
+        std::fwrite(err.constData(), 1, size_t(err.size()), stderr);
+        return status;
+    }
     case CommandLine::Action::Run:
         break;
     }

@@ -18,6 +18,7 @@
 #include "platform/EditorError.h"
 #include "platform/GamePaths.h"
 #include "platform/GameRegistry.h"
+#include "platform/RegistryFile.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -40,6 +41,25 @@
 
 namespace {
 const QString installPathKey = QStringLiteral("\\Software\\Unreal Technology\\Installed Apps\\UnrealTournament");
+}
+
+std::optional<QString> installFolder(GameRegistry& registry)
+{
+    registry.SetRootKey(RegistryRoot::LocalMachine);
+    if (!registry.OpenKey(installPathKey, false))
+        return std::nullopt;
+    QString folder;
+    try {
+        folder = registry.ReadString(QStringLiteral("Folder")).value_or(QString());
+    } catch (const EditorError&) {
+        // A "Folder" that is not text is as good as none.
+    }
+    registry.CloseKey();
+    // Wine's registry names the folder the Windows way; the pages work on
+    // the Unix path of it.
+    if (const auto* file = dynamic_cast<const RegistryFile*>(&registry))
+        folder = file->unixPathOf(folder);
+    return folder;
 }
 
 QString longTimeFormat(const QLocale& locale)
@@ -157,14 +177,8 @@ bool THauptForm::FormCreate()
 
     if (givenGameDir_) {
         state_.GameDir = *givenGameDir_;
-    } else if (registry.OpenKey(installPathKey, false)) {
-        try {
-            state_.GameDir = registry.ReadString(QStringLiteral("Folder")).value_or(QString());
-        } catch (const EditorError&) {
-            // A "Folder" that is not text is as good as none.
-            state_.GameDir.clear();
-        }
-        registry.CloseKey();
+    } else if (const std::optional<QString> folder = installFolder(registry)) {
+        state_.GameDir = *folder;
     } else {
         const std::optional<QString> executable = boxes_.openGameExecutable(nullptr);
         if (!executable)

@@ -5,6 +5,7 @@
 #include <QMainWindow>
 
 #include <memory>
+#include <optional>
 
 class EventRules;
 class MessageBoxes;
@@ -87,6 +88,10 @@ public:
 private:
     OtherRenderersPage* ts3DRender = nullptr;
 };
+
+// The game folder the installer recorded in the registry: nullopt when the
+// install-path key cannot be opened, empty when it has no text "Folder".
+std::optional<QString> installFolder(GameRegistry& registry);
 
 // The user's long time format without the time zone, which the status bar's
 // clock has no room for.

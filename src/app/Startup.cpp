@@ -1,11 +1,13 @@
 #include "app/Startup.h"
 
 #include "app/AppInfo.h"
+#include "app/ConsoleCommands.h"
 #include "app/HauptUnit.h"
 #include "app/InfoUnit.h"
 #include "app/RendererUnit.h"
 #include "platform/PhysicalMemory.h"
 #include "platform/RegistryFile.h"
+#include "platform/WinePaths.h"
 
 #include <QCommandLineParser>
 #include <QDir>
@@ -18,22 +20,45 @@ QString helpText(const QString& program)
 {
     return QStringLiteral(
                "Usage: %1 [OPTION]...\n"
+               "  or:  %1 [OPTION]... get FILE SECTION KEY [DEFAULT]\n"
+               "  or:  %1 [OPTION]... set FILE SECTION KEY VALUE\n"
                "Edit the configuration of an installed copy of Unreal Tournament.\n"
+               "\n"
+               "Without a command the editor's window opens. The commands need no display:\n"
+               "  get   print the key's value (DEFAULT, or nothing, when it is absent);\n"
+               "        exit status 0 when the key was found, 1 when it is absent\n"
+               "  set   write the key's value at once, changing only its line;\n"
+               "        exit status 0, or 1 with the error on stderr and the file unchanged\n"
+               "  FILE  'main' (System/UnrealTournament.ini of the game), 'user'\n"
+               "        (System/User.ini), or the path of any INI file\n"
+               "  Values are UTF-8; the game's files hold Windows-1252 text. Exit status 2:\n"
+               "  wrong usage, or the game folder is unknown.\n"
                "\n"
                "  --game-dir DIR    use DIR as the game's folder (the one holding System/)\n"
                "                    instead of asking the registry\n"
-               "  --registry FILE   the registry file (Wine's text format); default:\n"
+               "  --registry FILE   the registry file (Wine's text format); default: the\n"
+               "                    system.reg of the Wine prefix ($WINEPREFIX, else\n"
+               "                    ~/.wine) when there is one, else\n"
                "                    %2\n"
                "  -h, --help        show this help and exit\n"
                "  --version         show the version and exit\n"
                "\n"
                "Every change is written to the game's INI files at once.\n")
-        .arg(program, defaultRegistryPath());
+        .arg(program, ownRegistryPath());
 }
 
 } // namespace
 
 QString defaultRegistryPath()
+{
+    // A game installed under Wine is registered in the prefix's machine hive.
+    const QString wineHive = WinePaths::defaultPrefix() + QStringLiteral("/system.reg");
+    if (QFileInfo(wineHive).isFile())
+        return wineHive;
+    return ownRegistryPath();
+}
+
+QString ownRegistryPath()
 {
     QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
     if (config.isEmpty())
@@ -51,6 +76,8 @@ CommandLine parseCommandLine(const QStringList& arguments)
     const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption versionOption(QStringLiteral("version"));
     parser.addOptions({gameDirOption, registryOption, helpOption, versionOption});
+    // A value such as "-1" after the command is no option.
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
 
     CommandLine result;
     auto error = [&](const QString& text) {
@@ -70,8 +97,21 @@ CommandLine parseCommandLine(const QStringList& arguments)
         result.message = AppInfo::name + QLatin1Char(' ') + AppInfo::version + QLatin1Char('\n');
         return result;
     }
-    if (!parser.positionalArguments().isEmpty())
-        return error(QStringLiteral("Unexpected argument '%1'.").arg(parser.positionalArguments().front()));
+    QStringList positional = parser.positionalArguments();
+    if (!positional.isEmpty()) {
+        const QString command = positional.takeFirst();
+        if (command == QLatin1String("get") && (positional.size() == 3 || positional.size() == 4))
+            result.action = CommandLine::Action::Get;
+        else if (command == QLatin1String("set") && positional.size() == 4)
+            result.action = CommandLine::Action::Set;
+        else if (command == QLatin1String("get") || command == QLatin1String("set"))
+            return error(QStringLiteral("'%1' takes FILE SECTION KEY %2.")
+                             .arg(command, command == QLatin1String("get") ? QStringLiteral("[DEFAULT]")
+                                                                          : QStringLiteral("VALUE")));
+        else
+            return error(QStringLiteral("Unexpected argument '%1'.").arg(command));
+        result.operands = positional;
+    }
     for (const QCommandLineOption* option : {&gameDirOption, &registryOption})
         if (parser.values(*option).size() > 1)
             return error(QStringLiteral("Option '--%1' given more than once.").arg(option->names().front()));
@@ -132,6 +172,14 @@ StartResult startEditor(const QStringList& arguments, MessageBoxes& boxes, QStri
         err += commandLine.message;
         result.exitCode = 2;
         return result;
+    case CommandLine::Action::Get:
+    case CommandLine::Action::Set: {
+        QByteArray commandOut, commandErr;
+        result.exitCode = runConsoleCommand(commandLine, commandOut, commandErr);
+        out += QString::fromUtf8(commandOut);
+        err += QString::fromUtf8(commandErr);
+        return result;
+    }
     case CommandLine::Action::Run:
         break;
     }

@@ -14,14 +14,17 @@ class THauptForm;
 // What the command line asks for.
 struct EditorOptions {
     std::optional<QString> gameDir;  // --game-dir
-    QString registryPath;            // --registry, else the user's configuration folder
+    QString registryPath;            // --registry, else defaultRegistryPath()
 };
 
 struct CommandLine {
-    enum class Action { Run, Help, Version, Error };
+    // Get and Set run without a window: "get FILE SECTION KEY [DEFAULT]",
+    // "set FILE SECTION KEY VALUE".
+    enum class Action { Run, Help, Version, Error, Get, Set };
     Action action = Action::Run;
     EditorOptions options;
-    QString message; // the help or version text, or the error line
+    QString message;        // the help or version text, or the error line
+    QStringList operands;   // FILE SECTION KEY [DEFAULT | VALUE] of get and set
 };
 
 // GNU-style options; arguments[0] is the program's name.
@@ -31,8 +34,14 @@ CommandLine parseCommandLine(const QStringList& arguments);
 // whose registration the linker would drop unless something refers to it.
 void registerResources();
 
-// Where the registry file lives when --registry is not given.
+// Where the registry file lives when --registry is not given: the machine
+// hive (system.reg) of the Wine prefix when there is one ($WINEPREFIX, else
+// ~/.wine), else ownRegistryPath().
 QString defaultRegistryPath();
+
+// The registry file kept in the user's configuration folder, for a game
+// that is not installed under Wine.
+QString ownRegistryPath();
 
 // From options to the shown main window. Nullptr when the user cancelled the
 // search for the game: nothing was shown, read or written.

@@ -167,19 +167,24 @@ GameConfigStore::GameConfigStore(QString path) : path_(std::move(path)) {}
 
 QString GameConfigStore::ReadString(const QString& section, const QString& key, const QString& def) const
 {
+    return Find(section, key).value_or(def);
+}
+
+std::optional<QString> GameConfigStore::Find(const QString& section, const QString& key) const
+{
     const std::optional<QByteArray> bytes = SafeFile::read(path_);
     if (!bytes)
-        return def;
+        return std::nullopt;
     const Encoding encoding = encodingOf(*bytes);
     if (encoding == Encoding::Utf16)
-        return def;
+        return std::nullopt;
     const auto sectionBytes = encode(trimmedName(section), encoding);
     const auto keyBytes = encode(trimmedName(key), encoding);
     if (!sectionBytes || !keyBytes)
-        return def;
+        return std::nullopt;
     const std::optional<QByteArray> raw = IniText::valueOf(*bytes, *sectionBytes, *keyBytes);
     if (!raw)
-        return def;
+        return std::nullopt;
     QString value = decode(*raw, encoding);
     if (value.size() > kMaxValueLength) {
         qsizetype cut = kMaxValueLength;

@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 #include <utility>
 
 // One of the game's INI files (unrealtournament.ini or user.ini). Keeps nothing
@@ -18,6 +19,8 @@ public:
     // The key's value (at most 2047 characters), or def when the file,
     // section or key is missing. Never fails.
     QString ReadString(const QString& section, const QString& key, const QString& def) const;
+    // The same, telling a missing key apart: nullopt.
+    std::optional<QString> Find(const QString& section, const QString& key) const;
 
     // Sets the key; only the bytes of the key's own line change (a new key or
     // section is added). A value the file cannot hold faithfully (CR, LF, NUL,

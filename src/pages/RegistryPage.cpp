@@ -4,6 +4,7 @@
 #include "config/GameConfigStore.h"
 #include "platform/EditorError.h"
 #include "platform/GameRegistry.h"
+#include "platform/RegistryFile.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -101,9 +102,16 @@ QLabel* boldLabel(const QString& text, QWidget* parent, const QString& name)
 
 } // namespace
 
-QString registryGamePath(const QString& gameDir, const QString& windowsTail)
+QString registryGamePath(const GameRegistry& registry, const QString& gameDir, const QString& windowsTail)
 {
-    return gameDir + windowsTail;
+    const auto* file = dynamic_cast<const RegistryFile*>(&registry);
+    if (!file || !file->winePrefix())
+        return gameDir + windowsTail;
+    QString folder = file->windowsPathOf(gameDir);
+    // A game at a drive's root: "C:\" and "\System\..." share one backslash.
+    if (folder.endsWith(QLatin1Char('\\')) && windowsTail.startsWith(QLatin1Char('\\')))
+        folder.chop(1);
+    return folder + windowsTail;
 }
 
 RegistryPage::RegistryPage(const PageServices& services)
@@ -226,9 +234,9 @@ void RegistryPage::writeRegistration(Registration& registration)
 {
     const ShellRegistration& item = *registration.item;
     const QString& gameDir = services_.state.GameDir;
-    const QString icon = registryGamePath(gameDir, iconTail);
-    const QString command = registryGamePath(gameDir, item.commandTail);
     GameRegistry& reg = registry();
+    const QString icon = registryGamePath(reg, gameDir, iconTail);
+    const QString command = registryGamePath(reg, gameDir, item.commandTail);
     {
         const KeyCloser closer(reg);
         // The same six keys under the machine's classes and under the
@@ -258,7 +266,7 @@ void RegistryPage::cbUTPathClick()
         const KeyCloser closer(reg);
         reg.SetRootKey(RegistryRoot::LocalMachine);
         if (reg.OpenKey(installPathKey, true)) {
-            reg.WriteString(QStringLiteral("Folder"), registryGamePath(services_.state.GameDir, QString()));
+            reg.WriteString(QStringLiteral("Folder"), registryGamePath(reg, services_.state.GameDir, QString()));
             // A game folder without the key has no version to tell; an
             // invented one would be worse than none.
             const QString version = MainIni().ReadString(firstRunSection, firstRunKey, firstRunNotFound);

@@ -11,9 +11,10 @@ class QLabel;
 // A registry value that names a file of the game: the game folder followed
 // by a path in the Windows way ("\System\UnrealTournament.exe \"%1\"").
 // Every such value the page writes is built here and nowhere else, so that
-// how a folder is named to the game (as it is, or as Wine sees it) is decided
-// in one place.
-QString registryGamePath(const QString& gameDir, const QString& windowsTail);
+// how a folder is named to the game is decided in one place: in a Wine
+// prefix's registry as the Windows path Wine knows it by ("C:\Games\UT"),
+// elsewhere as it is.
+QString registryGamePath(const GameRegistry& registry, const QString& gameDir, const QString& windowsTail);
 
 // One shell registration: a file type (or the URL protocol) that the game
 // opens. The four differ only in these columns.

@@ -2,6 +2,7 @@
 
 #include "platform/EditorError.h"
 #include "platform/SafeFile.h"
+#include "platform/WinePaths.h"
 #include "platform/WineRegText.h"
 
 #include <QDateTime>
@@ -9,6 +10,9 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -19,6 +23,106 @@ constexpr qint64 kMaxFileSize = qint64(256) * 1024 * 1024;
 bool canWriteIn(const QString& folder)
 {
     return ::access(QFile::encodeName(folder).constData(), W_OK | X_OK) == 0;
+}
+
+bool sameName(const QString& a, QLatin1String b)
+{
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+// Whether the file says it belongs to a 64-bit prefix ("#arch=win64" among
+// the lines before the first key).
+bool isWin64(const QByteArray& bytes)
+{
+    qsizetype begin = 0;
+    while (begin < bytes.size() && bytes[begin] != '[') {
+        qsizetype end = bytes.indexOf('\n', begin);
+        if (end < 0)
+            end = bytes.size();
+        if (QByteArrayView(bytes).sliced(begin, end - begin).trimmed() == "#arch=win64")
+            return true;
+        begin = end + 1;
+    }
+    return false;
+}
+
+// Where Wine keeps a key below Software or Software\Classes for 32-bit
+// programs in a 64-bit prefix. Nothing for a key that has no such place.
+std::optional<QStringList> wow64Place(const QStringList& key)
+{
+    if (key.size() < 2 || !sameName(key[0], QLatin1String("Software")))
+        return std::nullopt;
+    const qsizetype at = sameName(key[1], QLatin1String("Classes")) ? 2 : 1;
+    if (key.size() <= at || sameName(key[at], QLatin1String("Wow6432Node")))
+        return std::nullopt;
+    QStringList place = key;
+    place.insert(at, QStringLiteral("Wow6432Node"));
+    return place;
+}
+
+// The key where the file holds it: its own place, else in a 64-bit prefix
+// the 32-bit programs' place; its own place when it is in neither.
+QStringList placeIn(const WineRegText::Document* document, const QStringList& key)
+{
+    if (!document || document->keyExists(key) || !isWin64(document->bytes()))
+        return key;
+    const std::optional<QStringList> place = wow64Place(key);
+    return place && document->keyExists(*place) ? *place : key;
+}
+
+enum class LockState { Absent, Free, Held };
+
+// Whether another process holds an fcntl lock on the file (the locks of
+// this process are invisible to F_GETLK, and it holds none there).
+LockState lockState(const QString& path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return errno == ENOENT || errno == ENOTDIR ? LockState::Absent : LockState::Held;
+    struct flock lock = {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    const int result = ::fcntl(fd, F_GETLK, &lock);
+    ::close(fd);
+    // What cannot be asked counts as running: a write could be lost.
+    if (result != 0)
+        return LockState::Held;
+    return lock.l_type == F_UNLCK ? LockState::Free : LockState::Held;
+}
+
+// Whether a wineserver runs for the prefix. It holds a lock on the file
+// "lock" in its folder "server-<device>-<inode>" (of the prefix folder, in
+// hexadecimal), which lies in /tmp/.wine-<uid> in Wine as it comes; Debian's
+// Wine makes a folder "wine-XXXXXX" in $TMPDIR (else /tmp) instead and keeps
+// its name in the prefix's file "wineserver".
+bool wineServerRuns(const QString& prefix)
+{
+    struct stat folder = {};
+    if (::stat(QFile::encodeName(prefix).constData(), &folder) != 0)
+        return false;
+    const QString server = QStringLiteral("/server-%1-%2")
+                               .arg(qulonglong(folder.st_dev), 0, 16)
+                               .arg(qulonglong(folder.st_ino), 0, 16);
+    QStringList roots{QStringLiteral("/tmp/.wine-%1").arg(::getuid())};
+    // Wine runs only in a prefix of one's own, so its server is the owner's.
+    if (folder.st_uid != ::getuid())
+        roots << QStringLiteral("/tmp/.wine-%1").arg(folder.st_uid);
+
+    QFile nameFile(prefix + QStringLiteral("/wineserver"));
+    if (nameFile.open(QIODevice::ReadOnly)) {
+        const QString name = QString::fromUtf8(nameFile.read(256)).trimmed();
+        if (!name.isEmpty() && !name.contains(QLatin1Char('/')) && name != QLatin1String("..")
+            && name != QLatin1String(".")) {
+            const QString tmp = qEnvironmentVariable("TMPDIR");
+            if (!tmp.isEmpty())
+                roots << tmp + QLatin1Char('/') + name;
+            roots << QStringLiteral("/tmp/") + name;
+        }
+    }
+    for (const QString& root : roots)
+        if (lockState(root + server + QStringLiteral("/lock")) == LockState::Held)
+            return true;
+    return false;
 }
 
 } // namespace
@@ -46,8 +150,24 @@ RegistryFile::Loaded RegistryFile::load() const
 }
 
 RegistryFile::RegistryFile(QString path)
-    : path_(std::move(path)), clock_([] { return QDateTime::currentMSecsSinceEpoch(); })
+    : path_(std::move(path)),
+      winePrefix_(WinePaths::prefixOfRegistryFile(path_)),
+      clock_([] { return QDateTime::currentMSecsSinceEpoch(); })
 {
+}
+
+QString RegistryFile::unixPathOf(const QString& value) const
+{
+    if (!winePrefix_)
+        return value;
+    return WinePaths::toUnix(*winePrefix_, value).value_or(value);
+}
+
+QString RegistryFile::windowsPathOf(const QString& path) const
+{
+    if (!winePrefix_)
+        return path;
+    return WinePaths::toWindows(*winePrefix_, path).value_or(path);
 }
 
 void RegistryFile::setClock(std::function<qint64()> msecsSinceEpoch)
@@ -103,10 +223,10 @@ bool RegistryFile::writable() const
 bool RegistryFile::OpenKey(const QString& path, bool canCreate)
 {
     CloseKey();
-    const QStringList key = hivePath(path);
     const Loaded loaded = load();
     if (loaded.exists && !loaded.document)
         return false;
+    const QStringList key = placeIn(loaded.document.get(), hivePath(path));
     if (!canCreate && !(loaded.document && loaded.document->keyExists(key)))
         return false;
     if (!writable())
@@ -146,6 +266,7 @@ void RegistryFile::WriteString(const QString& name, const QString& value)
     // The file keeps every text up to its first NUL only.
     if (!openKey_ || name.contains(QChar(0)) || value.contains(QChar(0)))
         fail();
+    refuseWhileWineRuns();
     const Loaded loaded = load();
     if (loaded.exists && !loaded.document)
         fail();
@@ -165,7 +286,16 @@ void RegistryFile::WriteString(const QString& name, const QString& value)
 bool RegistryFile::KeyExists(const QString& path) const
 {
     const Loaded loaded = load();
-    return loaded.document && loaded.document->keyExists(hivePath(path));
+    return loaded.document && loaded.document->keyExists(placeIn(loaded.document.get(), hivePath(path)));
+}
+
+void RegistryFile::refuseWhileWineRuns() const
+{
+    const QString prefix = winePrefix_ ? *winePrefix_ : QFileInfo(path_).absolutePath();
+    if (wineServerRuns(prefix))
+        throw EditorError(QStringLiteral("Wine läuft noch (wineserver für %1). Bitte beende das Spiel und alle "
+                                         "Wine-Programme und versuche es dann erneut.")
+                              .arg(QDir::toNativeSeparators(prefix)));
 }
 
 void RegistryFile::CloseKey()

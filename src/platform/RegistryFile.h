@@ -23,11 +23,29 @@ class Document;
 // Opening with canCreate creates nothing yet: the key block is added to the
 // file by the next WriteString. Until then the key is not in the file, so
 // KeyExists does not see it and ReadString finds no values in it.
+//
+// The file may be a Wine prefix's own system.reg. Wine's server keeps the
+// registry in memory while any Wine program runs and writes it back later,
+// which would undo a write of ours; so while a wineserver runs for the folder
+// of the file, every WriteString is refused before anything is written. In a
+// 64-bit prefix a key that is missing where a 64-bit program has it is looked
+// for where Wine keeps it for 32-bit programs (below Wow6432Node), since the
+// game and its installer are 32-bit programs.
 class RegistryFile : public GameRegistry {
 public:
     explicit RegistryFile(QString path);
 
     const QString& path() const { return path_; }
+
+    // The prefix folder when the file is a Wine prefix's machine hive (see
+    // WinePaths::prefixOfRegistryFile); its values then name Windows paths.
+    const std::optional<QString>& winePrefix() const { return winePrefix_; }
+
+    // A path as a value of this registry names it (in a Wine prefix a Windows
+    // path such as "C:\Games\UT") as a path on this machine, and back. Outside
+    // a prefix, and where the prefix has no drive for it, a path stays as it is.
+    QString unixPathOf(const QString& value) const;
+    QString windowsPathOf(const QString& path) const;
 
     // The clock that stamps written keys, in milliseconds since 1970.
     void setClock(std::function<qint64()> msecsSinceEpoch);
@@ -50,8 +68,10 @@ private:
     Loaded load() const;
     QStringList hivePath(const QString& path) const;
     bool writable() const;
+    void refuseWhileWineRuns() const;
 
     QString path_;
+    std::optional<QString> winePrefix_;
     RegistryRoot root_ = RegistryRoot::LocalMachine;
     std::optional<QStringList> openKey_;
     std::function<qint64()> clock_;

@@ -1,0 +1,174 @@
+#include "support/GameFixture.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTest>
+
+// "get" and "set" from the command line, run as the real program with no
+// display at all.
+class ConsoleCommandsTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void getReadsTheValue_data();
+    void getReadsTheValue();
+    void setChangesOnlyTheKeysLine();
+    void setOnAnyPathAndNewKeys();
+    void refusedValuesLeaveTheFile_data();
+    void refusedValuesLeaveTheFile();
+    void gameFolderFromTheRegistryOrUnknown();
+    void wrongUsage_data();
+    void wrongUsage();
+
+private:
+    struct Run {
+        int status;
+        QByteArray out;
+        QByteArray err;
+    };
+    Run run(const QStringList& arguments) const;
+
+    std::unique_ptr<GameFixture> game;
+};
+
+void ConsoleCommandsTest::init()
+{
+    game = std::make_unique<GameFixture>();
+}
+
+ConsoleCommandsTest::Run ConsoleCommandsTest::run(const QStringList& arguments) const
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(name);
+    process.setProcessEnvironment(environment);
+    process.start(QCoreApplication::applicationDirPath() + "/brennwerk-editor",
+                  QStringList{"--registry", game->registryPath()} + arguments);
+    if (!process.waitForFinished(30000))
+        qFatal("brennwerk-editor did not finish");
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, process.readAllStandardOutput(),
+            process.readAllStandardError()};
+}
+
+void ConsoleCommandsTest::getReadsTheValue_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("out");
+    QTest::newRow("main") << QStringList{"get", "main", "UBrowser.UBrowserIRCSystemPage", "NickName"} << 0
+                          << QByteArray("Funkenflug\n");
+    QTest::newRow("user") << QStringList{"get", "user", "DefaultPlayer", "Name"} << 0 << QByteArray("Glutkern\n");
+    QTest::newRow("Windows-1252 to UTF-8") << QStringList{"get", "main", "Engine.GameReplicationInfo", "AdminName"}
+                                           << 0 << QByteArray("J\xc3\xbcrgen Wei\xc3\x9f\n");
+    QTest::newRow("case-insensitive names") << QStringList{"get", "main", "engine.gameengine", "cachesizemegs"} << 0
+                                            << QByteArray("32\n");
+    QTest::newRow("empty value is found") << QStringList{"get", "main", "Engine.GameReplicationInfo", "MOTDLine4"}
+                                          << 0 << QByteArray("\n");
+    QTest::newRow("absent") << QStringList{"get", "main", "Engine.GameEngine", "NoSuchKey"} << 1 << QByteArray();
+    QTest::newRow("absent with default") << QStringList{"get", "main", "Nowhere", "Key", "-1"} << 1
+                                         << QByteArray("-1\n");
+}
+
+void ConsoleCommandsTest::getReadsTheValue()
+{
+    QFETCH(QStringList, arguments);
+    const QByteArray before = readBytes(game->mainIniPath());
+    const Run result = run(QStringList{"--game-dir", game->gameDir()} + arguments);
+    QTEST(result.status, "status");
+    QTEST(result.out, "out");
+    QCOMPARE(result.err, QByteArray());
+    QCOMPARE(readBytes(game->mainIniPath()), before);
+}
+
+void ConsoleCommandsTest::setChangesOnlyTheKeysLine()
+{
+    const QByteArray main = readBytes(game->mainIniPath());
+    const QByteArray user = readBytes(game->userIniPath());
+    Run result = run({"--game-dir", game->gameDir(), "set", "main", "Engine.GameEngine", "CacheSizeMegs", "-1"});
+    QCOMPARE(result.status, 0);
+    QCOMPARE(result.out + result.err, QByteArray());
+    QCOMPARE(readBytes(game->mainIniPath()), withLine(main, "\nCacheSizeMegs=32\r\n", "\nCacheSizeMegs=-1\r\n"));
+
+    result = run({"--game-dir", game->gameDir(), "set", "user", "DefaultPlayer", "Name", "Großer Bär"});
+    QCOMPARE(result.status, 0);
+    QCOMPARE(readBytes(game->userIniPath()), withLine(user, "\nName=Glutkern\r\n", "\nName=Gro\xdf" "er B\xe4r\r\n"));
+}
+
+void ConsoleCommandsTest::setOnAnyPathAndNewKeys()
+{
+    const QString path = game->gameDir() + "/server.ini";
+    writeBytes(path, "[Engine.GameInfo]\nMaxPlayers=8\n");
+    QCOMPARE(run({"set", path, "Engine.GameInfo", "bWorldLog", "True"}).status, 0);
+    QCOMPARE(run({"set", path, "IpDrv.TcpNetDriver", "MaxClientRate", "20000"}).status, 0);
+    QCOMPARE(readBytes(path),
+             QByteArray("[Engine.GameInfo]\nMaxPlayers=8\nbWorldLog=True\n\n[IpDrv.TcpNetDriver]\nMaxClientRate=20000\n"));
+    const Run result = run({"get", path, "Engine.GameInfo", "bWorldLog"});
+    QCOMPARE(result.status, 0);
+    QCOMPARE(result.out, QByteArray("True\n"));
+    // A file that does not exist yet is created in an existing folder.
+    QCOMPARE(run({"set", game->gameDir() + "/new.ini", "S", "K", "V"}).status, 0);
+    QCOMPARE(readBytes(game->gameDir() + "/new.ini"), QByteArray("[S]\r\nK=V\r\n"));
+}
+
+void ConsoleCommandsTest::refusedValuesLeaveTheFile_data()
+{
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<bool>("readOnly");
+    QTest::addColumn<QString>("errorPart");
+    QTest::newRow("line break") << "Evil\n[Engine.Engine]" << false << "line break";
+    QTest::newRow("outside Windows-1252") << "雪" << false << "";
+    QTest::newRow("read-only file") << "64" << true << "Unable to write to";
+}
+
+void ConsoleCommandsTest::refusedValuesLeaveTheFile()
+{
+    QFETCH(QString, value);
+    QFETCH(bool, readOnly);
+    QFETCH(QString, errorPart);
+    const QByteArray before = readBytes(game->mainIniPath());
+    if (readOnly)
+        QFile::setPermissions(game->mainIniPath(), QFile::ReadOwner | QFile::ReadGroup);
+    const Run result = run({"--game-dir", game->gameDir(), "set", "main", "Engine.GameEngine", "CacheSizeMegs", value});
+    QCOMPARE(result.status, 1);
+    QVERIFY(result.err.startsWith("brennwerk-editor: "));
+    QVERIFY2(QString::fromUtf8(result.err).contains(errorPart), result.err.constData());
+    QCOMPARE(result.out, QByteArray());
+    QCOMPARE(readBytes(game->mainIniPath()), before);
+    QCOMPARE(QDir(game->gameDir() + "/System").entryList(QDir::Files | QDir::Hidden).size(), 3);
+}
+
+void ConsoleCommandsTest::gameFolderFromTheRegistryOrUnknown()
+{
+    Run result = run({"get", "user", "DefaultPlayer", "Team"});
+    QCOMPARE(result.status, 2);
+    QVERIFY(result.err.contains("--game-dir"));
+    game->registerGameDir();
+    result = run({"get", "user", "DefaultPlayer", "Team"});
+    QCOMPARE(result.status, 0);
+    QCOMPARE(result.out, QByteArray("1\n"));
+}
+
+void ConsoleCommandsTest::wrongUsage_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("get without key") << QStringList{"get", "main", "Engine.GameEngine"};
+    QTest::newRow("set without value") << QStringList{"set", "main", "Engine.GameEngine", "CacheSizeMegs"};
+    QTest::newRow("set with too much") << QStringList{"set", "main", "S", "K", "V", "W"};
+    QTest::newRow("unknown command") << QStringList{"frob", "main"};
+}
+
+void ConsoleCommandsTest::wrongUsage()
+{
+    QFETCH(QStringList, arguments);
+    const Run result = run(QStringList{"--game-dir", game->gameDir()} + arguments);
+    QCOMPARE(result.status, 2);
+    QCOMPARE(result.err.count('\n'), 1);
+    QCOMPARE(result.out, QByteArray());
+}
+
+QTEST_GUILESS_MAIN(ConsoleCommandsTest)
+#include "test_consolecommands.moc"

@@ -42,15 +42,6 @@ int integerValue(const QString& text)
     return ok ? value : -1;
 }
 
-// Whether the key is in the file at all, whatever its value: a read gives
-// its default only when the key is missing, so two different defaults
-// both coming back mean there is none.
-bool hasKey(const GameConfigStore& store, const QString& key)
-{
-    return store.ReadString(inputSection, key, notFound) != notFound
-        || store.ReadString(inputSection, key, QString()) == notFound;
-}
-
 QStringList rowKeys()
 {
     QStringList keys;
@@ -161,7 +152,7 @@ void AliasesPage::GetAliases()
     for (int n = 1; n <= slotCount; ++n) {
         const QString key = aliasKey(n - 1);
         QString text = UserIni().ReadString(inputSection, key, notFound);
-        missingInTable_[n - 1] = text == notFound && !hasKey(UserIni(), key);
+        missingInTable_[n - 1] = text == notFound && !UserIni().Find(inputSection, key);
         if (text == EmptyAlias)
             text.clear();
         AliasTable[n - 1] = text;
@@ -251,7 +242,7 @@ void AliasesPage::bOriginalAliasesClick()
         if (missingInTable_[n - 1]) {
             // The placeholder is no alias: a slot that was missing stays
             // missing, and one written since becomes empty.
-            if (hasKey(UserIni(), key))
+            if (UserIni().Find(inputSection, key))
                 writes.append({key, EmptyAlias});
             continue;
         }

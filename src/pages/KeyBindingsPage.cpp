@@ -100,10 +100,9 @@ void KeyBindingsPage::GetKeyBindings()
     vleKeyBindings->discardEditor();
     const QStringList& keys = keyNames();
     for (int row = 0; row < keys.size(); ++row) {
-        const QString value = UserIni().ReadString(inputSection, keys[row], notFound);
-        // The placeholder may also be a stored binding; only a second
-        // default tells the two apart.
-        missingAtLoad_[row] = value == notFound && UserIni().ReadString(inputSection, keys[row], QString()) != notFound;
+        const std::optional<QString> stored = UserIni().Find(inputSection, keys[row]);
+        const QString value = stored.value_or(notFound);
+        missingAtLoad_[row] = !stored;
         vleKeyBindings->setValue(vleKeyBindings->rowOfKey(keys[row]), value);
     }
 }

@@ -23,6 +23,11 @@ bool isReadOnly(const QString& path);
 // file is created when its folder exists. On any failure throws EditorError
 // "Unable to write to <path>", leaving the original untouched and no
 // temporary file behind.
+//
+// The temporary file is ".<name>.brennwerk-XXXXXX" (six letters or digits)
+// beside the file, locked while it is written. A process killed in mid-write
+// leaves it behind; the next write to the same file removes every such file
+// that no living writer holds locked.
 void write(const QString& path, const QByteArray& content);
 
 // Tests watch the order of writes and make a chosen write fail through this

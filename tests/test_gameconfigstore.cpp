@@ -1,5 +1,6 @@
 #include "config/GameConfigStore.h"
 #include "platform/EditorError.h"
+#include "support/GameFixture.h"
 
 #include <QDir>
 #include <QFile>
@@ -313,10 +314,10 @@ private Q_SLOTS:
             << QByteArray("[Engine.GameEngine]\r\nServerPackages=Botpack\r\nServerPackages=CommandoSkins\r\n"
                           "serverpackages=FCommandoSkins\r\nCacheSizeMegs=4\r\n\r\n[URL]\r\nPort=7777\r\n\r\n"
                           "[engine.gameengine]\r\nCacheSizeMegs=64\r\nServerPackages=Botpack\r\n");
-        QTest::newRow("spacing around = and value kept")
+        QTest::newRow("spacing before the value kept, blanks after it dropped")
             << u"spacing_and_quotes.ini"_s << u"Engine.GameReplicationInfo"_s << u"ServerName"_s
             << u"Brennwerk Server"_s
-            << QByteArray("[Engine.GameReplicationInfo]\r\n  ServerName = Brennwerk Server  \r\n"
+            << QByteArray("[Engine.GameReplicationInfo]\r\n  ServerName = Brennwerk Server\r\n"
                           "\tShortName\t=\t\"UT Server\"\t\r\nMOTDLine1='Welcome'\r\nMOTDLine2=\"Half quoted\r\n"
                           "MOTDLine3=\"\r\nAdminName=\r\nAdminEmail = \r\n");
         QTest::newRow("quoted value keeps its quotes")
@@ -344,6 +345,19 @@ private Q_SLOTS:
         store.WriteString(section, key, value);
         QCOMPARE(bytesOf(store.path()), expected);
         QCOMPARE(store.ReadString(section, key, u"<default>"_s), value);
+    }
+
+    void blanksDoNotPileUpWhileTyping()
+    {
+        // A field written on every keystroke: "neu ", "neu 4", "neu 42".
+        writeBytes(path(), "[S]\r\nK = alt\r\nL=1\r\n");
+        GameConfigStore store(path());
+        for (const QString& typed : {u"n"_s, u"neu "_s, u"neu 4"_s, u"neu 42"_s, u" x"_s, u" xy"_s, u"z"_s})
+            store.WriteString(u"S"_s, u"K"_s, typed);
+        QCOMPARE(bytesOf(path()), QByteArray("[S]\r\nK = z\r\nL=1\r\n"));
+        store.WriteString(u"S"_s, u"K"_s, u" lead"_s);
+        store.WriteString(u"S"_s, u"K"_s, u" lead2"_s);
+        QCOMPARE(bytesOf(path()), QByteArray("[S]\r\nK = lead2\r\nL=1\r\n"));
     }
 
     void valuesAreWrittenVerbatim()

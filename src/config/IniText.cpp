@@ -73,6 +73,8 @@ struct Parsed {
     // The raw value without surrounding blanks, quotes included.
     qsizetype valueBegin = 0;
     qsizetype valueEnd = 0;
+    qsizetype afterEquals = 0;
+    qsizetype contentEnd = 0; // the line without its break
 };
 
 QByteArrayView trimmed(QByteArrayView text, qsizetype begin, qsizetype end)
@@ -120,6 +122,8 @@ Parsed classify(QByteArrayView text, const Line& line)
         --ve;
     parsed.valueBegin = vb;
     parsed.valueEnd = ve;
+    parsed.afterEquals = begin + eq + 1;
+    parsed.contentEnd = end;
     return parsed;
 }
 
@@ -244,9 +248,14 @@ QByteArray withValue(const QByteArray& text, QByteArrayView section, QByteArrayV
         const QByteArrayView old(text.constData() + found.key.valueBegin,
                                  found.key.valueEnd - found.key.valueBegin);
         const char quote = isQuoted(old) ? old.front() : 0;
-        out.append(text.constData(), found.key.valueBegin);
+        // The new value replaces everything up to the line break, so blanks
+        // that stood after the old value do not pile up; the spacing after
+        // "=" stays unless the new value brings its own.
+        const qsizetype keep =
+            value.isEmpty() || isBlank(value.front()) ? found.key.afterEquals : found.key.valueBegin;
+        out.append(text.constData(), keep);
         out.append(rendered(value, quote));
-        out.append(text.constData() + found.key.valueEnd, text.size() - found.key.valueEnd);
+        out.append(text.constData() + found.key.contentEnd, text.size() - found.key.contentEnd);
         return out;
     }
 

@@ -58,13 +58,7 @@ private Q_SLOTS:
 
 private:
     template <typename T>
-    T* child(const char* name) const
-    {
-        T* widget = window->findChild<T*>(name);
-        if (!widget)
-            qFatal("no widget %s", name);
-        return widget;
-    }
+    T* child(const char* name) const { return game->child<T>(name); }
     void startWith(const QByteArray& userIni);
     void showPage(const char* name);
     QString row(int n) const { return grid->item(n - 1, 1)->text(); }
@@ -104,8 +98,7 @@ void AliasesPageTest::startWith(const QByteArray& userIni)
 
 void AliasesPageTest::showPage(const char* name)
 {
-    window->PageControl1->setCurrentWidget(child<QWidget>(name));
-    QCoreApplication::processEvents();
+    game->showPage(name);
 }
 
 void AliasesPageTest::typeInto(QLineEdit* field, const QString& text)

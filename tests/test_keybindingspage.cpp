@@ -45,13 +45,7 @@ private Q_SLOTS:
 
 private:
     template <typename T>
-    T* child(const char* name) const
-    {
-        T* widget = window->findChild<T*>(name);
-        if (!widget)
-            qFatal("no widget %s", name);
-        return widget;
-    }
+    T* child(const char* name) const { return game->child<T>(name); }
     void startWith(const QByteArray& userIni);
     void showPage(const char* name);
     int rowOf(const QString& key) const;
@@ -94,8 +88,7 @@ void KeyBindingsPageTest::startWith(const QByteArray& userIni)
 
 void KeyBindingsPageTest::showPage(const char* name)
 {
-    window->PageControl1->setCurrentWidget(child<QWidget>(name));
-    QCoreApplication::processEvents();
+    game->showPage(name);
 }
 
 int KeyBindingsPageTest::rowOf(const QString& key) const

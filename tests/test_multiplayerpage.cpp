@@ -30,13 +30,7 @@ private Q_SLOTS:
 
 private:
     template <typename T>
-    T* child(const char* name) const
-    {
-        T* widget = window->findChild<T*>(name);
-        if (!widget)
-            qFatal("no widget %s", name);
-        return widget;
-    }
+    T* child(const char* name) const { return game->child<T>(name); }
     void startWith(const QByteArray& mainIni);
     void showPage(const char* name);
     void setReadOnly(bool readOnly);
@@ -104,8 +98,7 @@ void MultiplayerPageTest::startWith(const QByteArray& mainIni)
 
 void MultiplayerPageTest::showPage(const char* name)
 {
-    window->PageControl1->setCurrentWidget(child<QWidget>(name));
-    QCoreApplication::processEvents();
+    game->showPage(name);
 }
 
 void MultiplayerPageTest::setReadOnly(bool readOnly)

@@ -169,13 +169,7 @@ private Q_SLOTS:
 
 private:
     template <typename T>
-    T* child(const char* name) const
-    {
-        T* widget = window->findChild<T*>(name);
-        if (!widget)
-            qFatal("no widget %s", name);
-        return widget;
-    }
+    T* child(const char* name) const { return game->child<T>(name); }
     void start(QStringList arguments = {});
     void showPage(const char* name);
     RecordingRegistry* record();
@@ -228,8 +222,7 @@ RecordingRegistry* RegistryPageTest::record()
 
 void RegistryPageTest::showPage(const char* name)
 {
-    window->PageControl1->setCurrentWidget(child<QWidget>(name));
-    QCoreApplication::processEvents();
+    game->showPage(name);
 }
 
 // The status line and box of a registration after a check or a write.

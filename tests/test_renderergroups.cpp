@@ -52,13 +52,7 @@ private Q_SLOTS:
 
 private:
     template <typename T>
-    T* child(const char* name) const
-    {
-        T* widget = window->findChild<T*>(name);
-        if (!widget)
-            qFatal("no widget %s", name);
-        return widget;
-    }
+    T* child(const char* name) const { return game->child<T>(name); }
     void startWith(const QByteArray& mainIni, const char* answer = nullptr);
     void showPage(const char* name);
 
@@ -97,8 +91,7 @@ void RendererGroupsTest::startWith(const QByteArray& mainIni, const char* answer
 
 void RendererGroupsTest::showPage(const char* name)
 {
-    window->PageControl1->setCurrentWidget(child<QWidget>(name));
-    QCoreApplication::processEvents();
+    game->showPage(name);
 }
 
 void RendererGroupsTest::direct3DReading_data()

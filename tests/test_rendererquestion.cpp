@@ -47,13 +47,7 @@ private:
     void start(const QByteArray& mainIni);
     void answer(const char* button);
     template <typename T>
-    T* child(const char* name) const
-    {
-        T* widget = window->findChild<T*>(name);
-        if (!widget)
-            qFatal("no widget %s", name);
-        return widget;
-    }
+    T* child(const char* name) const { return game->child<T>(name); }
     QList<QWidget*> groupControls(const char* group) const;
 
     std::unique_ptr<GameFixture> game;

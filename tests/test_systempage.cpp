@@ -40,13 +40,7 @@ private Q_SLOTS:
 
 private:
     template <typename T>
-    T* child(const char* name) const
-    {
-        T* widget = window->findChild<T*>(name);
-        if (!widget)
-            qFatal("no widget %s", name);
-        return widget;
-    }
+    T* child(const char* name) const { return game->child<T>(name); }
     void startWith(const QByteArray& mainIni);
     void showPage(const char* name);
     void typeInto(QWidget* field, const QString& text);
@@ -79,8 +73,7 @@ void SystemPageTest::startWith(const QByteArray& mainIni)
 
 void SystemPageTest::showPage(const char* name)
 {
-    window->PageControl1->setCurrentWidget(child<QWidget>(name));
-    QCoreApplication::processEvents();
+    game->showPage(name);
 }
 
 void SystemPageTest::typeInto(QWidget* field, const QString& text)

@@ -55,13 +55,7 @@ private Q_SLOTS:
 
 private:
     template <typename T>
-    T* child(const char* name) const
-    {
-        T* widget = window->findChild<T*>(name);
-        if (!widget)
-            qFatal("no widget %s", name);
-        return widget;
-    }
+    T* child(const char* name) const { return game->child<T>(name); }
     void startWith(const QByteArray& userIni);
     void showPage(const char* name);
     void typeInto(QWidget* field, const QString& text);
@@ -121,8 +115,7 @@ void UserPageTest::startWith(const QByteArray& userIni)
 
 void UserPageTest::showPage(const char* name)
 {
-    window->PageControl1->setCurrentWidget(child<QWidget>(name));
-    QCoreApplication::processEvents();
+    game->showPage(name);
 }
 
 void UserPageTest::typeInto(QWidget* field, const QString& text)

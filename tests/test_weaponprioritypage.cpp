@@ -77,8 +77,7 @@ void WeaponPriorityPageTest::startWith(const QByteArray& userIni)
 
 void WeaponPriorityPageTest::showPage(const char* name)
 {
-    window->PageControl1->setCurrentWidget(child<QWidget>(name));
-    QCoreApplication::processEvents();
+    game->showPage(name);
 }
 
 void WeaponPriorityPageTest::chooseRow(const QString& digits)

@@ -11,6 +11,7 @@
 #include <QCheckBox>
 #include <QRadioButton>
 #include <QKeyEvent>
+#include <QTabWidget>
 #include <QTest>
 
 namespace {
@@ -135,4 +136,10 @@ QByteArray withValue(const QByteArray& file, const QByteArray& section, const QB
     else
         copy.remove(line, end - line);
     return copy;
+}
+
+void GameFixture::showPage(const char* name) const
+{
+    window_->PageControl1->setCurrentWidget(child<QWidget>(name));
+    QCoreApplication::processEvents();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/HauptUnit.h"
 #include "support/ScriptedMessageBoxes.h"
 
 #include <QByteArray>
@@ -11,7 +12,6 @@
 #include <memory>
 #include <optional>
 
-class THauptForm;
 class QWidget;
 class QAbstractButton;
 
@@ -37,6 +37,19 @@ public:
     // Waits until the window is exposed. Null when start-up ended it.
     THauptForm* start(QStringList arguments = {});
     THauptForm* window() const { return window_.get(); }
+
+    // A widget of the started editor by its name; the test ends when there is
+    // none.
+    template <typename T>
+    T* child(const char* name) const
+    {
+        T* widget = window_ ? window_->findChild<T*>(QString::fromLatin1(name)) : nullptr;
+        if (!widget)
+            qFatal("no widget %s", name);
+        return widget;
+    }
+    // Makes the page current, as a click on its tab does, and lets it show.
+    void showPage(const char* name) const;
     int exitCode() const { return exitCode_; }
     QString out, err;
 

@@ -5,6 +5,15 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ qt6-base-dev libgl-dev libjpeg-dev libbenchmark-dev dpkg-dev desktop-file-utils)
 
+# --with-wine: Wine too, for the tests against a real Wine prefix (the editor
+# itself never runs Wine).
+for arg in "$@"; do
+    case "$arg" in
+        --with-wine) packages+=(wine wine64) ;;
+        *) echo "deps.sh: unknown option '$arg'" >&2; exit 2 ;;
+    esac
+done
+
 missing=()
 for package in "${packages[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then

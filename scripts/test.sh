@@ -4,7 +4,7 @@
 #   scripts/test.sh --fast  skips the sanitizer build (local use only).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-"$top/scripts/deps.sh"
+"$top/scripts/deps.sh" --with-wine
 
 fast=0
 for arg in "$@"; do

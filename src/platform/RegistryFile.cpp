@@ -108,8 +108,9 @@ bool wineServerRuns(const QString& prefix)
     if (folder.st_uid != ::getuid())
         roots << QStringLiteral("/tmp/.wine-%1").arg(folder.st_uid);
 
+    // Only a plain file: opening a FIFO would wait for a writer.
     QFile nameFile(prefix + QStringLiteral("/wineserver"));
-    if (nameFile.open(QIODevice::ReadOnly)) {
+    if (QFileInfo(nameFile).isFile() && nameFile.open(QIODevice::ReadOnly)) {
         const QString name = QString::fromUtf8(nameFile.read(256)).trimmed();
         if (!name.isEmpty() && !name.contains(QLatin1Char('/')) && name != QLatin1String("..")
             && name != QLatin1String(".")) {

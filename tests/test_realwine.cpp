@@ -1,0 +1,375 @@
+#include "app/HauptUnit.h"
+#include "app/RendererUnit.h"
+#include "app/Startup.h"
+#include "platform/EditorError.h"
+#include "platform/RegistryFile.h"
+#include "support/GameFixture.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QStringDecoder>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString installKey = u"\\Software\\Unreal Technology\\Installed Apps\\UnrealTournament"_s;
+const QString testKey = u"\\Software\\Brennwerk\\Zeichentest"_s;
+// Umlauts (in every code page Wine's tools print with), the euro sign, CJK,
+// a character beyond the 16-bit range, quotes, a backslash before a letter
+// that is a hex digit, and a percent sign.
+const QString oddText = u"Grüße aus Köln: € 日本 😀 \"%1\" C:\\a\\b"_s;
+
+template <typename Call>
+QString failureOf(Call call)
+{
+    try {
+        call();
+    } catch (const EditorError& e) {
+        return e.message();
+    }
+    return QString();
+}
+
+QString valueIn(const QString& file, RegistryRoot root, const QString& key, const QString& name = QString())
+{
+    RegistryFile registry(file);
+    registry.SetRootKey(root);
+    if (!registry.OpenKey(key, false))
+        return u"<no key>"_s;
+    return registry.ReadString(name).value_or(u"<no value>"_s);
+}
+
+// The key blocks of a registry file, by folded name, each with its bytes up to
+// the next key; "" is what stands before the first.
+QList<std::pair<QString, QByteArray>> blocksOf(const QByteArray& file)
+{
+    QList<std::pair<QString, QByteArray>> blocks{{QString(), QByteArray()}};
+    for (const QByteArray& line : file.split('\n')) {
+        if (line.startsWith('[')) {
+            QByteArray name = line.mid(1, line.lastIndexOf(']') - 1);
+            name.replace("\\\\", "\\");
+            blocks.append({QString::fromUtf8(name).toLower(), QByteArray()});
+        }
+        blocks.last().second += line + '\n';
+    }
+    return blocks;
+}
+
+QByteArray withoutKeys(const QByteArray& file, const QStringList& keys)
+{
+    QByteArray rest;
+    for (const auto& [name, bytes] : blocksOf(file))
+        if (!keys.contains(name))
+            rest += bytes;
+    return rest;
+}
+
+struct Result {
+    bool finished = false;
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+} // namespace
+
+// The registry layer against Debian's Wine itself, on a prefix made for the
+// test. Skipped when Wine is not installed (scripts/test.sh installs it).
+class RealWineTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
+
+    void readsWhatWineRegAddWrote();
+    void wineSeesWhatTheEditorWrote();
+    void refusesToWriteWhileWineRuns();
+
+private:
+    Result run(const QString& program, const QStringList& arguments, int timeoutMs = 120000) const;
+    void wine(const QStringList& arguments, QByteArray* out = nullptr) const;
+    void waitForWineServer() const;
+    // The value "reg query" shows, decoded from the console code page Wine
+    // prints with.
+    QString queried(const QString& key, const QString& name) const;
+    void startEditor();
+    void showPage(const char* name);
+
+    QProcessEnvironment environment;
+    QTemporaryDir scratch;
+    QString prefix;
+    QString hive;
+    QString gameDir;
+    std::unique_ptr<GameFixture> game;
+    std::unique_ptr<THauptForm> window;
+    QByteArray savedWinePrefix;
+};
+
+Result RealWineTest::run(const QString& program, const QStringList& arguments, int timeoutMs) const
+{
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    // A server started in the background would hold the pipes open.
+    if (program == u"wineserver"_s) {
+        process.setStandardOutputFile(QProcess::nullDevice());
+        process.setStandardErrorFile(QProcess::nullDevice());
+    }
+    process.start(program, arguments);
+    Result result;
+    result.finished = process.waitForFinished(timeoutMs);
+    if (!result.finished) {
+        process.kill();
+        process.waitForFinished();
+    }
+    result.exitCode = process.exitCode();
+    if (program != u"wineserver"_s) {
+        result.out = process.readAllStandardOutput();
+        result.err = process.readAllStandardError();
+    }
+    return result;
+}
+
+void RealWineTest::wine(const QStringList& arguments, QByteArray* out) const
+{
+    const Result result = run(u"wine"_s, arguments);
+    QVERIFY2(result.finished && result.exitCode == 0,
+             qPrintable(u"wine %1: exit %2\n%3"_s.arg(arguments.join(' ')).arg(result.exitCode)
+                            .arg(QString::fromLocal8Bit(result.err))));
+    if (out)
+        *out = result.out;
+}
+
+// Wine's server writes system.reg when its last program has ended and it
+// goes away; only then does the file hold what Wine did.
+void RealWineTest::waitForWineServer() const
+{
+    const Result result = run(u"wineserver"_s, {u"-w"_s});
+    QVERIFY2(result.finished, "wineserver -w did not return");
+}
+
+QString RealWineTest::queried(const QString& key, const QString& name) const
+{
+    const QString codePage = valueIn(hive, RegistryRoot::LocalMachine,
+                                     u"\\System\\CurrentControlSet\\Control\\Nls\\CodePage"_s, u"OEMCP"_s);
+    QStringDecoder decode(("CP" + codePage).toLatin1().constData());
+    if (!decode.isValid())
+        return u"<no decoder for code page %1>"_s.arg(codePage);
+    QByteArray out;
+    wine(name.isEmpty() ? QStringList{u"reg"_s, u"query"_s, key, u"/ve"_s}
+                        : QStringList{u"reg"_s, u"query"_s, key, u"/v"_s, name},
+         &out);
+    // "    Folder    REG_SZ    C:\Games\..."
+    for (const QString& line : QString(decode(out)).split(u"\r\n"_s)) {
+        const qsizetype type = line.indexOf(u"    REG_SZ    "_s);
+        if (type >= 0)
+            return line.mid(type + 14);
+    }
+    return u"<not in: %1>"_s.arg(QString::fromLatin1(out));
+}
+
+void RealWineTest::startEditor()
+{
+    ScriptedMessageBoxes& boxes = game->boxes;
+    QString out, err;
+    StartResult result = ::startEditor({u"brennwerk-editor"_s}, boxes, out, err, [] { return 512u << 20; });
+    window = std::move(result.window);
+    QVERIFY2(window, qPrintable(err));
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    window->RendererForm->close();
+}
+
+void RealWineTest::showPage(const char* name)
+{
+    window->PageControl1->setCurrentWidget(window->findChild<QWidget*>(name));
+    QCoreApplication::processEvents();
+}
+
+void RealWineTest::initTestCase()
+{
+    for (const char* program : {"wine", "wineboot", "wineserver"})
+        if (QStandardPaths::findExecutable(QString::fromLatin1(program)).isEmpty())
+            QSKIP(qPrintable(u"%1 is not installed; scripts/test.sh installs Wine (scripts/deps.sh --with-wine)"_s
+                                 .arg(QString::fromLatin1(program))));
+    QVERIFY(scratch.isValid());
+    prefix = QFileInfo(scratch.path()).canonicalFilePath() + u"/prefix"_s;
+    hive = prefix + u"/system.reg"_s;
+
+    // Headless and offline: no display, no Mono or Gecko to download, no menu
+    // entries in the user's desktop; Unix file names and arguments in UTF-8.
+    environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(u"WINEPREFIX"_s, prefix);
+    environment.insert(u"WINEDEBUG"_s, u"-all"_s);
+    environment.insert(u"WINEDLLOVERRIDES"_s, u"mscoree,mshtml=;winemenubuilder.exe=d"_s);
+    environment.insert(u"LC_ALL"_s, u"C.UTF-8"_s);
+    environment.remove(u"DISPLAY"_s);
+    environment.remove(u"WAYLAND_DISPLAY"_s);
+
+    QElapsedTimer clock;
+    clock.start();
+    const Result boot = run(u"wineboot"_s, {u"-i"_s}, 240000);
+    QVERIFY2(boot.finished, "wineboot -i did not finish within 4 minutes");
+    waitForWineServer();
+    qInfo("wineboot -i took %.1f s", double(clock.elapsed()) / 1000);
+    QVERIFY2(QFileInfo(hive).isFile(), qPrintable(QString::fromLocal8Bit(boot.err)));
+    QVERIFY(QFileInfo(prefix + u"/dosdevices/c:"_s).isSymLink());
+
+    // The installer's key, as Wine's own tool writes it.
+    wine({u"reg"_s, u"add"_s, u"HKLM"_s + installKey, u"/v"_s, u"Folder"_s, u"/d"_s, u"C:\\Games\\Ünreal"_s, u"/f"_s});
+    wine({u"reg"_s, u"add"_s, u"HKLM"_s + installKey, u"/v"_s, u"Version"_s, u"/d"_s, u"400"_s, u"/f"_s});
+    waitForWineServer();
+
+    game = std::make_unique<GameFixture>();
+    gameDir = prefix + u"/drive_c/Games/Ünreal"_s;
+    QVERIFY(QDir().mkpath(prefix + u"/drive_c/Games"_s));
+    QVERIFY(QDir().rename(game->gameDir(), gameDir));
+
+    savedWinePrefix = qgetenv("WINEPREFIX");
+    qputenv("WINEPREFIX", QFile::encodeName(prefix));
+}
+
+void RealWineTest::cleanupTestCase()
+{
+    window.reset();
+    game.reset();
+    if (prefix.isEmpty())
+        return;
+    if (savedWinePrefix.isNull())
+        qunsetenv("WINEPREFIX");
+    else
+        qputenv("WINEPREFIX", savedWinePrefix);
+    run(u"wineserver"_s, {u"-k"_s});
+    waitForWineServer();
+    // Debian's Wine leaves its server folder in /tmp, named in the prefix.
+    QFile name(prefix + u"/wineserver"_s);
+    if (name.open(QIODevice::ReadOnly)) {
+        const QString folder = QString::fromUtf8(name.readAll()).trimmed();
+        const QString tmp = qEnvironmentVariable("TMPDIR", u"/tmp"_s);
+        if (folder.startsWith(u"wine-"_s) && !folder.contains('/'))
+            QDir(tmp + '/' + folder).removeRecursively();
+    }
+}
+
+void RealWineTest::readsWhatWineRegAddWrote()
+{
+    RegistryFile registry(hive);
+    QCOMPARE(registry.winePrefix().value_or(QString()), prefix);
+    registry.SetRootKey(RegistryRoot::LocalMachine);
+    QVERIFY(registry.OpenKey(installKey, false));
+    QCOMPARE(registry.ReadString(u"Folder"_s).value_or(u"<none>"_s), u"C:\\Games\\Ünreal"_s);
+    QCOMPARE(registry.ReadString(u"VERSION"_s).value_or(u"<none>"_s), u"400"_s);
+
+    // A newcomer starts the editor with no options and lands on the System
+    // page of the installation the key names.
+    const QByteArray before = readBytes(hive);
+    startEditor();
+    QVERIFY(game->boxes.shown().isEmpty());
+    QCOMPARE(window->state().GameDir, gameDir);
+    QCOMPARE(window->PageControl1->currentWidget()->objectName(), u"tsSystem"_s);
+    QCOMPARE(window->findChild<QLineEdit*>("eIRCNick")->text(), u"Funkenflug"_s);
+    QCOMPARE(readBytes(hive), before);
+    window.reset();
+}
+
+void RealWineTest::wineSeesWhatTheEditorWrote()
+{
+    waitForWineServer();
+    const QByteArray before = readBytes(hive);
+    startEditor();
+    showPage("tsRegistry");
+    click(window->findChild<QCheckBox*>("cbMap"));
+    QVERIFY2(game->boxes.errors().isEmpty(), qPrintable(game->boxes.errors().join('\n')));
+    window.reset();
+    {
+        RegistryFile registry(hive);
+        registry.SetRootKey(RegistryRoot::LocalMachine);
+        QVERIFY(registry.OpenKey(testKey, true));
+        registry.WriteString(u"Zeichen"_s, oddText);
+        registry.WriteString(QString(), u"Ünreal"_s);
+    }
+
+    // Only the keys written have changed; every other byte of Wine's file is
+    // as Wine wrote it.
+    const QByteArray after = readBytes(hive);
+    QStringList written{u"software\\unreal technology\\installed apps\\unrealtournament"_s,
+                        u"software\\classes\\.unr"_s, u"software\\brennwerk\\zeichentest"_s};
+    for (const QString& sub : {u""_s, u"\\defaulticon"_s, u"\\shell"_s, u"\\shell\\open"_s, u"\\shell\\open\\command"_s})
+        written << u"software\\classes\\unreal.map"_s + sub;
+    QCOMPARE(withoutKeys(after, written), withoutKeys(before, written));
+
+    // What Wine's own tools see.
+    const QString folder = u"C:\\Games\\Ünreal"_s;
+    QCOMPARE(queried(u"HKLM"_s + installKey, u"Folder"_s), folder);
+    QCOMPARE(queried(u"HKLM"_s + installKey, u"Version"_s), u"436"_s);
+    QCOMPARE(queried(u"HKCR\\Unreal.Map\\Shell\\open\\command"_s, QString()),
+             folder + u"\\System\\UnrealTournament.exe \"%1\""_s);
+    QCOMPARE(queried(u"HKLM\\Software\\Classes\\Unreal.Map\\DefaultIcon"_s, QString()), folder + u"\\Help\\Unreal.ico"_s);
+    QCOMPARE(queried(u"HKCR\\.unr"_s, QString()), u"Unreal.Map"_s);
+    QCOMPARE(queried(u"HKLM"_s + testKey, QString()), u"Ünreal"_s);
+
+    // Characters no console code page holds: through an export, which Wine
+    // writes as UTF-16.
+    wine({u"reg"_s, u"export"_s, u"HKLM"_s + testKey, u"C:\\zeichentest.reg"_s, u"/y"_s});
+    QStringDecoder utf16(QStringDecoder::Utf16LE);
+    const QString exported = utf16(readBytes(prefix + u"/drive_c/zeichentest.reg"_s));
+    QString escaped = oddText;
+    escaped.replace('\\', u"\\\\"_s).replace('"', u"\\\""_s);
+    QVERIFY2(exported.contains(u"\r\n\"Zeichen\"=\""_s + escaped + u"\"\r\n"_s), qPrintable(exported));
+
+    // Wine has written the registry back in its own way since; it still
+    // holds the same.
+    waitForWineServer();
+    QCOMPARE(valueIn(hive, RegistryRoot::LocalMachine, testKey, u"Zeichen"_s), oddText);
+    QCOMPARE(valueIn(hive, RegistryRoot::ClassesRoot, u"\\Unreal.Map\\Shell\\open\\command"_s),
+             folder + u"\\System\\UnrealTournament.exe \"%1\""_s);
+}
+
+void RealWineTest::refusesToWriteWhileWineRuns()
+{
+    waitForWineServer();
+    // A server that stays after its last program, as while a game runs (for
+    // a minute, should the test end without stopping it); a query returns
+    // once it is up.
+    const Result server = run(u"wineserver"_s, {u"--persistent=60"_s});
+    QVERIFY(server.finished && server.exitCode == 0);
+    QByteArray out;
+    wine({u"reg"_s, u"query"_s, u"HKLM"_s + installKey}, &out);
+
+    const QByteArray before = readBytes(hive);
+    const QString message = u"Wine läuft noch (wineserver für %1). Bitte beende das Spiel und alle "
+                            "Wine-Programme und versuche es dann erneut."_s
+                                .arg(prefix);
+    RegistryFile registry(hive);
+    registry.SetRootKey(RegistryRoot::LocalMachine);
+    QVERIFY(registry.OpenKey(installKey, false));
+    QCOMPARE(registry.ReadString(u"Folder"_s).value_or(u"<none>"_s), u"C:\\Games\\Ünreal"_s);
+    QCOMPARE(failureOf([&] { registry.WriteString(u"Folder"_s, u"C:\\Anderswo"_s); }), message);
+
+    game->boxes.clear();
+    startEditor();
+    QCOMPARE(window->state().GameDir, gameDir);
+    showPage("tsRegistry");
+    QCOMPARE(game->boxes.errors(), QStringList{message});
+    window.reset();
+    QCOMPARE(readBytes(hive), before);
+
+    // Once the server has gone, writing works again.
+    run(u"wineserver"_s, {u"-k"_s});
+    waitForWineServer();
+    QCOMPARE(failureOf([&] { registry.WriteString(u"Version"_s, u"436"_s); }), QString());
+}
+
+QTEST_MAIN(RealWineTest)
+#include "test_realwine.moc"

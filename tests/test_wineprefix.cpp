@@ -1,0 +1,601 @@
+#include "app/HauptUnit.h"
+#include "app/RendererUnit.h"
+#include "app/Startup.h"
+#include "platform/EditorError.h"
+#include "platform/RegistryFile.h"
+#include "platform/WinePaths.h"
+#include "support/GameFixture.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <memory>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString installKey = u"\\Software\\Unreal Technology\\Installed Apps\\UnrealTournament"_s;
+const QString wineRunning = u"Wine läuft noch (wineserver für %1). Bitte beende das Spiel und alle "
+                            "Wine-Programme und versuche es dann erneut."_s;
+
+// A machine hive as Wine 8 writes it (64-bit prefix), cut down to a few keys
+// of each kind around the ones the editor reads and writes: link keys, long
+// hex values on continuation lines, expandable strings, escaped text.
+QByteArray systemReg(const QByteArray& installKeyBlock)
+{
+    return R"reg(WINE REGISTRY Version 2
+;; All keys relative to REGISTRY\\Machine
+
+#arch=win64
+
+[Software\\Classes\\.txt] 1796679996
+#time=1dd86946eae8284
+@="txtfile"
+"Content Type"="text/plain"
+"PerceivedType"="text"
+
+[Software\\Classes\\Wow6432Node\\AppId] 1796679985
+#time=1dd8694683f9c08
+#link
+"SymbolicLinkValue"=hex(6):5c,00,52,00,65,00,67,00,69,00,73,00,74,00,72,00,79,\
+  00,5c,00,4d,00,61,00,63,00,68,00,69,00,6e,00,65,00,5c,00,53,00,6f,00,66,00,\
+  74,00,77,00,61,00,72,00,65,00,5c,00,43,00,6c,00,61,00,73,00,73,00,65,00,73,\
+  00,5c,00,41,00,70,00,70,00,49,00,64,00
+
+[Software\\Classes\\txtfile\\shell\\open\\command] 1796679996
+#time=1dd86946eae8e7a
+@=str(2):"%SystemRoot%\\system32\\NOTEPAD.EXE %1"
+
+[Software\\Microsoft\\Windows NT\\CurrentVersion] 1796680163
+#time=1dd8694d286d310
+"CSDVersion"="Service Pack 1"
+"CurrentBuild"="7601"
+"InstallDate"=dword:00000000
+"RegisteredOrganization"=""
+"RegisteredOwner"="Anna M\xfcller"
+
+)reg" + installKeyBlock
+        + R"reg([Software\\Wine\\Drives] 1796679996
+#time=1dd86946eb1e3ac
+"d:"="cdrom"
+
+[Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion] 1796679996
+#time=1dd86946eb2a1f0
+"CommonFilesDir"="C:\\Program Files (x86)\\Common Files"
+"ProgramFilesDir"="C:\\Program Files (x86)"
+
+[System\\CurrentControlSet\\Control\\Nls\\CodePage] 1796679996
+#time=1dd86946eb2d5c0
+"ACP"="1252"
+"OEMCP"="437"
+
+[System\\CurrentControlSet\\Control\\Session Manager\\Environment] 1796679996
+#time=1dd86946ebf50aa
+"ComSpec"=str(2):"%SystemRoot%\\system32\\cmd.exe"
+"PATH"=str(2):"%SystemRoot%\\system32;%SystemRoot%;%SystemRoot%\\system32\\wbem"
+"PROCESSOR_ARCHITECTURE"="AMD64"
+)reg";
+}
+
+QByteArray installBlock(const QByteArray& key, const QByteArray& folder)
+{
+    return "[" + key + "] 1796679996\n#time=1dd86946eb1e3ac\n\"Folder\"=\"" + folder
+        + "\"\n\"Language\"=\"int\"\n\"Version\"=\"400\"\n\n";
+}
+
+const QByteArray installKeyInFile = R"(Software\\Unreal Technology\\Installed Apps\\UnrealTournament)";
+
+// The key blocks of a registry file by their names (folded, one backslash
+// between names), each with its bytes from its "[" line up to the next key;
+// "" is what stands before the first key.
+QList<std::pair<QString, QByteArray>> blocksOf(const QByteArray& file)
+{
+    QList<std::pair<QString, QByteArray>> blocks{{QString(), QByteArray()}};
+    for (const QByteArray& line : file.split('\n')) {
+        if (line.startsWith('[')) {
+            QByteArray name = line.mid(1, line.lastIndexOf(']') - 1);
+            name.replace("\\\\", "\\");
+            blocks.append({QString::fromUtf8(name).toLower(), QByteArray()});
+        }
+        blocks.last().second += line + '\n';
+    }
+    return blocks;
+}
+
+// The file's bytes without the blocks of the named keys.
+QByteArray withoutKeys(const QByteArray& file, const QStringList& keys)
+{
+    QByteArray rest;
+    for (const auto& [name, bytes] : blocksOf(file))
+        if (!keys.contains(name))
+            rest += bytes;
+    return rest;
+}
+
+QByteArray blockOf(const QByteArray& file, const QString& key)
+{
+    for (const auto& [name, bytes] : blocksOf(file))
+        if (name == key.toLower())
+            return bytes;
+    return "<no block>";
+}
+
+QString valueIn(const QString& file, RegistryRoot root, const QString& key, const QString& name = QString())
+{
+    RegistryFile registry(file);
+    registry.SetRootKey(root);
+    if (!registry.OpenKey(key, false))
+        return u"<no key>"_s;
+    return registry.ReadString(name).value_or(u"<no value>"_s);
+}
+
+template <typename Call>
+QString failureOf(Call call)
+{
+    try {
+        call();
+    } catch (const EditorError& e) {
+        return e.message();
+    }
+    return QString();
+}
+
+// "server-<device>-<inode>" of a folder, in hexadecimal, as wineserver names
+// its own folder.
+QString serverFolderName(const QString& prefix)
+{
+    struct stat info = {};
+    if (::stat(QFile::encodeName(prefix).constData(), &info) != 0)
+        qFatal("cannot stat %s", qPrintable(prefix));
+    return u"server-%1-%2"_s.arg(qulonglong(info.st_dev), 0, 16).arg(qulonglong(info.st_ino), 0, 16);
+}
+
+// Stands in for a running wineserver: a child process that holds a write
+// lock on the lock file until it is killed (the locks of this process itself
+// would be invisible to the check). Folders it had to make go when it ends.
+class FakeWineServer {
+public:
+    explicit FakeWineServer(const QString& lockFile) : lockFile_(lockFile)
+    {
+        QString folder = QFileInfo(lockFile).absolutePath();
+        while (!QFileInfo::exists(folder)) {
+            made_.prepend(folder);
+            folder = QFileInfo(folder).absolutePath();
+        }
+        if (!QDir().mkpath(QFileInfo(lockFile).absolutePath()))
+            qFatal("cannot make %s", qPrintable(lockFile));
+        const QByteArray path = QFile::encodeName(lockFile);
+        int ready[2];
+        if (::pipe(ready) != 0)
+            qFatal("no pipe");
+        const pid_t parent = ::getpid();
+        child_ = ::fork();
+        if (child_ == 0) {
+            // Never outlives a test that ends without cleaning up.
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (::getppid() != parent)
+                ::_exit(1);
+            ::close(ready[0]);
+            const int fd = ::open(path.constData(), O_RDWR | O_CREAT, 0600);
+            struct flock lock = {};
+            lock.l_type = F_WRLCK;
+            lock.l_whence = SEEK_SET;
+            const char state = fd >= 0 && ::fcntl(fd, F_SETLK, &lock) == 0 ? 'y' : 'n';
+            if (::write(ready[1], &state, 1) != 1)
+                ::_exit(1);
+            for (;;)
+                ::pause();
+        }
+        ::close(ready[1]);
+        char state = 'n';
+        if (child_ < 0 || ::read(ready[0], &state, 1) != 1 || state != 'y')
+            qFatal("the stand-in wineserver did not take its lock");
+        ::close(ready[0]);
+    }
+
+    ~FakeWineServer()
+    {
+        stop();
+        QFile::remove(lockFile_);
+        for (auto it = made_.crbegin(); it != made_.crend(); ++it)
+            QDir().rmdir(*it);
+    }
+
+    // Ends the process; its lock goes with it, the lock file stays.
+    void stop()
+    {
+        if (child_ <= 0)
+            return;
+        ::kill(child_, SIGKILL);
+        ::waitpid(child_, nullptr, 0);
+        child_ = -1;
+    }
+
+    FakeWineServer(const FakeWineServer&) = delete;
+    FakeWineServer& operator=(const FakeWineServer&) = delete;
+
+private:
+    QString lockFile_;
+    QStringList made_;
+    pid_t child_ = -1;
+};
+
+// Sets environment variables for one test and puts them back afterwards.
+class Environment {
+public:
+    void set(const char* name, const QByteArray& value)
+    {
+        remember(name);
+        qputenv(name, value);
+    }
+    void unset(const char* name)
+    {
+        remember(name);
+        qunsetenv(name);
+    }
+    ~Environment()
+    {
+        for (const auto& [name, value] : saved_) {
+            if (value)
+                qputenv(name, *value);
+            else
+                qunsetenv(name);
+        }
+    }
+
+private:
+    void remember(const char* name)
+    {
+        for (const auto& entry : saved_)
+            if (qstrcmp(entry.first, name) == 0)
+                return;
+        saved_.append({name, qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt});
+    }
+    QList<std::pair<const char*, std::optional<QByteArray>>> saved_;
+};
+
+} // namespace
+
+// The editor on a game installed in a Wine prefix: the prefix is the
+// fixture's temporary folder, holding system.reg, dosdevices (c: and z:) and
+// drive_c/Games/UnrealTournament, a copy of the sample installation.
+class WinePrefixTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void registryComesFromThePrefix();
+    void startsOnTheGameTheWindowsFolderNames();
+    void findsTheKeyOfA32BitInstaller();
+    void registryPageWritesWindowsPaths();
+    void runningWineServerRefusesEveryWrite_data();
+    void runningWineServerRefusesEveryWrite();
+    void windowsPathsToUnixPaths();
+    void unixPathsToWindowsPaths();
+
+private:
+    template <typename T>
+    T* child(const char* name) const
+    {
+        T* widget = window->findChild<T*>(name);
+        if (!widget)
+            qFatal("no widget %s", name);
+        return widget;
+    }
+    // Starts the editor the way a user does: no options at all.
+    void startWithoutOptions();
+    void showPage(const char* name);
+
+    std::unique_ptr<GameFixture> game;
+    std::unique_ptr<Environment> environment;
+    std::unique_ptr<THauptForm> ownWindow;
+    THauptForm* window = nullptr;
+    QString prefix;
+    QString gameDir; // in the prefix's drive_c
+};
+
+void WinePrefixTest::init()
+{
+    game = std::make_unique<GameFixture>();
+    environment = std::make_unique<Environment>();
+    prefix = QFileInfo(QFileInfo(game->registryPath()).absolutePath()).canonicalFilePath();
+    gameDir = prefix + u"/drive_c/Games/UnrealTournament"_s;
+    QVERIFY(QDir().mkpath(prefix + u"/drive_c/Games"_s));
+    QVERIFY(QDir().rename(game->gameDir(), gameDir));
+    QVERIFY(QDir().mkpath(prefix + u"/dosdevices"_s));
+    QVERIFY(QFile::link(u"../drive_c"_s, prefix + u"/dosdevices/c:"_s));
+    QVERIFY(QFile::link(u"/"_s, prefix + u"/dosdevices/z:"_s));
+    // Something to tell this installation's System page by.
+    const QString mainIni = gameDir + u"/System/UnrealTournament.ini"_s;
+    writeBytes(mainIni, withLine(readBytes(mainIni), "\nNickName=Funkenflug\r\n", "\nNickName=Weinkeller\r\n"));
+    writeBytes(game->registryPath(), systemReg(installBlock(installKeyInFile, R"(C:\\GAMES\\unrealtournament)")));
+    environment->set("WINEPREFIX", QFile::encodeName(prefix));
+}
+
+void WinePrefixTest::cleanup()
+{
+    window = nullptr;
+    ownWindow.reset();
+    environment.reset();
+    game.reset();
+}
+
+void WinePrefixTest::startWithoutOptions()
+{
+    QString out, err;
+    StartResult result = startEditor({u"brennwerk-editor"_s}, game->boxes, out, err, [] { return 512u << 20; });
+    ownWindow = std::move(result.window);
+    window = ownWindow.get();
+    QVERIFY2(window, qPrintable(err));
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    window->RendererForm->close();
+}
+
+void WinePrefixTest::showPage(const char* name)
+{
+    window->PageControl1->setCurrentWidget(child<QWidget>(name));
+    QCoreApplication::processEvents();
+}
+
+void WinePrefixTest::registryComesFromThePrefix()
+{
+    const QString hive = prefix + u"/system.reg"_s;
+    QCOMPARE(defaultRegistryPath(), hive);
+    QCOMPARE(parseCommandLine({u"brennwerk-editor"_s}).options.registryPath, hive);
+    QCOMPARE(RegistryFile(hive).winePrefix(), std::optional(prefix));
+
+    // Without WINEPREFIX, ~/.wine; without a system.reg there, our own file.
+    QTemporaryDir home;
+    environment->unset("WINEPREFIX");
+    environment->set("HOME", QFile::encodeName(home.path()));
+    environment->set("XDG_CONFIG_HOME", QFile::encodeName(home.filePath(u"config"_s)));
+    const QString ownFile = home.filePath(u"config/brennwerk-editor/system.reg"_s);
+    QCOMPARE(defaultRegistryPath(), ownFile);
+    QCOMPARE(ownRegistryPath(), ownFile);
+    QVERIFY(!RegistryFile(ownFile).winePrefix());
+    QVERIFY(QDir().mkpath(home.filePath(u".wine/drive_c"_s)));
+    QCOMPARE(defaultRegistryPath(), ownFile);
+    writeBytes(home.filePath(u".wine/system.reg"_s), systemReg(QByteArray()));
+    QCOMPARE(defaultRegistryPath(), home.filePath(u".wine/system.reg"_s));
+    QCOMPARE(RegistryFile(defaultRegistryPath()).winePrefix(), std::optional(home.filePath(u".wine"_s)));
+
+    // WINEPREFIX names the prefix Wine uses, even when it has no registry yet.
+    environment->set("WINEPREFIX", QFile::encodeName(home.filePath(u"elsewhere"_s)));
+    QCOMPARE(defaultRegistryPath(), ownFile);
+
+    // --registry wins, and a prefix's system.reg given there is one too.
+    QCOMPARE(parseCommandLine({u"brennwerk-editor"_s, u"--registry"_s, hive}).options.registryPath, hive);
+    QCOMPARE(RegistryFile(hive).winePrefix(), std::optional(prefix));
+    // A system.reg beside nothing of Wine's is a plain file.
+    writeBytes(home.filePath(u"system.reg"_s), systemReg(QByteArray()));
+    QVERIFY(!RegistryFile(home.filePath(u"system.reg"_s)).winePrefix());
+    QString out, err;
+    startEditor({u"brennwerk-editor"_s, u"--help"_s}, game->boxes, out, err);
+    QVERIFY2(out.contains(u"$WINEPREFIX"_s) && out.contains(u"~/.wine"_s) && out.contains(ownFile), qPrintable(out));
+}
+
+void WinePrefixTest::startsOnTheGameTheWindowsFolderNames()
+{
+    const QByteArray registryBefore = readBytes(game->registryPath());
+    startWithoutOptions();
+    QVERIFY(game->boxes.shown().isEmpty());
+    // "C:\GAMES\unrealtournament", matched on disk regardless of case.
+    QCOMPARE(window->state().GameDir, gameDir);
+    QCOMPARE(window->state().MainIniPath, gameDir + u"/System/UnrealTournament.ini"_s);
+    QCOMPARE(window->state().UserIniPath, gameDir + u"/System/User.ini"_s);
+    QCOMPARE(window->PageControl1->currentWidget()->objectName(), u"tsSystem"_s);
+    QCOMPARE(child<QLineEdit>("eIRCNick")->text(), u"Weinkeller"_s);
+    QCOMPARE(child<QLabel>("LCacheMom")->text(), u"Cache-Größe (in MB): 32"_s);
+    QCOMPARE(readBytes(game->registryPath()), registryBefore);
+}
+
+void WinePrefixTest::findsTheKeyOfA32BitInstaller()
+{
+    // The game's installer is a 32-bit program: in a 64-bit prefix Wine puts
+    // its key below Wow6432Node.
+    const QByteArray key32 = R"(Software\\Wow6432Node\\Unreal Technology\\Installed Apps\\UnrealTournament)";
+    writeBytes(game->registryPath(), systemReg(installBlock(key32, R"(C:\\Games\\UnrealTournament)")));
+    startWithoutOptions();
+    QVERIFY(game->boxes.shown().isEmpty());
+    QCOMPARE(window->state().GameDir, gameDir);
+
+    // The page writes the folder back where it found it.
+    showPage("tsRegistry");
+    QVERIFY(game->boxes.errors().isEmpty());
+    const QByteArray after = readBytes(game->registryPath());
+    QVERIFY(!after.contains("[" + installKeyInFile + "]"));
+    const QByteArray block = blockOf(after, u"Software\\Wow6432Node\\Unreal Technology\\Installed Apps\\UnrealTournament"_s);
+    QVERIFY2(block.contains("\n\"Folder\"=\"C:\\\\Games\\\\UnrealTournament\"\n\"Language\"=\"int\"\n\"Version\"=\"436\"\n"),
+             block.constData());
+
+    // A 32-bit prefix has no such place.
+    QByteArray win32 = systemReg(installBlock(key32, R"(C:\\Games\\UnrealTournament)"));
+    win32.replace("#arch=win64", "#arch=win32");
+    writeBytes(game->registryPath(), win32);
+    RegistryFile registry(game->registryPath());
+    QVERIFY(!registry.OpenKey(installKey, false));
+    QVERIFY(!registry.KeyExists(installKey));
+}
+
+void WinePrefixTest::registryPageWritesWindowsPaths()
+{
+    const QByteArray before = readBytes(game->registryPath());
+    // A prefix's system.reg named on the command line is a prefix all the same.
+    window = game->start({u"--registry"_s, game->registryPath()});
+    QVERIFY(window);
+    QCOMPARE(window->state().GameDir, gameDir);
+    showPage("tsRegistry");
+    // The pages name the folder as this machine has it.
+    QCOMPARE(child<QLabel>("lUTPath")->text(), u"UT ist in dem Ordner \"%1\" installiert."_s.arg(gameDir));
+    click(child<QCheckBox>("cbMap"));
+    click(child<QCheckBox>("cbProtocol"));
+    QVERIFY(game->boxes.shown().isEmpty());
+
+    const QString file = game->registryPath();
+    const QString windowsDir = u"C:\\Games\\UnrealTournament"_s;
+    QCOMPARE(valueIn(file, RegistryRoot::LocalMachine, installKey, u"Folder"_s), windowsDir);
+    QCOMPARE(valueIn(file, RegistryRoot::LocalMachine, installKey, u"Version"_s), u"436"_s);
+    for (const auto& [root, prefixKey] : {std::pair{RegistryRoot::LocalMachine, u"\\Software\\CLASSES"_s},
+                                          std::pair{RegistryRoot::ClassesRoot, QString()}}) {
+        for (const QString& classKey : {u"Unreal.Map"_s, u"unreal"_s}) {
+            QCOMPARE(valueIn(file, root, prefixKey + "\\" + classKey + "\\Shell\\open\\command"),
+                     windowsDir + u"\\System\\UnrealTournament.exe \"%1\""_s);
+            QCOMPARE(valueIn(file, root, prefixKey + "\\" + classKey + "\\DefaultIcon"),
+                     windowsDir + u"\\Help\\Unreal.ico"_s);
+        }
+    }
+
+    // Every other key stands byte for byte as it stood; the install key
+    // keeps its other value.
+    const QByteArray after = readBytes(file);
+    QStringList written{u"software\\unreal technology\\installed apps\\unrealtournament"_s,
+                        u"software\\classes\\.unr"_s};
+    for (const QString& classKey : {u"unreal.map"_s, u"unreal"_s})
+        for (const QString& sub : {u""_s, u"\\defaulticon"_s, u"\\shell"_s, u"\\shell\\open"_s,
+                                   u"\\shell\\open\\command"_s})
+            written << u"software\\classes\\"_s + classKey + sub;
+    QCOMPARE(withoutKeys(after, written), withoutKeys(before, written));
+    QCOMPARE(blocksOf(after).size(), blocksOf(before).size() + written.size() - 1);
+    const QByteArray block = blockOf(after, written[0]);
+    QVERIFY2(block.contains("\n\"Folder\"=\"C:\\\\Games\\\\UnrealTournament\"\n\"Language\"=\"int\"\n\"Version\"=\"436\"\n"),
+             block.constData());
+}
+
+void WinePrefixTest::runningWineServerRefusesEveryWrite_data()
+{
+    QTest::addColumn<bool>("debianLayout");
+    // Wine as it comes: /tmp/.wine-<uid>/server-<dev>-<ino>/lock.
+    QTest::newRow("wine") << false;
+    // Debian's Wine: $TMPDIR/<name in the prefix's file "wineserver">/server-<dev>-<ino>/lock.
+    QTest::newRow("debian") << true;
+}
+
+void WinePrefixTest::runningWineServerRefusesEveryWrite()
+{
+    QFETCH(bool, debianLayout);
+    QTemporaryDir tmp;
+    QString serverRoot = u"/tmp/.wine-%1"_s.arg(::getuid());
+    if (debianLayout) {
+        writeBytes(prefix + u"/wineserver"_s, "wine-bwTest");
+        environment->set("TMPDIR", QFile::encodeName(tmp.path()));
+        serverRoot = tmp.filePath(u"wine-bwTest"_s);
+    }
+    const QString file = game->registryPath();
+    const QByteArray before = readBytes(file);
+    auto server = std::make_unique<FakeWineServer>(serverRoot + "/" + serverFolderName(prefix) + u"/lock"_s);
+
+    // Reading goes on; the first write of the page is refused with the box.
+    window = game->start({u"--registry"_s, file});
+    QVERIFY(window);
+    QCOMPARE(window->state().GameDir, gameDir);
+    showPage("tsRegistry");
+    const QString message = wineRunning.arg(prefix);
+    QCOMPARE(game->boxes.errors(), QStringList{message});
+    QCOMPARE(readBytes(file), before);
+
+    // Every write, into a key that exists or a new one.
+    RegistryFile registry(file);
+    registry.SetRootKey(RegistryRoot::ClassesRoot);
+    QVERIFY(registry.OpenKey(u"\\Unreal.Map"_s, true));
+    QCOMPARE(failureOf([&] { registry.WriteString(QString(), u"Unreal Map"_s); }), message);
+    registry.SetRootKey(RegistryRoot::LocalMachine);
+    QVERIFY(registry.OpenKey(installKey, false));
+    QCOMPARE(registry.ReadString(u"Folder"_s), std::optional(u"C:\\GAMES\\unrealtournament"_s));
+    QCOMPARE(failureOf([&] { registry.WriteString(u"Folder"_s, u"C:\\UT"_s); }), message);
+    QCOMPARE(readBytes(file), before);
+    const QStringList leftovers = QDir(prefix).entryList({u".system.reg*"_s}, QDir::Files | QDir::Hidden);
+    QVERIFY2(leftovers.isEmpty(), qPrintable(leftovers.join(' ')));
+
+    // Once it has ended (its lock file left behind, as Wine leaves it) the
+    // page writes again.
+    server->stop();
+    QCOMPARE(failureOf([&] { registry.WriteString(u"Folder"_s, u"C:\\UT"_s); }), QString());
+    game->boxes.clear();
+    click(child<QCheckBox>("cbMap"));
+    QVERIFY(game->boxes.shown().isEmpty());
+    QCOMPARE(valueIn(file, RegistryRoot::ClassesRoot, u"\\Unreal.Map\\Shell\\open\\command"_s),
+             u"C:\\Games\\UnrealTournament\\System\\UnrealTournament.exe \"%1\""_s);
+    server.reset();
+}
+
+void WinePrefixTest::windowsPathsToUnixPaths()
+{
+    const QString driveC = prefix + u"/drive_c"_s;
+    QCOMPARE(WinePaths::toUnix(prefix, u"C:\\Games\\UnrealTournament"_s), std::optional(gameDir));
+    QCOMPARE(WinePaths::toUnix(prefix, u"c:/games/UNREALTOURNAMENT/system/user.ini"_s),
+             std::optional(gameDir + u"/System/User.ini"_s));
+    QCOMPARE(WinePaths::toUnix(prefix, u"C:\\Games\\.\\Neu\\..\\UnrealTournament\\"_s), std::optional(gameDir));
+    // What is not there keeps its spelling; ".." stops at the drive's root.
+    QCOMPARE(WinePaths::toUnix(prefix, u"C:\\Games\\Noch Nicht\\Ünreal"_s),
+             std::optional(driveC + u"/Games/Noch Nicht/Ünreal"_s));
+    QCOMPARE(WinePaths::toUnix(prefix, u"C:\\..\\..\\Games"_s), std::optional(driveC + u"/Games"_s));
+    QCOMPARE(WinePaths::toUnix(prefix, u"C:"_s), std::optional(driveC));
+    QCOMPARE(WinePaths::toUnix(prefix, u"z:\\"_s), std::optional(u"/"_s));
+    QCOMPARE(WinePaths::toUnix(prefix, u"Z:\\"_s + QString(prefix).mid(1).replace('/', '\\') + u"\\DRIVE_C"_s),
+             std::optional(driveC));
+    // No such drive, or no Windows path at all.
+    QCOMPARE(WinePaths::toUnix(prefix, u"D:\\UnrealTournament"_s), std::nullopt);
+    QCOMPARE(WinePaths::toUnix(prefix, gameDir), std::nullopt);
+    QCOMPARE(WinePaths::toUnix(prefix, u"UT\\System"_s), std::nullopt);
+    QCOMPARE(WinePaths::toUnix(prefix, u"C:UT"_s), std::nullopt);
+
+    // A drive whose link leads nowhere does not exist.
+    QVERIFY(QFile::link(u"../cdrom"_s, prefix + u"/dosdevices/d:"_s));
+    QCOMPARE(WinePaths::toUnix(prefix, u"D:\\"_s), std::nullopt);
+    // Without dosdevices Wine makes c: and z: as they are here.
+    QVERIFY(QDir(prefix + u"/dosdevices"_s).removeRecursively());
+    QCOMPARE(WinePaths::toUnix(prefix, u"C:\\Games\\UnrealTournament"_s), std::optional(gameDir));
+    QCOMPARE(WinePaths::toUnix(prefix, u"Z:\\tmp"_s), std::optional(u"/tmp"_s));
+}
+
+void WinePrefixTest::unixPathsToWindowsPaths()
+{
+    const QString windowsDir = u"C:\\Games\\UnrealTournament"_s;
+    QCOMPARE(WinePaths::toWindows(prefix, gameDir), std::optional(windowsDir));
+    QCOMPARE(WinePaths::toWindows(prefix, gameDir + u"/"_s), std::optional(windowsDir));
+    QCOMPARE(WinePaths::toWindows(prefix, prefix + u"/drive_c"_s), std::optional(u"C:\\"_s));
+    QCOMPARE(WinePaths::toWindows(prefix, prefix + u"/drive_c/Neu/Ünreal"_s), std::optional(u"C:\\Neu\\Ünreal"_s));
+    // Outside drive_c: through z:, which is "/".
+    QCOMPARE(WinePaths::toWindows(prefix, u"/usr/share/games"_s), std::optional(u"Z:\\usr\\share\\games"_s));
+    QCOMPARE(WinePaths::toWindows(prefix, u"/"_s), std::optional(u"Z:\\"_s));
+    QCOMPARE(WinePaths::toWindows(prefix, prefix + u"/drive_c_other"_s),
+             std::optional(u"Z:\\"_s + QString(prefix).mid(1).replace('/', '\\') + u"\\drive_c_other"_s));
+    // A path through a symbolic link is where the link leads.
+    QVERIFY(QFile::link(gameDir, prefix + u"/ut-link"_s));
+    QCOMPARE(WinePaths::toWindows(prefix, prefix + u"/ut-link/System"_s), std::optional(windowsDir + u"\\System"_s));
+    // The deepest drive wins.
+    QVERIFY(QFile::link(u"../drive_c/Games"_s, prefix + u"/dosdevices/g:"_s));
+    QCOMPARE(WinePaths::toWindows(prefix, gameDir), std::optional(u"G:\\UnrealTournament"_s));
+    QCOMPARE(WinePaths::toUnix(prefix, u"g:\\unrealtournament"_s), std::optional(gameDir));
+    // Without z: a path outside every drive has no Windows path.
+    QVERIFY(QFile::remove(prefix + u"/dosdevices/z:"_s));
+    QCOMPARE(WinePaths::toWindows(prefix, u"/usr/share/games"_s), std::nullopt);
+    QCOMPARE(WinePaths::toWindows(prefix, u"relative/path"_s), std::nullopt);
+
+    // The registry page then writes such a folder as it is.
+    RegistryFile registry(game->registryPath());
+    QCOMPARE(registry.windowsPathOf(u"/usr/share/games"_s), u"/usr/share/games"_s);
+    QCOMPARE(registry.windowsPathOf(gameDir), u"G:\\UnrealTournament"_s);
+    QCOMPARE(registry.unixPathOf(u"/usr/share/games"_s), u"/usr/share/games"_s);
+    QCOMPARE(registry.unixPathOf(u"G:\\UnrealTournament"_s), gameDir);
+}
+
+QTEST_MAIN(WinePrefixTest)
+#include "test_wineprefix.moc"

@@ -33,7 +33,7 @@ std::optional<QByteArray> encode(QStringView text, Encoding encoding)
 
 QString decode(QByteArrayView bytes, Encoding encoding)
 {
-    return encoding == Encoding::Utf8 ? QString::fromUtf8(bytes) : TextCodec::fromWindows1252(bytes);
+    return encoding == Encoding::Utf8 ? TextCodec::fromUtf8(bytes) : TextCodec::fromWindows1252(bytes);
 }
 
 QString trimmedName(const QString& name)

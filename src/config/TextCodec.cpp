@@ -47,11 +47,85 @@ std::optional<QByteArray> toWindows1252(QStringView text)
     return bytes;
 }
 
+namespace {
+
+constexpr char16_t escapedByteBase = 0xDC00;
+
+bool isEscapedByte(QChar c)
+{
+    return c.unicode() >= escapedByteBase + 0x80 && c.unicode() <= escapedByteBase + 0xFF;
+}
+
+// The length of the well-formed UTF-8 sequence at the start of bytes, or 0.
+qsizetype sequenceLength(QByteArrayView bytes)
+{
+    const auto byte = [&](qsizetype i) { return static_cast<unsigned char>(bytes[i]); };
+    const unsigned char lead = byte(0);
+    qsizetype length = 0;
+    unsigned char low = 0x80, high = 0xBF; // the allowed range of the second byte
+    if (lead < 0x80)
+        return 1;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0)
+            low = 0xA0; // no overlong forms
+        else if (lead == 0xED)
+            high = 0x9F; // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0)
+            low = 0x90;
+        else if (lead == 0xF4)
+            high = 0x8F; // nothing beyond U+10FFFF
+    } else {
+        return 0;
+    }
+    if (bytes.size() < length || byte(1) < low || byte(1) > high)
+        return 0;
+    for (qsizetype i = 2; i < length; ++i)
+        if (byte(i) < 0x80 || byte(i) > 0xBF)
+            return 0;
+    return length;
+}
+
+} // namespace
+
+QString fromUtf8(QByteArrayView bytes)
+{
+    QString text;
+    text.reserve(bytes.size());
+    qsizetype i = 0;
+    while (i < bytes.size()) {
+        const qsizetype length = sequenceLength(bytes.sliced(i));
+        if (length == 0) {
+            text.append(QChar(char16_t(escapedByteBase + static_cast<unsigned char>(bytes[i]))));
+            ++i;
+        } else {
+            text.append(QString::fromUtf8(bytes.sliced(i, length)));
+            i += length;
+        }
+    }
+    return text;
+}
+
 std::optional<QByteArray> toUtf8(QStringView text)
 {
     if (firstUnencodable(text, true) >= 0)
         return std::nullopt;
-    return text.toUtf8();
+    QByteArray bytes;
+    bytes.reserve(text.size());
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (!isEscapedByte(text[i]))
+            continue;
+        bytes.append(text.sliced(start, i - start).toUtf8());
+        bytes.append(char(text[i].unicode() - escapedByteBase));
+        start = i + 1;
+    }
+    bytes.append(text.sliced(start).toUtf8());
+    return bytes;
 }
 
 qsizetype firstUnencodable(QStringView text, bool utf8)
@@ -64,7 +138,7 @@ qsizetype firstUnencodable(QStringView text, bool utf8)
             ++i;
             continue;
         }
-        if (c.isSurrogate())
+        if (c.isSurrogate() && !(utf8 && isEscapedByte(c)))
             return i;
         if (!utf8 && !toByte(c.unicode()))
             return i;

@@ -18,8 +18,14 @@ QString fromWindows1252(QByteArrayView bytes);
 // Nothing when the text holds a character that has no byte in the code page.
 std::optional<QByteArray> toWindows1252(QStringView text);
 
-// UTF-8 bytes, or nothing when the text holds a lone surrogate, which UTF-8
-// cannot carry.
+// A file marked as UTF-8 may still hold bytes that are no UTF-8 (a hand edit
+// in another code page, a cut sequence). Each such byte becomes the lone
+// surrogate U+DC80 + (byte - 0x80), and toUtf8 turns it back into the byte,
+// so a value read and written again keeps its bytes.
+QString fromUtf8(QByteArrayView bytes);
+
+// UTF-8 bytes, or nothing when the text holds a lone surrogate other than
+// the escaped bytes above, which UTF-8 cannot carry.
 std::optional<QByteArray> toUtf8(QStringView text);
 
 // The first character (as a full code point) that the encoder above refuses;

@@ -269,7 +269,7 @@ void RegistryFile::WriteString(const QString& name, const QString& value)
         fail();
     refuseWhileWineRuns();
     const Loaded loaded = load();
-    if (loaded.exists && !loaded.document)
+    if (loaded.exists && (!loaded.document || loaded.document->cutShort()))
         fail();
     const QByteArray content = loaded.document
         ? loaded.document->withStringValue(*openKey_, name, value, clock_())

@@ -402,6 +402,7 @@ int Document::parseValue(int line, QByteArrayView text, qsizetype indent)
             if (p == rest.size())
                 break;
             if (rest[p] != '\\' || value.lastLine + 1 >= int(lines_.size())) {
+                cutShort_ = cutShort_ || rest[p] == '\\';
                 ok = false;
                 break;
             }

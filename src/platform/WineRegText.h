@@ -67,6 +67,11 @@ public:
 
     bool keyExists(const QStringList& path) const;
 
+    // A value's data goes on past the file's end (a file cut short): any
+    // line added after it would be read as that data, so such a file is not
+    // written.
+    bool cutShort() const { return cutShort_; }
+
     // The value as the registry sees it: the last one of that name in any
     // block of the key. Nothing when the key or the value is missing.
     const Value* findValue(const QStringList& path, const QString& name) const;
@@ -93,6 +98,7 @@ private:
 
     QByteArray bytes_;
     std::vector<Line> lines_;
+    bool cutShort_ = false;
     std::vector<Key> keys_;
 };
 

@@ -1,0 +1,115 @@
+#include "app/HauptUnit.h"
+#include "config/GameConfigStore.h"
+#include "platform/EditorError.h"
+#include "platform/RegistryFile.h"
+#include "support/GameFixture.h"
+
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QString failureOf(const std::function<void()>& call)
+{
+    try {
+        call();
+    } catch (const EditorError& e) {
+        return e.message();
+    }
+    return QString();
+}
+
+} // namespace
+
+// Inputs the fuzz targets (fuzz/) found to break a promise of the INI layer
+// or the registry file, kept here so that the normal test run guards them.
+class FuzzFindingsTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void valueReadBackIsWrittenAsItStood_data();
+    void valueReadBackIsWrittenAsItStood();
+    void serverPageKeepsBytesItCannotDecode();
+    void dataCutOffByTheEndStaysCutOff_data();
+    void dataCutOffByTheEndStaysCutOff();
+};
+
+void FuzzFindingsTest::valueReadBackIsWrittenAsItStood_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    // A byte-order mark says UTF-8, but a hand edit or another tool left
+    // Windows-1252 bytes behind it: what is read must be what is written.
+    QTest::newRow("Windows-1252 after a UTF-8 mark")
+        << QByteArray("\xEF\xBB\xBF[Daye]\r\nNa.e=M\xE4""dche \x81\xFF\r\n");
+    QTest::newRow("cut UTF-8 sequence") << QByteArray("\xEF\xBB\xBF[S]\r\nK=J\xC3\xBCrgen\xC3\r\n");
+    QTest::newRow("encoded surrogate") << QByteArray("\xEF\xBB\xBF[S]\r\nK=a\xED\xA0\x80z\r\n");
+}
+
+void FuzzFindingsTest::valueReadBackIsWrittenAsItStood()
+{
+    QFETCH(QByteArray, file);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"User.ini"_s);
+    writeBytes(path, file);
+    GameConfigStore store(path);
+    const QString section = file.contains("[Daye]") ? u"Daye"_s : u"S"_s;
+    const QString key = file.contains("[Daye]") ? u"Na.e"_s : u"K"_s;
+    const QString read = store.ReadString(section, key, u"<missing>"_s);
+    QVERIFY(read != u"<missing>"_s);
+    QCOMPARE(failureOf([&] { store.WriteString(section, key, read); }), QString());
+    QCOMPARE(readBytes(path), file);
+    QCOMPARE(store.ReadString(section, key, u"<missing>"_s), read);
+}
+
+void FuzzFindingsTest::serverPageKeepsBytesItCannotDecode()
+{
+    // The Server page writes back the texts it shows; on such a file it must
+    // not replace the letters it read by U+FFFD.
+    GameFixture game;
+    game.registerGameDir();
+    const QByteArray original = "\xEF\xBB\xBF" + readBytes(game.mainIniPath());
+    QVERIFY(original.contains("AdminName=J\xFCrgen Wei\xDF\r\n"));
+    writeBytes(game.mainIniPath(), original);
+    THauptForm* window = game.start();
+    QVERIFY(window);
+    window->PageControl1->setCurrentWidget(window->findChild<QWidget*>(u"tsMultiplayer"_s));
+    QCoreApplication::processEvents();
+    QCOMPARE(readBytes(game.mainIniPath()), original);
+}
+
+void FuzzFindingsTest::dataCutOffByTheEndStaysCutOff_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::newRow("new value in the same key") << u"\\Software\\Hostile\\Deep"_s;
+    QTest::newRow("new key after it") << u"\\Software\\Zoe"_s;
+}
+
+void FuzzFindingsTest::dataCutOffByTheEndStaysCutOff()
+{
+    // Hex data whose continuation line never came (a file cut short) is no
+    // value wineserver can read; a write elsewhere must not complete it.
+    QFETCH(QString, key);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"system.reg"_s);
+    writeBytes(path, "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n"
+                     "[Software\\\\Hostile\\\\Deep] 1\n\"Dangling\"=hex(2):41,00,\\\n");
+    RegistryFile registry(path);
+    QVERIFY(registry.OpenKey(u"\\Software\\Hostile\\Deep"_s, false));
+    const QString broken = u"Invalid data type for 'Dangling'"_s;
+    QCOMPARE(failureOf([&] { registry.ReadString(u"Dangling"_s); }), broken);
+
+    // Whatever is added after it would complete it, so the file is refused
+    // like any file that is not whole, and stays as it is.
+    const QByteArray before = readBytes(path);
+    QVERIFY(registry.OpenKey(key, true));
+    QCOMPARE(failureOf([&] { registry.WriteString(u"New"_s, u"v"_s); }), u"Failed to set data for 'New'"_s);
+    QCOMPARE(readBytes(path), before);
+    QVERIFY(registry.OpenKey(u"\\Software\\Hostile\\Deep"_s, false));
+    QCOMPARE(failureOf([&] { registry.ReadString(u"Dangling"_s); }), broken);
+}
+
+QTEST_MAIN(FuzzFindingsTest)
+#include "test_fuzzfindings.moc"

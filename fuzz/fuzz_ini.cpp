@@ -1,0 +1,582 @@
+// libFuzzer target for the INI layer (GameConfigStore over IniText and
+// TextCodec, writing through SafeFile). Each input is a file and one write;
+// the target checks the store's promises against a reference reader written
+// here from the documented rules, independently of IniText:
+//
+// - reading never fails and returns what the reference reader finds, for
+//   every key of the file, ReadInteger and ReadBool included;
+// - a write is refused exactly when it must be (a name or value the file
+//   cannot hold, a read-only file), and a refused write leaves every byte;
+// - after a write the key reads back as the value written (trimmed and
+//   unquoted the way a read does it, cut at 2047 characters); every other key
+//   keeps its value; every line the write did not touch is byte-identical;
+// - writing back the value just read leaves the value's bytes as they were;
+// - several keys written at once give the bytes of writing them one by one;
+// - no temporary file is left in the folder.
+
+#include "FuzzSupport.h"
+
+#include "config/GameConfigStore.h"
+#include "config/TextCodec.h"
+#include "platform/EditorError.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <vector>
+
+namespace {
+
+constexpr qsizetype kMaxValueLength = 2047;
+const QString kSentinel = QStringLiteral("\u2603 nicht gefunden");
+
+enum class Encoding { Windows1252, Utf8, Utf16 };
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+QByteArray trimBlanks(QByteArray text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && isBlank(text[begin]))
+        ++begin;
+    while (end > begin && isBlank(text[end - 1]))
+        --end;
+    return text.mid(begin, end - begin);
+}
+
+QByteArray withoutLeadingBlanks(const QByteArray& text)
+{
+    qsizetype begin = 0;
+    while (begin < text.size() && isBlank(text[begin]))
+        ++begin;
+    return text.mid(begin);
+}
+
+QString trimBlanks(const QString& text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && (text[begin] == u' ' || text[begin] == u'\t'))
+        ++begin;
+    while (end > begin && (text[end - 1] == u' ' || text[end - 1] == u'\t'))
+        --end;
+    return text.mid(begin, end - begin);
+}
+
+QByteArray folded(const QByteArray& name)
+{
+    QByteArray lower = name;
+    for (char& c : lower) {
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    }
+    return lower;
+}
+
+bool quoted(const QByteArray& raw)
+{
+    return raw.size() >= 2 && (raw[0] == '"' || raw[0] == '\'') && raw.front() == raw.back();
+}
+
+std::optional<QByteArray> encode(const QString& text, Encoding encoding)
+{
+    if (encoding == Encoding::Utf8)
+        return TextCodec::toUtf8(text);
+    return TextCodec::toWindows1252(text);
+}
+
+QString decode(const QByteArray& bytes, Encoding encoding)
+{
+    return encoding == Encoding::Utf8 ? QString::fromUtf8(bytes) : TextCodec::fromWindows1252(bytes);
+}
+
+// What a read hands back for the raw value text of a key line.
+QString readValueOf(QByteArray raw, Encoding encoding)
+{
+    if (quoted(raw))
+        raw = raw.mid(1, raw.size() - 2);
+    if (const qsizetype nul = raw.indexOf('\0'); nul >= 0)
+        raw.truncate(nul);
+    QString value = decode(raw, encoding);
+    if (value.size() > kMaxValueLength)
+        value.truncate(value[kMaxValueLength - 1].isHighSurrogate() ? kMaxValueLength - 1 : kMaxValueLength);
+    return value;
+}
+
+// ---- the reference reader ----------------------------------------------
+
+struct Line {
+    QByteArray content;
+    QByteArray lineBreak;
+};
+
+struct Key {
+    QByteArray section; // as spelled in the header
+    QByteArray name;
+    QByteArray raw;     // the value without surrounding blanks, quotes kept
+    int line = 0;
+};
+
+struct Section {
+    QByteArray name;
+    int header = 0;
+    int lastKeyLine = -1; // any key line, duplicates too
+    std::vector<int> keys; // indexes into Reference::keys, first of each name
+};
+
+struct Reference {
+    Encoding encoding = Encoding::Windows1252;
+    std::vector<Line> lines; // the first one holds the byte-order mark, if any
+    std::vector<Key> keys;
+    std::vector<Section> sections; // the first section of each name
+
+    const Section* section(const QByteArray& name) const
+    {
+        for (const Section& s : sections) {
+            if (folded(s.name) == folded(name))
+                return &s;
+        }
+        return nullptr;
+    }
+    const Key* key(const QByteArray& sectionName, const QByteArray& keyName) const
+    {
+        const Section* s = section(sectionName);
+        if (!s)
+            return nullptr;
+        for (int k : s->keys) {
+            if (folded(keys[size_t(k)].name) == folded(keyName))
+                return &keys[size_t(k)];
+        }
+        return nullptr;
+    }
+};
+
+std::vector<Line> splitLines(const QByteArray& text)
+{
+    std::vector<Line> lines;
+    qsizetype begin = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] != '\r' && text[i] != '\n')
+            continue;
+        const qsizetype breakLength = (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ? 2 : 1;
+        lines.push_back({text.mid(begin, i - begin), text.mid(i, breakLength)});
+        i += breakLength - 1;
+        begin = i + 1;
+    }
+    if (begin < text.size())
+        lines.push_back({text.mid(begin), QByteArray()});
+    return lines;
+}
+
+QByteArray joinLines(const std::vector<Line>& lines)
+{
+    QByteArray text;
+    for (const Line& line : lines)
+        text += line.content + line.lineBreak;
+    return text;
+}
+
+Reference parse(const QByteArray& text)
+{
+    Reference ref;
+    const bool mark = text.startsWith("\xEF\xBB\xBF");
+    if (text.startsWith("\xFF\xFE") || text.startsWith("\xFE\xFF"))
+        ref.encoding = Encoding::Utf16;
+    else if (mark && text.isValidUtf8())
+        ref.encoding = Encoding::Utf8; // else every byte must survive: Windows-1252
+    ref.lines = splitLines(text);
+    if (ref.encoding == Encoding::Utf16)
+        return ref; // nothing in it can be read
+
+    int current = -1; // index into ref.sections; -1 before the first and in later duplicates
+    for (int i = 0; i < int(ref.lines.size()); ++i) {
+        QByteArray content = ref.lines[size_t(i)].content;
+        if (i == 0 && mark)
+            content = content.mid(3);
+        content = withoutLeadingBlanks(content);
+        if (content.isEmpty() || content[0] == ';')
+            continue;
+        if (content[0] == '[') {
+            const qsizetype close = content.lastIndexOf(']');
+            const QByteArray name = trimBlanks(close > 0 ? content.mid(1, close - 1) : content.mid(1));
+            if (ref.section(name)) {
+                current = -1;
+            } else {
+                ref.sections.push_back({name, i, -1, {}});
+                current = int(ref.sections.size()) - 1;
+            }
+            continue;
+        }
+        const qsizetype eq = content.indexOf('=');
+        if (eq < 0 || current < 0)
+            continue;
+        Section& in = ref.sections[size_t(current)];
+        in.lastKeyLine = i;
+        const QByteArray name = trimBlanks(content.left(eq));
+        bool seen = false;
+        for (int k : in.keys)
+            seen = seen || folded(ref.keys[size_t(k)].name) == folded(name);
+        if (!seen) {
+            ref.keys.push_back({in.name, name, trimBlanks(content.mid(eq + 1)), i});
+            in.keys.push_back(int(ref.keys.size()) - 1);
+        }
+    }
+    return ref;
+}
+
+// ---- numbers, from the documented rules ---------------------------------
+
+std::optional<std::int32_t> referenceInteger(QString t)
+{
+    if (t.size() > 2 && (t.startsWith(u"0x") || t.startsWith(u"0X")))
+        t = u'$' + t.mid(2);
+    qsizetype i = 0;
+    while (i < t.size() && (t[i] == u' ' || t[i] == u'\t'))
+        ++i;
+    t = t.mid(i);
+    qsizetype digitsAt = -1;
+    for (const char* prefix : {"$", "x", "X", "0x", "0X"}) {
+        if (t.startsWith(QLatin1String(prefix)))
+            digitsAt = qsizetype(std::strlen(prefix));
+    }
+    if (digitsAt >= 0) {
+        const QString digits = t.mid(digitsAt);
+        if (digits.isEmpty() || digits.size() > 8)
+            return std::nullopt;
+        quint64 value = 0;
+        for (QChar c : digits) {
+            const int d = QStringLiteral("0123456789abcdef").indexOf(c.toLower());
+            if (d < 0 || c.unicode() > 127)
+                return std::nullopt;
+            value = value * 16 + quint64(d);
+        }
+        return std::int32_t(quint32(value));
+    }
+    bool negative = false;
+    if (t.startsWith(u'+') || t.startsWith(u'-')) {
+        negative = t.startsWith(u'-');
+        t = t.mid(1);
+    }
+    if (t.isEmpty())
+        return std::nullopt;
+    qint64 value = 0;
+    bool tooBig = false;
+    for (QChar c : t) {
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+        value = value * 10 + (c.unicode() - '0');
+        if (value > (qint64(1) << 32)) {
+            tooBig = true;
+            value = 0;
+        }
+    }
+    if (negative)
+        value = -value;
+    if (tooBig || value < std::numeric_limits<std::int32_t>::min() || value > std::numeric_limits<std::int32_t>::max())
+        return std::nullopt;
+    return std::int32_t(value);
+}
+
+// ---- the operation ---------------------------------------------------------
+
+QString textOf(const QByteArray& bytes, unsigned how)
+{
+    switch (how & 3) {
+    case 0: return TextCodec::fromWindows1252(bytes);
+    case 1: return QString::fromUtf8(bytes);
+    case 2: return QString(reinterpret_cast<const QChar*>(bytes.constData()), bytes.size() / 2); // lone surrogates too
+    default: return QString::fromLatin1(bytes);
+    }
+}
+
+// The same name as the store must find it: other letter case, blanks around.
+QString disguised(const QString& name)
+{
+    QString out = name;
+    for (qsizetype i = 0; i < out.size(); i += 2) {
+        const char16_t c = out[i].unicode();
+        if (c >= 'a' && c <= 'z')
+            out[i] = QChar(char16_t(c - 'a' + 'A'));
+        else if (c >= 'A' && c <= 'Z')
+            out[i] = QChar(char16_t(c - 'A' + 'a'));
+    }
+    return QStringLiteral(" \t") + out + QStringLiteral("\t ");
+}
+
+// Why the store must refuse to write this, or nothing.
+std::optional<QByteArray> mustRefuse(const QString& section, const QString& key, const QString& value,
+                                     Encoding encoding)
+{
+    const QString s = trimBlanks(section);
+    const QString k = trimBlanks(key);
+    const auto breaks = [](const QString& t) {
+        return t.contains(u'\r') || t.contains(u'\n') || t.contains(QChar(0));
+    };
+    if (s.isEmpty() || k.isEmpty())
+        return "empty name";
+    if (breaks(s) || breaks(k) || breaks(value))
+        return "line break or NUL";
+    if (s.contains(u']') || k.contains(u'=') || k.startsWith(u';') || k.startsWith(u'['))
+        return "name that would change the file's structure";
+    if (encoding == Encoding::Utf16)
+        return "UTF-16 file";
+    if (!encode(s, encoding) || !encode(k, encoding) || !encode(value, encoding))
+        return "character outside the file's encoding";
+    return std::nullopt;
+}
+
+QString readOf(const GameConfigStore& store, const QString& section, const QString& key)
+{
+    return store.ReadString(section, key, kSentinel);
+}
+
+// What the reference reader says the store must find for these names.
+std::optional<QString> expectedFind(const Reference& ref, const QString& section, const QString& key)
+{
+    if (ref.encoding == Encoding::Utf16)
+        return std::nullopt;
+    const auto s = encode(trimBlanks(section), ref.encoding);
+    const auto k = encode(trimBlanks(key), ref.encoding);
+    if (!s || !k)
+        return std::nullopt;
+    const Key* found = ref.key(*s, *k);
+    if (!found)
+        return std::nullopt;
+    return readValueOf(found->raw, ref.encoding);
+}
+
+void checkReads(const GameConfigStore& store, const Reference& ref, const QString& section, const QString& key)
+{
+    const std::optional<QString> expected = expectedFind(ref, section, key);
+    const QString read = readOf(store, section, key);
+    FUZZ_CHECK(read == expected.value_or(kSentinel), "[" + Fuzz::show(section) + "] " + Fuzz::show(key) + " read "
+                                                         + Fuzz::show(read) + ", expected "
+                                                         + Fuzz::show(expected.value_or(kSentinel)));
+    FUZZ_CHECK(store.Find(section, key) == expected, "Find differs from ReadString for " + Fuzz::show(key));
+
+    const QString text = store.ReadString(section, key, QString());
+    const std::int32_t integer = store.ReadInteger(section, key, 255);
+    FUZZ_CHECK(integer == referenceInteger(text).value_or(255), "ReadInteger of " + Fuzz::show(text) + " gave "
+                                                                   + QByteArray::number(integer));
+    FUZZ_CHECK(store.ReadBool(section, key, false) == (store.ReadInteger(section, key, 0) != 0), Fuzz::show(text));
+    FUZZ_CHECK(store.ReadBool(section, key, true) == (store.ReadInteger(section, key, 1) != 0), Fuzz::show(text));
+}
+
+// Every key of the file reads as the reference reader has it.
+void checkEveryKey(const GameConfigStore& store, const Reference& ref)
+{
+    if (ref.encoding == Encoding::Utf16)
+        return;
+    int checked = 0;
+    for (const Key& key : ref.keys) {
+        const QString section = decode(key.section, ref.encoding);
+        const QString name = decode(key.name, ref.encoding);
+        // Names whose bytes do not survive decoding (broken UTF-8) cannot be
+        // asked for at all.
+        if (encode(section, ref.encoding) != key.section || encode(name, ref.encoding) != key.name)
+            continue;
+        const QString read = readOf(store, section, name);
+        const QString expected = readValueOf(key.raw, ref.encoding);
+        FUZZ_CHECK(read == expected, "[" + key.section + "] " + key.name + " read " + Fuzz::show(read)
+                                         + ", expected " + Fuzz::show(expected));
+        if (++checked == 64)
+            break;
+    }
+}
+
+QStringList stray(const QStringList& ours)
+{
+    QStringList found = QDir(Fuzz::scratch()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    for (const QString& name : ours)
+        found.removeAll(name);
+    return found;
+}
+
+// The lines a successful write may change, by the way it had to go.
+void checkLines(const Reference& before, const std::vector<Line>& after, const QByteArray& section,
+                const QByteArray& key, const QByteArray& value)
+{
+    const std::vector<Line>& old = before.lines;
+    const Key* existing = before.key(section, key);
+    const Section* inSection = before.section(section);
+    const QByteArray detail = "[" + Fuzz::show(section) + "] " + Fuzz::show(key) + "=" + Fuzz::show(value);
+    if (existing) {
+        // The same lines; in the key's own only the value between its
+        // blanks changed.
+        FUZZ_CHECK(after.size() == old.size(), detail);
+        for (size_t i = 0; i < old.size(); ++i) {
+            if (int(i) == existing->line)
+                continue;
+            FUZZ_CHECK(after[i].content == old[i].content && after[i].lineBreak == old[i].lineBreak,
+                       detail + " changed line " + QByteArray::number(i));
+        }
+        const Line& was = old[size_t(existing->line)];
+        const Line& now = after[size_t(existing->line)];
+        FUZZ_CHECK(now.lineBreak == was.lineBreak, detail);
+        const qsizetype eq = was.content.indexOf('=');
+        FUZZ_CHECK(now.content.startsWith(was.content.left(eq + 1)), detail + " lost the key's name");
+        return;
+    }
+    if (inSection) {
+        // One line more, right after the section's last key line (or its
+        // header); an unterminated line before it gains a line break.
+        const int anchor = inSection->lastKeyLine >= 0 ? inSection->lastKeyLine : inSection->header;
+        FUZZ_CHECK(after.size() == old.size() + 1, detail);
+        for (size_t i = 0; i < old.size(); ++i) {
+            const Line& now = after[i <= size_t(anchor) ? i : i + 1];
+            FUZZ_CHECK(now.content == old[i].content, detail + " changed line " + QByteArray::number(i));
+            if (!(int(i) == anchor && old[i].lineBreak.isEmpty()))
+                FUZZ_CHECK(now.lineBreak == old[i].lineBreak, detail + " changed a line break");
+        }
+        FUZZ_CHECK(after[size_t(anchor) + 1].content == key + "=" + value, detail);
+        return;
+    }
+    // A new section at the end: the old bytes stay in front.
+    const QByteArray oldText = joinLines(old);
+    const QByteArray newText = joinLines(after);
+    FUZZ_CHECK(newText.startsWith(oldText), detail);
+    FUZZ_CHECK(newText.endsWith("[" + section + "]" + after.back().lineBreak + key + "=" + value
+                                + after.back().lineBreak),
+               detail);
+}
+
+void run(const Fuzz::Input& input)
+{
+    const QString path = Fuzz::scratch() + QStringLiteral("/UnrealTournament.ini");
+    Fuzz::put(path, input.file);
+    const Reference ref = parse(input.file);
+    GameConfigStore store(path);
+
+    // Reading: every key, and the names the input asks for.
+    checkEveryKey(store, ref);
+
+    QString section = textOf(input.text(0), input.flags);
+    QString key = textOf(input.text(1), input.flags);
+    QString value = textOf(input.text(2), input.flags);
+    const bool pick = (input.flags & 0x04) && !ref.keys.empty();
+    const Key* picked = pick ? &ref.keys[input.index % ref.keys.size()] : nullptr;
+    if (picked) {
+        section = decode(picked->section, ref.encoding);
+        key = decode(picked->name, ref.encoding);
+        if (input.flags & 0x10) {
+            section = disguised(section);
+            key = disguised(key);
+        }
+    }
+    checkReads(store, ref, section, key);
+    const QString readBefore = readOf(store, section, key);
+    const bool writeBack = picked && (input.flags & 0x20);
+    if (writeBack)
+        value = readBefore;
+
+    // Writing.
+    const bool readOnly = input.flags & 0x40;
+    if (readOnly)
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+    std::optional<QByteArray> refusal = mustRefuse(section, key, value, ref.encoding);
+    if (!refusal && readOnly)
+        refusal = "read-only file";
+    QByteArray failure;
+    try {
+        store.WriteString(section, key, value);
+    } catch (const EditorError& e) {
+        failure = e.message().toUtf8();
+    }
+    const QByteArray after = Fuzz::bytesOf(path);
+    const QByteArray what = "[" + Fuzz::show(section) + "] " + Fuzz::show(key) + "=" + Fuzz::show(value);
+    FUZZ_CHECK(failure.isEmpty() != refusal.has_value(),
+               what + ": refused with '" + failure + "', expected " + refusal.value_or("no refusal"));
+    FUZZ_CHECK(stray({QStringLiteral("UnrealTournament.ini")}).isEmpty(), stray({}).join(u' ').toUtf8());
+    if (refusal) {
+        FUZZ_CHECK(after == input.file, what + " was refused but changed the file");
+        if (*refusal == "read-only file")
+            FUZZ_CHECK(failure == "Unable to write to " + path.toUtf8(), failure);
+        return;
+    }
+
+    // The key reads back as written; every other key as before.
+    const QByteArray sectionBytes = *encode(trimBlanks(section), ref.encoding);
+    const QByteArray keyBytes = *encode(trimBlanks(key), ref.encoding);
+    const QByteArray valueBytes = *encode(value, ref.encoding);
+    const Key* existing = ref.key(sectionBytes, keyBytes);
+    const QByteArray rawNow = existing && quoted(existing->raw)
+        ? existing->raw.left(1) + valueBytes + existing->raw.left(1)
+        : trimBlanks(valueBytes);
+    const Reference now = parse(after);
+    const QString expected = readValueOf(rawNow, now.encoding);
+    // A write that took the last bytes that are not UTF-8 out of a file with
+    // a byte-order mark makes it a UTF-8 file: names read under the old
+    // encoding may then spell other bytes, so the key is looked up by its
+    // bytes there.
+    if (now.encoding == ref.encoding) {
+        FUZZ_CHECK(readOf(store, section, key) == expected, what + " reads back as "
+                                                                + Fuzz::show(readOf(store, section, key))
+                                                                + ", expected " + Fuzz::show(expected));
+    }
+    const Key* written = now.key(sectionBytes, keyBytes);
+    FUZZ_CHECK(written && readValueOf(written->raw, now.encoding) == expected, what + " is not in the file");
+    FUZZ_CHECK(now.keys.size() == ref.keys.size() + (existing ? 0 : 1), what);
+    for (const Key& other : ref.keys) {
+        if (folded(other.section) == folded(sectionBytes) && folded(other.name) == folded(keyBytes))
+            continue;
+        const Key* still = now.key(other.section, other.name);
+        FUZZ_CHECK(still && still->raw == other.raw, what + " changed [" + other.section + "] " + other.name);
+    }
+    checkEveryKey(store, now);
+    if (after != input.file)
+        checkLines(ref, splitLines(after), sectionBytes, keyBytes, valueBytes);
+
+    // Writing back the value just read leaves its bytes as they were (the
+    // blanks around it may go), unless the read had cut it (at a NUL or at
+    // 2047 characters).
+    if (writeBack && existing && !existing->raw.contains('\0') && readBefore.size() < kMaxValueLength) {
+        const Key* rewritten = now.key(sectionBytes, keyBytes);
+        FUZZ_CHECK(rewritten && rewritten->raw == existing->raw,
+                   what + " was the value read, yet its bytes changed from " + Fuzz::show(existing->raw));
+    }
+
+    // Several keys at once: the bytes of one write after the other.
+    if (input.flags & 0x08) {
+        const QString key2 = textOf(input.text(3), input.flags);
+        const QString value2 = textOf(input.text(4), input.flags);
+        const QString pathOne = Fuzz::scratch() + QStringLiteral("/one.ini");
+        const QString pathAll = Fuzz::scratch() + QStringLiteral("/all.ini");
+        Fuzz::put(pathOne, input.file);
+        Fuzz::put(pathAll, input.file);
+        GameConfigStore one(pathOne);
+        GameConfigStore all(pathAll);
+        // The second pair goes into the file the first one left.
+        const bool refused = mustRefuse(section, key2, value2, now.encoding).has_value();
+        bool allFailed = false;
+        try {
+            all.WriteStrings(section, {{key, value}, {key2, value2}});
+        } catch (const EditorError&) {
+            allFailed = true;
+        }
+        FUZZ_CHECK(allFailed == refused, "batch of " + what + " and " + Fuzz::show(key2));
+        if (refused) {
+            FUZZ_CHECK(Fuzz::bytesOf(pathAll) == input.file, "a refused batch changed the file");
+        } else {
+            one.WriteString(section, key, value);
+            one.WriteString(section, key2, value2);
+            FUZZ_CHECK(Fuzz::bytesOf(pathAll) == Fuzz::bytesOf(pathOne), "batch differs from single writes");
+        }
+        QFile::remove(pathOne);
+        QFile::remove(pathAll);
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    run(Fuzz::split(data, size));
+    return 0;
+}

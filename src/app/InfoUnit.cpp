@@ -39,16 +39,10 @@ QByteArray logoJpeg()
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-TInfoForm::TInfoForm(THauptForm& hauptForm, const QByteArray& logo) : hauptForm_(hauptForm)
+TInfoForm::TInfoForm(THauptForm& hauptForm, const QByteArray& logo)
+    : WindowOverMain(hauptForm, QStringLiteral("InfoForm"), QStringLiteral("Brennwerk-Editor Info"), {})
 {
-    // A window of its own, not a child of the main window: disabling the main
-    // window would disable it too.
-    setObjectName(QStringLiteral("InfoForm"));
-    setWindowTitle(QStringLiteral("Brennwerk-Editor Info"));
     setWindowIcon(QIcon(QStringLiteral(":/brennwerk-editor.png")));
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint
-                   | Qt::WindowStaysOnTopHint);
-    setAttribute(Qt::WA_QuitOnClose, false);
 
     Bevel1 = new QFrame(this);
     Bevel1->setObjectName(QStringLiteral("Bevel1"));
@@ -109,35 +103,7 @@ TInfoForm::TInfoForm(THauptForm& hauptForm, const QByteArray& logo) : hauptForm_
 void TInfoForm::FormCreate()
 {
     LVersionInfo->setText(AppInfo::name + QLatin1Char('\n') + QLatin1Char('v') + AppInfo::version);
-    adjustSize();
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
-}
-
-void TInfoForm::showEvent(QShowEvent* event)
-{
-    QWidget::showEvent(event);
-    if (!event->spontaneous())
-        FormShow();
-}
-
-void TInfoForm::closeEvent(QCloseEvent* event)
-{
-    FormClose();
-    event->accept();
-}
-
-void TInfoForm::FormShow()
-{
-    hauptForm_.setEnabled(false);
-    if (QWindow* handle = windowHandle(); handle && hauptForm_.windowHandle())
-        handle->setTransientParent(hauptForm_.windowHandle());
-}
-
-void TInfoForm::FormClose()
-{
-    hauptForm_.setEnabled(true);
-    hauptForm_.activateWindow();
+    centreOnScreen();
 }
 
 void TInfoForm::bInfoOKClick()

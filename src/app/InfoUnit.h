@@ -1,7 +1,7 @@
 #pragma once
 
 #include <QByteArray>
-#include <QWidget>
+#include "app/WindowOverMain.h"
 
 class QFrame;
 class QLabel;
@@ -14,7 +14,7 @@ QByteArray logoJpeg();
 // The about box: logo, credits, name and version. Shown without waiting by
 // "Info"; the main window stays disabled while it is open, and the box stays
 // on top, so it behaves like a dialog.
-class TInfoForm final : public QWidget {
+class TInfoForm final : public WindowOverMain {
     Q_OBJECT
 
 public:
@@ -24,16 +24,9 @@ public:
 
     void bInfoOKClick();
 
-protected:
-    void showEvent(QShowEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
-
 private:
     void FormCreate();
-    void FormShow();
-    void FormClose();
 
-    THauptForm& hauptForm_;
     QFrame* Bevel1 = nullptr;
     QLabel* Image1 = nullptr;
     QFrame* Panel1 = nullptr;

@@ -25,16 +25,10 @@ namespace {
 const QString engineSection = QStringLiteral("Engine.Engine");
 }
 
-TRendererForm::TRendererForm(THauptForm& hauptForm, const EventRules& events) : hauptForm_(hauptForm)
+TRendererForm::TRendererForm(THauptForm& hauptForm, const EventRules& events)
+    : WindowOverMain(hauptForm, QStringLiteral("RendererForm"), QStringLiteral("Renderer"),
+                     Qt::WindowMinimizeButtonHint)
 {
-    // A window of its own, not a child of the main window: disabling the main
-    // window would disable it too.
-    setObjectName(QStringLiteral("RendererForm"));
-    setWindowTitle(QStringLiteral("Renderer"));
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
-                   | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
-    setAttribute(Qt::WA_QuitOnClose, false);
-
     Label1 = new QLabel(QStringLiteral("Welcher Renderer wird verwendet¿"), this);
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setAlignment(Qt::AlignCenter);
@@ -66,39 +60,11 @@ TRendererForm::TRendererForm(THauptForm& hauptForm, const EventRules& events) : 
 
 void TRendererForm::FormCreate()
 {
-    adjustSize();
-    setFixedSize(sizeHint());
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    // Shown without waiting, and painted at once.
+    centreOnScreen();
     show();
     raise();
     activateWindow();
-    if (QWindow* handle = windowHandle(); handle && hauptForm_.windowHandle())
-        handle->setTransientParent(hauptForm_.windowHandle());
-}
-
-void TRendererForm::showEvent(QShowEvent* event)
-{
-    QWidget::showEvent(event);
-    if (!event->spontaneous())
-        FormShow();
-}
-
-void TRendererForm::closeEvent(QCloseEvent* event)
-{
-    FormClose();
-    event->accept();
-}
-
-void TRendererForm::FormShow()
-{
-    hauptForm_.setEnabled(false);
-}
-
-void TRendererForm::FormClose()
-{
-    hauptForm_.setEnabled(true);
-    hauptForm_.activateWindow();
 }
 
 void TRendererForm::bDirect3DClick()

@@ -1,0 +1,54 @@
+#include "app/WindowOverMain.h"
+
+#include "app/HauptUnit.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QShowEvent>
+#include <QWindow>
+
+WindowOverMain::WindowOverMain(THauptForm& hauptForm, const QString& objectName, const QString& title,
+                               Qt::WindowFlags buttons)
+    : hauptForm_(hauptForm)
+{
+    setObjectName(objectName);
+    setWindowTitle(title);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint
+                   | Qt::WindowStaysOnTopHint | buttons);
+    setAttribute(Qt::WA_QuitOnClose, false);
+}
+
+void WindowOverMain::centreOnScreen()
+{
+    adjustSize();
+    setFixedSize(sizeHint());
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+void WindowOverMain::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (!event->spontaneous())
+        FormShow();
+}
+
+void WindowOverMain::closeEvent(QCloseEvent* event)
+{
+    FormClose();
+    event->accept();
+}
+
+void WindowOverMain::FormShow()
+{
+    hauptForm_.setEnabled(false);
+    if (QWindow* handle = windowHandle(); handle && hauptForm_.windowHandle())
+        handle->setTransientParent(hauptForm_.windowHandle());
+}
+
+void WindowOverMain::FormClose()
+{
+    hauptForm_.setEnabled(true);
+    hauptForm_.activateWindow();
+}

@@ -92,9 +92,11 @@ std::optional<QByteArray> encode(const QString& text, Encoding encoding)
     return TextCodec::toWindows1252(text);
 }
 
+// Bytes of a UTF-8 file that are no UTF-8 come back as escapes that write
+// back as the same bytes (the round trip is checked below, not assumed).
 QString decode(const QByteArray& bytes, Encoding encoding)
 {
-    return encoding == Encoding::Utf8 ? QString::fromUtf8(bytes) : TextCodec::fromWindows1252(bytes);
+    return encoding == Encoding::Utf8 ? TextCodec::fromUtf8(bytes) : TextCodec::fromWindows1252(bytes);
 }
 
 // What a read hands back for the raw value text of a key line.
@@ -189,8 +191,8 @@ Reference parse(const QByteArray& text)
     const bool mark = text.startsWith("\xEF\xBB\xBF");
     if (text.startsWith("\xFF\xFE") || text.startsWith("\xFE\xFF"))
         ref.encoding = Encoding::Utf16;
-    else if (mark && text.isValidUtf8())
-        ref.encoding = Encoding::Utf8; // else every byte must survive: Windows-1252
+    else if (mark)
+        ref.encoding = Encoding::Utf8;
     ref.lines = splitLines(text);
     if (ref.encoding == Encoding::Utf16)
         return ref; // nothing in it can be read

@@ -3,7 +3,9 @@
 # Sourced by run.sh and test.sh; safe to run on its own.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ qt6-base-dev libgl-dev libjpeg-dev libbenchmark-dev dpkg-dev desktop-file-utils)
+# clang-14 and its runtime (libFuzzer, sanitizers) build the fuzz targets.
+packages=(cmake ninja-build g++ qt6-base-dev libgl-dev libjpeg-dev libbenchmark-dev dpkg-dev desktop-file-utils
+          clang-14 libclang-rt-14-dev)
 
 # --with-wine: Wine too, for the tests against a real Wine prefix (the editor
 # itself never runs Wine).

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test, twice: in a normal build (build/) and in a
-# build with AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/).
-#   scripts/test.sh --fast  skips the sanitizer build (local use only).
+# build with AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/);
+# then a bounded run of the fuzz targets (scripts/fuzz.sh).
+#   scripts/test.sh --fast  skips the sanitizer build and the fuzzing (local use only).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/deps.sh" --with-wine
@@ -33,5 +34,8 @@ if ((!fast)); then
     export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
     export LSAN_OPTIONS=suppressions=$top/tests/lsan.supp:print_suppressions=0
     run_suite "$top/build-asan" -DCMAKE_BUILD_TYPE=Debug -DBRENNWERK_SANITIZE=ON -DBRENNWERK_BENCHMARKS=OFF
+
+    echo "== fuzz targets, bounded run (build-fuzz/, clang + libFuzzer)" >&2
+    "$top/scripts/fuzz.sh"
 fi
 echo "All tests passed." >&2

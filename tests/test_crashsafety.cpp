@@ -160,6 +160,17 @@ void CrashSafetyTest::killedWriterLeavesOldOrNewFile()
         QCOMPARE(::pipe(pipeFds), 0);
         const pid_t child = ::fork();
         QVERIFY(child >= 0);
+        // A failed check below returns early: the writer must not live on.
+        struct Reaper {
+            pid_t pid;
+            ~Reaper()
+            {
+                if (pid > 0) {
+                    ::kill(pid, SIGKILL);
+                    ::waitpid(pid, nullptr, 0);
+                }
+            }
+        } reaper{child};
         if (child == 0) {
             ::close(pipeFds[0]);
             const int announce = pipeFds[1];
@@ -186,6 +197,7 @@ void CrashSafetyTest::killedWriterLeavesOldOrNewFile()
         ::kill(child, SIGKILL);
         int status = 0;
         QCOMPARE(::waitpid(child, &status, 0), child);
+        reaper.pid = -1;
         ::close(pipeFds[0]);
         QVERIFY2(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL, "the writer ended before the kill");
 

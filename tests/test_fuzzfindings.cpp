@@ -46,6 +46,10 @@ void FuzzFindingsTest::valueReadBackIsWrittenAsItStood_data()
         << QByteArray("\xEF\xBB\xBF[Daye]\r\nNa.e=M\xE4""dche \x81\xFF\r\n");
     QTest::newRow("cut UTF-8 sequence") << QByteArray("\xEF\xBB\xBF[S]\r\nK=J\xC3\xBCrgen\xC3\r\n");
     QTest::newRow("encoded surrogate") << QByteArray("\xEF\xBB\xBF[S]\r\nK=a\xED\xA0\x80z\r\n");
+    // U+FEFF inside a value is a zero-width no-break space, text like any
+    // other, not a byte-order mark to drop.
+    QTest::newRow("U+FEFF inside a value") << QByteArray("\xEF\xBB\xBF[S]\r\nK=a\xEF\xBB\xBF""b\r\n");
+    QTest::newRow("U+FEFF starting a value") << QByteArray("\xEF\xBB\xBF[S]\r\nK=\xEF\xBB\xBF""b\xF6\r\n");
 }
 
 void FuzzFindingsTest::valueReadBackIsWrittenAsItStood()
@@ -59,6 +63,10 @@ void FuzzFindingsTest::valueReadBackIsWrittenAsItStood()
     const QString key = file.contains("[Daye]") ? u"Na.e"_s : u"K"_s;
     const QString read = store.ReadString(section, key, u"<missing>"_s);
     QVERIFY(read != u"<missing>"_s);
+    // Every byte comes back: the value read holds a character for each.
+    const QByteArray raw = file.mid(file.indexOf('=') + 1).chopped(2);
+    if (raw.contains("\xEF\xBB\xBF"))
+        QVERIFY2(read.contains(QChar(0xFEFF)), qPrintable(read));
     QCOMPARE(failureOf([&] { store.WriteString(section, key, read); }), QString());
     QCOMPARE(readBytes(path), file);
     QCOMPARE(store.ReadString(section, key, u"<missing>"_s), read);

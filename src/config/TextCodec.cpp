@@ -103,7 +103,18 @@ QString fromUtf8(QByteArrayView bytes)
             text.append(QChar(char16_t(escapedByteBase + static_cast<unsigned char>(bytes[i]))));
             ++i;
         } else {
-            text.append(QString::fromUtf8(bytes.sliced(i, length)));
+            // By hand: Qt's decoder drops a U+FEFF at the start of what it is
+            // given, which would lose it from the middle of a value.
+            const auto byte = [&](qsizetype k) { return char32_t(static_cast<unsigned char>(bytes[i + k])); };
+            char32_t code = length == 1 ? byte(0) : byte(0) & (0x7F >> length);
+            for (qsizetype k = 1; k < length; ++k)
+                code = (code << 6) | (byte(k) & 0x3F);
+            if (code < 0x10000) {
+                text.append(QChar(char16_t(code)));
+            } else {
+                text.append(QChar::highSurrogate(code));
+                text.append(QChar::lowSurrogate(code));
+            }
             i += length;
         }
     }

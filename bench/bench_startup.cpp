@@ -1,0 +1,195 @@
+// Start-up and memory of the editor against a bare Qt window, measured from
+// outside: this program starts each as a child process (the editor is this
+// same program in its child role, calling openEditor() as the real main
+// does; the bare window is bench/bare_window.cpp), hands it the moment it
+// was started, and reads back when its main window was first exposed; the
+// peak memory is the child's ru_maxrss from wait4(). Runs alternate between
+// the two so that a busy machine weighs on both alike.
+//
+//   bench_startup --bare <bare_window program> [--runs N]
+//
+// scripts/bench.sh builds both and runs this; both children use the
+// platform plugin QT_QPA_PLATFORM names (offscreen there).
+
+#include "app/HauptUnit.h"
+#include "app/MessageBoxes.h"
+#include "app/RendererUnit.h"
+#include "app/Startup.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QWindow>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr const char* kStartEnv = "BRENNWERK_BENCH_STARTED_NS";
+
+long long nowNs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
+}
+
+class SilentBoxes final : public MessageBoxes {
+public:
+    void notice(QWidget*, const QString&) override {}
+    Answer information(QWidget*, const QString&, bool yesNo) override { return yesNo ? Answer::No : Answer::Ok; }
+    void error(QWidget*, const QString& text) override { std::fprintf(stderr, "error box: %s\n", qPrintable(text)); }
+    std::optional<QString> openGameExecutable(QWidget*) override { return std::nullopt; }
+};
+
+// The child: the editor as main() starts it, until its window is exposed.
+int runEditor(const QString& gameDir, const QString& registry, int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    SilentBoxes boxes;
+    EditorOptions options;
+    options.gameDir = gameDir;
+    options.registryPath = registry;
+    const std::unique_ptr<THauptForm> window = openEditor(options, boxes);
+    if (!window)
+        return 3;
+    while (!window->windowHandle() || !window->windowHandle()->isExposed())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    const long long started = std::atoll(std::getenv(kStartEnv));
+    std::printf("exposed %lld\n", nowNs() - started);
+    std::fflush(stdout);
+    std::_Exit(0); // the tear-down is no part of the start
+}
+
+struct Sample {
+    double startMs = 0;
+    long maxRssKb = 0;
+};
+
+bool runChild(const std::vector<std::string>& command, Sample* sample)
+{
+    int out[2];
+    if (::pipe(out) != 0)
+        return false;
+    const long long started = nowNs();
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        return false;
+    if (pid == 0) {
+        ::dup2(out[1], STDOUT_FILENO);
+        ::close(out[0]);
+        ::close(out[1]);
+        ::setenv(kStartEnv, std::to_string(started).c_str(), 1);
+        std::vector<char*> args;
+        for (const std::string& arg : command)
+            args.push_back(const_cast<char*>(arg.c_str()));
+        args.push_back(nullptr);
+        ::execv(args[0], args.data());
+        std::_Exit(127);
+    }
+    ::close(out[1]);
+    std::string text;
+    char buffer[256];
+    for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;)
+        text.append(buffer, size_t(n));
+    ::close(out[0]);
+    int status = 0;
+    rusage usage{};
+    if (::wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return false;
+    long long exposedNs = 0;
+    if (std::sscanf(text.c_str(), "exposed %lld", &exposedNs) != 1)
+        return false;
+    sample->startMs = double(exposedNs) / 1e6;
+    sample->maxRssKb = usage.ru_maxrss;
+    return true;
+}
+
+template <typename T>
+T median(std::vector<T> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+void copyExamples(const QString& to)
+{
+    const QString examples = QFileInfo(QStringLiteral(__FILE__)).absolutePath() + QStringLiteral("/../examples");
+    QDirIterator it(examples, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString source = it.next();
+        const QString target = to + source.mid(examples.size());
+        QDir().mkpath(QFileInfo(target).absolutePath());
+        QFile::copy(source, target);
+        QFile(target).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc >= 4 && std::strcmp(argv[1], "--child") == 0)
+        return runEditor(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]), argc, argv);
+
+    std::string bare;
+    int runs = 15;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--bare") == 0)
+            bare = argv[i + 1];
+        else if (std::strcmp(argv[i], "--runs") == 0)
+            runs = std::max(1, std::atoi(argv[i + 1]));
+    }
+    if (bare.empty()) {
+        std::fprintf(stderr, "usage: %s --bare <bare_window program> [--runs N]\n", argv[0]);
+        return 2;
+    }
+
+    QTemporaryDir dir;
+    const QString game = dir.filePath(QStringLiteral("UnrealTournament"));
+    copyExamples(game);
+    char self[4096] = {};
+    if (::readlink("/proc/self/exe", self, sizeof self - 1) <= 0)
+        return 1;
+    const std::vector<std::string> editorCommand{self, "--child", game.toStdString(),
+                                                 dir.filePath(QStringLiteral("system.reg")).toStdString()};
+    const std::vector<std::string> bareCommand{bare};
+
+    std::vector<double> editorMs, bareMs;
+    std::vector<long> editorKb, bareKb;
+    for (int run = 0; run < runs; ++run) {
+        Sample e, b;
+        if (!runChild(editorCommand, &e) || !runChild(bareCommand, &b)) {
+            std::fprintf(stderr, "a child failed to start or to report\n");
+            return 1;
+        }
+        editorMs.push_back(e.startMs);
+        editorKb.push_back(e.maxRssKb);
+        bareMs.push_back(b.startMs);
+        bareKb.push_back(b.maxRssKb);
+    }
+
+    const double em = median(editorMs), bm = median(bareMs);
+    const long ek = median(editorKb), bk = median(bareKb);
+    std::printf("Start-up to the main window exposed, median of %d runs each (min in brackets)\n", runs);
+    std::printf("  %-22s %8.1f ms (%.1f)   peak memory %7.1f MB\n", "Brennwerk-Editor", em,
+                *std::min_element(editorMs.begin(), editorMs.end()), ek / 1024.0);
+    std::printf("  %-22s %8.1f ms (%.1f)   peak memory %7.1f MB\n", "bare QMainWindow", bm,
+                *std::min_element(bareMs.begin(), bareMs.end()), bk / 1024.0);
+    std::printf("  %-22s %8.2fx                peak memory %7.2fx   (target: at most 1.25x each)\n", "ratio",
+                em / bm, double(ek) / double(bk));
+    return 0;
+}

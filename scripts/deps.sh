@@ -31,5 +31,7 @@ if ((${#missing[@]})); then
         sudo=(sudo)
     fi
     "${sudo[@]}" apt-get update -q
-    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+    # With the recommended packages: the tests were run against Wine and Qt
+    # installed that way.
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q "${missing[@]}"
 fi

@@ -85,11 +85,6 @@ void MultiplayerPageTest::startWith(const QByteArray& mainIni)
     writeBytes(game->mainIniPath(), mainIni);
     window = game->start();
     QVERIFY(window);
-    // The renderer question keeps the main window disabled until answered.
-    for (QWidget* other : QApplication::topLevelWidgets())
-        if (other != window && other->isVisible())
-            other->close();
-    window->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(window));
     QVERIFY(window->isEnabled());
     // Nothing on this page is read or written before it is shown.

@@ -104,11 +104,6 @@ void UserPageTest::startWith(const QByteArray& userIni)
     writeBytes(game->userIniPath(), userIni);
     window = game->start();
     QVERIFY(window);
-    // The renderer question keeps the main window disabled until answered.
-    for (QWidget* other : QApplication::topLevelWidgets())
-        if (other != window && other->isVisible())
-            other->close();
-    window->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(window));
     QVERIFY(window->isEnabled());
 }

@@ -72,8 +72,11 @@ THauptForm* GameFixture::start(QStringList arguments)
     window_ = std::move(result.window);
     if (window_ && !QTest::qWaitForWindowExposed(window_.get()))
         qWarning("main window not exposed");
-    if (window_ && closeRendererQuestion && window_->RendererForm)
+    if (window_ && closeRendererQuestion && window_->RendererForm) {
         window_->RendererForm->close();
+        if (!QTest::qWaitForWindowActive(window_.get()))
+            qWarning("main window not active");
+    }
     return window_.get();
 }
 

@@ -3,6 +3,7 @@
 #include "support/GameFixture.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
@@ -41,7 +42,6 @@ void InfoFormTest::init()
     game->registerGameDir();
     window = game->start();
     QVERIFY(window);
-    QVERIFY(window->InfoForm);
     QVERIFY(window->isEnabled());
 }
 
@@ -54,14 +54,18 @@ void InfoFormTest::cleanup()
 void InfoFormTest::openBox()
 {
     window->findChild<QAction*>("mmInfo")->trigger();
+    QVERIFY(window->InfoForm);
     QVERIFY(QTest::qWaitForWindowExposed(window->InfoForm.get()));
 }
 
 void InfoFormTest::boxShowsNameVersionAndLogo()
 {
-    TInfoForm* box = window->InfoForm.get();
-    QVERIFY(!box->isVisible()); // hidden until "Info"
+    // Nothing of it exists, let alone shows, until "Info".
+    QVERIFY(!window->InfoForm);
+    for (const QWidget* top : QApplication::topLevelWidgets())
+        QVERIFY(!qobject_cast<const TInfoForm*>(top));
     openBox();
+    TInfoForm* box = window->InfoForm.get();
     QCOMPARE(box->windowTitle(), QStringLiteral("Brennwerk-Editor Info"));
     QVERIFY(box->windowFlags() & Qt::WindowStaysOnTopHint);
     QVERIFY(!(box->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
@@ -89,8 +93,8 @@ void InfoFormTest::boxShowsNameVersionAndLogo()
 
 void InfoFormTest::mainWindowTakesNoInputWhileTheBoxIsOpen()
 {
-    TInfoForm* box = window->InfoForm.get();
     openBox();
+    TInfoForm* box = window->InfoForm.get();
     QVERIFY(!window->isEnabled());
     // The quit button takes no click meanwhile.
     QTest::mouseClick(window->bBeenden, Qt::LeftButton);
@@ -107,8 +111,10 @@ void InfoFormTest::mainWindowTakesNoInputWhileTheBoxIsOpen()
     QVERIFY(!box->isVisible());
     QVERIFY(window->isEnabled());
 
-    // And once more: the box can be shown any number of times.
+    // And once more: the box can be shown any number of times, and it is
+    // the same box each time.
     openBox();
+    QCOMPARE(window->InfoForm.get(), box);
     QVERIFY(!window->isEnabled());
     QTest::mouseClick(inBox<QPushButton>("bInfoOK"), Qt::LeftButton);
     QVERIFY(window->isEnabled());

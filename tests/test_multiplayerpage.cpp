@@ -258,11 +258,11 @@ void MultiplayerPageTest::clickedBoxesWriteTheirState()
 {
     startWith(original);
     showPage("tsMultiplayer");
-    QTest::mouseClick(child<QCheckBox>("cbAdvertise"), Qt::LeftButton);
+    click(child<QCheckBox>("cbAdvertise"));
     QCOMPARE(main(), withLine(original, "\nDoUplink=True", "\nDoUplink=False"));
-    QTest::mouseClick(child<QCheckBox>("cbAdvertise"), Qt::LeftButton);
+    click(child<QCheckBox>("cbAdvertise"));
     QCOMPARE(main(), original);
-    QTest::mouseClick(child<QCheckBox>("cbLAN"), Qt::LeftButton);
+    click(child<QCheckBox>("cbLAN"));
     QCOMPARE(main(), withLine(original, "\nbLanPlay=False", "\nbLanPlay=True"));
     // A ticked box stays ticked across shows although the file says False.
     writeBytes(game->mainIniPath(), original);

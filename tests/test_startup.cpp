@@ -1,5 +1,8 @@
+#include "app/EventRules.h"
 #include "app/HauptUnit.h"
 #include "app/Startup.h"
+#include "config/GameConfigStore.h"
+#include "platform/GameRegistry.h"
 #include "platform/GamePaths.h"
 #include "support/GameFixture.h"
 
@@ -11,6 +14,8 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTabBar>
+#include <QVBoxLayout>
 #include <QTabWidget>
 #include <QTest>
 
@@ -34,6 +39,8 @@ private Q_SLOTS:
     void everyWayOfClosingEndsTheWindow_data();
     void everyWayOfClosingEndsTheWindow();
     void clockShowsLocalTimeAndDate();
+    void pagesAreBuiltOnTheirFirstShowAndFitTheWindow();
+    void pageBuiltAfterTheWindowWasSizedGrowsIt();
 };
 
 void StartupTest::registryFoundShowsTheSystemPage()
@@ -275,6 +282,115 @@ void StartupTest::clockShowsLocalTimeAndDate()
     window->Timer1Timer();
     QVERIFY2(time->text().endsWith("AM") || time->text().endsWith("PM"), qPrintable(time->text()));
     QLocale::setDefault(QLocale::c());
+}
+
+void StartupTest::pagesAreBuiltOnTheirFirstShowAndFitTheWindow()
+{
+    GameFixture game;
+    game.registerGameDir();
+    THauptForm* window = game.start();
+    QVERIFY(window);
+    QTabWidget* tabs = window->PageControl1;
+    tabs->setTabVisible(7, true); // as the renderer question does
+    const QSize windowSize = window->size();
+    QCOMPARE(window->minimumSize(), window->maximumSize());
+    // Every tab in sight, the one the question reveals included.
+    QVERIFY(tabs->tabBar()->width() >= tabs->tabBar()->sizeHint().width());
+
+    const QStringList lazy{"tsUser", "tsMultiplayer", "tsTastenbelegung", "tsRegistry", "tsAliases"};
+    for (const QString& name : lazy) {
+        const auto* page = tabs->findChild<Page*>(name);
+        QVERIFY(!page->isBuilt());
+        QVERIFY2(page->children().isEmpty(), qPrintable(name));
+    }
+
+    for (int round = 0; round < 2; ++round) {
+        for (int i = 0; i < tabs->count(); ++i) {
+            auto* page = static_cast<Page*>(tabs->widget(i));
+            const QList<QWidget*> before = page->findChildren<QWidget*>();
+            QTest::mouseClick(tabs->tabBar(), Qt::LeftButton, {}, tabs->tabBar()->tabRect(i).center());
+            QCoreApplication::processEvents();
+            QCOMPARE(tabs->currentIndex(), i);
+            QVERIFY(page->isBuilt());
+            const QList<QWidget*> controls = page->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+            QVERIFY2(!controls.isEmpty(), qPrintable(page->objectName()));
+            // Built once: a second visit finds the very same controls.
+            if (round == 1)
+                QCOMPARE(page->findChildren<QWidget*>(), before);
+            // Shown and laid out like the controls of a page built at start.
+            for (const QWidget* control : controls) {
+                if (control->testAttribute(Qt::WA_WState_ExplicitShowHide) && control->isHidden())
+                    continue; // hidden on purpose by the page
+                QVERIFY2(control->isVisible(), qPrintable(page->objectName() + "/" + control->objectName()));
+                QVERIFY(page->rect().contains(control->geometry()));
+            }
+            QVERIFY2(page->width() >= page->minimumSizeHint().width()
+                         && page->height() >= page->minimumSizeHint().height(),
+                     qPrintable(page->objectName()));
+        }
+    }
+    // The window kept its size: it was measured to hold every page.
+    QCOMPARE(window->size(), windowSize);
+    QCOMPARE(window->minimumSize(), window->maximumSize());
+}
+
+namespace {
+// A page that needs more room than the window it is shown in was given.
+class LargePage final : public Page {
+public:
+    using Page::Page;
+    int builds = 0;
+    int shows = 0;
+    bool controlVisibleAtShow = false;
+
+protected:
+    void build() override
+    {
+        ++builds;
+        auto* control = new QPushButton(QStringLiteral("large"), this);
+        control->setObjectName(QStringLiteral("large"));
+        control->setMinimumSize(400, 300);
+        (new QVBoxLayout(this))->addWidget(control);
+    }
+    void showHandler() override
+    {
+        ++shows;
+        controlVisibleAtShow = findChild<QWidget*>(QStringLiteral("large"))->isVisible();
+    }
+};
+} // namespace
+
+void StartupTest::pageBuiltAfterTheWindowWasSizedGrowsIt()
+{
+    ScriptedMessageBoxes boxes;
+    EditorState state;
+    QWidget window;
+    EventRules events(boxes, &window);
+    auto* tabs = new QTabWidget(&window);
+    (new QVBoxLayout(&window))->addWidget(tabs);
+    auto* button = new QPushButton(&window);
+    const PageServices services{state, events, boxes, button, tabs};
+    auto* small = new QWidget;
+    tabs->addTab(small, QStringLiteral("small"));
+    auto* large = new LargePage(services, QStringLiteral("large page"));
+    tabs->addTab(large, QStringLiteral("large"));
+    window.setFixedSize(window.sizeHint());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCOMPARE(large->builds, 0);
+
+    tabs->setCurrentWidget(large);
+    QCOMPARE(large->builds, 1);
+    QCOMPARE(large->shows, 1);
+    QVERIFY(large->controlVisibleAtShow);
+    QVERIFY(large->width() >= 400 && large->height() >= 300);
+    QVERIFY(window.width() >= 400 && window.height() >= 300);
+    QCOMPARE(window.minimumSize(), window.maximumSize());
+
+    tabs->setCurrentWidget(small);
+    tabs->setCurrentWidget(large);
+    QCOMPARE(large->builds, 1);
+    QCOMPARE(large->shows, 2);
 }
 
 QTEST_MAIN(StartupTest)

@@ -440,14 +440,14 @@ void UserPageTest::clickingAColourWritesOnlyOnAChange()
 {
     startWith(original);
     showPage("tsUser");
-    QTest::mouseClick(child<QRadioButton>("rbRot"), Qt::LeftButton);
+    click(child<QRadioButton>("rbRot"));
     QCOMPARE(user(), withLine(aligned, "\nTeam=1\r\n", "\nTeam=0\r\n"));
     QCOMPARE(checkedTeam(), QStringLiteral("rbRot"));
     QCOMPARE(boldTeams(), QStringList{"rbRot"});
 
     // The selected colour runs nothing: no write, so no error either.
     setReadOnly(true);
-    QTest::mouseClick(child<QRadioButton>("rbRot"), Qt::LeftButton);
+    click(child<QRadioButton>("rbRot"));
     QVERIFY(game->boxes.shown().isEmpty());
     // Every show writes the stored team back, unchanged or not.
     showPage("tsSystem");

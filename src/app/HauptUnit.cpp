@@ -147,6 +147,10 @@ THauptForm::~THauptForm()
 void THauptForm::buildPages()
 {
     const PageServices services{state_, *events_, boxes_, bBeenden, PageControl1};
+    // Most pages are built on their first show. These three are built at
+    // once: the System page is shown first, the renderer question at every
+    // start reaches into the groups of the System and 3D-renderer pages, and
+    // the weapon priority page, the tallest, decides the window's height.
     tsSystem = new SystemPage(services);
     tsUser = new UserPage(services);
     tsMultiplayer = new MultiplayerPage(services);
@@ -155,6 +159,8 @@ void THauptForm::buildPages()
     tsWeapponpriority = new WeaponPriorityPage(services);
     tsAliases = new AliasesPage(services);
     ts3DRender = new OtherRenderersPage(services);
+    for (Page* page : std::initializer_list<Page*>{tsSystem, tsWeapponpriority, ts3DRender})
+        page->ensureBuilt();
 
     PageControl1->addTab(tsSystem, QStringLiteral("System"));
     PageControl1->addTab(tsUser, QStringLiteral("User"));
@@ -164,8 +170,6 @@ void THauptForm::buildPages()
     PageControl1->addTab(tsWeapponpriority, QStringLiteral("WeapponPriority"));
     PageControl1->addTab(tsAliases, QStringLiteral("Aliases"));
     PageControl1->addTab(ts3DRender, QStringLiteral("andere 3D-Renderer"));
-    // Only the renderer question shows this tab.
-    PageControl1->setTabVisible(PageControl1->indexOf(ts3DRender), false);
     PageControl1->setCurrentWidget(tsSystem);
 }
 
@@ -204,8 +208,12 @@ void THauptForm::HavePath()
     GlideStrAssign();
     GLStrAssign();
 
-    // A fixed window sized to its contents, in the middle of the screen.
+    // A fixed window sized to its contents, in the middle of the screen. The
+    // page control keeps room for every tab, the one the renderer question
+    // may reveal included, which stays hidden until then.
     ensurePolished();
+    PageControl1->setMinimumWidth(PageControl1->sizeHint().width());
+    PageControl1->setTabVisible(PageControl1->indexOf(ts3DRender), false);
     adjustSize();
     setFixedSize(sizeHint());
     if (const QScreen* screen = QGuiApplication::primaryScreen())
@@ -247,8 +255,9 @@ void THauptForm::mmBeendenClick()
 
 void THauptForm::mmInfoClick()
 {
+    // Built on first use: most starts never open it.
     if (!InfoForm)
-        return;
+        InfoForm = std::make_unique<TInfoForm>(*this);
     InfoForm->show();
     InfoForm->raise();
     InfoForm->activateWindow();

@@ -48,8 +48,8 @@ public:
     MessageBoxes& boxes() { return boxes_; }
     const EventRules& events() const { return *events_; }
 
-    // The other two windows, created after this one; the main program's
-    // order.
+    // The other two windows: the renderer question, created right after
+    // this one, and the about box, created when "Info" is first chosen.
     std::unique_ptr<TRendererForm> RendererForm;
     std::unique_ptr<TInfoForm> InfoForm;
     QTabWidget* PageControl1 = nullptr;

@@ -3,7 +3,6 @@
 #include "app/AppInfo.h"
 #include "app/ConsoleCommands.h"
 #include "app/HauptUnit.h"
-#include "app/InfoUnit.h"
 #include "app/RendererUnit.h"
 #include "platform/PhysicalMemory.h"
 #include "platform/RegistryFile.h"
@@ -154,7 +153,6 @@ std::unique_ptr<THauptForm> openEditor(const EditorOptions& options, MessageBoxe
     if (!window->FormCreate())
         return nullptr;
     window->RendererForm = std::make_unique<TRendererForm>(*window, window->events());
-    window->InfoForm = std::make_unique<TInfoForm>(*window);
     return window;
 }
 

@@ -82,6 +82,10 @@ QString AliasesPage::helpText()
 AliasesPage::AliasesPage(const PageServices& services)
     : Page(services, QStringLiteral("tsAliases")), missingInTable_(slotCount, false)
 {
+}
+
+void AliasesPage::build()
+{
     for (int i = 0; i < slotCount; ++i)
         AliasTable << QString();
 
@@ -135,7 +139,7 @@ AliasesPage::AliasesPage(const PageServices& services)
     layout->addWidget(vleAliases, 3);
     layout->addLayout(side, 2);
 
-    const EventRules& events = services.events;
+    const EventRules& events = services_.events;
     events.onChange(meAliasPosition, [this] { meAliasPositionChange(); });
     events.onChange(leAliasName, [this] { leAliasNameChange(); });
     events.onChange(leAliasCommand, [this] { leAliasCommandChange(); });

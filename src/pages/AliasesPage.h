@@ -36,6 +36,7 @@ public:
     static QString helpText();
 
 protected:
+    void build() override;
     void showHandler() override { tsAliasesShow(); }
 
 private:

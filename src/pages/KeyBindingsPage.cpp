@@ -68,6 +68,10 @@ const QStringList& KeyBindingsPage::keyNames()
 KeyBindingsPage::KeyBindingsPage(const PageServices& services)
     : Page(services, QStringLiteral("tsTastenbelegung")), missingAtLoad_(keyNames().size(), false)
 {
+}
+
+void KeyBindingsPage::build()
+{
     vleKeyBindings = named(new ValueListEditor(QStringLiteral("Key"), QStringLiteral("Value"), keyNames(), this),
                            QStringLiteral("vleKeyBindings"));
     bKeyBindAktualisieren = named(new QPushButton(QStringLiteral("Aktualisieren"), this),
@@ -84,7 +88,7 @@ KeyBindingsPage::KeyBindingsPage(const PageServices& services)
     layout->addWidget(vleKeyBindings, 1);
     layout->addLayout(buttons);
 
-    const EventRules& events = services.events;
+    const EventRules& events = services_.events;
     events.onClick(bKeyBindAktualisieren, [this] { GetKeyBindings(); });
     events.onClick(bKeyBindEintragen, [this] { bKeyBindEintragenClick(); });
 }

@@ -21,6 +21,7 @@ public:
     void bKeyBindEintragenClick();
 
 protected:
+    void build() override;
     void showHandler() override { tsTastenbelegungShow(); }
 
 private:

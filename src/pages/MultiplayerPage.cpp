@@ -59,6 +59,10 @@ QCheckBox* leftCaptionBox(const QString& caption, const QString& name, QWidget* 
 
 MultiplayerPage::MultiplayerPage(const PageServices& services) : Page(services, QStringLiteral("tsMultiplayer"))
 {
+}
+
+void MultiplayerPage::build()
+{
     GroupBox6 = named(new QGroupBox(QStringLiteral(" Server Info "), this), QStringLiteral("GroupBox6"));
     auto* infoLayout = new QVBoxLayout(GroupBox6);
     leServerName = labelledField(QStringLiteral("Server Name"), QStringLiteral("leServerName"), GroupBox6, infoLayout);
@@ -101,7 +105,7 @@ MultiplayerPage::MultiplayerPage(const PageServices& services) : Page(services, 
     QWidget::setTabOrder(leMOTD2, leMOTD3);
     QWidget::setTabOrder(leMOTD3, leMOTD4);
 
-    const EventRules& events = services.events;
+    const EventRules& events = services_.events;
     events.onChange(leServerName, [this] { leServerNameChange(); });
     events.onChange(leAdminName, [this] { leAdminNameChange(); });
     events.onChange(leAdminEmail, [this] { leAdminEmailChange(); });

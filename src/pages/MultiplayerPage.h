@@ -26,6 +26,7 @@ public:
     void cbAdvertiseClick();
 
 protected:
+    void build() override;
     void showHandler() override { tsMultiplayerShow(); }
 
 private:

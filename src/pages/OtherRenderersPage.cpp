@@ -108,17 +108,21 @@ MaskedEdit* refreshRateRow(QGroupBox* group, RendererGroup& options, const QStri
 OtherRenderersPage::OtherRenderersPage(const PageServices& services)
     : Page(services, QStringLiteral("ts3DRender"))
 {
+}
+
+void OtherRenderersPage::build()
+{
     GroupBox11 = new QGroupBox(QStringLiteral(" OpenGL (Read only) "), this);
     GroupBox11->setObjectName(QStringLiteral("GroupBox11"));
     GroupBox11->setEnabled(false);
-    openGL = std::make_unique<RendererGroup>(openGLTable, GroupBox11, services);
+    openGL = std::make_unique<RendererGroup>(openGLTable, GroupBox11, services_);
     meRefreshRateGL = refreshRateRow(GroupBox11, *openGL, QStringLiteral("meRefreshRateGL"),
                                      QStringLiteral("Label3"), QStringLiteral("Label6"));
 
     GroupBox10 = new QGroupBox(QStringLiteral(" 3dfx Glide (Read only) "), this);
     GroupBox10->setObjectName(QStringLiteral("GroupBox10"));
     GroupBox10->setEnabled(false);
-    glide = std::make_unique<RendererGroup>(glideTable, GroupBox10, services);
+    glide = std::make_unique<RendererGroup>(glideTable, GroupBox10, services_);
     meRefreshRate3dfx = refreshRateRow(GroupBox10, *glide, QStringLiteral("meRefreshRate3dfx"),
                                        QStringLiteral("Label7"), QStringLiteral("Label8"));
 
@@ -126,8 +130,8 @@ OtherRenderersPage::OtherRenderersPage(const PageServices& services)
     layout->addWidget(GroupBox11, 1);
     layout->addWidget(GroupBox10, 1);
 
-    services.events.onExit(meRefreshRateGL, [this] { meRefreshRateGLExit(); });
-    services.events.onExit(meRefreshRate3dfx, [this] { meRefreshRate3dfxExit(); });
+    services_.events.onExit(meRefreshRateGL, [this] { meRefreshRateGLExit(); });
+    services_.events.onExit(meRefreshRate3dfx, [this] { meRefreshRate3dfxExit(); });
 }
 
 OtherRenderersPage::~OtherRenderersPage() = default;

@@ -28,6 +28,7 @@ public:
     MaskedEdit* meRefreshRate3dfx = nullptr;
 
 protected:
+    void build() override;
     void showHandler() override { ts3DRenderShow(); }
 
 private:

@@ -12,8 +12,30 @@ Page::Page(const PageServices& services, const QString& objectName) : services_(
     setObjectName(objectName);
 }
 
+void Page::ensureBuilt()
+{
+    if (built_)
+        return;
+    built_ = true;
+    build();
+    if (!isVisible())
+        return;
+    // Built while already on screen: show the new controls as a first show
+    // of the page would have, and give the page the room it needs in a
+    // window that was sized before the page existed.
+    for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (!child->isWindow() && !child->testAttribute(Qt::WA_WState_ExplicitShowHide))
+            child->show();
+    const QSize lacking = (sizeHint().expandedTo(minimumSizeHint()) - size()).expandedTo(QSize(0, 0));
+    if (!lacking.isNull()) {
+        QWidget* top = window();
+        top->setFixedSize(top->size() + lacking);
+    }
+}
+
 void Page::showEvent(QShowEvent* event)
 {
+    ensureBuilt();
     QWidget::showEvent(event);
     // A spontaneous show is the window coming back from being minimised, not
     // the page becoming the visible one.

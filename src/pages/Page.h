@@ -36,13 +36,20 @@ struct PageServices {
     QTabWidget* PageControl1;
 };
 
-// A tab page. Its show handler runs each time the page becomes the visible
-// page, the first show of the window included.
+// A tab page. Its controls are built on its first show (most users open a
+// few of the pages, and a start builds only the one shown), or earlier
+// through ensureBuilt(). Its show handler runs each time the page becomes
+// the visible page, the first show of the window included.
 class Page : public QWidget {
 public:
     Page(const PageServices& services, const QString& objectName);
 
+    void ensureBuilt();
+    bool isBuilt() const { return built_; }
+
 protected:
+    // Creates the page's controls and connects their handlers; once.
+    virtual void build() = 0;
     virtual void showHandler() = 0;
     void showEvent(QShowEvent* event) override;
 
@@ -53,4 +60,7 @@ protected:
     void setQuitButtonVisible(bool visible) const;
 
     PageServices services_;
+
+private:
+    bool built_ = false;
 };

@@ -119,6 +119,10 @@ RegistryPage::RegistryPage(const PageServices& services)
       registrations_{Registration{&moduleItem}, Registration{&mapItem}, Registration{&linkItem},
                      Registration{&protocolItem}}
 {
+}
+
+void RegistryPage::build()
+{
     GroupBox1 = named(new QGroupBox(QStringLiteral("GroupBox1"), this), QStringLiteral("GroupBox1"));
     Label4 = boldLabel(QStringLiteral("Installation wird geprüft..."), GroupBox1, QStringLiteral("Label4"));
     lUTPath = named(new QLabel(GroupBox1), QStringLiteral("lUTPath"));
@@ -156,7 +160,7 @@ RegistryPage::RegistryPage(const PageServices& services)
     layout->addStretch(1);
     layout->addSpacing(36);
 
-    const EventRules& events = services.events;
+    const EventRules& events = services_.events;
     events.onClick(cbUTPath, [this] { cbUTPathClick(); });
     events.onClick(registrations_[Module].box, [this] { cbModuleClick(); });
     events.onClick(registrations_[Map].box, [this] { cbMapClick(); });

@@ -48,6 +48,7 @@ public:
     void cbProtocolClick();
 
 protected:
+    void build() override;
     void showHandler() override { tsRegistryShow(); }
 
 private:

@@ -83,6 +83,10 @@ int recommendedCacheMegs(std::uint32_t physicalMemoryBytes)
 
 SystemPage::SystemPage(const PageServices& services) : Page(services, QStringLiteral("tsSystem"))
 {
+}
+
+void SystemPage::build()
+{
     gbCache = named(new QGroupBox(QStringLiteral(" Cache-Größe "), this), QStringLiteral("gbCache"));
     LCacheMom = named(new QLabel(QStringLiteral("Cache-Größe (in MB):"), gbCache), QStringLiteral("LCacheMom"));
     LCacheNeu = named(new QLabel(QStringLiteral("Neue Cache-Größe:"), gbCache), QStringLiteral("LCacheNeu"));
@@ -115,7 +119,7 @@ SystemPage::SystemPage(const PageServices& services) : Page(services, QStringLit
     // Locked until the renderer question unlocks Direct3D.
     GroupBox3 = named(new QGroupBox(QStringLiteral(" D3D-Einstellungen (Read only) "), this), QStringLiteral("GroupBox3"));
     GroupBox3->setEnabled(false);
-    d3d = std::make_unique<RendererGroup>(direct3D, GroupBox3, services);
+    d3d = std::make_unique<RendererGroup>(direct3D, GroupBox3, services_);
 
     auto* left = new QVBoxLayout;
     left->addWidget(gbCache);
@@ -126,7 +130,7 @@ SystemPage::SystemPage(const PageServices& services) : Page(services, QStringLit
     layout->addLayout(left);
     layout->addWidget(GroupBox3, 1);
 
-    const EventRules& events = services.events;
+    const EventRules& events = services_.events;
     events.onChange(meCache, [this] { meCacheChange(); });
     events.onClick(bCacheEintragen, [this] { bCacheEintragenClick(); });
     events.onClick(bNoIntro, [this] { bNoIntroClick(); });

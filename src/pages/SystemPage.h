@@ -31,6 +31,7 @@ public:
     std::unique_ptr<RendererGroup> d3d;
 
 protected:
+    void build() override;
     void showHandler() override { tsSystemShow(); }
 
 private:

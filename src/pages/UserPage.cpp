@@ -194,6 +194,10 @@ void setCaptionBold(QRadioButton* button, bool bold)
 
 UserPage::UserPage(const PageServices& services) : Page(services, QStringLiteral("tsUser"))
 {
+}
+
+void UserPage::build()
+{
     GroupBox2 = named(new QGroupBox(QStringLiteral(" Spieler "), this), QStringLiteral("GroupBox2"));
     LSpielername = named(new QLabel(QStringLiteral("Spielername"), GroupBox2), QStringLiteral("LSpielername"));
     eName = named(new QLineEdit(GroupBox2), QStringLiteral("eName"));
@@ -313,7 +317,7 @@ UserPage::UserPage(const PageServices& services) : Page(services, QStringLiteral
     QWidget::setTabOrder(bXanEintragen, meFOV);
     QWidget::setTabOrder(meFOV, meDodge);
 
-    const EventRules& events = services.events;
+    const EventRules& events = services_.events;
     events.onChange(eName, [this] { eNameChange(); });
     events.onClick(bNameEintragen, [this] { bNameEintragenClick(); });
     events.onSelect(rbKeine, [this] { rbKeineClick(); });

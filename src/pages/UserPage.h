@@ -43,6 +43,7 @@ public:
     void BossSelect();
 
 protected:
+    void build() override;
     void showHandler() override { tsUserShow(); }
 
 private:

@@ -68,6 +68,10 @@ void setBold(QLabel* label, bool bold)
 WeaponPriorityPage::WeaponPriorityPage(const PageServices& services)
     : Page(services, QStringLiteral("tsWeapponpriority"))
 {
+}
+
+void WeaponPriorityPage::build()
+{
     for (int i = 0; i < rowCount; ++i)
         PriorityTable << QString();
 
@@ -121,7 +125,7 @@ WeaponPriorityPage::WeaponPriorityPage(const PageServices& services)
     layout->addWidget(GroupBox8, 0, Qt::AlignTop | Qt::AlignLeft);
     layout->addStretch(1);
 
-    const EventRules& events = services.events;
+    const EventRules& events = services_.events;
     events.onChange(mePriority, [this] { mePriorityChange(); });
     events.onClick(bPriorityEintragen, [this] { bPriorityEintragenClick(); });
 }

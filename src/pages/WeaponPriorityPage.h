@@ -28,6 +28,7 @@ public:
     void bPriorityEintragenClick();
 
 protected:
+    void build() override;
     void showHandler() override { tsWeapponpriorityShow(); }
 
 private:

@@ -101,6 +101,7 @@ private Q_SLOTS:
     void neverWritesAFileThatIsNotAWineRegistry();
     void seesChangesMadeByOtherPrograms();
     void survivesHostileContent();
+    void continuedDataOfOtherKeysIsNoKey();
     void saturatesMemoryToThirtyTwoBits();
 };
 
@@ -528,6 +529,29 @@ void TestRegistryFile::survivesHostileContent()
     QCOMPARE(text(registry->ReadString(u"w"_s)), u"1"_s);
     QCOMPARE(bytesOf(path), replaced(bulk, "[Software\\\\Bulk]\n", "[Software\\\\Bulk] 1733600000\n")
                                 + "\n\n\"w\"=\"1\"\n");
+}
+
+void TestRegistryFile::continuedDataOfOtherKeysIsNoKey()
+{
+    // Hex data ending in a backslash goes on over the next line whatever it
+    // holds, in keys that are not looked up as well: the install-path "key"
+    // below is data of the key above it, and "Folder" is that key's value.
+    // Names with escaped quotes and "@" must not throw the reading off.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"continued.reg"_s);
+    for (const QByteArray& valueName : {QByteArray("\"na\\\"me\""), QByteArray("\"a\\\\\""), QByteArray("@")}) {
+        const QByteArray file = "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n"
+                                "[Software\\\\Other] 1733592000\n"
+            + valueName + "=hex:01,02,\\\n"
+                          "[Software\\\\Unreal Technology\\\\Installed Apps\\\\UnrealTournament] 1733592000\n"
+                          "\"Folder\"=\"C:\\\\Fake\"\n";
+        put(path, file);
+        auto registry = registryAt(path);
+        QVERIFY2(!registry->KeyExists(kInstallKey), valueName.constData());
+        QVERIFY(!registry->OpenKey(kInstallKey, false));
+        QVERIFY(registry->OpenKey(u"\\Software\\Other"_s, false));
+        QCOMPARE(text(registry->ReadString(u"Folder"_s)), u"C:\\Fake"_s);
+    }
 }
 
 void TestRegistryFile::saturatesMemoryToThirtyTwoBits()

@@ -61,13 +61,26 @@ std::optional<QStringList> wow64Place(const QStringList& key)
 }
 
 // The key where the file holds it: its own place, else in a 64-bit prefix
-// the 32-bit programs' place; its own place when it is in neither.
-QStringList placeIn(const WineRegText::Document* document, const QStringList& key)
+// the 32-bit programs' place; its own place when it is in neither. The
+// lookup of both also says whether the one chosen exists; the value, when
+// asked, is that of the key's own place.
+struct Placed {
+    QStringList key;
+    bool exists = false;
+};
+
+std::optional<Placed> placeIn(const QByteArray& bytes, const QStringList& key)
 {
-    if (!document || document->keyExists(key) || !isWin64(document->bytes()))
-        return key;
-    const std::optional<QStringList> place = wow64Place(key);
-    return place && document->keyExists(*place) ? *place : key;
+    const std::optional<QStringList> wow64 = isWin64(bytes) ? wow64Place(key) : std::nullopt;
+    std::vector<QStringList> paths{key};
+    if (wow64)
+        paths.push_back(*wow64);
+    const std::optional<WineRegText::Lookup> found = WineRegText::lookUp(bytes, paths, std::nullopt);
+    if (!found)
+        return std::nullopt;
+    if (!found->keyExists[0] && wow64 && found->keyExists[1])
+        return Placed{*wow64, true};
+    return Placed{key, found->keyExists[0]};
 }
 
 enum class LockState { Absent, Free, Held };
@@ -134,20 +147,14 @@ RegistryFile::Loaded RegistryFile::load() const
     if (!info.exists())
         return {};
     if (!info.isFile() || info.size() > kMaxFileSize)
-        return {true, nullptr};
+        return {true, std::nullopt};
     std::optional<QByteArray> bytes = SafeFile::read(path_);
     if (!bytes)
-        return {QFileInfo::exists(path_), nullptr};
+        return {QFileInfo::exists(path_), std::nullopt};
     // An empty file holds nothing that could be lost: treat it as a new one.
     if (bytes->isEmpty())
         bytes = WineRegText::newFileHeader();
-    if (!parsed_ || parsed_->bytes() != *bytes) {
-        std::optional<WineRegText::Document> document = WineRegText::Document::parse(*bytes);
-        if (!document)
-            return {true, nullptr};
-        parsed_ = std::make_shared<const WineRegText::Document>(std::move(*document));
-    }
-    return {true, parsed_};
+    return {true, std::move(bytes)};
 }
 
 RegistryFile::RegistryFile(QString path)
@@ -225,25 +232,39 @@ bool RegistryFile::OpenKey(const QString& path, bool canCreate)
 {
     CloseKey();
     const Loaded loaded = load();
-    if (loaded.exists && !loaded.document)
+    if (loaded.exists && !loaded.bytes)
         return false;
-    const QStringList key = placeIn(loaded.document.get(), hivePath(path));
-    if (!canCreate && !(loaded.document && loaded.document->keyExists(key)))
+    QStringList key = hivePath(path);
+    if (loaded.bytes) {
+        const std::optional<Placed> placed = placeIn(*loaded.bytes, key);
+        if (!placed)
+            return false; // not a Wine registry file
+        if (!canCreate && !placed->exists)
+            return false;
+        key = placed->key;
+    } else if (!canCreate) {
         return false;
+    }
     if (!writable())
         return false;
     openKey_ = key;
     return true;
 }
 
+std::optional<WineRegText::Value> RegistryFile::openKeyValue(const QString& name) const
+{
+    const Loaded loaded = load();
+    if (!loaded.bytes)
+        return std::nullopt;
+    std::optional<WineRegText::Lookup> found = WineRegText::lookUp(*loaded.bytes, {*openKey_}, name);
+    return found ? std::move(found->value) : std::nullopt;
+}
+
 std::optional<QString> RegistryFile::ReadString(const QString& name) const
 {
     if (!openKey_)
         throw EditorError(QStringLiteral("Failed to get data for '%1'").arg(name));
-    const Loaded loaded = load();
-    if (!loaded.document)
-        return std::nullopt;
-    const WineRegText::Value* value = loaded.document->findValue(*openKey_, name);
+    const std::optional<WineRegText::Value> value = openKeyValue(name);
     if (!value)
         return std::nullopt;
     if (!value->text)
@@ -253,10 +274,7 @@ std::optional<QString> RegistryFile::ReadString(const QString& name) const
 
 bool RegistryFile::ValueExists(const QString& name) const
 {
-    if (!openKey_)
-        return false;
-    const Loaded loaded = load();
-    return loaded.document && loaded.document->findValue(*openKey_, name);
+    return openKey_ && openKeyValue(name).has_value();
 }
 
 void RegistryFile::WriteString(const QString& name, const QString& value)
@@ -269,12 +287,13 @@ void RegistryFile::WriteString(const QString& name, const QString& value)
         fail();
     refuseWhileWineRuns();
     const Loaded loaded = load();
-    if (loaded.exists && (!loaded.document || loaded.document->cutShort()))
+    if (loaded.exists && !loaded.bytes)
         fail();
-    const QByteArray content = loaded.document
-        ? loaded.document->withStringValue(*openKey_, name, value, clock_())
-        : WineRegText::Document::parse(WineRegText::newFileHeader())
-              ->withStringValue(*openKey_, name, value, clock_());
+    const std::optional<WineRegText::Document> document =
+        WineRegText::Document::parse(loaded.bytes ? *loaded.bytes : WineRegText::newFileHeader());
+    if (!document || document->cutShort())
+        fail();
+    const QByteArray content = document->withStringValue(*openKey_, name, value, clock_());
     if (!loaded.exists && !QDir().mkpath(QFileInfo(path_).absolutePath()))
         fail();
     try {
@@ -287,7 +306,10 @@ void RegistryFile::WriteString(const QString& name, const QString& value)
 bool RegistryFile::KeyExists(const QString& path) const
 {
     const Loaded loaded = load();
-    return loaded.document && loaded.document->keyExists(placeIn(loaded.document.get(), hivePath(path)));
+    if (!loaded.bytes)
+        return false;
+    const std::optional<Placed> placed = placeIn(*loaded.bytes, hivePath(path));
+    return placed && placed->exists;
 }
 
 void RegistryFile::refuseWhileWineRuns() const

@@ -2,6 +2,7 @@
 
 #include "platform/GameRegistry.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -10,7 +11,7 @@
 #include <optional>
 
 namespace WineRegText {
-class Document;
+struct Value;
 }
 
 // The registry kept in one file in Wine's text format, laid out like Wine's
@@ -61,11 +62,15 @@ public:
 private:
     struct Loaded {
         bool exists = false;
-        // Null when the file exists but is not a readable Wine registry.
-        std::shared_ptr<const WineRegText::Document> document;
+        // Nothing when the file exists but cannot be read.
+        std::optional<QByteArray> bytes;
     };
 
+    // The file as it stands; a missing file is not read, an empty one reads
+    // as a new registry.
     Loaded load() const;
+    // The open key's value of that name as the file holds it now.
+    std::optional<WineRegText::Value> openKeyValue(const QString& name) const;
     QStringList hivePath(const QString& path) const;
     bool writable() const;
     void refuseWhileWineRuns() const;
@@ -75,7 +80,4 @@ private:
     RegistryRoot root_ = RegistryRoot::LocalMachine;
     std::optional<QStringList> openKey_;
     std::function<qint64()> clock_;
-    // The last file parsed. Every operation still reads the file; the parse
-    // is reused only when the bytes read are exactly the same.
-    mutable std::shared_ptr<const WineRegText::Document> parsed_;
 };

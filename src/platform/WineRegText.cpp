@@ -36,32 +36,60 @@ qsizetype skipSpace(QByteArrayView text, qsizetype pos)
     return pos;
 }
 
-QStringList foldPath(const QStringList& path)
+// The names joined by a single separator, empty names left out, as the
+// keys' paths are kept.
+QString joinedPath(QStringView names)
 {
-    QStringList folded;
-    folded.reserve(path.size());
-    for (const QString& name : path)
-        folded.append(foldCase(name));
-    return folded;
+    QString joined(names.size(), Qt::Uninitialized);
+    char16_t* const units = reinterpret_cast<char16_t*>(joined.data());
+    qsizetype length = 0;
+    for (const QChar c : names) {
+        if (c == u'\\' && (length == 0 || units[length - 1] == u'\\'))
+            continue;
+        units[length++] = c.unicode();
+    }
+    if (length > 0 && units[length - 1] == u'\\')
+        --length;
+    joined.truncate(length);
+    return joined;
 }
 
-bool hasPrefix(const QStringList& path, const QStringList& prefix, qsizetype count)
+QString foldPath(const QStringList& path)
 {
-    if (path.size() < count)
-        return false;
-    for (qsizetype i = 0; i < count; ++i) {
-        if (path[i] != prefix[i])
-            return false;
-    }
-    return true;
+    return foldCase(joinedPath(path.join(u'\\')));
+}
+
+// Whether the first `count` names of the joined path are those of prefix.
+bool hasPrefix(const QString& path, const QString& prefix)
+{
+    return path.startsWith(prefix) && (path.size() == prefix.size() || prefix.isEmpty() || path[prefix.size()] == u'\\');
+}
+
+// The first `count` names of a joined path, joined.
+QString firstNames(const QString& path, qsizetype count)
+{
+    return count <= 0 ? QString() : path.section(u'\\', 0, int(count) - 1);
 }
 
 // The order in which wineserver saves keys: depth first, the subkeys of each
 // key sorted by name regardless of case, a shorter name before a longer one
-// it begins.
-bool sortsBefore(const QStringList& a, const QStringList& b)
+// it begins. On joined paths: name by name, where a name's end (the
+// separator or the path's end) comes before any character.
+bool sortsBefore(const QString& a, const QString& b)
 {
-    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end());
+    const qsizetype common = std::min(a.size(), b.size());
+    for (qsizetype i = 0; i < common; ++i) {
+        const QChar x = a[i];
+        const QChar y = b[i];
+        if (x == y)
+            continue;
+        if (x == u'\\')
+            return true;
+        if (y == u'\\')
+            return false;
+        return x < y;
+    }
+    return a.size() < b.size();
 }
 
 QByteArray valueLine(const QString& name, const QString& text)
@@ -140,21 +168,37 @@ QByteArray escape(QStringView text, char special1, char special2)
 
 std::optional<QString> unescape(QByteArrayView text, char endChar, qsizetype* next)
 {
-    QString out;
     qsizetype p = 0;
     const qsizetype n = text.size();
+    // Most names and texts hold nothing to decode.
+    while (p < n && text[p] != endChar && text[p] != '\\' && uchar(text[p]) < 0x80)
+        ++p;
+    if (p < n && text[p] == endChar) {
+        *next = p + 1;
+        return QString::fromLatin1(text.first(p));
+    }
+    // Written in place: appending unit by unit made reading a system.reg
+    // slow. No input byte gives more than one UTF-16 unit, so n units hold
+    // the text.
+    QString out(n, Qt::Uninitialized);
+    char16_t* const units = reinterpret_cast<char16_t*>(out.data());
+    qsizetype length = 0;
+    const auto put = [&](char16_t unit) { units[length++] = unit; };
+    for (qsizetype i = 0; i < p; ++i)
+        put(char16_t(uchar(text[i])));
     while (p < n && text[p] != endChar) {
         const char c = text[p];
         if (uchar(c) >= 0x80) {
             qsizetype run = p;
             while (run < n && uchar(text[run]) >= 0x80)
                 ++run;
-            out += QString::fromUtf8(text.sliced(p, run - p));
+            for (const QChar unit : QString::fromUtf8(text.sliced(p, run - p)))
+                put(unit.unicode());
             p = run;
             continue;
         }
         if (c != '\\') {
-            out += QChar(char16_t(c));
+            put(char16_t(c));
             ++p;
             continue;
         }
@@ -162,24 +206,24 @@ std::optional<QString> unescape(QByteArrayView text, char endChar, qsizetype* ne
             return std::nullopt;
         const char e = text[p];
         switch (e) {
-        case 'a': out += QChar(u'\a'); ++p; break;
-        case 'b': out += QChar(u'\b'); ++p; break;
-        case 'e': out += QChar(char16_t(27)); ++p; break;
-        case 'f': out += QChar(u'\f'); ++p; break;
-        case 'n': out += QChar(u'\n'); ++p; break;
-        case 'r': out += QChar(u'\r'); ++p; break;
-        case 't': out += QChar(u'\t'); ++p; break;
-        case 'v': out += QChar(u'\v'); ++p; break;
+        case 'a': put(u'\a'); ++p; break;
+        case 'b': put(u'\b'); ++p; break;
+        case 'e': put(char16_t(27)); ++p; break;
+        case 'f': put(u'\f'); ++p; break;
+        case 'n': put(u'\n'); ++p; break;
+        case 'r': put(u'\r'); ++p; break;
+        case 't': put(u'\t'); ++p; break;
+        case 'v': put(u'\v'); ++p; break;
         case 'x': {
             ++p;
             if (p >= n || !isHexDigit(text[p])) {
-                out += QLatin1Char('x');
+                put(u'x');
                 break;
             }
             unsigned unit = 0;
             for (int digits = 0; digits < 4 && p < n && isHexDigit(text[p]); ++digits)
                 unit = unit * 16 + hexValue(text[p++]);
-            out += QChar(char16_t(unit));
+            put(char16_t(unit));
             break;
         }
         case '0': case '1': case '2': case '3': case '4': case '5': case '6': case '7': {
@@ -187,14 +231,14 @@ std::optional<QString> unescape(QByteArrayView text, char endChar, qsizetype* ne
             ++p;
             for (int digits = 1; digits < 3 && p < n && text[p] >= '0' && text[p] <= '7'; ++digits)
                 unit = unit * 8 + unsigned(text[p++] - '0');
-            out += QChar(char16_t(unit));
+            put(char16_t(unit));
             break;
         }
         default:
             // A backslash before a raw UTF-8 sequence escapes nothing useful;
             // the sequence is read as it stands.
             if (uchar(e) < 0x80) {
-                out += QChar(char16_t(e));
+                put(char16_t(e));
                 ++p;
             }
             break;
@@ -203,6 +247,8 @@ std::optional<QString> unescape(QByteArrayView text, char endChar, qsizetype* ne
     if (p >= n)
         return std::nullopt;
     *next = p + 1;
+    out.truncate(length);
+    out.squeeze(); // n ran to the line's end; the text is often much shorter
     return out;
 }
 
@@ -214,8 +260,14 @@ QByteArray newFileHeader()
 QString foldCase(const QString& name)
 {
     QString folded = name;
-    for (QChar& c : folded)
-        c = c.toLower();
+    for (QChar& c : folded) {
+        if (c.unicode() < 0x80) {
+            if (c >= u'A' && c <= u'Z')
+                c = QChar(char16_t(c.unicode() + 0x20));
+        } else {
+            c = c.toLower();
+        }
+    }
     return folded;
 }
 
@@ -245,96 +297,104 @@ QByteArray Document::newline() const
     return terminator(0) == QByteArrayView("\r\n") ? QByteArray("\r\n") : QByteArray("\n");
 }
 
-std::optional<Document> Document::parse(const QByteArray& bytes)
-{
-    Document doc;
-    doc.bytes_ = bytes;
-    const qsizetype size = bytes.size();
-    for (qsizetype pos = 0; pos < size;) {
-        Line line;
-        line.begin = pos;
-        const qsizetype lf = bytes.indexOf('\n', pos);
+namespace {
+
+// The file's lines one after another, each as wineserver reads it; the lines
+// met are added to `table` when there is one.
+class LineCursor {
+public:
+    LineCursor(const QByteArray& bytes, std::vector<Line>* table) : bytes_(bytes), table_(table) {}
+
+    // Moves on to the next line; false at the file's end.
+    bool next()
+    {
+        const qsizetype begin = index_ < 0 ? 0 : line_.end;
+        if (begin >= bytes_.size())
+            return false;
+        line_.begin = begin;
+        const qsizetype lf = bytes_.indexOf('\n', begin);
         if (lf < 0) {
-            line.contentEnd = line.end = size;
+            line_.contentEnd = line_.end = bytes_.size();
         } else {
-            line.end = lf + 1;
-            line.contentEnd = (lf > pos && bytes[lf - 1] == '\r') ? lf - 1 : lf;
+            line_.end = lf + 1;
+            line_.contentEnd = (lf > begin && bytes_[lf - 1] == '\r') ? lf - 1 : lf;
         }
-        doc.lines_.push_back(line);
-        pos = line.end;
+        ++index_;
+        if (table_)
+            table_->push_back(line_);
+        return true;
     }
-    if (doc.lines_.empty() || doc.content(0) != kHeader)
+
+    int index() const { return index_; }
+
+    QByteArrayView content() const
+    {
+        QByteArrayView text = QByteArrayView(bytes_).sliced(line_.begin, line_.contentEnd - line_.begin);
+        // wineserver reads lines as C strings: nothing after a NUL byte counts.
+        const qsizetype nul = text.indexOf('\0');
+        return nul < 0 ? text : text.first(nul);
+    }
+
+private:
+    const QByteArray& bytes_;
+    std::vector<Line>* table_;
+    Line line_;
+    int index_ = -1;
+};
+
+// Where escaped text ends, as unescape() finds it, without decoding it.
+std::optional<qsizetype> skipEscaped(QByteArrayView text, char endChar)
+{
+    qsizetype p = 0;
+    const qsizetype n = text.size();
+    while (p < n && text[p] != endChar) {
+        // After a backslash an ASCII character is taken as it stands or
+        // begins an escape whose digits can be no end character.
+        if (text[p] == '\\' && ++p < n && uchar(text[p]) < 0x80)
+            ++p;
+        else if (p < n && text[p] != '\\')
+            ++p;
+        else if (p >= n)
+            return std::nullopt;
+    }
+    if (p >= n)
         return std::nullopt;
-
-    Key* current = nullptr;
-    const int count = int(doc.lines_.size());
-    for (int i = 1; i < count; ++i) {
-        const QByteArrayView text = doc.content(i);
-        const qsizetype indent = skipSpace(text, 0);
-        if (indent == text.size())
-            continue;
-        switch (text[indent]) {
-        case '[':
-            doc.parseKeyLine(i, text, indent);
-            // A key line that does not parse leaves the values below it without a key.
-            current = doc.keys_.empty() || doc.keys_.back().line != i ? nullptr : &doc.keys_.back();
-            break;
-        case '@':
-        case '"':
-            if (current) {
-                i = doc.parseValue(i, text, indent);
-                current = &doc.keys_.back();
-                current->lastContentLine = i;
-            }
-            break;
-        case ';':
-            break;
-        default:
-            if (current) {
-                current->lastContentLine = i;
-                if (text.sliced(indent).startsWith("#time="))
-                    current->timeLines.push_back(i);
-            }
-            break;
-        }
-    }
-    return doc;
+    return p + 1;
 }
 
-void Document::parseKeyLine(int line, QByteArrayView text, qsizetype indent)
+// One value line and the lines its hex data goes on over, read the way
+// wineserver reads them; the cursor is left on the value's last line.
+// Nothing when the line holds no value: its name does not parse or no "="
+// follows. With decode false only the value's extent is worked out, and
+// its name and text stay empty. *cutShort is set when hex data goes on past
+// the file's end.
+std::optional<Value> readValue(LineCursor& lines, qsizetype indent, bool decode, bool* cutShort)
 {
-    qsizetype next = 0;
-    const std::optional<QString> path = unescape(text.sliced(indent + 1), ']', &next);
-    if (!path)
-        return;
-    Key key;
-    key.path = path->split(QLatin1Char('\\'), Qt::SkipEmptyParts);
-    key.foldedPath = foldPath(key.path);
-    key.line = line;
-    key.nameEnd = indent + 1 + next;
-    key.lastContentLine = line;
-    keys_.push_back(std::move(key));
-}
-
-// Returns the last line the value takes (hex data may go on over several).
-int Document::parseValue(int line, QByteArrayView text, qsizetype indent)
-{
+    const QByteArrayView text = lines.content();
     Value value;
-    value.firstLine = value.lastLine = line;
+    value.firstLine = value.lastLine = lines.index();
     qsizetype pos = indent;
     if (text[pos] == '@') {
         ++pos;
     } else {
+        // wineserver skips a line whose name does not parse.
         qsizetype next = 0;
-        const std::optional<QString> name = unescape(text.sliced(pos + 1), '"', &next);
-        if (!name)
-            return line; // wineserver skips a line whose name does not parse
-        value.name = *name;
+        if (decode) {
+            const std::optional<QString> name = unescape(text.sliced(pos + 1), '"', &next);
+            if (!name)
+                return std::nullopt;
+            value.name = *name;
+        } else {
+            const std::optional<qsizetype> end = skipEscaped(text.sliced(pos + 1), '"');
+            if (!end)
+                return std::nullopt;
+            next = *end;
+        }
         pos += 1 + next;
     }
     pos = skipSpace(text, pos);
     if (pos >= text.size() || text[pos] != '=')
-        return line;
+        return std::nullopt;
     value.prefixEnd = ++pos;
     pos = skipSpace(text, pos);
     const QByteArrayView data = text.sliced(pos);
@@ -371,14 +431,16 @@ int Document::parseValue(int line, QByteArrayView text, qsizetype indent)
     }
 
     if (stringStart >= 0) {
-        qsizetype next = 0;
-        const std::optional<QString> decoded = unescape(data.sliced(stringStart), '"', &next);
-        if (!decoded)
-            value.type = RegNone;
-        else if (value.type != RegMultiSz)
-            value.text = cutAtNul(*decoded);
+        if (decode) {
+            qsizetype next = 0;
+            const std::optional<QString> decoded = unescape(data.sliced(stringStart), '"', &next);
+            if (!decoded)
+                value.type = RegNone;
+            else if (value.type != RegMultiSz)
+                value.text = cutAtNul(*decoded);
+        }
     } else if (hexStart >= 0) {
-        const bool keepBytes = value.type == RegSz || value.type == RegExpandSz;
+        const bool keepBytes = decode && (value.type == RegSz || value.type == RegExpandSz);
         QByteArray bytes;
         QByteArrayView rest = data.sliced(hexStart);
         bool ok = true;
@@ -401,14 +463,18 @@ int Document::parseValue(int line, QByteArrayView text, qsizetype indent)
                 break;
             if (p == rest.size())
                 break;
-            if (rest[p] != '\\' || value.lastLine + 1 >= int(lines_.size())) {
-                cutShort_ = cutShort_ || rest[p] == '\\';
+            if (rest[p] != '\\') {
                 ok = false;
                 break;
             }
             // Like wineserver, the next line is data whatever it holds.
-            ++value.lastLine;
-            rest = content(value.lastLine);
+            if (!lines.next()) {
+                *cutShort = true;
+                ok = false;
+                break;
+            }
+            value.lastLine = lines.index();
+            rest = lines.content();
             rest = rest.sliced(skipSpace(rest, 0));
         }
         if (!ok)
@@ -418,22 +484,137 @@ int Document::parseValue(int line, QByteArrayView text, qsizetype indent)
     } else if (value.type != RegDword) {
         value.type = RegNone;
     }
+    return value;
+}
 
-    keys_.back().values.push_back(std::move(value));
-    return keys_.back().values.back().lastLine;
+// Reads the file the way wineserver does and tells the visitor what it
+// meets: key(line, path, nameEnd) for each key line whose name parses (the
+// names joined by "\\"); then, until the next key line, wantsValues() asks
+// whether the values of that key are to be decoded, value(v) hands over each
+// one, and content(firstLine, lastLine, text) comes for every line of the
+// block that is not blank or a comment (a value's lines included). Lines
+// below a key line that does not parse belong to no key. False when the
+// bytes are not a Wine registry file.
+template <typename Visitor>
+bool walk(LineCursor& lines, Visitor& visitor, bool* cutShort)
+{
+    if (!lines.next() || lines.content() != kHeader)
+        return false;
+    bool inKey = false;
+    while (lines.next()) {
+        const QByteArrayView text = lines.content();
+        const int line = lines.index();
+        const qsizetype indent = skipSpace(text, 0);
+        if (indent == text.size())
+            continue;
+        switch (text[indent]) {
+        case '[': {
+            qsizetype next = 0;
+            const std::optional<QString> path = unescape(text.sliced(indent + 1), ']', &next);
+            inKey = path.has_value();
+            if (inKey)
+                visitor.key(line, joinedPath(*path), indent + 1 + next);
+            break;
+        }
+        case '@':
+        case '"':
+            if (inKey) {
+                if (std::optional<Value> value = readValue(lines, indent, visitor.wantsValues(), cutShort))
+                    visitor.value(std::move(*value));
+                visitor.content(line, lines.index(), text.sliced(indent));
+            }
+            break;
+        case ';':
+            break;
+        default:
+            if (inKey)
+                visitor.content(line, line, text.sliced(indent));
+            break;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+std::optional<Document> Document::parse(const QByteArray& bytes)
+{
+    struct Builder {
+        Document& doc;
+        void key(int line, QString&& path, qsizetype nameEnd)
+        {
+            Key key;
+            key.foldedPath = foldCase(path);
+            key.path = std::move(path);
+            key.line = line;
+            key.nameEnd = nameEnd;
+            key.lastContentLine = line;
+            doc.keys_.push_back(std::move(key));
+        }
+        bool wantsValues() const { return true; }
+        void value(Value&& value) { doc.keys_.back().values.push_back(std::move(value)); }
+        void content(int firstLine, int lastLine, QByteArrayView text)
+        {
+            Key& key = doc.keys_.back();
+            key.lastContentLine = lastLine;
+            if (text.startsWith("#time="))
+                key.timeLines.push_back(firstLine);
+        }
+    };
+    Document doc;
+    doc.bytes_ = bytes;
+    LineCursor lines(doc.bytes_, &doc.lines_);
+    Builder builder{doc};
+    if (!walk(lines, builder, &doc.cutShort_))
+        return std::nullopt;
+    return doc;
+}
+
+std::optional<Lookup> lookUp(const QByteArray& bytes, const std::vector<QStringList>& paths,
+                             const std::optional<QString>& valueName)
+{
+    struct Finder {
+        std::vector<QString> folded;
+        std::optional<QString> foldedName;
+        Lookup found;
+        bool inValueKey = false;
+        void key(int, QString&& path, qsizetype)
+        {
+            const QString key = foldCase(path);
+            for (size_t i = 0; i < folded.size(); ++i)
+                found.keyExists[i] = found.keyExists[i] || hasPrefix(key, folded[i]);
+            inValueKey = foldedName && !folded.empty() && key == folded[0];
+        }
+        bool wantsValues() const { return inValueKey; }
+        void value(Value&& value)
+        {
+            if (inValueKey && foldCase(value.name) == *foldedName)
+                found.value = std::move(value);
+        }
+        void content(int, int, QByteArrayView) {}
+    };
+    Finder finder;
+    for (const QStringList& path : paths)
+        finder.folded.push_back(foldPath(path));
+    if (valueName)
+        finder.foldedName = foldCase(*valueName);
+    finder.found.keyExists.assign(paths.size(), false);
+    LineCursor lines(bytes, nullptr);
+    bool cutShort = false;
+    if (!walk(lines, finder, &cutShort))
+        return std::nullopt;
+    return std::move(finder.found);
 }
 
 bool Document::keyExists(const QStringList& path) const
 {
-    const QStringList folded = foldPath(path);
-    return std::any_of(keys_.begin(), keys_.end(), [&](const Key& key) {
-        return hasPrefix(key.foldedPath, folded, folded.size());
-    });
+    const QString folded = foldPath(path);
+    return std::any_of(keys_.begin(), keys_.end(), [&](const Key& key) { return hasPrefix(key.foldedPath, folded); });
 }
 
 const Value* Document::findValue(const QStringList& path, const QString& name) const
 {
-    const QStringList folded = foldPath(path);
+    const QString folded = foldPath(path);
     const QString foldedName = foldCase(name);
     const Value* found = nullptr;
     for (const Key& key : keys_) {
@@ -451,11 +632,13 @@ const Value* Document::findValue(const QStringList& path, const QString& name) c
 QStringList Document::spelledPath(const QStringList& path) const
 {
     QStringList spelled = path;
-    const QStringList folded = foldPath(path);
-    for (qsizetype i = 0; i < folded.size(); ++i) {
+    spelled.removeAll(QString());
+    const QString folded = foldPath(spelled);
+    for (qsizetype i = 0; i < spelled.size(); ++i) {
+        const QString prefix = firstNames(folded, i + 1);
         for (const Key& key : keys_) {
-            if (hasPrefix(key.foldedPath, folded, i + 1)) {
-                spelled[i] = key.path[i];
+            if (hasPrefix(key.foldedPath, prefix)) {
+                spelled[i] = key.path.section(u'\\', int(i), int(i));
                 break;
             }
         }
@@ -467,7 +650,7 @@ QByteArray Document::withStringValue(const QStringList& path, const QString& nam
                                      qint64 msecsSinceEpoch) const
 {
     const QByteArray nl = newline();
-    const QStringList folded = foldPath(path);
+    const QString folded = foldPath(path);
     const QString foldedName = foldCase(name);
     const qint64 msecs = std::max<qint64>(msecsSinceEpoch, 0);
     const QByteArray seconds = QByteArray::number(msecs / 1000);

@@ -49,14 +49,39 @@ struct Value {
 };
 
 struct Key {
-    QStringList path;        // names below the hive, as spelled in the file
-    QStringList foldedPath;
+    // The names below the hive joined by "\\", as spelled in the file and
+    // folded. One string each, not a list of names: a real system.reg holds
+    // thousands of keys, and a string per name made reading it slow.
+    QString path;
+    QString foldedPath;
     int line = 0;            // the "[...]" line
     qsizetype nameEnd = 0;   // bytes of that line up to and including ']'
     int lastContentLine = 0; // last line that belongs to the block's content
     std::vector<int> timeLines; // "#time=" option lines
     std::vector<Value> values;
 };
+
+// Where a line lies in the file.
+struct Line {
+    qsizetype begin = 0;
+    qsizetype contentEnd = 0; // before "\r\n", "\n" or the end of the file
+    qsizetype end = 0;        // after the line terminator
+};
+
+// The answer to a read, found in one pass over the file without building a
+// Document: a real system.reg holds thousands of keys, and start-up looks
+// for one value in it.
+struct Lookup {
+    // For each path asked, whether Document::keyExists would say so.
+    std::vector<bool> keyExists;
+    // The value of the name asked, as Document::findValue finds it in the
+    // first path asked.
+    std::optional<Value> value;
+};
+
+// Nothing when the bytes are not a Wine registry file.
+std::optional<Lookup> lookUp(const QByteArray& bytes, const std::vector<QStringList>& paths,
+                             const std::optional<QString>& valueName);
 
 class Document {
 public:
@@ -82,17 +107,9 @@ public:
                                qint64 msecsSinceEpoch) const;
 
 private:
-    struct Line {
-        qsizetype begin = 0;
-        qsizetype contentEnd = 0; // before "\r\n", "\n" or the end of the file
-        qsizetype end = 0;        // after the line terminator
-    };
-
     QByteArrayView content(int line) const;
     QByteArrayView raw(int line) const;
     QByteArrayView terminator(int line) const;
-    void parseKeyLine(int line, QByteArrayView text, qsizetype indent);
-    int parseValue(int line, QByteArrayView text, qsizetype indent);
     QStringList spelledPath(const QStringList& path) const;
     QByteArray newline() const;
 

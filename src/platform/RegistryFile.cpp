@@ -61,12 +61,12 @@ std::optional<QStringList> wow64Place(const QStringList& key)
 }
 
 // The key where the file holds it: its own place, else in a 64-bit prefix
-// the 32-bit programs' place; its own place when it is in neither. The
-// lookup of both also says whether the one chosen exists; the value, when
-// asked, is that of the key's own place.
+// the 32-bit programs' place; its own place when it is in neither. Whether
+// the one chosen exists and its values come with it, from the same pass.
 struct Placed {
     QStringList key;
     bool exists = false;
+    std::vector<WineRegText::Value> values;
 };
 
 std::optional<Placed> placeIn(const QByteArray& bytes, const QStringList& key)
@@ -75,12 +75,11 @@ std::optional<Placed> placeIn(const QByteArray& bytes, const QStringList& key)
     std::vector<QStringList> paths{key};
     if (wow64)
         paths.push_back(*wow64);
-    const std::optional<WineRegText::Lookup> found = WineRegText::lookUp(bytes, paths, std::nullopt);
+    std::optional<WineRegText::Lookup> found = WineRegText::lookUp(bytes, paths);
     if (!found)
         return std::nullopt;
-    if (!found->keyExists[0] && wow64 && found->keyExists[1])
-        return Placed{*wow64, true};
-    return Placed{key, found->keyExists[0]};
+    const size_t chosen = !found->keyExists[0] && wow64 && found->keyExists[1] ? 1 : 0;
+    return Placed{paths[chosen], found->keyExists[chosen], std::move(found->values[chosen])};
 }
 
 enum class LockState { Absent, Free, Held };
@@ -235,8 +234,9 @@ bool RegistryFile::OpenKey(const QString& path, bool canCreate)
     if (loaded.exists && !loaded.bytes)
         return false;
     QStringList key = hivePath(path);
+    std::optional<Placed> placed;
     if (loaded.bytes) {
-        const std::optional<Placed> placed = placeIn(*loaded.bytes, key);
+        placed = placeIn(*loaded.bytes, key);
         if (!placed)
             return false; // not a Wine registry file
         if (!canCreate && !placed->exists)
@@ -248,6 +248,8 @@ bool RegistryFile::OpenKey(const QString& path, bool canCreate)
     if (!writable())
         return false;
     openKey_ = key;
+    if (placed)
+        seen_ = Seen{*loaded.bytes, key, std::move(placed->values)};
     return true;
 }
 
@@ -256,8 +258,14 @@ std::optional<WineRegText::Value> RegistryFile::openKeyValue(const QString& name
     const Loaded loaded = load();
     if (!loaded.bytes)
         return std::nullopt;
-    std::optional<WineRegText::Lookup> found = WineRegText::lookUp(*loaded.bytes, {*openKey_}, name);
-    return found ? std::move(found->value) : std::nullopt;
+    if (!seen_ || seen_->key != *openKey_ || seen_->bytes != *loaded.bytes) {
+        std::optional<WineRegText::Lookup> found = WineRegText::lookUp(*loaded.bytes, {*openKey_});
+        if (!found)
+            return std::nullopt;
+        seen_ = Seen{*loaded.bytes, *openKey_, std::move(found->values[0])};
+    }
+    const WineRegText::Value* value = WineRegText::lastNamed(seen_->values, name);
+    return value ? std::optional<WineRegText::Value>(*value) : std::nullopt;
 }
 
 std::optional<QString> RegistryFile::ReadString(const QString& name) const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/GameRegistry.h"
+#include "platform/WineRegText.h"
 
 #include <QByteArray>
 #include <QString>
@@ -9,10 +10,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-
-namespace WineRegText {
-struct Value;
-}
 
 // The registry kept in one file in Wine's text format, laid out like Wine's
 // system.reg: keys relative to the machine hive, HKEY_CLASSES_ROOT being its
@@ -80,4 +77,13 @@ private:
     RegistryRoot root_ = RegistryRoot::LocalMachine;
     std::optional<QStringList> openKey_;
     std::function<qint64()> clock_;
+    // The values of the open key as last read, and the file they were read
+    // from: every read still reads the file, and reuses them only when its
+    // bytes are exactly the same.
+    struct Seen {
+        QByteArray bytes;
+        QStringList key;
+        std::vector<WineRegText::Value> values;
+    };
+    mutable std::optional<Seen> seen_;
 };

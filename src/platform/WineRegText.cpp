@@ -248,7 +248,9 @@ std::optional<QString> unescape(QByteArrayView text, char endChar, qsizetype* ne
         return std::nullopt;
     *next = p + 1;
     out.truncate(length);
-    out.squeeze(); // n ran to the line's end; the text is often much shorter
+    // n ran to the line's end, which may lie far beyond a value's name.
+    if (out.capacity() - length > 64)
+        out.squeeze();
     return out;
 }
 
@@ -260,12 +262,14 @@ QByteArray newFileHeader()
 QString foldCase(const QString& name)
 {
     QString folded = name;
-    for (QChar& c : folded) {
-        if (c.unicode() < 0x80) {
+    char16_t* const units = reinterpret_cast<char16_t*>(folded.data());
+    for (qsizetype i = 0, n = folded.size(); i < n; ++i) {
+        const char16_t c = units[i];
+        if (c < 0x80) {
             if (c >= u'A' && c <= u'Z')
-                c = QChar(char16_t(c.unicode() + 0x20));
+                units[i] = char16_t(c + 0x20);
         } else {
-            c = c.toLower();
+            units[i] = QChar(c).toLower().unicode();
         }
     }
     return folded;
@@ -570,40 +574,54 @@ std::optional<Document> Document::parse(const QByteArray& bytes)
     return doc;
 }
 
-std::optional<Lookup> lookUp(const QByteArray& bytes, const std::vector<QStringList>& paths,
-                             const std::optional<QString>& valueName)
+std::optional<Lookup> lookUp(const QByteArray& bytes, const std::vector<QStringList>& paths)
 {
     struct Finder {
         std::vector<QString> folded;
-        std::optional<QString> foldedName;
         Lookup found;
-        bool inValueKey = false;
+        std::vector<Value>* values = nullptr; // of the key being read, when asked for
         void key(int, QString&& path, qsizetype)
         {
             const QString key = foldCase(path);
-            for (size_t i = 0; i < folded.size(); ++i)
+            values = nullptr;
+            for (size_t i = 0; i < folded.size(); ++i) {
                 found.keyExists[i] = found.keyExists[i] || hasPrefix(key, folded[i]);
-            inValueKey = foldedName && !folded.empty() && key == folded[0];
+                if (!values && key == folded[i])
+                    values = &found.values[i];
+            }
         }
-        bool wantsValues() const { return inValueKey; }
+        bool wantsValues() const { return values != nullptr; }
         void value(Value&& value)
         {
-            if (inValueKey && foldCase(value.name) == *foldedName)
-                found.value = std::move(value);
+            if (values)
+                values->push_back(std::move(value));
         }
         void content(int, int, QByteArrayView) {}
     };
     Finder finder;
     for (const QStringList& path : paths)
         finder.folded.push_back(foldPath(path));
-    if (valueName)
-        finder.foldedName = foldCase(*valueName);
     finder.found.keyExists.assign(paths.size(), false);
+    finder.found.values.resize(paths.size());
     LineCursor lines(bytes, nullptr);
     bool cutShort = false;
     if (!walk(lines, finder, &cutShort))
         return std::nullopt;
+    // A path asked twice gets its values once; the copy is for the caller.
+    for (size_t i = 0; i < paths.size(); ++i)
+        for (size_t j = 0; j < i; ++j)
+            if (finder.folded[j] == finder.folded[i])
+                finder.found.values[i] = finder.found.values[j];
     return std::move(finder.found);
+}
+
+const Value* lastNamed(const std::vector<Value>& values, const QString& name)
+{
+    const QString folded = foldCase(name);
+    for (auto it = values.rbegin(); it != values.rend(); ++it)
+        if (foldCase(it->name) == folded)
+            return &*it;
+    return nullptr;
 }
 
 bool Document::keyExists(const QStringList& path) const

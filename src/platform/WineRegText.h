@@ -74,14 +74,15 @@ struct Line {
 struct Lookup {
     // For each path asked, whether Document::keyExists would say so.
     std::vector<bool> keyExists;
-    // The value of the name asked, as Document::findValue finds it in the
-    // first path asked.
-    std::optional<Value> value;
+    // For each path asked, the values of its blocks in the file's order.
+    std::vector<std::vector<Value>> values;
 };
 
 // Nothing when the bytes are not a Wine registry file.
-std::optional<Lookup> lookUp(const QByteArray& bytes, const std::vector<QStringList>& paths,
-                             const std::optional<QString>& valueName);
+std::optional<Lookup> lookUp(const QByteArray& bytes, const std::vector<QStringList>& paths);
+
+// The value as the registry sees it: the last one of that name.
+const Value* lastNamed(const std::vector<Value>& values, const QString& name);
 
 class Document {
 public:

@@ -210,10 +210,7 @@ void StartupTest::quitButtonFollowsThePage()
     THauptForm* window = game.start();
     QVERIFY(window);
     QTabWidget* tabs = window->PageControl1;
-    auto showPage = [&](const char* name) {
-        tabs->setCurrentWidget(tabs->findChild<QWidget*>(name));
-        QCoreApplication::processEvents();
-    };
+    const auto showPage = [&game](const char* name) { game.showPage(name); };
     showPage("tsAliases");
     QVERIFY(!window->bBeenden->isVisible());
     tabs->setTabVisible(7, true);

@@ -1,5 +1,6 @@
 #include "config/GameConfigStore.h"
 #include "platform/EditorError.h"
+#include "support/Files.h"
 
 #include <QDir>
 #include <QFile>
@@ -22,19 +23,6 @@ QByteArray fixture(const QString& name)
     if (!file.open(QIODevice::ReadOnly))
         qFatal("missing fixture %s", qPrintable(name));
     return file.readAll();
-}
-
-QByteArray bytesOf(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-void put(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(bytes), bytes.size());
 }
 
 // "key", "value", "key", "value" ... as pairs.
@@ -123,12 +111,12 @@ private Q_SLOTS:
         QFETCH(QStringList, writes);
         const Pairs pairs = pairsOf(writes);
 
-        put(path(u"single.ini"_s), before);
+        writeBytes(path(u"single.ini"_s), before);
         GameConfigStore single(path(u"single.ini"_s));
         for (const auto& [key, value] : pairs)
             single.WriteString(section, key, value);
 
-        put(path(u"batch.ini"_s), before);
+        writeBytes(path(u"batch.ini"_s), before);
         GameConfigStore batch(path(u"batch.ini"_s));
         batch.WriteStrings(section, pairs);
 
@@ -140,7 +128,7 @@ private Q_SLOTS:
     void goldenBatch()
     {
         // One case spelled out, so that both ways cannot be wrong alike.
-        put(path(u"g.ini"_s), "[A]\r\nX=1\r\n; c\r\n\r\n[B]\r\nY=2\r\n");
+        writeBytes(path(u"g.ini"_s), "[A]\r\nX=1\r\n; c\r\n\r\n[B]\r\nY=2\r\n");
         GameConfigStore store(path(u"g.ini"_s));
         store.WriteStrings(u"A"_s, {{u"x"_s, u"a=b|c"_s}, {u"Z"_s, u"3"_s}, {u"X"_s, u"4"_s}});
         QCOMPARE(bytesOf(store.path()), QByteArray("[A]\r\nX=4\r\nZ=3\r\n; c\r\n\r\n[B]\r\nY=2\r\n"));
@@ -167,7 +155,7 @@ private Q_SLOTS:
         QFETCH(QString, value);
         QFETCH(QString, message);
         const QByteArray sample = fixture(u"examples/System/User.ini"_s);
-        put(path(u"user.ini"_s), sample);
+        writeBytes(path(u"user.ini"_s), sample);
         GameConfigStore store(path(u"user.ini"_s));
         // The refused pair stands in the middle: the ones before it are not
         // written either.
@@ -179,7 +167,7 @@ private Q_SLOTS:
     void failedWriteWritesNothing()
     {
         const QByteArray before("[S]\r\nA=1\r\n");
-        put(path(u"ro.ini"_s), before);
+        writeBytes(path(u"ro.ini"_s), before);
         QVERIFY(QFile::setPermissions(path(u"ro.ini"_s), QFile::ReadOwner | QFile::ReadGroup));
         GameConfigStore readOnly(path(u"ro.ini"_s));
         const QString expected = u"Unable to write to "_s + readOnly.path();
@@ -207,7 +195,7 @@ private Q_SLOTS:
         // name; the folder's watch counts them. (Watching the moves from the
         // temporary names too keeps the kernel from merging the events.)
         const QByteArray sample = fixture(u"examples/System/User.ini"_s);
-        put(path(u"user.ini"_s), sample);
+        writeBytes(path(u"user.ini"_s), sample);
         const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
         QVERIFY(watch >= 0);
         QVERIFY(::inotify_add_watch(watch, QFile::encodeName(dir_.path()).constData(), IN_MOVED_FROM | IN_MOVED_TO) >= 0);

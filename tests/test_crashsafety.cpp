@@ -4,6 +4,7 @@
 #include "platform/EditorError.h"
 #include "platform/RegistryFile.h"
 #include "platform/SafeFile.h"
+#include "support/Files.h"
 #include "support/GameFixture.h"
 
 #include <QDir>
@@ -29,16 +30,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-QString failureOf(const std::function<void()>& call)
-{
-    try {
-        call();
-    } catch (const EditorError& e) {
-        return e.message();
-    }
-    return QString();
-}
 
 // Everything in the folder but the files named.
 QStringList strays(const QString& folder, const QStringList& expected)

@@ -2,6 +2,7 @@
 #include "config/GameConfigStore.h"
 #include "platform/EditorError.h"
 #include "platform/RegistryFile.h"
+#include "support/Files.h"
 #include "support/GameFixture.h"
 
 #include <QTabWidget>
@@ -11,16 +12,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-QString failureOf(const std::function<void()>& call)
-{
-    try {
-        call();
-    } catch (const EditorError& e) {
-        return e.message();
-    }
-    return QString();
-}
 
 } // namespace
 

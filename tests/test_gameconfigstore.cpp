@@ -1,5 +1,6 @@
 #include "config/GameConfigStore.h"
 #include "platform/EditorError.h"
+#include "support/Files.h"
 #include "support/GameFixture.h"
 
 #include <QDir>
@@ -22,19 +23,6 @@ QByteArray fixture(const QString& name)
     if (!file.open(QIODevice::ReadOnly))
         qFatal("missing fixture %s", qPrintable(name));
     return file.readAll();
-}
-
-QByteArray bytesOf(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-void put(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(bytes), bytes.size());
 }
 
 // A byte string literal with its NUL bytes.
@@ -67,7 +55,7 @@ private:
     {
         const QString target = path(fixtureName);
         QFile::remove(target);
-        put(target, fixture(fixtureName));
+        writeBytes(target, fixture(fixtureName));
         return target;
     }
 
@@ -165,7 +153,7 @@ private Q_SLOTS:
         // One 1 MB line without a line break, then a key: still found, cut to 2047.
         QByteArray big = "[A]\r\nHuge=" + QByteArray(1 << 20, 'v') + "\r\n" + QByteArray(1 << 20, '[')
             + "\r\n[B]\nAfter=1";
-        put(path(), big);
+        writeBytes(path(), big);
         const GameConfigStore store(path());
         QCOMPARE(store.ReadString(u"A"_s, u"Huge"_s, {}), QString(2047, u'v'));
         QCOMPARE(store.ReadString(u"B"_s, u"After"_s, {}), u"1"_s);
@@ -177,12 +165,12 @@ private Q_SLOTS:
             seed = seed * 1103515245u + 12345u;
             noise.append(static_cast<char>(seed >> 24));
         }
-        put(path(), noise);
+        writeBytes(path(), noise);
         store.ReadString(u"A"_s, u"B"_s, {});
 
         // UTF-16 is not understood: defaults, and no write that would corrupt it.
         const QByteArray utf16 = raw("\xFF\xFE[\0A\0]\0\r\0\n\0K\0=\0""1\0");
-        put(path(), utf16);
+        writeBytes(path(), utf16);
         GameConfigStore writable(path());
         QCOMPARE(writable.ReadString(u"A"_s, u"K"_s, u"d"_s), u"d"_s);
         QVERIFY(writeError(writable, u"A"_s, u"K"_s, u"2"_s).contains(u"UTF-16"_s));
@@ -207,7 +195,7 @@ private Q_SLOTS:
         store.WriteString(u"S"_s, u"A"_s, u"1"_s);
         QCOMPARE(store.ReadString(u"S"_s, u"A"_s, {}), u"1"_s);
         // Another program (the game) rewrites the file between two calls.
-        put(path(), "[S]\r\nA=2\r\nFromGame=yes\r\n");
+        writeBytes(path(), "[S]\r\nA=2\r\nFromGame=yes\r\n");
         QCOMPARE(store.ReadString(u"S"_s, u"A"_s, {}), u"2"_s);
         store.WriteString(u"S"_s, u"B"_s, u"3"_s);
         QCOMPARE(bytesOf(path()), QByteArray("[S]\r\nA=2\r\nFromGame=yes\r\nB=3\r\n"));
@@ -255,14 +243,14 @@ private Q_SLOTS:
         QFETCH(QString, text);
         QFETCH(int, expected);
         // Raw bytes, so that quoted texts stay exactly as given; UTF-8 for the non-ASCII digit.
-        put(path(), "\xEF\xBB\xBF[DefaultPlayer]\r\nTeam=" + text.toUtf8() + "\r\n");
+        writeBytes(path(), "\xEF\xBB\xBF[DefaultPlayer]\r\nTeam=" + text.toUtf8() + "\r\n");
         const GameConfigStore store(path());
         QCOMPARE(store.ReadInteger(u"DefaultPlayer"_s, u"Team"_s, 255), expected);
     }
 
     void readBoolAndWriteInteger()
     {
-        put(path(), "[D3D]\r\nOne=1\r\nTwo=2\r\nZero=0\r\nMinus=-3\r\nWord=True\r\n");
+        writeBytes(path(), "[D3D]\r\nOne=1\r\nTwo=2\r\nZero=0\r\nMinus=-3\r\nWord=True\r\n");
         GameConfigStore store(path());
         QCOMPARE(store.ReadBool(u"D3D"_s, u"One"_s, false), true);
         QCOMPARE(store.ReadBool(u"D3D"_s, u"Two"_s, false), true);
@@ -407,7 +395,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, before);
         QFETCH(QString, section);
         QFETCH(QByteArray, expected);
-        put(path(), before);
+        writeBytes(path(), before);
         GameConfigStore store(path());
         store.WriteString(section, u"New"_s, u"v"_s);
         QCOMPARE(bytesOf(path()), expected);
@@ -437,7 +425,7 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, before);
         QFETCH(QByteArray, expected);
-        put(path(), before);
+        writeBytes(path(), before);
         GameConfigStore store(path());
         store.WriteString(u"New"_s, u"Key"_s, u"v"_s);
         QCOMPARE(bytesOf(path()), expected);
@@ -555,7 +543,7 @@ private Q_SLOTS:
         QByteArray all;
         for (int b = 0x20; b < 0x100; ++b)
             all.append(static_cast<char>(b));
-        put(path(), "[S]\r\nK=x" + all + "x\r\n");
+        writeBytes(path(), "[S]\r\nK=x" + all + "x\r\n");
         const QString read = store.ReadString(u"S"_s, u"K"_s, {});
         QCOMPARE(read.size(), all.size() + 2);
         store.WriteString(u"S"_s, u"Other"_s, u"1"_s);

@@ -3,7 +3,9 @@
 #include "app/Startup.h"
 #include "platform/EditorError.h"
 #include "platform/RegistryFile.h"
+#include "support/Files.h"
 #include "support/GameFixture.h"
+#include "support/RegistryText.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -30,51 +32,6 @@ const QString testKey = u"\\Software\\Brennwerk\\Zeichentest"_s;
 // a character beyond the 16-bit range, quotes, a backslash before a letter
 // that is a hex digit, and a percent sign.
 const QString oddText = u"Grüße aus Köln: € 日本 😀 \"%1\" C:\\a\\b"_s;
-
-template <typename Call>
-QString failureOf(Call call)
-{
-    try {
-        call();
-    } catch (const EditorError& e) {
-        return e.message();
-    }
-    return QString();
-}
-
-QString valueIn(const QString& file, RegistryRoot root, const QString& key, const QString& name = QString())
-{
-    RegistryFile registry(file);
-    registry.SetRootKey(root);
-    if (!registry.OpenKey(key, false))
-        return u"<no key>"_s;
-    return registry.ReadString(name).value_or(u"<no value>"_s);
-}
-
-// The key blocks of a registry file, by folded name, each with its bytes up to
-// the next key; "" is what stands before the first.
-QList<std::pair<QString, QByteArray>> blocksOf(const QByteArray& file)
-{
-    QList<std::pair<QString, QByteArray>> blocks{{QString(), QByteArray()}};
-    for (const QByteArray& line : file.split('\n')) {
-        if (line.startsWith('[')) {
-            QByteArray name = line.mid(1, line.lastIndexOf(']') - 1);
-            name.replace("\\\\", "\\");
-            blocks.append({QString::fromUtf8(name).toLower(), QByteArray()});
-        }
-        blocks.last().second += line + '\n';
-    }
-    return blocks;
-}
-
-QByteArray withoutKeys(const QByteArray& file, const QStringList& keys)
-{
-    QByteArray rest;
-    for (const auto& [name, bytes] : blocksOf(file))
-        if (!keys.contains(name))
-            rest += bytes;
-    return rest;
-}
 
 struct Result {
     bool finished = false;

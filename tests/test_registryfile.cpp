@@ -1,6 +1,7 @@
 #include "platform/EditorError.h"
 #include "platform/PhysicalMemory.h"
 #include "platform/RegistryFile.h"
+#include "support/Files.h"
 
 #include <QDir>
 #include <QFile>
@@ -29,24 +30,11 @@ QString fixturePath(const QString& name)
     return QStringLiteral(BRENNWERK_SOURCE_DIR "/tests/data/registry/") + name;
 }
 
-QByteArray bytesOf(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-void put(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
-
 // Copies a fixture into the folder, so that tests may change it.
 QString place(const QTemporaryDir& dir, const QString& fixture)
 {
     const QString path = dir.filePath(fixture);
-    put(path, bytesOf(fixturePath(fixture)));
+    writeBytes(path, bytesOf(fixturePath(fixture)));
     return path;
 }
 
@@ -55,18 +43,6 @@ std::unique_ptr<RegistryFile> registryAt(const QString& path)
     auto registry = std::make_unique<RegistryFile>(path);
     registry->setClock([] { return kNow; });
     return registry;
-}
-
-// The message of the failure the call throws; empty when it throws nothing.
-template <typename Call>
-QString failureOf(Call call)
-{
-    try {
-        call();
-    } catch (const EditorError& e) {
-        return e.message();
-    }
-    return QString();
 }
 
 QString text(const std::optional<QString>& value)
@@ -364,7 +340,7 @@ void TestRegistryFile::keepsLineEndingsAndContinuations()
         const QString path = dir.filePath(u"crlf.reg"_s);
         const QByteArray original = "WINE REGISTRY Version 2\r\n;; All keys relative to \\\\Machine\r\n\r\n"
                                     "[Software\\\\A] 1\r\n\"X\"=\"1\"\r\n";
-        put(path, original);
+        writeBytes(path, original);
         auto registry = registryAt(path);
         QVERIFY(registry->OpenKey(u"\\Software\\A"_s, false));
         QCOMPARE(text(registry->ReadString(u"X"_s)), u"1"_s);
@@ -410,7 +386,7 @@ void TestRegistryFile::failedWritesLeaveTheFileAlone()
     // The folder of a new file cannot be made: a file took its name after the key was opened.
     auto blocked = registryAt(dir.filePath(u"sub/system.reg"_s));
     QVERIFY(blocked->OpenKey(kInstallKey, true));
-    put(dir.filePath(u"sub"_s), "not a folder");
+    writeBytes(dir.filePath(u"sub"_s), "not a folder");
     QCOMPARE(failureOf([&] { blocked->WriteString(u"Folder"_s, u"x"_s); }), u"Failed to set data for 'Folder'"_s);
     QCOMPARE(bytesOf(dir.filePath(u"sub"_s)), QByteArray("not a folder"));
     QVERIFY(!blocked->OpenKey(kInstallKey, true));
@@ -429,7 +405,7 @@ void TestRegistryFile::neverWritesAFileThatIsNotAWineRegistry()
     QTemporaryDir dir;
     const QString path = dir.filePath(u"system.reg"_s);
     for (const QByteArray& bytes : foreign) {
-        put(path, bytes);
+        writeBytes(path, bytes);
         auto registry = registryAt(path);
         QVERIFY(!registry->OpenKey(kInstallKey, false));
         QVERIFY(!registry->OpenKey(kInstallKey, true));
@@ -437,9 +413,9 @@ void TestRegistryFile::neverWritesAFileThatIsNotAWineRegistry()
         QCOMPARE(bytesOf(path), bytes);
 
         // Replaced by such a file after the key was opened.
-        put(path, bytesOf(fixturePath(u"sample.reg"_s)));
+        writeBytes(path, bytesOf(fixturePath(u"sample.reg"_s)));
         QVERIFY(registry->OpenKey(kInstallKey, false));
-        put(path, bytes);
+        writeBytes(path, bytes);
         QVERIFY(!registry->ReadString(u"Folder"_s));
         QCOMPARE(failureOf([&] { registry->WriteString(u"Folder"_s, u"x"_s); }),
                  u"Failed to set data for 'Folder'"_s);
@@ -447,7 +423,7 @@ void TestRegistryFile::neverWritesAFileThatIsNotAWineRegistry()
     }
 
     // An empty file holds nothing to lose: it becomes a registry.
-    put(path, QByteArray());
+    writeBytes(path, QByteArray());
     auto registry = registryAt(path);
     QVERIFY(!registry->OpenKey(kInstallKey, false));
     QVERIFY(registry->OpenKey(kInstallKey, true));
@@ -470,7 +446,7 @@ void TestRegistryFile::seesChangesMadeByOtherPrograms()
     QByteArray changed = replaced(bytesOf(path), "\"Folder\"=\"C:\\\\UnrealTournament\"",
                                   "\"Folder\"=\"E:\\\\UT\"");
     changed += "\n[Software\\\\Other] 1700000000\n\"Kept\"=\"yes\"\n";
-    put(path, changed);
+    writeBytes(path, changed);
     QCOMPARE(text(registry->ReadString(u"Folder"_s)), u"E:\\UT"_s);
     QVERIFY(registry->KeyExists(u"\\Software\\Other"_s));
 
@@ -521,7 +497,7 @@ void TestRegistryFile::survivesHostileContent()
     QByteArray bulk = "WINE REGISTRY Version 2\n[" + QByteArray(200000, 'k') + "] 1\n\"" + QByteArray(300000, '\\')
         + "\n[" + QByteArray("a\\\\").repeated(50000) + "] 9\n@=hex:" + QByteArray("00,").repeated(100000) + "\\\n\\\n";
     bulk += "\"x\"=\"\\x" + QByteArray(100000, 'f') + "\n[Software\\\\Bulk]\n\"v\"=\"\\";
-    put(path, bulk);
+    writeBytes(path, bulk);
     QVERIFY(registry->KeyExists(u"\\a\\a\\a\\a"_s));
     QVERIFY(registry->OpenKey(u"\\Software\\Bulk"_s, false));
     QVERIFY(registry->ValueExists(u"v"_s));
@@ -545,7 +521,7 @@ void TestRegistryFile::continuedDataOfOtherKeysIsNoKey()
             + valueName + "=hex:01,02,\\\n"
                           "[Software\\\\Unreal Technology\\\\Installed Apps\\\\UnrealTournament] 1733592000\n"
                           "\"Folder\"=\"C:\\\\Fake\"\n";
-        put(path, file);
+        writeBytes(path, file);
         auto registry = registryAt(path);
         QVERIFY2(!registry->KeyExists(kInstallKey), valueName.constData());
         QVERIFY(!registry->OpenKey(kInstallKey, false));

@@ -4,7 +4,9 @@
 #include "platform/EditorError.h"
 #include "platform/RegistryFile.h"
 #include "platform/WinePaths.h"
+#include "support/Files.h"
 #include "support/GameFixture.h"
+#include "support/RegistryText.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -99,61 +101,6 @@ QByteArray installBlock(const QByteArray& key, const QByteArray& folder)
 }
 
 const QByteArray installKeyInFile = R"(Software\\Unreal Technology\\Installed Apps\\UnrealTournament)";
-
-// The key blocks of a registry file by their names (folded, one backslash
-// between names), each with its bytes from its "[" line up to the next key;
-// "" is what stands before the first key.
-QList<std::pair<QString, QByteArray>> blocksOf(const QByteArray& file)
-{
-    QList<std::pair<QString, QByteArray>> blocks{{QString(), QByteArray()}};
-    for (const QByteArray& line : file.split('\n')) {
-        if (line.startsWith('[')) {
-            QByteArray name = line.mid(1, line.lastIndexOf(']') - 1);
-            name.replace("\\\\", "\\");
-            blocks.append({QString::fromUtf8(name).toLower(), QByteArray()});
-        }
-        blocks.last().second += line + '\n';
-    }
-    return blocks;
-}
-
-// The file's bytes without the blocks of the named keys.
-QByteArray withoutKeys(const QByteArray& file, const QStringList& keys)
-{
-    QByteArray rest;
-    for (const auto& [name, bytes] : blocksOf(file))
-        if (!keys.contains(name))
-            rest += bytes;
-    return rest;
-}
-
-QByteArray blockOf(const QByteArray& file, const QString& key)
-{
-    for (const auto& [name, bytes] : blocksOf(file))
-        if (name == key.toLower())
-            return bytes;
-    return "<no block>";
-}
-
-QString valueIn(const QString& file, RegistryRoot root, const QString& key, const QString& name = QString())
-{
-    RegistryFile registry(file);
-    registry.SetRootKey(root);
-    if (!registry.OpenKey(key, false))
-        return u"<no key>"_s;
-    return registry.ReadString(name).value_or(u"<no value>"_s);
-}
-
-template <typename Call>
-QString failureOf(Call call)
-{
-    try {
-        call();
-    } catch (const EditorError& e) {
-        return e.message();
-    }
-    return QString();
-}
 
 // "server-<device>-<inode>" of a folder, in hexadecimal, as wineserver names
 // its own folder.

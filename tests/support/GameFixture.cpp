@@ -98,21 +98,6 @@ void typeText(QWidget* widget, const QString& text)
     }
 }
 
-QByteArray readBytes(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
-}
-
-void writeBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
-}
-
 QByteArray withLine(const QByteArray& file, const QByteArray& oldLine, const QByteArray& newLine)
 {
     const qsizetype at = file.indexOf(oldLine);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/HauptUnit.h"
+#include "support/Files.h"
 #include "support/ScriptedMessageBoxes.h"
 
 #include <QByteArray>
@@ -72,8 +73,6 @@ void click(QAbstractButton* button);
 // Types any text into the widget, one key event a character.
 void typeText(QWidget* widget, const QString& text);
 
-QByteArray readBytes(const QString& path);
-void writeBytes(const QString& path, const QByteArray& bytes);
 
 // A copy of the bytes with the value of key in section set (the first
 // "key=" line after "[section]"); an empty optional removes the line.

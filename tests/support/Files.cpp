@@ -1,0 +1,36 @@
+#include "support/Files.h"
+
+#include "platform/EditorError.h"
+
+#include <QFile>
+
+QByteArray readBytes(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+QByteArray bytesOf(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+void writeBytes(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+}
+
+QString failureOf(const std::function<void()>& call)
+{
+    try {
+        call();
+    } catch (const EditorError& e) {
+        return e.message();
+    }
+    return QString();
+}

@@ -62,7 +62,6 @@ private:
     void startWith(const QByteArray& userIni);
     void showPage(const char* name);
     QString row(int n) const { return grid->item(n - 1, 1)->text(); }
-    void typeInto(QLineEdit* field, const QString& text);
     void chooseSlot(const QString& digits);
     void click(const char* button) { QTest::mouseClick(child<QPushButton>(button), Qt::LeftButton); }
 
@@ -101,21 +100,9 @@ void AliasesPageTest::showPage(const char* name)
     game->showPage(name);
 }
 
-void AliasesPageTest::typeInto(QLineEdit* field, const QString& text)
-{
-    field->setFocus();
-    QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
-    QTest::keyClick(field, Qt::Key_Delete);
-    typeText(field, text);
-}
-
 void AliasesPageTest::chooseSlot(const QString& digits)
 {
-    auto* field = child<MaskedEdit>("meAliasPosition");
-    field->setFocus();
-    QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
-    QTest::keyClick(field, Qt::Key_Delete);
-    typeText(field, digits);
+    typeOver(child<MaskedEdit>("meAliasPosition"), digits, Selection::DeleteFirst);
 }
 
 void AliasesPageTest::gridShowsTheSlots()
@@ -180,15 +167,15 @@ void AliasesPageTest::eintragenNeedsNameAndCommand()
     auto* name = child<QLineEdit>("leAliasName");
     auto* command = child<QLineEdit>("leAliasCommand");
     auto* button = child<QPushButton>("bAliasEintragen");
-    typeInto(name, QStringLiteral("jump2"));
+    typeOver(name, QStringLiteral("jump2"), Selection::DeleteFirst);
     QVERIFY(!button->isEnabled());
-    typeInto(command, QStringLiteral(" "));
+    typeOver(command, QStringLiteral(" "), Selection::DeleteFirst);
     QVERIFY(button->isEnabled()); // a blank counts as text
-    typeInto(name, QString());
+    typeOver(name, QString(), Selection::DeleteFirst);
     QVERIFY(!button->isEnabled());
-    typeInto(name, QStringLiteral("x"));
+    typeOver(name, QStringLiteral("x"), Selection::DeleteFirst);
     QVERIFY(button->isEnabled());
-    typeInto(command, QString());
+    typeOver(command, QString(), Selection::DeleteFirst);
     QVERIFY(!button->isEnabled());
     QCOMPARE(readBytes(game->userIniPath()), original);
 }
@@ -197,8 +184,8 @@ void AliasesPageTest::aliasIsWrittenVerbatimIntoTheChosenSlot()
 {
     startWith(original);
     chooseSlot(QStringLiteral("3"));
-    typeInto(child<QLineEdit>("leAliasName"), QStringLiteral("jump2"));
-    typeInto(child<QLineEdit>("leAliasCommand"), QStringLiteral("Jump | Jump"));
+    typeOver(child<QLineEdit>("leAliasName"), QStringLiteral("jump2"), Selection::DeleteFirst);
+    typeOver(child<QLineEdit>("leAliasCommand"), QStringLiteral("Jump | Jump"), Selection::DeleteFirst);
     click("bAliasEintragen");
     const QByteArray written = "(Command=\"Jump | Jump\",Alias=jump2)";
     QCOMPARE(readBytes(game->userIniPath()), withSlot(original, 2, written));
@@ -217,8 +204,8 @@ void AliasesPageTest::aliasIsWrittenVerbatimIntoTheChosenSlot()
     QCOMPARE(child<QPushButton>("bAliasDelete")->text(), QStringLiteral("Zeile 05 löschen"));
     // Quotes, parentheses, "=" and blanks go in unescaped, the euro sign as
     // its Windows-1252 byte.
-    typeInto(child<QLineEdit>("leAliasName"), QStringLiteral("say€ "));
-    typeInto(child<QLineEdit>("leAliasCommand"), QStringLiteral("say \"a=b\") |"));
+    typeOver(child<QLineEdit>("leAliasName"), QStringLiteral("say€ "), Selection::DeleteFirst);
+    typeOver(child<QLineEdit>("leAliasCommand"), QStringLiteral("say \"a=b\") |"), Selection::DeleteFirst);
     click("bAliasEintragen");
     QCOMPARE(readBytes(game->userIniPath()),
              withSlot(withSlot(original, 2, written), 4, "(Command=\"say \"a=b\") |\",Alias=say\x80 )"));
@@ -230,7 +217,7 @@ void AliasesPageTest::impactJumpAndDeleteWriteTheChosenSlot()
 {
     startWith(original);
     chooseSlot(QStringLiteral("27"));
-    typeInto(child<QLineEdit>("leAliasName"), QStringLiteral("keep"));
+    typeOver(child<QLineEdit>("leAliasName"), QStringLiteral("keep"), Selection::DeleteFirst);
     click("bIJumpEintragen");
     QByteArray expected = withSlot(original, 26, impactJump);
     QCOMPARE(readBytes(game->userIniPath()), expected);
@@ -256,8 +243,8 @@ void AliasesPageTest::restoreUndoesWhatWasWrittenSinceEntering()
     chooseSlot(QStringLiteral("5"));
     click("bAliasDelete");
     chooseSlot(QStringLiteral("6"));
-    typeInto(child<QLineEdit>("leAliasName"), QStringLiteral("n"));
-    typeInto(child<QLineEdit>("leAliasCommand"), QStringLiteral("c"));
+    typeOver(child<QLineEdit>("leAliasName"), QStringLiteral("n"), Selection::DeleteFirst);
+    typeOver(child<QLineEdit>("leAliasCommand"), QStringLiteral("c"), Selection::DeleteFirst);
     click("bAliasEintragen");
     QCOMPARE(readBytes(game->userIniPath()),
              withSlot(withSlot(original, 4, emptyAlias), 5, "(Command=\"c\",Alias=n)"));
@@ -330,8 +317,8 @@ void AliasesPageTest::failedWriteKeepsTheRow()
     startWith(original);
     QFile::setPermissions(game->userIniPath(), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
     chooseSlot(QStringLiteral("27"));
-    typeInto(child<QLineEdit>("leAliasName"), QStringLiteral("n"));
-    typeInto(child<QLineEdit>("leAliasCommand"), QStringLiteral("c"));
+    typeOver(child<QLineEdit>("leAliasName"), QStringLiteral("n"), Selection::DeleteFirst);
+    typeOver(child<QLineEdit>("leAliasCommand"), QStringLiteral("c"), Selection::DeleteFirst);
     click("bAliasEintragen");
     click("bAliasDelete");
     click("bOriginalAliases");

@@ -112,9 +112,7 @@ void KeyBindingsPageTest::typeInto(const QString& key, const QString& text)
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualItemRect(cell).center());
     auto* editor = qobject_cast<QLineEdit*>(grid->indexWidget(grid->indexFromItem(cell)));
     QVERIFY(editor);
-    QTest::keyClick(editor, Qt::Key_A, Qt::ControlModifier);
-    QTest::keyClick(editor, Qt::Key_Delete);
-    typeText(editor, text);
+    typeOver(editor, text, Selection::DeleteFirst);
 }
 
 void KeyBindingsPageTest::click(const char* button)

@@ -43,7 +43,6 @@ private:
     T* child(const char* name) const { return game->child<T>(name); }
     void startWith(const QByteArray& mainIni);
     void showPage(const char* name);
-    void typeInto(QWidget* field, const QString& text);
 
     std::unique_ptr<GameFixture> game;
     THauptForm* window = nullptr;
@@ -74,13 +73,6 @@ void SystemPageTest::startWith(const QByteArray& mainIni)
 void SystemPageTest::showPage(const char* name)
 {
     game->showPage(name);
-}
-
-void SystemPageTest::typeInto(QWidget* field, const QString& text)
-{
-    field->setFocus();
-    QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
-    typeText(field, text);
 }
 
 void SystemPageTest::showFillsThePageFromTheFile()
@@ -116,7 +108,7 @@ void SystemPageTest::storedRecommendationDisablesTheButton()
     startWith(withLine(original, "\nCacheSizeMegs=32\r\n", "\nCacheSizeMegs=384\r\n"));
     QVERIFY(!child<QPushButton>("bCacheEintragen")->isEnabled());
     // Typing a different size enables it, typing the stored one again not.
-    typeInto(child<MaskedEdit>("meCache"), "38");
+    typeOver(child<MaskedEdit>("meCache"), "38");
     QVERIFY(child<QPushButton>("bCacheEintragen")->isEnabled());
     QTest::keyClicks(child<MaskedEdit>("meCache"), "4");
     QVERIFY(!child<QPushButton>("bCacheEintragen")->isEnabled());
@@ -126,7 +118,7 @@ void SystemPageTest::typedCacheSizeChangesExactlyItsLine()
 {
     startWith(original);
     auto* field = child<MaskedEdit>("meCache");
-    typeInto(field, "2x56 7");
+    typeOver(field, "2x56 7");
     QCOMPARE(field->value(), QStringLiteral("256"));
     QTest::mouseClick(child<QPushButton>("bCacheEintragen"), Qt::LeftButton);
     QCOMPARE(readBytes(game->mainIniPath()), withLine(original, "\nCacheSizeMegs=32\r\n", "\nCacheSizeMegs=256\r\n"));
@@ -172,15 +164,15 @@ void SystemPageTest::fourDigitRecommendationIsShownAndWrittenWhole()
     QTest::mouseClick(child<QPushButton>("bCacheEintragen"), Qt::LeftButton);
     QCOMPARE(readBytes(game->mainIniPath()), withLine(original, "\nCacheSizeMegs=32\r\n", "\nCacheSizeMegs=1536\r\n"));
     // Typing still takes three digits at most.
-    typeInto(child<MaskedEdit>("meCache"), "20481");
+    typeOver(child<MaskedEdit>("meCache"), "20481");
     QCOMPARE(child<MaskedEdit>("meCache")->value(), QStringLiteral("204"));
 }
 
 void SystemPageTest::showAgainDiscardsWhatWasTyped()
 {
     startWith(original);
-    typeInto(child<MaskedEdit>("meCache"), "99");
-    typeInto(child<QLineEdit>("eIRCNick"), "Zwischenstand");
+    typeOver(child<MaskedEdit>("meCache"), "99");
+    typeOver(child<QLineEdit>("eIRCNick"), "Zwischenstand");
     QVERIFY(child<QPushButton>("bIRCNickEintragen")->isEnabled());
     showPage("tsUser");
     showPage("tsSystem");
@@ -193,7 +185,7 @@ void SystemPageTest::showAgainDiscardsWhatWasTyped()
 void SystemPageTest::nickIsWrittenAsTyped()
 {
     startWith(original);
-    typeInto(child<QLineEdit>("eIRCNick"), QStringLiteral("Jürgen =[X] "));
+    typeOver(child<QLineEdit>("eIRCNick"), QStringLiteral("Jürgen =[X] "));
     QVERIFY(child<QPushButton>("bIRCNickEintragen")->isEnabled());
     QTest::mouseClick(child<QPushButton>("bIRCNickEintragen"), Qt::LeftButton);
     QCOMPARE(readBytes(game->mainIniPath()),
@@ -207,7 +199,7 @@ void SystemPageTest::missingNickShowsTheNoticeAndKeepsTheButtonOff()
     startWith(withLine(original, "\nNickName=Funkenflug\r\n", "\n"));
     QCOMPARE(child<QLineEdit>("eIRCNick")->text(), QStringLiteral("Eintrag nicht gefunden"));
     QVERIFY(!child<QPushButton>("bIRCNickEintragen")->isEnabled());
-    typeInto(child<QLineEdit>("eIRCNick"), "Neo");
+    typeOver(child<QLineEdit>("eIRCNick"), "Neo");
     QVERIFY(child<QPushButton>("bIRCNickEintragen")->isEnabled());
     QTest::mouseClick(child<QPushButton>("bIRCNickEintragen"), Qt::LeftButton);
     const QByteArray after = readBytes(game->mainIniPath());
@@ -219,7 +211,7 @@ void SystemPageTest::missingNickShowsTheNoticeAndKeepsTheButtonOff()
 void SystemPageTest::nickOutsideTheCodePageIsRefused()
 {
     startWith(original);
-    typeInto(child<QLineEdit>("eIRCNick"), QStringLiteral("Schnee 雪"));
+    typeOver(child<QLineEdit>("eIRCNick"), QStringLiteral("Schnee 雪"));
     QTest::mouseClick(child<QPushButton>("bIRCNickEintragen"), Qt::LeftButton);
     QCOMPARE(game->boxes.errors().size(), 1);
     QCOMPARE(readBytes(game->mainIniPath()), original);
@@ -243,7 +235,7 @@ void SystemPageTest::failedWriteLeavesLabelButtonAndFile()
 {
     startWith(original);
     QFile::setPermissions(game->mainIniPath(), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
-    typeInto(child<MaskedEdit>("meCache"), "128");
+    typeOver(child<MaskedEdit>("meCache"), "128");
     QTest::mouseClick(child<QPushButton>("bCacheEintragen"), Qt::LeftButton);
     QCOMPARE(game->boxes.shown().size(), 1);
     QCOMPARE(game->boxes.shown()[0].kind, Kind::Error);

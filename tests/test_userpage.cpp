@@ -58,7 +58,6 @@ private:
     T* child(const char* name) const { return game->child<T>(name); }
     void startWith(const QByteArray& userIni);
     void showPage(const char* name);
-    void typeInto(QWidget* field, const QString& text);
     void pick(QComboBox* combo, const QString& item);
     void setReadOnly(bool readOnly);
     QByteArray user() const { return readBytes(game->userIniPath()); }
@@ -111,13 +110,6 @@ void UserPageTest::startWith(const QByteArray& userIni)
 void UserPageTest::showPage(const char* name)
 {
     game->showPage(name);
-}
-
-void UserPageTest::typeInto(QWidget* field, const QString& text)
-{
-    field->setFocus();
-    QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
-    typeText(field, text);
 }
 
 // Picks the item from the open list, as a click on it does.
@@ -302,7 +294,7 @@ void UserPageTest::fovKeepsLeadingZerosAndBlanks()
     };
     startWith(file);
     showPage("tsUser");
-    typeInto(child<MaskedEdit>("meFOV"), "090");
+    typeOver(child<MaskedEdit>("meFOV"), "090");
     QCOMPARE(user(), both("090.000000"));
 
     // A blank place before the digit stays in the value as a space.
@@ -324,7 +316,7 @@ void UserPageTest::fovWithAGapIsAnError()
     startWith(original);
     showPage("tsUser");
     auto* field = child<MaskedEdit>("meFOV");
-    typeInto(field, "1");
+    typeOver(field, "1");
     const QByteArray afterOne = user();
     QTest::keyClick(field, Qt::Key_Right);
     QTest::keyClicks(field, "3");
@@ -339,9 +331,9 @@ void UserPageTest::nameFollowsTheEintragenPattern()
     startWith(original);
     showPage("tsUser");
     auto* button = child<QPushButton>("bNameEintragen");
-    typeInto(child<QLineEdit>("eName"), QStringLiteral("Glutkern"));
+    typeOver(child<QLineEdit>("eName"), QStringLiteral("Glutkern"));
     QVERIFY(!button->isEnabled());
-    typeInto(child<QLineEdit>("eName"), QStringLiteral("Jörg Glühwürmchen"));
+    typeOver(child<QLineEdit>("eName"), QStringLiteral("Jörg Glühwürmchen"));
     QVERIFY(button->isEnabled());
     QCOMPARE(user(), aligned);
     QTest::mouseClick(button, Qt::LeftButton);
@@ -370,7 +362,7 @@ void UserPageTest::absentNameIsNeverWrittenUnlessTyped()
     QVERIFY(!button->isEnabled());
     QVERIFY(!user().contains("\nName="));
 
-    typeInto(child<QLineEdit>("eName"), QStringLiteral("Neo"));
+    typeOver(child<QLineEdit>("eName"), QStringLiteral("Neo"));
     QVERIFY(button->isEnabled());
     QTest::mouseClick(button, Qt::LeftButton);
     QVERIFY(user().contains("\r\nName=Neo\r\n"));
@@ -472,7 +464,7 @@ void UserPageTest::pickedModelShowsItsSkinBoxAndWritesNothing()
     QCOMPARE(user(), aligned);
 
     // Typing a model's name is no pick.
-    typeInto(child<QComboBox>("coboModel"), QStringLiteral("Boss"));
+    typeOver(child<QComboBox>("coboModel"), QStringLiteral("Boss"));
     QCOMPARE(visibleSkinBoxes(), QStringList{"coboSkinFC"});
     QCOMPARE(user(), aligned);
     QVERIFY(game->boxes.shown().isEmpty());

@@ -82,11 +82,7 @@ void WeaponPriorityPageTest::showPage(const char* name)
 
 void WeaponPriorityPageTest::chooseRow(const QString& digits)
 {
-    auto* field = child<MaskedEdit>(QStringLiteral("mePriority"));
-    field->setFocus();
-    QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
-    QTest::keyClick(field, Qt::Key_Delete);
-    typeText(field, digits);
+    typeOver(child<MaskedEdit>(QStringLiteral("mePriority")), digits, Selection::DeleteFirst);
     QCoreApplication::processEvents();
 }
 
@@ -233,27 +229,22 @@ void WeaponPriorityPageTest::typedTextIsWrittenAsTyped()
     QCOMPARE(weaponLabel(13)->text(), QStringLiteral("Eintrag nicht gefunden"));
     chooseRow(QStringLiteral("13"));
     QLineEdit* edit = child<QComboBox>(QStringLiteral("coboWeappon"))->lineEdit();
-    edit->setFocus();
-    QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
     // A prefix of an item stays as typed: no completion.
-    typeText(edit, QStringLiteral("Mini"));
+    typeOver(edit, QStringLiteral("Mini"));
     click();
     const QByteArray after = readBytes(game->userIniPath());
     // The missing key is added after the section's last key.
     QCOMPARE(after, QByteArray(without12).replace("\nWeaponPriority[19]=None\r\n", "\nWeaponPriority[19]=None\r\nWeaponPriority[12]=Mini\r\n"));
     QCOMPARE(weaponLabel(13)->text(), QStringLiteral("Mini"));
 
-    QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
-    QTest::keyClick(edit, Qt::Key_Delete);
-    typeText(edit, QStringLiteral("MyMod.Blaster"));
+    typeOver(edit, QStringLiteral("MyMod.Blaster"), Selection::DeleteFirst);
     QTest::keyClick(edit, Qt::Key_Return);
     click();
     QVERIFY(readBytes(game->userIniPath()).contains("\nWeaponPriority[12]=MyMod.Blaster\r\n"));
     QCOMPARE(child<QComboBox>(QStringLiteral("coboWeappon"))->count(), 14);
 
     // An empty text writes an empty value, shown empty after the next load.
-    QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
-    QTest::keyClick(edit, Qt::Key_Delete);
+    typeOver(edit, QString(), Selection::DeleteFirst);
     click();
     QVERIFY(readBytes(game->userIniPath()).contains("\nWeaponPriority[12]=\r\n"));
     showPage("tsSystem");

@@ -98,6 +98,15 @@ void typeText(QWidget* widget, const QString& text)
     }
 }
 
+void typeOver(QWidget* field, const QString& text, Selection selection)
+{
+    field->setFocus();
+    QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+    if (selection == Selection::DeleteFirst)
+        QTest::keyClick(field, Qt::Key_Delete);
+    typeText(field, text);
+}
+
 QByteArray withLine(const QByteArray& file, const QByteArray& oldLine, const QByteArray& newLine)
 {
     const qsizetype at = file.indexOf(oldLine);

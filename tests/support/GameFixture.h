@@ -73,6 +73,12 @@ void click(QAbstractButton* button);
 // Types any text into the widget, one key event a character.
 void typeText(QWidget* widget, const QString& text);
 
+// Gives the field the focus, selects all it holds (Ctrl+A) and types the
+// text: the first key replaces the selection, or with DeleteFirst the
+// selection is deleted first, a change of its own.
+enum class Selection { TypedOver, DeleteFirst };
+void typeOver(QWidget* field, const QString& text, Selection selection = Selection::TypedOver);
+
 
 // A copy of the bytes with the value of key in section set (the first
 // "key=" line after "[section]"); an empty optional removes the line.

@@ -186,15 +186,20 @@ void RegistryPage::tsRegistryShow()
             cbUTPath->setEnabled(false);
             // The first time this writes the path again (cbUTPathClick).
             EventRules::setChecked(cbUTPath, true);
-            RegVisible();
-            GetModuleState();
-            GetMapState();
-            GetLinkState();
-            GetProtocolState();
+            refreshRegistrations();
         }
     }
     setStatus(lUTPath, QStringLiteral("UT ist in dem Ordner \"%1\" installiert.").arg(services_.state.GameDir),
               present);
+}
+
+void RegistryPage::refreshRegistrations()
+{
+    RegVisible();
+    GetModuleState();
+    GetMapState();
+    GetLinkState();
+    GetProtocolState();
 }
 
 void RegistryPage::RegVisible()
@@ -280,9 +285,5 @@ void RegistryPage::cbUTPathClick()
             EventRules::setChecked(cbUTPath, true);
         }
     }
-    RegVisible();
-    GetModuleState();
-    GetMapState();
-    GetLinkState();
-    GetProtocolState();
+    refreshRegistrations();
 }

@@ -59,6 +59,8 @@ private:
     };
     enum Index { Module, Map, Link, Protocol };
 
+    // The four registrations' boxes, shown and set from the registry.
+    void refreshRegistrations();
     void getState(Registration& registration);
     void writeRegistration(Registration& registration);
     GameRegistry& registry() const;

@@ -21,13 +21,6 @@ const QString notFound = QStringLiteral("Eintrag nicht gefunden");
 const QString impactJump =
     QStringLiteral("(Command=\"getweapon ImpactHammer | button bfire | Fire | OnRelease Jump\",Alias=ijump)");
 
-template <typename T>
-T* named(T* widget, const QString& name)
-{
-    widget->setObjectName(name);
-    return widget;
-}
-
 QString aliasKey(int slot)
 {
     return QStringLiteral("Aliases[%1]").arg(slot);

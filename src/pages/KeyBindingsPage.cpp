@@ -13,13 +13,6 @@ namespace {
 const QString inputSection = QStringLiteral("Engine.Input");
 const QString notFound = QStringLiteral("Eintrag nicht gefunden!");
 
-template <typename T>
-T* named(T* widget, const QString& name)
-{
-    widget->setObjectName(name);
-    return widget;
-}
-
 QStringList buildKeyNames()
 {
     QStringList keys;

@@ -29,13 +29,6 @@ const QString notFound = QStringLiteral("Eintrag nicht gefunden!");
 const QString trueText = QStringLiteral("True");
 const QString falseText = QStringLiteral("False");
 
-template <typename T>
-T* named(T* widget, const QString& name)
-{
-    widget->setObjectName(name);
-    return widget;
-}
-
 // An edit field with its label above it.
 QLineEdit* labelledField(const QString& label, const QString& name, QWidget* parent, QVBoxLayout* layout)
 {

@@ -14,6 +14,14 @@ class MessageBoxes;
 class QPushButton;
 class QTabWidget;
 
+// The widget, given the name the program and its tests find it by.
+template <typename T>
+T* named(T* widget, const QString& name)
+{
+    widget->setObjectName(name);
+    return widget;
+}
+
 // What start-up sets once and every page shares. Owned by the main window;
 // the stores and the registry live from start-up to exit.
 struct EditorState {

@@ -84,13 +84,6 @@ void writeDefault(GameRegistry& registry, const QString& key, const QString& val
     registry.WriteString(QString(), value);
 }
 
-template <typename T>
-T* named(T* widget, const QString& name)
-{
-    widget->setObjectName(name);
-    return widget;
-}
-
 QLabel* boldLabel(const QString& text, QWidget* parent, const QString& name)
 {
     QLabel* label = named(new QLabel(text, parent), name);

@@ -66,13 +66,6 @@ const RendererGroupTable direct3D{
     },
 };
 
-template <typename T>
-T* named(T* widget, const QString& name)
-{
-    widget->setObjectName(name);
-    return widget;
-}
-
 } // namespace
 
 int recommendedCacheMegs(std::uint32_t physicalMemoryBytes)

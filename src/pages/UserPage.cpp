@@ -100,13 +100,6 @@ constexpr ModelRow models[] = {
 };
 constexpr int bossModel = 4;
 
-template <typename T>
-T* named(T* widget, const QString& name)
-{
-    widget->setObjectName(name);
-    return widget;
-}
-
 QComboBox* editableBox(const QString& name, const std::span<const SkinRow>& rows, QWidget* parent)
 {
     auto* box = named(new QComboBox(parent), name);

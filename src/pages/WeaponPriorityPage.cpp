@@ -32,13 +32,6 @@ const QStringList weapons{
 // line, whose "." stays on the last row.
 enum Column { NumberColumn, WeaponColumn, ButtonColumn, FieldColumn, DotColumn, ComboColumn };
 
-template <typename T>
-T* named(T* widget, const QString& name)
-{
-    widget->setObjectName(name);
-    return widget;
-}
-
 QString priorityKey(int index)
 {
     return QStringLiteral("WeaponPriority[%1]").arg(index);

@@ -127,6 +127,15 @@ bool endsWithBackslash(QByteArrayView text)
     return end > 0 && text[end - 1] == '\\';
 }
 
+// A line's text as wineserver reads it: lines are C strings to it, so
+// nothing after a NUL byte counts.
+QByteArrayView lineContent(const QByteArray& bytes, const Line& line)
+{
+    const QByteArrayView text = QByteArrayView(bytes).sliced(line.begin, line.contentEnd - line.begin);
+    const qsizetype nul = text.indexOf('\0');
+    return nul < 0 ? text : text.first(nul);
+}
+
 bool isBlank(QByteArrayView text)
 {
     return skipSpace(text, 0) == text.size();
@@ -283,11 +292,7 @@ QByteArrayView Document::raw(int line) const
 
 QByteArrayView Document::content(int line) const
 {
-    const Line& l = lines_[size_t(line)];
-    QByteArrayView text = QByteArrayView(bytes_).sliced(l.begin, l.contentEnd - l.begin);
-    // wineserver reads lines as C strings: nothing after a NUL byte counts.
-    const qsizetype nul = text.indexOf('\0');
-    return nul < 0 ? text : text.first(nul);
+    return lineContent(bytes_, lines_[size_t(line)]);
 }
 
 QByteArrayView Document::terminator(int line) const
@@ -333,10 +338,7 @@ public:
 
     QByteArrayView content() const
     {
-        QByteArrayView text = QByteArrayView(bytes_).sliced(line_.begin, line_.contentEnd - line_.begin);
-        // wineserver reads lines as C strings: nothing after a NUL byte counts.
-        const qsizetype nul = text.indexOf('\0');
-        return nul < 0 ? text : text.first(nul);
+        return lineContent(bytes_, line_);
     }
 
 private:

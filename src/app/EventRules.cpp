@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QEvent>
 #include <QFocusEvent>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QRadioButton>
 
@@ -41,11 +42,14 @@ void runHandler(QObject* control)
         holder->handler();
 }
 
+const QString exitHandlerName = QStringLiteral("brennwerk-exit");
+
 class FocusOutFilter : public QObject {
 public:
     FocusOutFilter(QObject* parent, std::function<void()> onFocusOut)
         : QObject(parent), onFocusOut_(std::move(onFocusOut))
     {
+        setObjectName(exitHandlerName);
     }
 
 protected:
@@ -69,6 +73,42 @@ protected:
 
 private:
     std::function<void()> onFocusOut_;
+};
+
+// Qt's editable combo box picks the item whose text was typed when the user
+// presses Return or leaves the box. Typing is no pick, so while those two
+// events are handled the box's activations are not the user's picks.
+class TypedTextFilter : public QObject {
+public:
+    explicit TypedTextFilter(QComboBox* combo) : QObject(combo) { combo->installEventFilter(this); }
+
+    bool finishingTyping() const { return finishing_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (finishing_ || !finishesTyping(event))
+            return false;
+        // Delivered here, inside the flag; a key the box ignores still goes
+        // on to its parents.
+        finishing_ = true;
+        watched->event(event);
+        finishing_ = false;
+        return true;
+    }
+
+private:
+    static bool finishesTyping(const QEvent* event)
+    {
+        if (event->type() == QEvent::FocusOut)
+            return true;
+        if (event->type() != QEvent::KeyPress)
+            return false;
+        const int key = static_cast<const QKeyEvent*>(event)->key();
+        return key == Qt::Key_Return || key == Qt::Key_Enter;
+    }
+
+    bool finishing_ = false;
 };
 
 } // namespace
@@ -129,12 +169,21 @@ void EventRules::onPick(QComboBox* combo, Handler handler) const
 void EventRules::onSelect(QComboBox* combo, Handler handler) const
 {
     remember(combo, handler);
-    QObject::connect(combo, &QComboBox::textActivated, combo, [this, handler](const QString&) { guard(handler); });
+    const auto* typed = combo->isEditable() ? new TypedTextFilter(combo) : nullptr;
+    QObject::connect(combo, &QComboBox::textActivated, combo, [this, handler, typed](const QString&) {
+        if (!typed || !typed->finishingTyping())
+            guard(handler);
+    });
 }
 
 void EventRules::onExit(QWidget* field, Handler handler) const
 {
     field->installEventFilter(new FocusOutFilter(field, [this, handler] { guard(handler); }));
+}
+
+bool EventRules::hasExitHandler(const QWidget* field)
+{
+    return field->findChild<QObject*>(exitHandlerName, Qt::FindDirectChildrenOnly) != nullptr;
 }
 
 void EventRules::setText(QLineEdit* edit, const QString& text)

@@ -14,10 +14,10 @@ class MaskedEdit;
 
 // How user actions and program-made changes reach the handlers.
 //
-// The handlers behave as on the original platform: a change the program makes
-// to a control runs the control's handler exactly as the user's change does,
-// but only when the state really changes; a combo box's text set by the
-// program runs nothing. Qt's signals do not make that distinction, so:
+// A change the program makes to a control runs the control's handler exactly
+// as the user's change does, but only when the state really changes; a combo
+// box's text set by the program runs nothing. Qt's signals do not make that
+// distinction, so:
 //  - handlers are connected to user-only signals through the on...() calls,
 //    each wrapped in guard(), the one place where failures are caught;
 //  - program-made changes go through the set...() calls, which change the
@@ -47,6 +47,9 @@ public:
     void onSelect(QComboBox* combo, Handler handler) const;     // picked only; typing runs nothing
     void onExit(QWidget* field, Handler handler) const;         // lost the focus
 
+    // Whether the field runs a handler when it loses the focus.
+    static bool hasExitHandler(const QWidget* field);
+
     // Program-made changes; each runs the control's handler on a real change.
     static void setText(QLineEdit* edit, const QString& text);
     static void setText(MaskedEdit* edit, const QString& text);
@@ -54,8 +57,8 @@ public:
     static void select(QRadioButton* button);
     // Clears a radio button; runs nothing (handlers run on becoming selected).
     static void deselect(QRadioButton* button);
-    // Runs nothing, as on the original platform. An editable box's current
-    // item moves to the item with that text, if there is one.
+    // Runs nothing. An editable box's current item moves to the item with
+    // that text, if there is one.
     static void setComboText(QComboBox* combo, const QString& text);
 
 private:

@@ -3,6 +3,7 @@
 #include "app/AppInfo.h"
 #include "app/EventRules.h"
 #include "app/InfoUnit.h"
+#include "app/MainWindowInput.h"
 #include "app/MessageBoxes.h"
 #include "app/RendererUnit.h"
 #include "config/GameConfigStore.h"
@@ -22,7 +23,6 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QMouseEvent>
 #include <QTabBar>
 #include <QDate>
 #include <QGuiApplication>
@@ -105,7 +105,6 @@ THauptForm::THauptForm(MessageBoxes& boxes, std::unique_ptr<GameRegistry> regist
     bBeenden->setObjectName(QStringLiteral("bBeenden"));
     events_->onClick(bBeenden, [this] { mmBeendenClick(); });
     central->installEventFilter(this);
-    PageControl1->tabBar()->installEventFilter(this);
 
     QStatusBar* StatusBar1 = statusBar();
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
@@ -131,6 +130,9 @@ THauptForm::THauptForm(MessageBoxes& boxes, std::unique_ptr<GameRegistry> regist
     Timer1->start();
 
     buildPages();
+    // Connected once the pages are in: adding them made the first current.
+    connect(PageControl1, &QTabWidget::currentChanged, this, &THauptForm::pageBecameCurrent);
+    input_ = new MainWindowInput(*this);
 }
 
 THauptForm::~THauptForm()
@@ -139,8 +141,9 @@ THauptForm::~THauptForm()
     RendererForm.reset();
     // The pages use the shared state; they go first. The filters must not
     // see the page control while it is being taken apart.
-    PageControl1->tabBar()->removeEventFilter(this);
+    delete std::exchange(input_, nullptr);
     centralWidget()->removeEventFilter(this);
+    disconnect(PageControl1, nullptr, this, nullptr);
     delete std::exchange(PageControl1, nullptr);
 }
 
@@ -213,12 +216,74 @@ void THauptForm::HavePath()
     // may reveal included, which stays hidden until then.
     ensurePolished();
     PageControl1->setMinimumWidth(PageControl1->sizeHint().width());
-    PageControl1->setTabVisible(PageControl1->indexOf(ts3DRender), false);
+    const int hidden = PageControl1->indexOf(ts3DRender);
+    PageControl1->setTabVisible(hidden, false);
+    // Qt's own keys and wheel skip disabled tabs, not hidden ones.
+    PageControl1->setTabEnabled(hidden, false);
     adjustSize();
     setFixedSize(sizeHint());
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
     show();
+    // The first page's show handler runs once the window is on screen, not
+    // inside show(): a box it raises must not run while Qt is still showing
+    // the window's children.
+    pageBecameCurrent(PageControl1->currentIndex());
+}
+
+void THauptForm::pageBecameCurrent(int index)
+{
+    // Pages made current before the window is shown (the Registry page after
+    // the open-file dialog) run their handler when it is.
+    if (!isVisible())
+        return;
+    if (auto* page = dynamic_cast<Page*>(PageControl1->widget(index)))
+        page->runShowHandler();
+}
+
+void THauptForm::revealOtherRenderersPage()
+{
+    const int index = PageControl1->indexOf(ts3DRender);
+    PageControl1->setTabEnabled(index, true);
+    PageControl1->setTabVisible(index, true);
+}
+
+void THauptForm::stepPage(int direction, bool wrap)
+{
+    if (!leaveField())
+        return;
+    const int count = PageControl1->count();
+    const int current = PageControl1->currentIndex();
+    for (int step = 1; step < count; ++step) {
+        int index = current + direction * step;
+        if (wrap)
+            index = (index % count + count) % count;
+        else if (index < 0 || index >= count)
+            return;
+        if (PageControl1->isTabVisible(index) && PageControl1->isTabEnabled(index)) {
+            PageControl1->setCurrentIndex(index);
+            return;
+        }
+    }
+}
+
+QWidget* THauptForm::exitFieldWithFocus() const
+{
+    QWidget* focus = focusWidget();
+    return focus && EventRules::hasExitHandler(focus) ? focus : nullptr;
+}
+
+bool THauptForm::leaveField()
+{
+    QWidget* field = exitFieldWithFocus();
+    if (!field)
+        return true;
+    // Losing the focus runs the exit handler; one that keeps the user gives
+    // the field (or another control of its page) the focus back. That holds
+    // even when it showed a modal box meanwhile: this window keeps its focus
+    // widget while another is active.
+    field->clearFocus();
+    return focusWidget() == nullptr;
 }
 
 void THauptForm::D3DStrAssign()
@@ -286,27 +351,9 @@ void THauptForm::FormClose()
 
 bool THauptForm::eventFilter(QObject* watched, QEvent* event)
 {
-    if (PageControl1 && watched == PageControl1->tabBar() && event->type() == QEvent::MouseButtonPress
-        && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton && leaveFieldBeforeSwitch())
-        return true;
     if (PageControl1 && watched == centralWidget() && (event->type() == QEvent::Resize || event->type() == QEvent::Show))
         placeQuitButton();
     return QMainWindow::eventFilter(watched, event);
-}
-
-bool THauptForm::leaveFieldBeforeSwitch()
-{
-    // Qt would move the focus while it is already switching pages, too late
-    // for an exit handler that keeps the user on the page. So the field is
-    // left first, and the switch does not happen when its handler took the
-    // focus back.
-    QWidget* page = PageControl1->currentWidget();
-    QWidget* focus = QApplication::focusWidget();
-    if (!page || !focus || !page->isAncestorOf(focus))
-        return false;
-    focus->clearFocus();
-    QWidget* after = QApplication::focusWidget();
-    return after && page->isAncestorOf(after);
 }
 
 void THauptForm::placeQuitButton()

@@ -44,6 +44,19 @@ public:
     void mmInfoClick();
     void FormClose();
 
+    // Moves to the next (direction 1) or previous (-1) page whose tab is
+    // shown, wrapping around at the ends when asked; the field being edited
+    // is left first, and when its exit handler keeps the user there, the
+    // page stays.
+    void stepPage(int direction, bool wrap);
+    // The field with the focus, when it runs a handler on leaving it.
+    QWidget* exitFieldWithFocus() const;
+    // Leaves that field as a change of focus would, running its exit
+    // handler. False when the handler kept the user in the field.
+    bool leaveField();
+    // Shows the "andere 3D-Renderer" tab; from then on the user can reach it.
+    void revealOtherRenderersPage();
+
     EditorState& state() { return state_; }
     MessageBoxes& boxes() { return boxes_; }
     const EventRules& events() const { return *events_; }
@@ -62,11 +75,12 @@ protected:
 private:
     void buildPages();
     void placeQuitButton();
-    bool leaveFieldBeforeSwitch();
+    void pageBecameCurrent(int index);
 
     MessageBoxes& boxes_;
     EditorState state_;
     std::unique_ptr<EventRules> events_;
+    class MainWindowInput* input_ = nullptr;
     std::optional<QString> givenGameDir_;
 
     QLabel* clockTime_ = nullptr;

@@ -80,7 +80,7 @@ void TRendererForm::bDirect3DClick()
 void TRendererForm::bOpenGLClick()
 {
     OtherRenderersPage* page = hauptForm_.otherRenderersPage();
-    hauptForm_.PageControl1->setTabVisible(hauptForm_.PageControl1->indexOf(page), true);
+    hauptForm_.revealOtherRenderersPage();
     page->GroupBox11->setTitle(QStringLiteral(" OpenGL "));
     page->GroupBox11->setEnabled(true);
     OpenGLActivate();
@@ -91,7 +91,7 @@ void TRendererForm::bOpenGLClick()
 void TRendererForm::bGlideClick()
 {
     OtherRenderersPage* page = hauptForm_.otherRenderersPage();
-    hauptForm_.PageControl1->setTabVisible(hauptForm_.PageControl1->indexOf(page), true);
+    hauptForm_.revealOtherRenderersPage();
     page->GroupBox10->setTitle(QStringLiteral(" 3dfx Glide "));
     page->GroupBox10->setEnabled(true);
     GlideActivate();

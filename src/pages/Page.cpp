@@ -37,10 +37,12 @@ void Page::showEvent(QShowEvent* event)
 {
     ensureBuilt();
     QWidget::showEvent(event);
-    // A spontaneous show is the window coming back from being minimised, not
-    // the page becoming the visible one.
-    if (!event->spontaneous())
-        services_.events.guard([this] { showHandler(); });
+}
+
+void Page::runShowHandler()
+{
+    ensureBuilt();
+    services_.events.guard([this] { showHandler(); });
 }
 
 GameConfigStore& Page::MainIni() const

@@ -46,14 +46,19 @@ struct PageServices {
 
 // A tab page. Its controls are built on its first show (most users open a
 // few of the pages, and a start builds only the one shown), or earlier
-// through ensureBuilt(). Its show handler runs each time the page becomes
-// the visible page, the first show of the window included.
+// through ensureBuilt(). The main window runs its show handler each time the
+// page becomes the visible page, the first show of the window included.
 class Page : public QWidget {
 public:
     Page(const PageServices& services, const QString& objectName);
 
     void ensureBuilt();
     bool isBuilt() const { return built_; }
+
+    // Runs the show handler as an entry from Qt: a failure ends it and is
+    // shown as the error box. Never called from inside a show event, where a
+    // modal box would run while Qt is still showing the window's children.
+    void runShowHandler();
 
 protected:
     // Creates the page's controls and connects their handlers; once.

@@ -1,0 +1,204 @@
+#include "app/MainWindowInput.h"
+
+#include "app/HauptUnit.h"
+
+#include <QAbstractSlider>
+#include <QAbstractSpinBox>
+#include <QApplication>
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QMenuBar>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QWheelEvent>
+
+namespace {
+
+bool takesTabFocus(const QWidget* widget, const QWidget* window)
+{
+    return widget->window() == window && (widget->focusPolicy() & Qt::TabFocus) == Qt::TabFocus
+           && !widget->focusProxy() && widget->isVisibleTo(window) && widget->isEnabled();
+}
+
+// The radio buttons that select one of them: the button's group, or its
+// auto-exclusive siblings.
+QList<QAbstractButton*> radioGroup(QWidget* widget)
+{
+    auto* radio = qobject_cast<QRadioButton*>(widget);
+    if (!radio)
+        return {};
+    if (QButtonGroup* group = radio->group())
+        return group->exclusive() ? group->buttons() : QList<QAbstractButton*>{};
+    if (!radio->autoExclusive() || !radio->parentWidget())
+        return {};
+    QList<QAbstractButton*> members;
+    for (QRadioButton* other : radio->parentWidget()->findChildren<QRadioButton*>(Qt::FindDirectChildrenOnly))
+        if (other->autoExclusive())
+            members << other;
+    return members;
+}
+
+QAbstractButton* selectedIn(const QList<QAbstractButton*>& group)
+{
+    for (QAbstractButton* button : group)
+        if (button->isChecked())
+            return button;
+    return nullptr;
+}
+
+// A control whose value the wheel would change.
+QWidget* valueControlAt(QWidget* widget)
+{
+    for (QWidget* w = widget; w && !w->isWindow(); w = w->parentWidget()) {
+        if (qobject_cast<QComboBox*>(w) || qobject_cast<QAbstractSpinBox*>(w))
+            return w;
+        if (qobject_cast<QAbstractSlider*>(w) && !qobject_cast<QScrollBar*>(w))
+            return w;
+    }
+    return nullptr;
+}
+
+bool hasFocusWithin(const QWidget* widget)
+{
+    const QWidget* focus = QApplication::focusWidget();
+    return focus && (focus == widget || widget->isAncestorOf(focus));
+}
+
+// Whether a press on the widget leaves the field that has the focus: it
+// changes pages or runs a menu item, or it takes the focus as Qt gives it on
+// a click. A press on a label or a page's background leaves the field alone.
+bool leavesField(const QWidget* target, const THauptForm& window)
+{
+    if (window.PageControl1->tabBar()->isAncestorOf(target) || target == window.PageControl1->tabBar()
+        || qobject_cast<const QMenuBar*>(target))
+        return true;
+    for (const QWidget* w = target; w; w = w->parentWidget()) {
+        if (w->isEnabled() && (w->focusPolicy() & Qt::ClickFocus))
+            return true;
+        if (w->isWindow())
+            break;
+    }
+    return false;
+}
+
+} // namespace
+
+QWidget* nextTabStop(QWidget* from, bool forward)
+{
+    const QWidget* window = from->window();
+    QWidget* widget = from;
+    for (;;) {
+        widget = forward ? widget->nextInFocusChain() : widget->previousInFocusChain();
+        if (!widget || widget == from)
+            return nullptr;
+        if (takesTabFocus(widget, window))
+            return widget;
+    }
+}
+
+MainWindowInput::MainWindowInput(THauptForm& window) : QObject(&window), window_(window)
+{
+    // The whole application: key and wheel events go to the widget under the
+    // focus or the pointer, which may be any of the window's children.
+    qApp->installEventFilter(this);
+}
+
+MainWindowInput::~MainWindowInput()
+{
+    qApp->removeEventFilter(this);
+}
+
+bool MainWindowInput::eventFilter(QObject* watched, QEvent* event)
+{
+    const QEvent::Type type = event->type();
+    if (type != QEvent::KeyPress && type != QEvent::Wheel && type != QEvent::MouseButtonPress
+        && type != QEvent::MouseButtonDblClick)
+        return false;
+    auto* target = qobject_cast<QWidget*>(watched);
+    if (!target || target->window() != &window_ || !window_.isEnabled() || !window_.PageControl1)
+        return false;
+    switch (type) {
+    case QEvent::KeyPress:
+        return keyPress(target, event);
+    case QEvent::Wheel:
+        return wheel(target, event);
+    default:
+        return mousePress(target);
+    }
+}
+
+bool MainWindowInput::keyPress(QWidget* target, QEvent* event)
+{
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const bool control = key->modifiers() & Qt::ControlModifier;
+    const bool onTabBar = target == window_.PageControl1->tabBar();
+    int step = 0;
+    if (control && key->key() == Qt::Key_Tab && !(key->modifiers() & Qt::ShiftModifier))
+        step = 1;
+    else if (control && (key->key() == Qt::Key_Backtab || key->key() == Qt::Key_Tab))
+        step = -1;
+    else if (control && key->key() == Qt::Key_PageDown)
+        step = 1;
+    else if (control && key->key() == Qt::Key_PageUp)
+        step = -1;
+    if (step) {
+        window_.stepPage(step, true);
+        return true;
+    }
+    if (onTabBar && (key->key() == Qt::Key_Left || key->key() == Qt::Key_Right)) {
+        const bool forward = (key->key() == Qt::Key_Right) != (target->layoutDirection() == Qt::RightToLeft);
+        window_.stepPage(forward ? 1 : -1, false);
+        return true;
+    }
+
+    if ((key->key() != Qt::Key_Tab && key->key() != Qt::Key_Backtab)
+        || (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier)))
+        return false;
+    // Tab and Shift+Tab: only where a radio group is entered or left does the
+    // next stop differ from Qt's.
+    const bool forward = key->key() == Qt::Key_Tab && !(key->modifiers() & Qt::ShiftModifier);
+    QWidget* from = QApplication::focusWidget();
+    if (!from || from->window() != &window_)
+        return false;
+    const QList<QAbstractButton*> leaving = radioGroup(from);
+    QWidget* next = nextTabStop(from, forward);
+    while (next && leaving.contains(qobject_cast<QAbstractButton*>(next)))
+        next = nextTabStop(next, forward);
+    const QList<QAbstractButton*> entering = radioGroup(next);
+    if (QAbstractButton* selected = selectedIn(entering); selected && takesTabFocus(selected, &window_))
+        next = selected;
+    else if (!entering.isEmpty() && !forward)
+        // Backwards into a group without a selection: its first button, as
+        // going forwards would land.
+        for (QWidget* w = next; w && entering.contains(qobject_cast<QAbstractButton*>(w)); w = nextTabStop(w, false))
+            next = w;
+    if (leaving.isEmpty() && entering.isEmpty())
+        return false;
+    if (next)
+        next->setFocus(forward ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    return true;
+}
+
+bool MainWindowInput::wheel(QWidget* target, QEvent* event)
+{
+    if (target == window_.PageControl1->tabBar()) {
+        const QPoint delta = static_cast<QWheelEvent*>(event)->angleDelta();
+        const int amount = delta.y() ? delta.y() : delta.x();
+        if (amount)
+            window_.stepPage(amount > 0 ? -1 : 1, false);
+        return true;
+    }
+    QWidget* control = valueControlAt(target);
+    return control && !hasFocusWithin(control);
+}
+
+bool MainWindowInput::mousePress(QWidget* target)
+{
+    const QWidget* field = window_.exitFieldWithFocus();
+    if (!field || target == field || field->isAncestorOf(target) || !leavesField(target, window_))
+        return false;
+    return !window_.leaveField();
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QObject>
+
+class QEvent;
+class QWidget;
+class THauptForm;
+
+// How the keyboard, the mouse and the wheel reach the main window, where
+// Qt's own handling would break the program's rules:
+//  - every way of changing pages (a click on a tab, Ctrl+Tab and
+//    Ctrl+Shift+Tab, Ctrl+PgDown and Ctrl+PgUp, the arrow keys on the tab
+//    bar, the wheel over it) goes through THauptForm::stepPage or leaves the
+//    field first, so a hidden page is never reached and a field's exit
+//    handler runs before anything else happens, and may keep the user there;
+//  - a mouse press anywhere else in the window leaves such a field first too,
+//    and does nothing when the field's exit handler kept the user in it;
+//  - the wheel changes only the control that has the focus: over any other
+//    value control it does nothing, as a player scrolling past a combo box
+//    expects;
+//  - Tab into a group of radio buttons lands on the selected one, and Tab
+//    from there leaves the group, so Space never selects another by surprise.
+class MainWindowInput : public QObject {
+public:
+    explicit MainWindowInput(THauptForm& window);
+    ~MainWindowInput() override;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    bool keyPress(QWidget* target, QEvent* event);
+    bool wheel(QWidget* target, QEvent* event);
+    bool mousePress(QWidget* target);
+
+    THauptForm& window_;
+};
+
+// The widget that Tab (forward) or Shift+Tab would give the focus to next,
+// starting from `from`, within from's window; nullptr when there is none.
+QWidget* nextTabStop(QWidget* from, bool forward);

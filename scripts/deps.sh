@@ -4,7 +4,7 @@
 set -euo pipefail
 
 # clang-14 and its runtime (libFuzzer, sanitizers) build the fuzz targets.
-packages=(cmake ninja-build g++ qt6-base-dev libgl-dev libjpeg-dev libbenchmark-dev dpkg-dev desktop-file-utils
+packages=(cmake ninja-build g++ qt6-base-dev qt6-translations-l10n libgl-dev libjpeg-dev libbenchmark-dev dpkg-dev desktop-file-utils
           clang-14 libclang-rt-14-dev)
 
 # --with-wine: Wine too, for the tests against a real Wine prefix (the editor

@@ -67,6 +67,7 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("brennwerk-editor"));
     QApplication::setApplicationVersion(AppInfo::version);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/brennwerk-editor.png")));
+    loadQtTranslations(QLocale::system());
 
     QtMessageBoxes boxes;
     const std::unique_ptr<THauptForm> window = openEditor(commandLine.options, boxes);

@@ -63,6 +63,7 @@ echo "Depends: $depends"
 for library in libqt6core6 libqt6gui6 libqt6widgets6 'libjpeg62-turbo|libjpeg[0-9]' libc6 'libstdc\+\+6'; do
     [[ $depends =~ (^|, )($library)\ \( ]] || fail "Depends names no versioned $library"
 done
+[[ $depends =~ (^|, )qt6-translations-l10n(,|$) ]] || fail "Depends names no qt6-translations-l10n"
 
 # The file list.
 dpkg-deb --contents "$deb" | awk '{ print $1, $6 }' >"$work/contents"

@@ -82,6 +82,7 @@ TInfoForm::TInfoForm(THauptForm& hauptForm, const QByteArray& logo)
     bInfoOK = new QPushButton(QStringLiteral("OK"), this);
     bInfoOK->setObjectName(QStringLiteral("bInfoOK"));
     bInfoOK->setMinimumSize(okSize);
+    setDefaultButton(bInfoOK);
     // The box stands outside the main window's event rules: closing it
     // cannot fail.
     connect(bInfoOK, &QPushButton::clicked, this, [this] { bInfoOKClick(); });

@@ -49,15 +49,18 @@ void MaskedEdit::removeRange(int from, int count)
 {
     QString places = QLineEdit::text();
     places.remove(from, count);
-    show(places, from);
+    // A longer text the program set obeys the mask once the user edits it.
+    show(places.left(places_), qMin(from, places_));
 }
 
 void MaskedEdit::typeDigits(const QString& digits)
 {
     if (hasSelectedText())
         removeRange(selectionStart(), selectedText().size());
-    QString places = QLineEdit::text();
-    int cursor = cursorPosition();
+    // Typing never makes more digits than the mask has places, even over a
+    // longer text the program set.
+    QString places = QLineEdit::text().left(places_);
+    int cursor = qMin(cursorPosition(), places_);
     for (const QChar digit : digits) {
         if (cursor >= places.size())
             break;

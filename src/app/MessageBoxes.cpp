@@ -5,6 +5,9 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 
 QString errorText(const QString& message)
 {
@@ -29,6 +32,27 @@ QMessageBox::StandardButton exec(QWidget* parent, QMessageBox::Icon icon, const 
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
+class ScratchQtSettings {
+public:
+    ScratchQtSettings()
+    {
+        for (const QSettings::Format format : {QSettings::NativeFormat, QSettings::IniFormat})
+            QSettings::setPath(format, QSettings::UserScope, folder_.path());
+    }
+    ~ScratchQtSettings()
+    {
+        // Qt's default: the user's configuration folder.
+        const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+        for (const QSettings::Format format : {QSettings::NativeFormat, QSettings::IniFormat})
+            QSettings::setPath(format, QSettings::UserScope, config);
+    }
+    ScratchQtSettings(const ScratchQtSettings&) = delete;
+    ScratchQtSettings& operator=(const ScratchQtSettings&) = delete;
+
+private:
+    QTemporaryDir folder_;
+};
+
 } // namespace
 
 void QtMessageBoxes::notice(QWidget* parent, const QString& text)
@@ -51,11 +75,20 @@ void QtMessageBoxes::error(QWidget* parent, const QString& text)
 
 std::optional<QString> QtMessageBoxes::openGameExecutable(QWidget* parent)
 {
+    // Qt's file dialog keeps its history and the folder last visited in a
+    // settings file of its own (QtProject.conf). This program keeps no
+    // history: while the dialog lives, those settings go to a scratch folder
+    // that is removed with it. Declared first, so it outlives the dialog,
+    // which writes them when it is destroyed.
+    const ScratchQtSettings scratch;
     QFileDialog dialog(parent, QStringLiteral("Öffnen der UnrealTournament.exe um Pfad festzustellen!"));
+    // The desktop's own dialog would add the choice to its recent files.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    // Only files of exactly this name are listed.
+    // Only files of exactly this name are listed; the filter shows the name.
     dialog.setNameFilter(QStringLiteral("UnrealTournament.exe (UnrealTournament.exe)"));
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
     dialog.setDefaultSuffix(QStringLiteral("exe"));
     dialog.selectFile(QStringLiteral("UnrealTournament.exe"));
     dialog.setSizeGripEnabled(true);

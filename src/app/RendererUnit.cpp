@@ -55,6 +55,7 @@ TRendererForm::TRendererForm(THauptForm& hauptForm, const EventRules& events)
     layout->addWidget(Label1);
     layout->addLayout(buttons);
 
+    setDefaultButton(bDirect3D);
     FormCreate();
 }
 

@@ -9,6 +9,9 @@
 #include "platform/WinePaths.h"
 
 #include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QLibraryInfo>
+#include <QTranslator>
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -47,6 +50,18 @@ QString helpText(const QString& program)
 }
 
 } // namespace
+
+bool loadQtTranslations(const QLocale& locale)
+{
+    // Lives as long as the application; one load per run.
+    auto* translator = new QTranslator(QCoreApplication::instance());
+    if (!translator->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    return QCoreApplication::installTranslator(translator);
+}
 
 QString defaultRegistryPath()
 {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QLocale>
 #include <QString>
 #include <QStringList>
 
@@ -33,6 +34,11 @@ CommandLine parseCommandLine(const QStringList& arguments);
 // The resources (icon, logo) are compiled into the program's static library,
 // whose registration the linker would drop unless something refers to it.
 void registerResources();
+
+// Qt's own texts (the file dialog's, say) in the user's language, from the
+// translations installed with Qt. The program's own texts are German as they
+// stand. False when there is none for that language.
+bool loadQtTranslations(const QLocale& locale);
 
 // Where the registry file lives when --registry is not given: the machine
 // hive (system.reg) of the Wine prefix when there is one ($WINEPREFIX, else

@@ -4,6 +4,8 @@
 
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
+#include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
 #include <QWindow>
@@ -38,6 +40,24 @@ void WindowOverMain::closeEvent(QCloseEvent* event)
 {
     FormClose();
     event->accept();
+}
+
+void WindowOverMain::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+        && !(event->modifiers() & ~Qt::KeypadModifier)) {
+        auto* button = qobject_cast<QPushButton*>(focusWidget());
+        if (!button)
+            button = defaultButton_;
+        if (button && button->isEnabled())
+            button->click();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void WindowOverMain::FormShow()

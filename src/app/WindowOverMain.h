@@ -2,6 +2,7 @@
 
 #include <QWidget>
 
+class QPushButton;
 class THauptForm;
 
 // A window that stands on top of the main window and keeps it disabled
@@ -17,12 +18,20 @@ protected:
     // the screen.
     void centreOnScreen();
 
+    // Return presses the button that has the focus, else this one.
+    void setDefaultButton(QPushButton* button) { defaultButton_ = button; }
+
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    // Escape closes the window as its close button does; Return presses a
+    // button. Qt gives these keys to dialogs only, and this is a window.
+    void keyPressEvent(QKeyEvent* event) override;
 
     THauptForm& hauptForm_;
 
 private:
+    QPushButton* defaultButton_ = nullptr;
+
     void FormShow();
     void FormClose();
 };

@@ -118,6 +118,16 @@ void InfoFormTest::mainWindowTakesNoInputWhileTheBoxIsOpen()
     QVERIFY(!window->isEnabled());
     QTest::mouseClick(inBox<QPushButton>("bInfoOK"), Qt::LeftButton);
     QVERIFY(window->isEnabled());
+
+    // From the keyboard: Escape closes it, and so does Return, which
+    // presses "OK".
+    for (const Qt::Key key : {Qt::Key_Escape, Qt::Key_Return}) {
+        openBox();
+        QVERIFY(QTest::qWaitForWindowActive(box));
+        QTest::keyClick(static_cast<QWidget*>(nullptr), key);
+        QVERIFY(!box->isVisible());
+        QVERIFY(window->isEnabled());
+    }
     QVERIFY(game->boxes.shown().isEmpty());
 }
 

@@ -2,9 +2,13 @@
 #include "app/MaskedEdit.h"
 #include "app/RendererUnit.h"
 #include "support/GameFixture.h"
+#include "support/ModalAnswerer.h"
 #include "support/WriteLog.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QMenuBar>
+#include <QWheelEvent>
 #include <QGroupBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -48,7 +52,10 @@ private Q_SLOTS:
     void failedWriteStopsThePresetAtThatBox();
     void refreshRateField_data();
     void refreshRateField();
-    void refreshRateLeftByClickingAnotherTab();
+    void refreshRateLeftEveryWay_data();
+    void refreshRateLeftEveryWay();
+    void hiddenPageCannotBeReached_data();
+    void hiddenPageCannotBeReached();
 
 private:
     template <typename T>
@@ -364,25 +371,159 @@ void RendererGroupsTest::refreshRateField()
     }
 }
 
-void RendererGroupsTest::refreshRateLeftByClickingAnotherTab()
-{
-    startWith(original, "bGlide");
-    showPage("ts3DRender");
-    game->boxes.clear();
-    auto* field = child<MaskedEdit>("meRefreshRate3dfx");
-    field->setFocus();
-    QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
-    QTest::keyClicks(field, "59");
-    QTabBar* tabs = window->PageControl1->tabBar();
-    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(0).center());
-    QCoreApplication::processEvents();
+namespace {
 
-    QCOMPARE(game->boxes.shown().size(), 1);
-    QCOMPARE(game->boxes.shown()[0].text, rangeNotice);
+// Every way a person leaves a field of the current page: a key to the
+// focused widget, a click, or the wheel over the tab bar.
+void leaveBy(THauptForm* window, const QString& way)
+{
+    QWidget* focus = QApplication::focusWidget();
+    QTabBar* tabs = window->PageControl1->tabBar();
+    QMenuBar* menu = window->menuBar();
+    const auto menuItem = [menu, window](const char* name) {
+        return menu->actionGeometry(window->findChild<QAction*>(QString::fromLatin1(name))).center();
+    };
+    if (way == "tab click")
+        QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(0).center());
+    else if (way == "menu Info")
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menuItem("mmInfo"));
+    else if (way == "menu Beenden")
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menuItem("mmBeenden"));
+    else if (way == "quit button")
+        QTest::mouseClick(window->bBeenden, Qt::LeftButton);
+    else if (way == "Ctrl+Tab")
+        QTest::keyClick(focus, Qt::Key_Tab, Qt::ControlModifier);
+    else if (way == "Ctrl+Shift+Tab")
+        QTest::keyClick(focus, Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+    else if (way == "Ctrl+PgDown")
+        QTest::keyClick(focus, Qt::Key_PageDown, Qt::ControlModifier);
+    else if (way == "Ctrl+PgUp")
+        QTest::keyClick(focus, Qt::Key_PageUp, Qt::ControlModifier);
+    else if (way == "Right on the tab bar")
+        QTest::keyClick(tabs, Qt::Key_Right);
+    else if (way == "Tab")
+        QTest::keyClick(focus, Qt::Key_Tab);
+    else if (way == "Shift+Tab")
+        QTest::keyClick(focus, Qt::Key_Backtab, Qt::ShiftModifier);
+    else if (way == "wheel up" || way == "wheel down") {
+        const QPoint at = tabs->rect().center();
+        QWheelEvent wheel(at, tabs->mapToGlobal(at), {}, QPoint(0, way == "wheel up" ? 120 : -120), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(tabs, &wheel);
+    } else
+        qFatal("no way %s", qPrintable(way));
+    QCoreApplication::processEvents();
+}
+
+} // namespace
+
+void RendererGroupsTest::refreshRateLeftEveryWay_data()
+{
+    QTest::addColumn<QString>("way");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("pageAfter"); // empty: the field kept the user
+    for (const char* way : {"tab click", "menu Info", "menu Beenden", "quit button", "Ctrl+Tab", "Ctrl+Shift+Tab",
+                            "Ctrl+PgDown", "wheel up", "Tab", "Shift+Tab"})
+        QTest::newRow(way) << way << "59" << "";
+    // In range the field lets the user go.
+    QTest::newRow("in range, tab click") << "tab click" << "75" << "tsSystem";
+    QTest::newRow("in range, Ctrl+Tab") << "Ctrl+Tab" << "75" << "tsSystem";
+    QTest::newRow("in range, Ctrl+Shift+Tab") << "Ctrl+Shift+Tab" << "75" << "tsAliases";
+    QTest::newRow("in range, wheel up") << "wheel up" << "75" << "tsAliases";
+}
+
+void RendererGroupsTest::refreshRateLeftEveryWay()
+{
+    QFETCH(QString, way);
+    QFETCH(QString, typed);
+    QFETCH(QString, pageAfter);
+    const QByteArray stored = withValue(original, glide, "RefreshRate", QByteArray("85Hz"));
+    game->realBoxes = true;
+    {
+        const ModalAnswerer keepDevice(QStringLiteral("&No"));
+        startWith(stored, "bGlide");
+    }
+    showPage("ts3DRender");
+    auto* field = child<MaskedEdit>("meRefreshRate3dfx");
+    auto* cache = child<MaskedEdit>("meCache");
+    const QString cacheBefore = cache->value();
+    typeOver(field, typed);
+
+    ModalAnswerer answerer;
+    QString shownMeanwhile, pageMeanwhile;
+    answerer.whileOpen = [&] {
+        shownMeanwhile = field->value();
+        pageMeanwhile = window->PageControl1->currentWidget()->objectName();
+    };
+    leaveBy(window, way);
+
+    QVERIFY(window->isVisible());
+    if (!pageAfter.isEmpty()) {
+        QCOMPARE(answerer.texts, QStringList());
+        QCOMPARE(readBytes(game->mainIniPath()), withValue(original, glide, "RefreshRate", QByteArray("75Hz")));
+        QCOMPARE(window->PageControl1->currentWidget()->objectName(), pageAfter);
+        return;
+    }
+    QCOMPARE(answerer.texts, QStringList{rangeNotice});
+    QCOMPARE(shownMeanwhile, QStringLiteral("60"));
+    QCOMPARE(pageMeanwhile, QStringLiteral("ts3DRender"));
+    QCOMPARE(readBytes(game->mainIniPath()), withValue(original, glide, "RefreshRate", QByteArray("60Hz")));
     QCOMPARE(window->PageControl1->currentWidget()->objectName(), QStringLiteral("ts3DRender"));
-    QVERIFY(field->hasFocus());
-    QCOMPARE(field->value(), QStringLiteral("60"));
-    QCOMPARE(readBytes(game->mainIniPath()), original); // "60Hz" was stored already
+    QCOMPARE(window->PageControl1->tabBar()->currentIndex(), 7);
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    QCOMPARE(QApplication::focusWidget(), field);
+    QCOMPARE(field->selectedText(), QStringLiteral("60_"));
+    // The next key goes into the field, replacing the selection.
+    QTest::keyClick(static_cast<QWidget*>(nullptr), Qt::Key_9);
+    QCOMPARE(field->value(), QStringLiteral("9"));
+    QCOMPARE(cache->value(), cacheBefore);
+}
+
+void RendererGroupsTest::hiddenPageCannotBeReached_data()
+{
+    QTest::addColumn<QString>("answer"); // empty: the question was closed
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<QString>("way");
+    QTest::addColumn<QString>("pageAfter");
+    for (const char* answer : {"", "bDirect3D"}) {
+        const QString suffix = *answer ? QStringLiteral(", Direct3D") : QStringLiteral(", closed");
+        const auto row = [&](const char* name) -> QTestData& {
+            return QTest::newRow(qPrintable(name + suffix)) << QString::fromLatin1(answer);
+        };
+        row("Ctrl+Tab") << "tsAliases" << "Ctrl+Tab" << "tsSystem";
+        row("Ctrl+Shift+Tab") << "tsSystem" << "Ctrl+Shift+Tab" << "tsAliases";
+        row("Ctrl+PgDown") << "tsAliases" << "Ctrl+PgDown" << "tsSystem";
+        row("Ctrl+PgUp") << "tsSystem" << "Ctrl+PgUp" << "tsAliases";
+        row("wheel") << "tsAliases" << "wheel down" << "tsAliases";
+        row("arrow key") << "tsAliases" << "Right on the tab bar" << "tsAliases";
+    }
+    // From the quit button too, which lies outside the pages.
+    QTest::newRow("Ctrl+Tab on the quit button") << "" << "quit button focused" << "Ctrl+Tab" << "tsUser";
+}
+
+void RendererGroupsTest::hiddenPageCannotBeReached()
+{
+    QFETCH(QString, answer);
+    QFETCH(QString, from);
+    QFETCH(QString, way);
+    QFETCH(QString, pageAfter);
+    // The OpenGL refresh would rewrite this key as "True".
+    const QByteArray stored = withValue(original, gl, "Coronas", QByteArray("1"));
+    game->boxes.queueAnswer(MessageBoxes::Answer::No);
+    startWith(stored, answer.isEmpty() ? nullptr : qPrintable(answer));
+    const QByteArray afterStart = readBytes(game->mainIniPath());
+    if (from == "quit button focused") {
+        window->bBeenden->setFocus();
+        QCOMPARE(QApplication::focusWidget(), window->bBeenden);
+    } else {
+        showPage(qPrintable(from));
+        window->PageControl1->currentWidget()->setFocus();
+    }
+    leaveBy(window, way);
+    QCOMPARE(window->PageControl1->currentWidget()->objectName(), pageAfter);
+    QVERIFY(!child<QWidget>("ts3DRender")->isVisible());
+    QCOMPARE(readBytes(game->mainIniPath()), afterStart);
+    QVERIFY(afterStart.contains("\r\nCoronas=1\r\n"));
 }
 
 QTEST_MAIN(RendererGroupsTest)

@@ -41,6 +41,8 @@ private Q_SLOTS:
     void answers();
     void missingOrDifferentlySpelledDeviceIsAskedAbout();
     void closingTheQuestionUnlocksNothing();
+    void keyboardAnswers_data();
+    void keyboardAnswers();
     void failedWriteKeepsTheQuestionOpen();
 
 private:
@@ -214,6 +216,37 @@ void RendererQuestionTest::closingTheQuestionUnlocksNothing()
     }
     QVERIFY(game->boxes.shown().isEmpty());
     QCOMPARE(readBytes(game->mainIniPath()), original);
+}
+
+void RendererQuestionTest::keyboardAnswers_data()
+{
+    QTest::addColumn<QList<int>>("keys");
+    QTest::addColumn<QString>("unlocked"); // empty: nothing, as the close button
+    QTest::newRow("Escape") << QList<int>{Qt::Key_Escape} << "";
+    QTest::newRow("Return") << QList<int>{Qt::Key_Return} << "GroupBox3";
+    QTest::newRow("Tab, Return") << QList<int>{Qt::Key_Tab, Qt::Key_Return} << "GroupBox11";
+    QTest::newRow("Tab, Tab, Enter") << QList<int>{Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Enter} << "GroupBox10";
+}
+
+void RendererQuestionTest::keyboardAnswers()
+{
+    QFETCH(QList<int>, keys);
+    QFETCH(QString, unlocked);
+    game->closeRendererQuestion = false;
+    start(withValue(original, engine, "GameRenderDevice", QByteArray("SoftDrv.SoftwareRenderDevice")));
+    TRendererForm* question = window->RendererForm.get();
+    QVERIFY(QTest::qWaitForWindowActive(question));
+    for (const int key : keys)
+        QTest::keyClick(static_cast<QWidget*>(nullptr), Qt::Key(key));
+
+    QVERIFY(!question->isVisible());
+    QVERIFY(window->isEnabled());
+    for (const char* group : {"GroupBox3", "GroupBox11", "GroupBox10"})
+        QCOMPARE(child<QGroupBox>(group)->isEnabled(), unlocked == group);
+    // The device question follows an answer only, and is answered "No".
+    QCOMPARE(game->boxes.shown().size(), unlocked.isEmpty() ? 0 : 1);
+    QCOMPARE(readBytes(game->mainIniPath()),
+             withValue(original, engine, "GameRenderDevice", QByteArray("SoftDrv.SoftwareRenderDevice")));
 }
 
 void RendererQuestionTest::failedWriteKeepsTheQuestionOpen()

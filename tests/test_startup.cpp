@@ -5,8 +5,15 @@
 #include "platform/GameRegistry.h"
 #include "platform/GamePaths.h"
 #include "support/GameFixture.h"
+#include "support/ModalAnswerer.h"
 
 #include <QAction>
+#include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QSettings>
 #include <QApplication>
 #include <QFile>
 #include <QMenuBar>
@@ -41,6 +48,11 @@ private Q_SLOTS:
     void clockShowsLocalTimeAndDate();
     void pagesAreBuiltOnTheirFirstShowAndFitTheWindow();
     void pageBuiltAfterTheWindowWasSizedGrowsIt();
+    void readOnlyMainIniWithTheRealBoxes();
+    void realOpenFileDialogKeepsNoHistory_data();
+    void realOpenFileDialogKeepsNoHistory();
+    // Last: it leaves Qt's German texts installed.
+    void qtTextsFollowTheUserLanguage();
 };
 
 void StartupTest::registryFoundShowsTheSystemPage()
@@ -394,6 +406,91 @@ void StartupTest::pageBuiltAfterTheWindowWasSizedGrowsIt()
     tabs->setCurrentWidget(large);
     QCOMPARE(large->builds, 1);
     QCOMPARE(large->shows, 2);
+}
+
+void StartupTest::readOnlyMainIniWithTheRealBoxes()
+{
+    // Players protect their settings with chmod 444. The System page's first
+    // show then fails on the Direct3D refresh, which would rewrite "1" as
+    // "True", while the window has just been shown.
+    GameFixture game;
+    game.registerGameDir();
+    const QByteArray file =
+        withValue(readBytes(game.mainIniPath()), "D3DDrv.D3DRenderDevice", "UseMultitexture", QByteArray("1"));
+    writeBytes(game.mainIniPath(), file);
+    QFile::setPermissions(game.mainIniPath(), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+    game.realBoxes = true;
+    const ModalAnswerer answerer;
+    THauptForm* window = game.start();
+    QVERIFY(window);
+    QCOMPARE(answerer.texts, QStringList{QStringLiteral("Unable to write to %1.").arg(game.mainIniPath())});
+    QVERIFY(window->isVisible());
+    // It goes on running: other pages show and the file stays as it was.
+    game.showPage("tsUser");
+    game.showPage("tsSystem");
+    QVERIFY(window->isVisible());
+    QCOMPARE(readBytes(game.mainIniPath()), file);
+}
+
+void StartupTest::realOpenFileDialogKeepsNoHistory_data()
+{
+    QTest::addColumn<bool>("pick");
+    QTest::newRow("picked") << true;
+    QTest::newRow("cancelled") << false;
+}
+
+void StartupTest::realOpenFileDialogKeepsNoHistory()
+{
+    QFETCH(bool, pick);
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config.path());
+    GameFixture game;
+    const QByteArray mainBefore = readBytes(game.mainIniPath());
+    game.realBoxes = true;
+    QString filterShown;
+    const ModalAnswerer answerer([&](QWidget* modal) {
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            box->button(QMessageBox::Ok)->click();
+            return;
+        }
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        QVERIFY(dialog);
+        filterShown = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"))->currentText();
+        if (!pick) {
+            QTest::keyClick(dialog, Qt::Key_Escape);
+            return;
+        }
+        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        name->clear();
+        QTest::keyClicks(name, game.gameDir() + "/System/UnrealTournament.exe");
+        QTest::keyClick(name, Qt::Key_Return);
+    });
+    THauptForm* window = game.start();
+    QCOMPARE(window != nullptr, pick);
+    QCOMPARE(filterShown, QStringLiteral("UnrealTournament.exe"));
+    if (pick) {
+        QCOMPARE(window->state().GameDir, game.gameDir());
+        QCOMPARE(answerer.texts.size(), 1);
+    } else {
+        QCOMPARE(readBytes(game.mainIniPath()), mainBefore);
+    }
+    QCOMPARE(QDir(config.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+    // Where a dialog of Qt's would have kept its history.
+    delete new QFileDialog;
+    QVERIFY(QFile::exists(config.filePath(QStringLiteral("QtProject.conf"))));
+    qunsetenv("XDG_CONFIG_HOME");
+}
+
+void StartupTest::qtTextsFollowTheUserLanguage()
+{
+    QVERIFY(loadQtTranslations(QLocale(QLocale::German, QLocale::Germany)));
+    QCOMPARE(QCoreApplication::translate("QFileDialog", "Look in:"), QStringLiteral("Suchen in:"));
+    // The program's own captions stay as they are.
+    GameFixture game;
+    game.registerGameDir();
+    QVERIFY(game.start());
+    QCOMPARE(game.window()->findChild<QAction*>(QStringLiteral("mmBeenden"))->text(), QStringLiteral("Beenden"));
 }
 
 QTEST_MAIN(StartupTest)

@@ -163,9 +163,18 @@ void SystemPageTest::fourDigitRecommendationIsShownAndWrittenWhole()
     QCOMPARE(child<MaskedEdit>("meCache")->text(), QStringLiteral("1536"));
     QTest::mouseClick(child<QPushButton>("bCacheEintragen"), Qt::LeftButton);
     QCOMPARE(readBytes(game->mainIniPath()), withLine(original, "\nCacheSizeMegs=32\r\n", "\nCacheSizeMegs=1536\r\n"));
-    // Typing still takes three digits at most.
-    typeOver(child<MaskedEdit>("meCache"), "20481");
-    QCOMPARE(child<MaskedEdit>("meCache")->value(), QStringLiteral("204"));
+    // Typing still takes three digits at most, over the four shown too.
+    auto* field = child<MaskedEdit>("meCache");
+    field->setFocus();
+    field->setCursorPosition(0);
+    QTest::keyClick(field, Qt::Key_9);
+    QCOMPARE(field->value(), QStringLiteral("953"));
+    field->setValue(QStringLiteral("1536"));
+    field->setCursorPosition(4);
+    QTest::keyClick(field, Qt::Key_Backspace);
+    QCOMPARE(field->value(), QStringLiteral("153"));
+    typeOver(field, "20481");
+    QCOMPARE(field->value(), QStringLiteral("204"));
 }
 
 void SystemPageTest::showAgainDiscardsWhatWasTyped()

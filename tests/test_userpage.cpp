@@ -12,6 +12,7 @@
 #include <QRadioButton>
 #include <QTabWidget>
 #include <QTest>
+#include <QWheelEvent>
 
 using Kind = ScriptedMessageBoxes::Kind;
 
@@ -50,6 +51,9 @@ private Q_SLOTS:
     void storedClassAndSkinAreRecognisedExactly_data();
     void storedClassAndSkinAreRecognisedExactly();
     void tabbingThroughTheBoxesWritesNothing();
+    void modelBoxIsPickedOnlyByPicking_data();
+    void modelBoxIsPickedOnlyByPicking();
+    void tabEntersTheTeamGroupOnTheSelectedColour();
 
     void ladderFlagCountsOnlyAsTrue();
 
@@ -585,6 +589,81 @@ void UserPageTest::tabbingThroughTheBoxesWritesNothing()
         QCoreApplication::processEvents();
     }
     QVERIFY(game->boxes.shown().isEmpty());
+}
+
+void UserPageTest::modelBoxIsPickedOnlyByPicking_data()
+{
+    QTest::addColumn<QString>("way");
+    QTest::addColumn<bool>("picked");
+    QTest::newRow("wheel over the box without focus") << "wheel" << false;
+    QTest::newRow("typed, Tab") << "typed, Tab" << false;
+    QTest::newRow("typed, Return") << "typed, Return" << false;
+    QTest::newRow("typed, click elsewhere") << "typed, click" << false;
+    // What a person picks with: the wheel and the keys on the focused box.
+    QTest::newRow("wheel over the focused box") << "focused wheel" << true;
+    QTest::newRow("arrow keys on the focused box") << "Down" << true;
+}
+
+void UserPageTest::modelBoxIsPickedOnlyByPicking()
+{
+    QFETCH(QString, way);
+    QFETCH(bool, picked);
+    startWith(original);
+    showPage("tsUser");
+    auto* model = child<QComboBox>("coboModel");
+    QCOMPARE(model->currentText(), QStringLiteral("Male Commando"));
+    const auto wheel = [model] {
+        // Three notches down, from "Male Commando" to "Boss".
+        for (int notch = 0; notch < 3; ++notch) {
+            const QPoint at = model->rect().center();
+            QWheelEvent event(at, model->mapToGlobal(at), {}, QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                              Qt::NoScrollPhase, false);
+            QApplication::sendEvent(model, &event);
+        }
+    };
+    if (way == "wheel") {
+        child<QWidget>("eName")->setFocus();
+        wheel();
+    } else if (way == "focused wheel") {
+        model->setFocus();
+        wheel();
+    } else if (way == "Down") {
+        model->setFocus();
+        for (int item = 0; item < 3; ++item)
+            QTest::keyClick(model, Qt::Key_Down);
+    } else {
+        typeOver(model, QStringLiteral("Boss"));
+        if (way == "typed, Tab")
+            QTest::keyClick(model, Qt::Key_Tab);
+        else if (way == "typed, Return")
+            QTest::keyClick(model, Qt::Key_Return);
+        else
+            QTest::mouseClick(child<QLineEdit>("eName"), Qt::LeftButton);
+    }
+    QCoreApplication::processEvents();
+    const QByteArray boss = "Class=BotPack.TBoss\r\n"
+                            "Skin=BossSkins.Boss\r\n"
+                            "Face=BossSkins.Xan\r\n"
+                            "Voice=BotPack.VoiceBoss\r\n";
+    QCOMPARE(user(), picked ? withLine(aligned, playerKeys, boss) : aligned);
+}
+
+void UserPageTest::tabEntersTheTeamGroupOnTheSelectedColour()
+{
+    startWith(original); // Team=1, "Blau"
+    showPage("tsUser");
+    QVERIFY(child<QRadioButton>("rbBlau")->isChecked());
+    child<QWidget>("eName")->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("rbBlau"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    // Tab leaves the group; Shift+Tab comes back to the selected colour.
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("coboModel"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+    QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("rbBlau"));
+    QCOMPARE(checkedTeam(), QStringLiteral("rbBlau"));
+    QCOMPARE(user(), aligned);
 }
 
 void UserPageTest::ladderFlagCountsOnlyAsTrue()

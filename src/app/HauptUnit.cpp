@@ -278,12 +278,14 @@ bool THauptForm::leaveField()
     QWidget* field = exitFieldWithFocus();
     if (!field)
         return true;
-    // Losing the focus runs the exit handler; one that keeps the user gives
-    // the field (or another control of its page) the focus back. That holds
-    // even when it showed a modal box meanwhile: this window keeps its focus
-    // widget while another is active.
-    field->clearFocus();
-    return focusWidget() == nullptr;
+    // The focus goes to the window itself, which belongs to no page; losing
+    // it runs the field's exit handler. Qt records the window's new focus
+    // widget before it tells the field, so a handler that keeps the user
+    // gives the field the focus back and that stands, even when it showed a
+    // modal box meanwhile: the window keeps its focus widget while another
+    // window is active.
+    setFocus(Qt::OtherFocusReason);
+    return focusWidget() == this;
 }
 
 void THauptForm::D3DStrAssign()

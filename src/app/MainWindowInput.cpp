@@ -67,14 +67,18 @@ bool hasFocusWithin(const QWidget* widget)
     return focus && (focus == widget || widget->isAncestorOf(focus));
 }
 
-// Whether a press on the widget leaves the field that has the focus: it
-// changes pages or runs a menu item, or it takes the focus as Qt gives it on
-// a click. A press on a label or a page's background leaves the field alone.
-bool leavesField(const QWidget* target, const THauptForm& window)
+// A press on the tab bar or the menu bar changes pages or runs a menu item
+// without taking the focus from the field.
+bool actsWithoutFocus(const QWidget* target, const THauptForm& window)
 {
-    if (window.PageControl1->tabBar()->isAncestorOf(target) || target == window.PageControl1->tabBar()
-        || qobject_cast<const QMenuBar*>(target))
-        return true;
+    const QTabBar* tabs = window.PageControl1->tabBar();
+    return target == tabs || tabs->isAncestorOf(target) || qobject_cast<const QMenuBar*>(target);
+}
+
+// Qt offers the focus to the widget clicked (or the parent that takes it)
+// before anybody sees the press.
+bool takesFocusOnClick(const QWidget* target)
+{
     for (const QWidget* w = target; w; w = w->parentWidget()) {
         if (w->isEnabled() && (w->focusPolicy() & Qt::ClickFocus))
             return true;
@@ -198,7 +202,13 @@ bool MainWindowInput::wheel(QWidget* target, QEvent* event)
 bool MainWindowInput::mousePress(QWidget* target)
 {
     const QWidget* field = window_.exitFieldWithFocus();
-    if (!field || target == field || field->isAncestorOf(target) || !leavesField(target, window_))
+    if (!field || target == field || field->isAncestorOf(target))
         return false;
-    return !window_.leaveField();
+    // The click already moved the focus, and the field's exit handler took
+    // it back: the press must not go on to act on what was clicked.
+    if (takesFocusOnClick(target))
+        return true;
+    if (actsWithoutFocus(target, window_))
+        return !window_.leaveField();
+    return false;
 }

@@ -13,8 +13,8 @@ class THauptForm;
 //    bar, the wheel over it) goes through THauptForm::stepPage or leaves the
 //    field first, so a hidden page is never reached and a field's exit
 //    handler runs before anything else happens, and may keep the user there;
-//  - a mouse press anywhere else in the window leaves such a field first too,
-//    and does nothing when the field's exit handler kept the user in it;
+//  - a click on a control that the field's exit handler refused the focus
+//    to does nothing more;
 //  - the wheel changes only the control that has the focus: over any other
 //    value control it does nothing, as a player scrolling past a combo box
 //    expects;

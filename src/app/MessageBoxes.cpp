@@ -2,7 +2,9 @@
 
 #include "app/AppInfo.h"
 
+#include <QApplication>
 #include <QFileDialog>
+#include <QPointer>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
@@ -29,7 +31,13 @@ QMessageBox::StandardButton exec(QWidget* parent, QMessageBox::Icon icon, const 
     } else {
         box.addButton(QMessageBox::Ok)->setText(QStringLiteral("OK"));
     }
-    return static_cast<QMessageBox::StandardButton>(box.exec());
+    const QPointer<QWidget> active = QApplication::activeWindow();
+    const auto pressed = static_cast<QMessageBox::StandardButton>(box.exec());
+    // Without a window manager nobody gives the window that was active the
+    // focus back, and the next key would go nowhere.
+    if (active && active->isVisible())
+        active->activateWindow();
+    return pressed;
 }
 
 class ScratchQtSettings {

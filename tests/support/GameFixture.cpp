@@ -67,7 +67,8 @@ THauptForm* GameFixture::start(QStringList arguments)
         arguments = QStringList{QStringLiteral("--registry"), registryPath()} + arguments;
     arguments.prepend(QStringLiteral("brennwerk-editor"));
     const std::uint32_t memory = physicalMemory;
-    StartResult result = startEditor(arguments, boxes, out, err, [memory] { return memory; });
+    StartResult result = startEditor(arguments, realBoxes ? static_cast<MessageBoxes&>(qtBoxes_) : boxes, out, err,
+                                     [memory] { return memory; });
     exitCode_ = result.exitCode;
     window_ = std::move(result.window);
     if (window_ && !QTest::qWaitForWindowExposed(window_.get()))

@@ -55,12 +55,16 @@ public:
     QString out, err;
 
     ScriptedMessageBoxes boxes;
+    // The program's real boxes instead of the scripted ones; a test answers
+    // them with a ModalAnswerer.
+    bool realBoxes = false;
     // Closing the renderer question unlocks nothing; most tests want the
     // main window enabled and the renderer groups as they start.
     bool closeRendererQuestion = true;
     std::uint32_t physicalMemory = 512u * 1024u * 1024u;
 
 private:
+    QtMessageBoxes qtBoxes_;
     QTemporaryDir dir_;
     std::unique_ptr<THauptForm> window_;
     int exitCode_ = 0;

@@ -4,8 +4,12 @@
 set -euo pipefail
 
 # clang-14 and its runtime (libFuzzer, sanitizers) build the fuzz targets.
-packages=(cmake ninja-build g++ qt6-base-dev qt6-translations-l10n libgl-dev libjpeg-dev libbenchmark-dev dpkg-dev desktop-file-utils
-          clang-14 libclang-rt-14-dev)
+# The package test checks the package with lintian, the menu entry and the
+# AppStream data with their validators, the manual page with man, and the
+# completion with bash-completion.
+packages=(cmake ninja-build g++ qt6-base-dev qt6-translations-l10n libgl-dev libjpeg-dev libbenchmark-dev
+          clang-14 libclang-rt-14-dev
+          dpkg-dev lintian desktop-file-utils appstream man-db bash-completion)
 
 # --with-wine: Wine too, for the tests against a real Wine prefix (the editor
 # itself never runs Wine).

@@ -161,8 +161,13 @@ void StartupTest::commandLine_data()
     QTest::addColumn<QString>("out");
     QTest::addColumn<QString>("errPattern");
 
-    QTest::newRow("version") << QStringList{"--version"} << 0 << "Brennwerk-Editor 2.3\n" << "^$";
-    QTest::newRow("unknown option") << QStringList{"--frobnicate"} << 2 << "" << "^brennwerk-editor: .*frobnicate.*\n$";
+    QTest::newRow("version") << QStringList{"--version"} << 0
+                             << "Brennwerk-Editor 2.3\nCopyright (c) 2026 The Brennwerk-Editor developers\n"
+                                "MIT licence: free to use, change and share, without warranty.\n"
+                             << "^$";
+    QTest::newRow("unknown option") << QStringList{"--frobnicate=1"} << 2 << ""
+                                    << "^brennwerk-editor: unknown option '--frobnicate'\\. .*--help.*\n$";
+    QTest::newRow("unknown short option") << QStringList{"-q"} << 2 << "" << "^brennwerk-editor: unknown option '-q'\\. .*--help.*\n$";
     QTest::newRow("missing argument") << QStringList{"--game-dir"} << 2 << "" << "^brennwerk-editor: .*game-dir.*\n$";
     QTest::newRow("not a folder") << QStringList{"--game-dir", "/no/such/folder"} << 2 << "" << "^brennwerk-editor: .*/no/such/folder.*\n$";
     QTest::newRow("stray argument") << QStringList{"extra"} << 2 << "" << "^brennwerk-editor: .*extra.*\n$";

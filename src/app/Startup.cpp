@@ -49,6 +49,19 @@ QString helpText(const QString& program)
         .arg(program, ownRegistryPath());
 }
 
+// The option as it was typed, dashes included and without a value after "=".
+QString typedOption(const QStringList& arguments, const QString& name)
+{
+    for (const QString& argument : arguments.mid(1)) {
+        if (argument == QLatin1String("--"))
+            break;
+        const QString option = argument.section(QLatin1Char('='), 0, 0);
+        if (option == QLatin1String("--") + name || option == QLatin1Char('-') + name)
+            return option;
+    }
+    return (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+}
+
 } // namespace
 
 bool loadQtTranslations(const QLocale& locale)
@@ -99,8 +112,12 @@ CommandLine parseCommandLine(const QStringList& arguments)
         result.message = QStringLiteral("%1: %2 Try '%1 --help'.\n").arg(program, text);
         return result;
     };
-    if (!parser.parse(arguments.isEmpty() ? QStringList{program} : arguments))
+    if (!parser.parse(arguments.isEmpty() ? QStringList{program} : arguments)) {
+        if (!parser.unknownOptionNames().isEmpty())
+            return error(QStringLiteral("unknown option '%1'.")
+                             .arg(typedOption(arguments, parser.unknownOptionNames().front())));
         return error(parser.errorText());
+    }
     if (parser.isSet(helpOption)) {
         result.action = CommandLine::Action::Help;
         result.message = helpText(program);
@@ -108,7 +125,9 @@ CommandLine parseCommandLine(const QStringList& arguments)
     }
     if (parser.isSet(versionOption)) {
         result.action = CommandLine::Action::Version;
-        result.message = AppInfo::name + QLatin1Char(' ') + AppInfo::version + QLatin1Char('\n');
+        result.message = AppInfo::name + QLatin1Char(' ') + AppInfo::version
+                         + QStringLiteral("\nCopyright (c) 2026 The Brennwerk-Editor developers\n"
+                                          "MIT licence: free to use, change and share, without warranty.\n");
         return result;
     }
     QStringList positional = parser.positionalArguments();

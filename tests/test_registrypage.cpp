@@ -38,6 +38,11 @@ public:
         key_ = path;
         return inner_->OpenKey(path, canCreate);
     }
+    bool OpenKeyReadOnly(const QString& path) override
+    {
+        key_ = path;
+        return inner_->OpenKeyReadOnly(path);
+    }
     std::optional<QString> ReadString(const QString& name) const override { return inner_->ReadString(name); }
     bool ValueExists(const QString& name) const override { return inner_->ValueExists(name); }
     void WriteString(const QString& name, const QString& value) override

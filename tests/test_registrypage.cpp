@@ -475,6 +475,7 @@ void RegistryPageTest::registryThatCannotBeWrittenShowsEverythingMissing()
     const QByteArray before = readBytes(file);
     // Start-up learns the folder all the same: reading needs no write access.
     start();
+    QVERIFY(window);
     QCOMPARE(window->state().GameDir, game->gameDir());
     QCOMPARE(window->PageControl1->currentWidget()->objectName(), QStringLiteral("tsSystem"));
     QVERIFY(game->boxes.shown().isEmpty());

@@ -42,6 +42,7 @@ struct Prefix {
     ino_t inode = 0;
     uid_t owner = 0;
     QByteArray serverFolder; // "server-<device>-<inode>"
+    bool madeByWine = false; // holds dosdevices or drive_c
 };
 
 bool samePlace(const Prefix& prefix, const QByteArray& path)
@@ -131,7 +132,7 @@ bool aProcessServes(const Prefix& prefix)
         case Seen::Hidden:
             // Another user's wineserver, whose prefix stays unknown: only the
             // prefix's owner runs Wine in it, and this user is not the owner.
-            if (prefix.owner != ::getuid())
+            if (prefix.madeByWine && prefix.owner != ::getuid())
                 return true;
             break;
         case Seen::NotIt:
@@ -181,6 +182,8 @@ bool runsFor(const QString& prefix)
                              .arg(qulonglong(folder.st_dev), 0, 16)
                              .arg(qulonglong(folder.st_ino), 0, 16)
                              .toLatin1();
+    place.madeByWine = QFileInfo(prefix + QStringLiteral("/dosdevices")).isDir()
+        || QFileInfo(prefix + QStringLiteral("/drive_c")).isDir();
 
     for (const QString& root : serverRoots(prefix, place))
         if (lockState(root + QLatin1Char('/') + QString::fromLatin1(place.serverFolder) + QStringLiteral("/lock"))

@@ -15,9 +15,10 @@ namespace WineServer {
 // file "wineserver" holds, and $TMPDIR is the one of whoever started it. So
 // both places are looked at for the lock, and every process that is a
 // wineserver: its working folder, or the WINEPREFIX (else ~/.wine) of its
-// environment. A wineserver of the prefix's owner that this user may not look
-// into counts as running: a write could be lost. A prefix that does not exist
-// has no server.
+// environment. In a prefix Wine made (it holds dosdevices or drive_c) that
+// belongs to another user, a wineserver of that user which this user may not
+// look into counts as running: a write could be lost. A prefix that does not
+// exist has no server.
 bool runsFor(const QString& prefix);
 
 } // namespace WineServer

@@ -3,8 +3,8 @@
 #include "platform/EditorError.h"
 #include "platform/SafeFile.h"
 #include "platform/WinePaths.h"
-#include "platform/WineServer.h"
 #include "platform/WineRegText.h"
+#include "platform/WineServer.h"
 
 #include <QDateTime>
 #include <QDir>

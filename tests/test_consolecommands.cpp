@@ -1,6 +1,7 @@
 #include "support/GameFixture.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -109,8 +110,16 @@ void ConsoleCommandsTest::setOnAnyPathAndNewKeys()
     const Run result = run({"get", path, "Engine.GameInfo", "bWorldLog"});
     QCOMPARE(result.status, 0);
     QCOMPARE(result.out, QByteArray("True\n"));
-    // A file that does not exist yet is created in an existing folder.
-    QCOMPARE(run({"set", game->gameDir() + "/new.ini", "S", "K", "V"}).status, 0);
+    // A file that does not exist (a typo, say) is refused; --create makes it
+    // in an existing folder.
+    const QString typo = game->gameDir() + "/System/UnrealTournament.in";
+    Run refused = run({"set", typo, "S", "K", "V"});
+    QCOMPARE(refused.status, 1);
+    QVERIFY2(refused.err.startsWith("brennwerk-editor: " + typo.toUtf8() + " does not exist")
+                 && refused.err.contains("--create"),
+             refused.err.constData());
+    QVERIFY(!QFile::exists(typo));
+    QCOMPARE(run({"--create", "set", game->gameDir() + "/new.ini", "S", "K", "V"}).status, 0);
     QCOMPARE(readBytes(game->gameDir() + "/new.ini"), QByteArray("[S]\r\nK=V\r\n"));
 }
 
@@ -147,9 +156,46 @@ void ConsoleCommandsTest::gameFolderFromTheRegistryOrUnknown()
     QCOMPARE(result.status, 2);
     QVERIFY(result.err.contains("--game-dir"));
     game->registerGameDir();
+    // Reading the install path needs no write access to the registry.
+    QVERIFY(QFile::setPermissions(game->registryPath(), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
     result = run({"get", "user", "DefaultPlayer", "Team"});
     QCOMPARE(result.status, 0);
     QCOMPARE(result.out, QByteArray("1\n"));
+
+    // A folder that holds none of the game's files is no game folder, given
+    // or registered: not a game whose keys are all absent.
+    const QString empty = game->gameDir() + "/Help";
+    QVERIFY(QDir().mkpath(empty + "/System"));
+    const QByteArray main = readBytes(game->mainIniPath());
+    for (const QStringList& arguments : {QStringList{"--game-dir", empty, "get", "main", "Engine.GameEngine", "CacheSizeMegs", "8"},
+                                         QStringList{"--game-dir", empty, "--create", "set", "main", "S", "K", "V"},
+                                         QStringList{"--game-dir", empty + "/System", "get", "user", "DefaultPlayer", "Name"}}) {
+        result = run(arguments);
+        QCOMPARE(result.status, 2);
+        QCOMPARE(result.out, QByteArray());
+        QVERIFY2(result.err.contains("holds none of the game's files"), result.err.constData());
+    }
+    QCOMPARE(QDir(empty + "/System").entryList(QDir::Files | QDir::Hidden), QStringList());
+    game->registerGameDir(empty);
+    result = run({"get", "main", "Engine.GameEngine", "CacheSizeMegs"});
+    QCOMPARE(result.status, 2);
+    QVERIFY2(result.err.contains(empty.toUtf8()) && result.err.contains(game->registryPath().toUtf8()),
+             result.err.constData());
+    QCOMPARE(readBytes(game->mainIniPath()), main);
+    // One game file is enough: the other is merely absent, and made only
+    // when asked for.
+    QVERIFY(QFile::copy(game->userIniPath(), empty + "/System/USER.INI"));
+    result = run({"get", "main", "Engine.GameEngine", "CacheSizeMegs", "8"});
+    QCOMPARE(result.status, 1);
+    QCOMPARE(result.out, QByteArray("8\n"));
+    result = run({"set", "main", "Engine.GameEngine", "CacheSizeMegs", "64"});
+    QCOMPARE(result.status, 1);
+    QVERIFY2(result.err.contains("does not exist"), result.err.constData());
+    QCOMPARE(QDir(empty + "/System").entryList(QDir::Files | QDir::Hidden), QStringList{"USER.INI"});
+    QCOMPARE(run({"--create", "set", "main", "Engine.GameEngine", "CacheSizeMegs", "64"}).status, 0);
+    result = run({"get", "main", "Engine.GameEngine", "CacheSizeMegs"});
+    QCOMPARE(result.status, 0);
+    QCOMPARE(result.out, QByteArray("64\n"));
 }
 
 void ConsoleCommandsTest::wrongUsage_data()
@@ -159,6 +205,8 @@ void ConsoleCommandsTest::wrongUsage_data()
     QTest::newRow("set without value") << QStringList{"set", "main", "Engine.GameEngine", "CacheSizeMegs"};
     QTest::newRow("set with too much") << QStringList{"set", "main", "S", "K", "V", "W"};
     QTest::newRow("unknown command") << QStringList{"frob", "main"};
+    QTest::newRow("--create after set") << QStringList{"set", "--create", "main", "S", "K", "V"};
+    QTest::newRow("--create with get") << QStringList{"--create", "get", "main", "S", "K"};
 }
 
 void ConsoleCommandsTest::wrongUsage()

@@ -377,7 +377,12 @@ void TestRegistryFile::failedWritesLeaveTheFileAlone()
     QVERIFY(!registry->OpenKey(kInstallKey, false));
     QVERIFY(!registry->OpenKey(u"\\Software\\New"_s, true));
     QVERIFY(registry->KeyExists(kInstallKey)); // still readable
+    QVERIFY(registry->OpenKeyReadOnly(kInstallKey));
+    QVERIFY(registry->ReadString(u"Folder"_s).has_value());
     QVERIFY(::chmod(QFile::encodeName(path).constData(), 0644) == 0);
+    // A key opened for reading is never written, even where the file could be.
+    QCOMPARE(failureOf([&] { registry->WriteString(u"Folder"_s, u"x"_s); }), u"Failed to set data for 'Folder'"_s);
+    QCOMPARE(bytesOf(path), original);
 
     // A folder where the file should be.
     auto misplaced = registryAt(dir.path());

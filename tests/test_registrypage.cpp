@@ -38,6 +38,11 @@ public:
         key_ = path;
         return inner_->OpenKey(path, canCreate);
     }
+    bool OpenKeyReadOnly(const QString& path) override
+    {
+        key_ = path;
+        return inner_->OpenKeyReadOnly(path);
+    }
     std::optional<QString> ReadString(const QString& name) const override { return inner_->ReadString(name); }
     bool ValueExists(const QString& name) const override { return inner_->ValueExists(name); }
     void WriteString(const QString& name, const QString& value) override
@@ -468,8 +473,12 @@ void RegistryPageTest::registryThatCannotBeWrittenShowsEverythingMissing()
                                   + "[Software\\\\Classes\\\\Unreal.Map] 1733592000\n@=\"Unreal Map\"\n"));
     QVERIFY(QFile::setPermissions(file, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
     const QByteArray before = readBytes(file);
-    // Start-up, too, finds no key it could open: the folder is given.
-    start({"--game-dir", game->gameDir()});
+    // Start-up learns the folder all the same: reading needs no write access.
+    start();
+    QVERIFY(window);
+    QCOMPARE(window->state().GameDir, game->gameDir());
+    QCOMPARE(window->PageControl1->currentWidget()->objectName(), QStringLiteral("tsSystem"));
+    QVERIFY(game->boxes.shown().isEmpty());
     showPage("tsRegistry");
 
     // The keys are there but cannot be opened for writing.

@@ -14,6 +14,8 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -180,6 +182,39 @@ private:
     QString lockFile_;
     QStringList made_;
     pid_t child_ = -1;
+};
+
+// Stands in for a wineserver as the process list shows it: a process named
+// "wineserver" (a link of that name to sleep) working in the given folder,
+// with the given WINEPREFIX. It holds no lock.
+class WineServerLookalike {
+public:
+    WineServerLookalike(const QString& workingFolder, const QString& winePrefix)
+    {
+        const QString sleep = QStandardPaths::findExecutable(u"sleep"_s);
+        if (!dir_.isValid() || sleep.isEmpty() || !QFile::link(sleep, dir_.filePath(u"wineserver"_s)))
+            qFatal("cannot make the stand-in wineserver");
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"WINEPREFIX"_s, winePrefix);
+        process_.setProcessEnvironment(environment);
+        process_.setWorkingDirectory(workingFolder);
+        // Never outlives a test that ends without cleaning up.
+        process_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+        process_.start(dir_.filePath(u"wineserver"_s), {u"300"_s});
+        if (!process_.waitForStarted())
+            qFatal("the stand-in wineserver did not start");
+    }
+    ~WineServerLookalike() { stop(); }
+
+    void stop()
+    {
+        process_.kill();
+        process_.waitForFinished();
+    }
+
+private:
+    QTemporaryDir dir_;
+    QProcess process_;
 };
 
 // Sets environment variables for one test and puts them back afterwards.
@@ -427,26 +462,42 @@ void WinePrefixTest::registryPageWritesWindowsPaths()
 
 void WinePrefixTest::runningWineServerRefusesEveryWrite_data()
 {
-    QTest::addColumn<bool>("debianLayout");
+    QTest::addColumn<QString>("server");
     // Wine as it comes: /tmp/.wine-<uid>/server-<dev>-<ino>/lock.
-    QTest::newRow("wine") << false;
+    QTest::newRow("wine") << u"lock in /tmp/.wine-uid"_s;
     // Debian's Wine: $TMPDIR/<name in the prefix's file "wineserver">/server-<dev>-<ino>/lock.
-    QTest::newRow("debian") << true;
+    QTest::newRow("debian") << u"lock in TMPDIR"_s;
+    // ... started with another TMPDIR than the editor's: only the process
+    // list tells, by its working folder or by its environment.
+    QTest::newRow("debian, another TMPDIR") << u"process in its folder"_s;
+    QTest::newRow("starting up") << u"process with WINEPREFIX"_s;
 }
 
 void WinePrefixTest::runningWineServerRefusesEveryWrite()
 {
-    QFETCH(bool, debianLayout);
+    QFETCH(QString, server);
     QTemporaryDir tmp;
-    QString serverRoot = u"/tmp/.wine-%1"_s.arg(::getuid());
-    if (debianLayout) {
-        writeBytes(prefix + u"/wineserver"_s, "wine-bwTest");
-        environment->set("TMPDIR", QFile::encodeName(tmp.path()));
-        serverRoot = tmp.filePath(u"wine-bwTest"_s);
+    QTemporaryDir otherTmp;
+    writeBytes(prefix + u"/wineserver"_s, "wine-bwTest");
+    environment->set("TMPDIR", QFile::encodeName(tmp.path()));
+    const QString serverFolder = u"/wine-bwTest/"_s + serverFolderName(prefix);
+    std::unique_ptr<FakeWineServer> lockHolder;
+    std::unique_ptr<WineServerLookalike> process;
+    if (server == u"lock in /tmp/.wine-uid"_s) {
+        lockHolder = std::make_unique<FakeWineServer>(u"/tmp/.wine-%1/"_s.arg(::getuid()) + serverFolderName(prefix)
+                                                      + u"/lock"_s);
+    } else if (server == u"lock in TMPDIR"_s) {
+        lockHolder = std::make_unique<FakeWineServer>(tmp.path() + serverFolder + u"/lock"_s);
+    } else if (server == u"process in its folder"_s) {
+        QVERIFY(QDir().mkpath(otherTmp.path() + serverFolder));
+        process = std::make_unique<WineServerLookalike>(otherTmp.path() + serverFolder, u"/nowhere"_s);
+    } else {
+        // The prefix by another name.
+        QVERIFY(QFile::link(prefix, otherTmp.filePath(u"link"_s)));
+        process = std::make_unique<WineServerLookalike>(u"/"_s, otherTmp.filePath(u"link"_s));
     }
     const QString file = game->registryPath();
     const QByteArray before = readBytes(file);
-    auto server = std::make_unique<FakeWineServer>(serverRoot + "/" + serverFolderName(prefix) + u"/lock"_s);
 
     // Reading goes on; the first write of the page is refused with the box.
     window = game->start({u"--registry"_s, file});
@@ -456,6 +507,11 @@ void WinePrefixTest::runningWineServerRefusesEveryWrite()
     const QString message = wineRunning.arg(prefix);
     QCOMPARE(game->boxes.errors(), QStringList{message});
     QCOMPARE(readBytes(file), before);
+    // The page says that the path is not stored, and takes another try.
+    auto* cbUTPath = child<QCheckBox>("cbUTPath");
+    QVERIFY(cbUTPath->isEnabled());
+    QVERIFY(!cbUTPath->isChecked());
+    QCOMPARE(child<QLabel>("lUTPath")->text(), u"UT ist in dem Ordner \"%1\" installiert."_s.arg(gameDir));
 
     // Every write, into a key that exists or a new one.
     RegistryFile registry(file);
@@ -471,15 +527,24 @@ void WinePrefixTest::runningWineServerRefusesEveryWrite()
     QVERIFY2(leftovers.isEmpty(), qPrintable(leftovers.join(' ')));
 
     // Once it has ended (its lock file left behind, as Wine leaves it) the
-    // page writes again.
-    server->stop();
+    // page writes again; a wineserver of another prefix is no hindrance.
+    if (lockHolder)
+        lockHolder->stop();
+    if (process)
+        process->stop();
+    QVERIFY(QDir().mkpath(otherTmp.path() + u"/wine-bwTest/"_s + serverFolderName(otherTmp.path())));
+    const WineServerLookalike otherPrefix(otherTmp.path() + u"/wine-bwTest/"_s + serverFolderName(otherTmp.path()),
+                                          otherTmp.path());
     QCOMPARE(failureOf([&] { registry.WriteString(u"Folder"_s, u"C:\\UT"_s); }), QString());
     game->boxes.clear();
+    click(cbUTPath);
+    QVERIFY(game->boxes.shown().isEmpty());
+    QVERIFY(!cbUTPath->isEnabled());
+    QCOMPARE(valueIn(file, RegistryRoot::LocalMachine, installKey, u"Folder"_s), u"C:\\Games\\UnrealTournament"_s);
     click(child<QCheckBox>("cbMap"));
     QVERIFY(game->boxes.shown().isEmpty());
     QCOMPARE(valueIn(file, RegistryRoot::ClassesRoot, u"\\Unreal.Map\\Shell\\open\\command"_s),
              u"C:\\Games\\UnrealTournament\\System\\UnrealTournament.exe \"%1\""_s);
-    server.reset();
 }
 
 void WinePrefixTest::windowsPathsToUnixPaths()

@@ -7,6 +7,7 @@
 #include "platform/GamePaths.h"
 #include "platform/RegistryFile.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 #include <optional>
@@ -17,20 +18,52 @@ constexpr int statusAbsent = 1;
 constexpr int statusFailed = 1;
 constexpr int statusUsage = 2;
 
+// Whether the folder is a game's: its System folder (any letter case) holds
+// the main INI, the player's INI or the program, the Windows one or a Linux
+// build's ut-bin. A folder with none of them is a wrong folder, not one whose
+// keys are all absent.
+bool holdsGameFiles(const QString& gameDir)
+{
+    const QDir folder(gameDir);
+    for (const QString& system : folder.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden)) {
+        if (system.compare(QLatin1String("System"), Qt::CaseInsensitive) != 0)
+            continue;
+        for (const QString& file : QDir(folder.filePath(system)).entryList(QDir::Files | QDir::Hidden)) {
+            for (const char* name : {"UnrealTournament.ini", "User.ini", "UnrealTournament.exe"})
+                if (file.compare(QLatin1String(name), Qt::CaseInsensitive) == 0)
+                    return true;
+            if (file.startsWith(QLatin1String("ut-bin"), Qt::CaseInsensitive))
+                return true;
+        }
+    }
+    return false;
+}
+
 // The INI file a command names, or nullopt with the reason in err.
 std::optional<QString> iniPath(const CommandLine& commandLine, const QString& file, QByteArray& err)
 {
     if (file != QLatin1String("main") && file != QLatin1String("user"))
         return file;
     std::optional<QString> gameDir = commandLine.options.gameDir;
+    const QString& registryPath = commandLine.options.registryPath;
     if (!gameDir) {
-        RegistryFile registry(commandLine.options.registryPath);
+        RegistryFile registry(registryPath);
         gameDir = installFolder(registry);
     }
     if (!gameDir || gameDir->isEmpty()) {
         err += QStringLiteral("brennwerk-editor: the game folder is unknown (no install path in %1); "
                               "give it with --game-dir DIR.\n")
-                   .arg(commandLine.options.registryPath)
+                   .arg(registryPath)
+                   .toUtf8();
+        return std::nullopt;
+    }
+    if (!holdsGameFiles(*gameDir)) {
+        const QString from = commandLine.options.gameDir ? QStringLiteral("--game-dir")
+                                                         : QStringLiteral("the install path in %1").arg(registryPath);
+        err += QStringLiteral("brennwerk-editor: the game folder %1 (from %2) holds none of the game's files "
+                              "(System/UnrealTournament.ini, System/User.ini, System/UnrealTournament.exe); "
+                              "give the right one with --game-dir DIR.\n")
+                   .arg(*gameDir, from)
                    .toUtf8();
         return std::nullopt;
     }
@@ -58,6 +91,14 @@ int runConsoleCommand(const CommandLine& commandLine, QByteArray& out, QByteArra
         return value ? 0 : statusAbsent;
     }
 
+    // A mistyped name would otherwise become a new file nobody reads.
+    if (!commandLine.create && !QFileInfo::exists(*path)) {
+        err += QStringLiteral("brennwerk-editor: %1 does not exist; nothing written (to make it, give --create "
+                              "before 'set').\n")
+                   .arg(*path)
+                   .toUtf8();
+        return statusFailed;
+    }
     try {
         store.WriteString(section, key, operands.value(3));
     } catch (const EditorError& error) {

@@ -46,7 +46,9 @@ const QString installPathKey = QStringLiteral("\\Software\\Unreal Technology\\In
 std::optional<QString> installFolder(GameRegistry& registry)
 {
     registry.SetRootKey(RegistryRoot::LocalMachine);
-    if (!registry.OpenKey(installPathKey, false))
+    // Learning the folder needs no write access: a registry the user may
+    // only read still names the game.
+    if (!registry.OpenKeyReadOnly(installPathKey))
         return std::nullopt;
     QString folder;
     try {

@@ -23,18 +23,21 @@ QString helpText(const QString& program)
     return QStringLiteral(
                "Usage: %1 [OPTION]...\n"
                "  or:  %1 [OPTION]... get FILE SECTION KEY [DEFAULT]\n"
-               "  or:  %1 [OPTION]... set FILE SECTION KEY VALUE\n"
+               "  or:  %1 [OPTION]... [--create] set FILE SECTION KEY VALUE\n"
                "Edit the configuration of an installed copy of Unreal Tournament.\n"
                "\n"
                "Without a command the editor's window opens. The commands need no display:\n"
                "  get   print the key's value (DEFAULT, or nothing, when it is absent);\n"
                "        exit status 0 when the key was found, 1 when it is absent\n"
                "  set   write the key's value at once, changing only its line;\n"
-               "        exit status 0, or 1 with the error on stderr and the file unchanged\n"
+               "        exit status 0, or 1 with the error on stderr and the file unchanged;\n"
+               "        a FILE that does not exist is refused unless --create comes before\n"
+               "        'set', which makes it (its folder must exist)\n"
                "  FILE  'main' (System/UnrealTournament.ini of the game), 'user'\n"
                "        (System/User.ini), or the path of any INI file\n"
                "  Values are UTF-8; the game's files hold Windows-1252 text. Exit status 2:\n"
-               "  wrong usage, or the game folder is unknown.\n"
+               "  wrong usage, or the game folder is unknown or holds none of the game's\n"
+               "  files (System/UnrealTournament.ini, User.ini, UnrealTournament.exe).\n"
                "\n"
                "  --game-dir DIR    use DIR as the game's folder (the one holding System/)\n"
                "                    instead of asking the registry\n"
@@ -42,6 +45,7 @@ QString helpText(const QString& program)
                "                    system.reg of the Wine prefix ($WINEPREFIX, else\n"
                "                    ~/.wine) when there is one, else\n"
                "                    %2\n"
+               "  --create          let 'set' make FILE when it does not exist\n"
                "  -h, --help        show this help and exit\n"
                "  --version         show the version and exit\n"
                "\n"
@@ -100,9 +104,10 @@ CommandLine parseCommandLine(const QStringList& arguments)
     QCommandLineParser parser;
     const QCommandLineOption gameDirOption(QStringLiteral("game-dir"), QString(), QStringLiteral("DIR"));
     const QCommandLineOption registryOption(QStringLiteral("registry"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption createOption(QStringLiteral("create"));
     const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption versionOption(QStringLiteral("version"));
-    parser.addOptions({gameDirOption, registryOption, helpOption, versionOption});
+    parser.addOptions({gameDirOption, registryOption, createOption, helpOption, versionOption});
     // A value such as "-1" after the command is no option.
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
 
@@ -137,6 +142,8 @@ CommandLine parseCommandLine(const QStringList& arguments)
             result.action = CommandLine::Action::Get;
         else if (command == QLatin1String("set") && positional.size() == 4)
             result.action = CommandLine::Action::Set;
+        else if (command == QLatin1String("set") && positional.contains(QLatin1String("--create")))
+            return error(QStringLiteral("Option '--create' goes before 'set'."));
         else if (command == QLatin1String("get") || command == QLatin1String("set"))
             return error(QStringLiteral("'%1' takes FILE SECTION KEY %2.")
                              .arg(command, command == QLatin1String("get") ? QStringLiteral("[DEFAULT]")
@@ -144,6 +151,11 @@ CommandLine parseCommandLine(const QStringList& arguments)
         else
             return error(QStringLiteral("Unexpected argument '%1'.").arg(command));
         result.operands = positional;
+    }
+    if (parser.isSet(createOption)) {
+        if (result.action != CommandLine::Action::Set)
+            return error(QStringLiteral("Option '--create' goes with 'set' only."));
+        result.create = true;
     }
     for (const QCommandLineOption* option : {&gameDirOption, &registryOption})
         if (parser.values(*option).size() > 1)

@@ -26,6 +26,7 @@ struct CommandLine {
     EditorOptions options;
     QString message;        // the help or version text, or the error line
     QStringList operands;   // FILE SECTION KEY [DEFAULT | VALUE] of get and set
+    bool create = false;    // --create: set may make a file that does not exist
 };
 
 // GNU-style options; arguments[0] is the program's name.

@@ -10,6 +10,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 
 #include <utility>
@@ -171,6 +172,9 @@ GameRegistry& RegistryPage::registry() const
 void RegistryPage::tsRegistryShow()
 {
     setQuitButtonVisible(true);
+    // The folder line stands in every case, also when the write below fails.
+    setStatus(lUTPath, QStringLiteral("UT ist in dem Ordner \"%1\" installiert.").arg(services_.state.GameDir),
+              present);
     GameRegistry& reg = registry();
     {
         const KeyCloser closer(reg);
@@ -182,8 +186,6 @@ void RegistryPage::tsRegistryShow()
             refreshRegistrations();
         }
     }
-    setStatus(lUTPath, QStringLiteral("UT ist in dem Ordner \"%1\" installiert.").arg(services_.state.GameDir),
-              present);
 }
 
 void RegistryPage::refreshRegistrations()
@@ -268,12 +270,22 @@ void RegistryPage::cbUTPathClick()
         const KeyCloser closer(reg);
         reg.SetRootKey(RegistryRoot::LocalMachine);
         if (reg.OpenKey(installPathKey, true)) {
-            reg.WriteString(QStringLiteral("Folder"), registryGamePath(reg, services_.state.GameDir, QString()));
-            // A game folder without the key has no version to tell; an
-            // invented one would be worse than none.
-            const QString version = MainIni().ReadString(firstRunSection, firstRunKey, firstRunNotFound);
-            if (version != firstRunNotFound)
-                reg.WriteString(QStringLiteral("Version"), version);
+            try {
+                reg.WriteString(QStringLiteral("Folder"), registryGamePath(reg, services_.state.GameDir, QString()));
+                // A game folder without the key has no version to tell; an
+                // invented one would be worse than none.
+                const QString version = MainIni().ReadString(firstRunSection, firstRunKey, firstRunNotFound);
+                if (version != firstRunNotFound)
+                    reg.WriteString(QStringLiteral("Version"), version);
+            } catch (const EditorError&) {
+                // The path is not stored (Wine still running, say): the box
+                // says so and stays open to another try, by a tick or by the
+                // next show of the page.
+                const QSignalBlocker blocker(cbUTPath);
+                cbUTPath->setChecked(false);
+                cbUTPath->setEnabled(true);
+                throw;
+            }
             cbUTPath->setEnabled(false);
             EventRules::setChecked(cbUTPath, true);
         }

@@ -23,6 +23,11 @@ public:
     // Returns false on failure; any key open before is closed either way.
     virtual bool OpenKey(const QString& path, bool canCreate) = 0;
 
+    // Opens an existing key for reading only, as a reader who may not write
+    // the registry can; a WriteString to it fails. Returns false when the
+    // key is missing; any key open before is closed either way.
+    virtual bool OpenKeyReadOnly(const QString& path) = 0;
+
     // The open key's value as text; nullopt when the value is missing.
     // The empty name is the key's default value. A value that is not text
     // throws EditorError. Throws when no key is open.

@@ -4,6 +4,7 @@
 #include "platform/SafeFile.h"
 #include "platform/WinePaths.h"
 #include "platform/WineRegText.h"
+#include "platform/WineServer.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -80,62 +81,6 @@ std::optional<Placed> placeIn(const QByteArray& bytes, const QStringList& key)
         return std::nullopt;
     const size_t chosen = !found->keyExists[0] && wow64 && found->keyExists[1] ? 1 : 0;
     return Placed{paths[chosen], found->keyExists[chosen], std::move(found->values[chosen])};
-}
-
-enum class LockState { Absent, Free, Held };
-
-// Whether another process holds an fcntl lock on the file (the locks of
-// this process are invisible to F_GETLK, and it holds none there).
-LockState lockState(const QString& path)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0)
-        return errno == ENOENT || errno == ENOTDIR ? LockState::Absent : LockState::Held;
-    struct flock lock = {};
-    lock.l_type = F_WRLCK;
-    lock.l_whence = SEEK_SET;
-    const int result = ::fcntl(fd, F_GETLK, &lock);
-    ::close(fd);
-    // What cannot be asked counts as running: a write could be lost.
-    if (result != 0)
-        return LockState::Held;
-    return lock.l_type == F_UNLCK ? LockState::Free : LockState::Held;
-}
-
-// Whether a wineserver runs for the prefix. It holds a lock on the file
-// "lock" in its folder "server-<device>-<inode>" (of the prefix folder, in
-// hexadecimal), which lies in /tmp/.wine-<uid> in Wine as it comes; Debian's
-// Wine makes a folder "wine-XXXXXX" in $TMPDIR (else /tmp) instead and keeps
-// its name in the prefix's file "wineserver".
-bool wineServerRuns(const QString& prefix)
-{
-    struct stat folder = {};
-    if (::stat(QFile::encodeName(prefix).constData(), &folder) != 0)
-        return false;
-    const QString server = QStringLiteral("/server-%1-%2")
-                               .arg(qulonglong(folder.st_dev), 0, 16)
-                               .arg(qulonglong(folder.st_ino), 0, 16);
-    QStringList roots{QStringLiteral("/tmp/.wine-%1").arg(::getuid())};
-    // Wine runs only in a prefix of one's own, so its server is the owner's.
-    if (folder.st_uid != ::getuid())
-        roots << QStringLiteral("/tmp/.wine-%1").arg(folder.st_uid);
-
-    // Only a plain file: opening a FIFO would wait for a writer.
-    QFile nameFile(prefix + QStringLiteral("/wineserver"));
-    if (QFileInfo(nameFile).isFile() && nameFile.open(QIODevice::ReadOnly)) {
-        const QString name = QString::fromUtf8(nameFile.read(256)).trimmed();
-        if (!name.isEmpty() && !name.contains(QLatin1Char('/')) && name != QLatin1String("..")
-            && name != QLatin1String(".")) {
-            const QString tmp = qEnvironmentVariable("TMPDIR");
-            if (!tmp.isEmpty())
-                roots << tmp + QLatin1Char('/') + name;
-            roots << QStringLiteral("/tmp/") + name;
-        }
-    }
-    for (const QString& root : roots)
-        if (lockState(root + server + QStringLiteral("/lock")) == LockState::Held)
-            return true;
-    return false;
 }
 
 } // namespace
@@ -229,6 +174,16 @@ bool RegistryFile::writable() const
 
 bool RegistryFile::OpenKey(const QString& path, bool canCreate)
 {
+    return open(path, canCreate, true);
+}
+
+bool RegistryFile::OpenKeyReadOnly(const QString& path)
+{
+    return open(path, false, false);
+}
+
+bool RegistryFile::open(const QString& path, bool canCreate, bool forWriting)
+{
     CloseKey();
     const Loaded loaded = load();
     if (loaded.exists && !loaded.bytes)
@@ -245,9 +200,10 @@ bool RegistryFile::OpenKey(const QString& path, bool canCreate)
     } else if (!canCreate) {
         return false;
     }
-    if (!writable())
+    if (forWriting && !writable())
         return false;
     openKey_ = key;
+    openForWriting_ = forWriting;
     if (placed)
         seen_ = Seen{*loaded.bytes, key, std::move(placed->values)};
     return true;
@@ -291,7 +247,7 @@ void RegistryFile::WriteString(const QString& name, const QString& value)
         throw EditorError(QStringLiteral("Failed to set data for '%1'").arg(name));
     };
     // The file keeps every text up to its first NUL only.
-    if (!openKey_ || name.contains(QChar(0)) || value.contains(QChar(0)))
+    if (!openKey_ || !openForWriting_ || name.contains(QChar(0)) || value.contains(QChar(0)))
         fail();
     refuseWhileWineRuns();
     const Loaded loaded = load();
@@ -323,7 +279,7 @@ bool RegistryFile::KeyExists(const QString& path) const
 void RegistryFile::refuseWhileWineRuns() const
 {
     const QString prefix = winePrefix_ ? *winePrefix_ : QFileInfo(path_).absolutePath();
-    if (wineServerRuns(prefix))
+    if (WineServer::runsFor(prefix))
         throw EditorError(QStringLiteral("Wine läuft noch (wineserver für %1). Bitte beende das Spiel und alle "
                                          "Wine-Programme und versuche es dann erneut.")
                               .arg(QDir::toNativeSeparators(prefix)));

@@ -50,6 +50,7 @@ public:
 
     void SetRootKey(RegistryRoot root) override;
     bool OpenKey(const QString& path, bool canCreate) override;
+    bool OpenKeyReadOnly(const QString& path) override;
     std::optional<QString> ReadString(const QString& name) const override;
     bool ValueExists(const QString& name) const override;
     void WriteString(const QString& name, const QString& value) override;
@@ -70,12 +71,14 @@ private:
     std::optional<WineRegText::Value> openKeyValue(const QString& name) const;
     QStringList hivePath(const QString& path) const;
     bool writable() const;
+    bool open(const QString& path, bool canCreate, bool forWriting);
     void refuseWhileWineRuns() const;
 
     QString path_;
     std::optional<QString> winePrefix_;
     RegistryRoot root_ = RegistryRoot::LocalMachine;
     std::optional<QStringList> openKey_;
+    bool openForWriting_ = false;
     std::function<qint64()> clock_;
     // The values of the open key as last read, and the file they were read
     // from: every read still reads the file, and reuses them only when its

@@ -246,10 +246,16 @@ void CrashSafetyTest::fullDiskLeavesTheFileAsItWas()
     writeBytes(registryPath, registry);
     RegistryFile registryFile(registryPath);
     QVERIFY(registryFile.OpenKey(u"\\Software\\Unreal Technology\\Installed Apps\\UnrealTournament"_s, false));
+    // Written in place (it has a second name): its backup fits, the new
+    // content does not, and the write stops half-way.
+    const QString linked = dir.filePath(u"Linked.ini"_s);
+    const QByteArray small = "[DefaultPlayer]\r\nName=Glutkern\r\nTeam=1\r\n";
+    writeBytes(linked, small);
+    QVERIFY(::link(QFile::encodeName(linked).constData(), QFile::encodeName(linked + u".link"_s).constData()) == 0);
 
     GameConfigStore store(path);
     GameConfigStore newStore(missing);
-    QString changed, created, registryWrite;
+    QString changed, created, registryWrite, inPlace;
     {
         FileSizeLimit limit(50 * 1024);
         if (!limit.ok())
@@ -257,7 +263,13 @@ void CrashSafetyTest::fullDiskLeavesTheFileAsItWas()
         changed = failureOf([&] { store.WriteString(u"URL"_s, u"LocalMap"_s, u"UT-Logo-Map.unr"_s); });
         created = failureOf([&] { newStore.WriteString(u"DefaultPlayer"_s, u"Name"_s, QString(60 * 1024, u'n')); });
         registryWrite = failureOf([&] { registryFile.WriteString(u"Version"_s, u"451"_s); });
+        inPlace = failureOf(
+            [&] { GameConfigStore(linked).WriteString(u"DefaultPlayer"_s, u"Name"_s, QString(60 * 1024, u'n')); });
     }
+    QCOMPARE(inPlace, u"Unable to write to "_s + linked);
+    QCOMPARE(readBytes(linked), small);
+    QCOMPARE(readBytes(linked + u".link"_s), small);
+    QVERIFY(QFile::remove(linked + u".link"_s) && QFile::remove(linked));
     QCOMPARE(changed, u"Unable to write to "_s + path);
     QCOMPARE(readBytes(path), original);
     QCOMPARE(created, u"Unable to write to "_s + missing);

@@ -37,8 +37,10 @@ void FuzzFindingsTest::valueReadBackIsWrittenAsItStood_data()
     QTest::newRow("encoded surrogate") << QByteArray("\xEF\xBB\xBF[S]\r\nK=a\xED\xA0\x80z\r\n") << u"S"_s << u"K"_s;
     // U+FEFF inside a value is a zero-width no-break space, text like any
     // other, not a byte-order mark to drop.
-    QTest::newRow("U+FEFF inside a value") << QByteArray("\xEF\xBB\xBF[S]\r\nK=a\xEF\xBB\xBF""b\r\n") << u"S"_s << u"K"_s;
-    QTest::newRow("U+FEFF starting a value") << QByteArray("\xEF\xBB\xBF[S]\r\nK=\xEF\xBB\xBF""b\xF6\r\n") << u"S"_s << u"K"_s;
+    QTest::newRow("U+FEFF inside a value")
+        << QByteArray("\xEF\xBB\xBF[S]\r\nK=a\xEF\xBB\xBF""b\r\n") << u"S"_s << u"K"_s;
+    QTest::newRow("U+FEFF starting a value")
+        << QByteArray("\xEF\xBB\xBF[S]\r\nK=\xEF\xBB\xBF""b\xF6\r\n") << u"S"_s << u"K"_s;
     // F2 A2 92 9A is U+A249A, whose low surrogate DC9A lies among the escapes
     // of bytes that are no UTF-8 (U+DC80 + byte): it was written as "?" and
     // the byte 9A. The fuzz input as found: the file part of it, the key

@@ -21,10 +21,12 @@ std::optional<QByteArray> read(const QString& path);
 // file is never changed, even by root.
 bool isReadOnly(const QString& path);
 
-// One read-change-write of a file, serialised with every other writer of this
-// program, in this process or another, for as long as the object lives:
-// create it, read() the file as it stands, work out the new content and
-// write() it. Other programs take no part in this; they may still change the
+// One read-change-write of a file, serialised with every writer of this
+// program in another process for as long as the object lives: create it,
+// read() the file as it stands, work out the new content and write() it.
+// (Within one process the program's one thread makes one update after the
+// other; a read or an update of a file this process holds does not wait for
+// itself.) Other programs take no part in this; they may still change the
 // file between two such updates, and the next update reads what they left.
 //
 // The lock is an advisory lock (flock) on the file itself, or on its folder

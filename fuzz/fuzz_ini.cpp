@@ -6,11 +6,15 @@
 // - reading never fails and returns what the reference reader finds, for
 //   every key of the file, ReadInteger and ReadBool included;
 // - a write is refused exactly when it must be (a name or value the file
-//   cannot hold, a read-only file), and a refused write leaves every byte;
+//   cannot hold, a real change to a read-only file), and a refused write
+//   leaves every byte;
+// - a write of the value a read of the key gives changes no byte of the
+//   file, read-only or not;
 // - after a write the key reads back as the value written (trimmed and
 //   unquoted the way a read does it, cut at 2047 characters); every other key
 //   keeps its value; every line the write did not touch is byte-identical;
-// - writing back the value just read leaves the value's bytes as they were;
+// - the value just read, written to another key, comes out as the bytes it
+//   was read from (unless the read cut it);
 // - several keys written at once give the bytes of writing them one by one;
 // - no temporary file is left in the folder.
 
@@ -22,6 +26,8 @@
 
 #include <QDir>
 #include <QFileInfo>
+
+#include <unistd.h>
 
 #include <cstring>
 #include <limits>
@@ -453,6 +459,12 @@ void run(const Fuzz::Input& input)
 {
     const QString path = Fuzz::scratch() + QStringLiteral("/UnrealTournament.ini");
     Fuzz::put(path, input.file);
+    // A second name for the file makes the store write it in place.
+    const QString link = Fuzz::scratch() + QStringLiteral("/Link.ini");
+    QFile::remove(link);
+    const bool linked = input.flags & 0x80;
+    if (linked && ::link(QFile::encodeName(path).constData(), QFile::encodeName(link).constData()) != 0)
+        std::abort();
     const Reference ref = parse(input.file);
     GameConfigStore store(path);
 
@@ -483,7 +495,9 @@ void run(const Fuzz::Input& input)
     if (readOnly)
         QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
     std::optional<QByteArray> refusal = mustRefuse(section, key, value, ref.encoding);
-    if (!refusal && readOnly)
+    // What a read of the key gives is what it holds: no change to make.
+    const bool noChange = !refusal && expectedFind(ref, section, key) == value;
+    if (!refusal && readOnly && !noChange)
         refusal = "read-only file";
     QByteArray failure;
     try {
@@ -495,13 +509,18 @@ void run(const Fuzz::Input& input)
     const QByteArray what = "[" + Fuzz::show(section) + "] " + Fuzz::show(key) + "=" + Fuzz::show(value);
     FUZZ_CHECK(failure.isEmpty() != refusal.has_value(),
                what + ": refused with '" + failure + "', expected " + refusal.value_or("no refusal"));
-    FUZZ_CHECK(stray({QStringLiteral("UnrealTournament.ini")}).isEmpty(), stray({}).join(u' ').toUtf8());
+    FUZZ_CHECK(stray({QStringLiteral("UnrealTournament.ini"), QStringLiteral("Link.ini")}).isEmpty(),
+               stray({}).join(u' ').toUtf8());
+    if (linked)
+        FUZZ_CHECK(Fuzz::bytesOf(link) == after, what + " split the file from its second name");
     if (refusal) {
         FUZZ_CHECK(after == input.file, what + " was refused but changed the file");
         if (*refusal == "read-only file")
             FUZZ_CHECK(failure == "Unable to write to " + path.toUtf8(), failure);
         return;
     }
+    if (noChange)
+        FUZZ_CHECK(after == input.file, what + " is the value a read gives, yet the file changed");
 
     // The key reads back as written; every other key as before.
     const QByteArray sectionBytes = *encode(trimBlanks(section), ref.encoding);
@@ -512,7 +531,9 @@ void run(const Fuzz::Input& input)
         ? existing->raw.left(1) + valueBytes + existing->raw.left(1)
         : trimBlanks(valueBytes);
     const Reference now = parse(after);
-    const QString expected = readValueOf(rawNow, now.encoding);
+    // (A value that is no change reads as it did: its line stayed as it was,
+    // though written anew it would have lost the blanks at its end.)
+    const QString expected = noChange ? value : readValueOf(rawNow, now.encoding);
     // A write that took the last bytes that are not UTF-8 out of a file with
     // a byte-order mark makes it a UTF-8 file: names read under the old
     // encoding may then spell other bytes, so the key is looked up by its
@@ -535,13 +556,24 @@ void run(const Fuzz::Input& input)
     if (after != input.file)
         checkLines(ref, splitLines(after), sectionBytes, keyBytes, valueBytes);
 
-    // Writing back the value just read leaves its bytes as they were (the
-    // blanks around it may go), unless the read had cut it (at a NUL or at
-    // 2047 characters).
+    // The value just read, written to another key of the section (a real
+    // write, not the no-op above), is the bytes it was read from, unless the
+    // read had cut it (at a NUL or at 2047 characters).
     if (writeBack && existing && !existing->raw.contains('\0') && readBefore.size() < kMaxValueLength) {
-        const Key* rewritten = now.key(sectionBytes, keyBytes);
-        FUZZ_CHECK(rewritten && rewritten->raw == existing->raw,
-                   what + " was the value read, yet its bytes changed from " + Fuzz::show(existing->raw));
+        const QByteArray copyKey = "Brennwerk.Copy";
+        const QString pathCopy = Fuzz::scratch() + QStringLiteral("/copy.ini");
+        Fuzz::put(pathCopy, input.file);
+        if (!ref.key(sectionBytes, copyKey)) {
+            GameConfigStore(pathCopy).WriteString(section, QString::fromLatin1(copyKey), readBefore);
+            const Reference copied = parse(Fuzz::bytesOf(pathCopy));
+            const Key* copy = copied.key(sectionBytes, copyKey);
+            const QByteArray inside = quoted(existing->raw) ? existing->raw.mid(1, existing->raw.size() - 2)
+                                                            : existing->raw;
+            FUZZ_CHECK(copy && copied.lines[size_t(copy->line)].content == copyKey + "=" + inside,
+                       what + " was the value read, yet written elsewhere its bytes changed from "
+                           + Fuzz::show(existing->raw));
+        }
+        QFile::remove(pathCopy);
     }
 
     // Several keys at once: the bytes of one write after the other.

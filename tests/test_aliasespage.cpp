@@ -322,7 +322,8 @@ void AliasesPageTest::failedWriteKeepsTheRow()
     click("bAliasEintragen");
     click("bAliasDelete");
     click("bOriginalAliases");
-    QCOMPARE(game->boxes.errors(), QStringList(3, QStringLiteral("Unable to write to %1.").arg(game->userIniPath())));
+    // Restoring what the file already holds writes nothing, so it is no error.
+    QCOMPARE(game->boxes.errors(), QStringList(2, QStringLiteral("Unable to write to %1.").arg(game->userIniPath())));
     QCOMPARE(row(27), QStringLiteral("(Command=\"mutate x\",Alias=mx)"));
     // The edits keep their text for another try.
     QCOMPARE(child<QLineEdit>("leAliasName")->text(), QStringLiteral("n"));

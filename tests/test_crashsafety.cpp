@@ -6,6 +6,7 @@
 #include "platform/SafeFile.h"
 #include "support/Files.h"
 #include "support/GameFixture.h"
+#include "support/Users.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -20,6 +21,8 @@
 #include <QTest>
 
 #include <csignal>
+#include <sched.h>
+#include <sys/mount.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/resource.h>
@@ -76,36 +79,6 @@ private:
     bool ok_ = false;
 };
 
-// Root ignores a folder's mode. For as long as it lives, this makes a process
-// running as root act as "nobody" (real and effective user, so that access()
-// agrees), keeping root as the saved user to return to.
-class NotRoot {
-public:
-    NotRoot()
-    {
-        if (::geteuid() != 0) {
-            ok_ = true;
-            return;
-        }
-        groupLowered_ = ::setresgid(65534, 65534, 0) == 0;
-        lowered_ = groupLowered_ && ::setresuid(65534, 65534, 0) == 0;
-        ok_ = lowered_;
-    }
-    ~NotRoot()
-    {
-        if (lowered_)
-            (void)::setresuid(0, 0, 0);
-        if (groupLowered_)
-            (void)::setresgid(0, 0, 0);
-    }
-    bool ok() const { return ok_; }
-
-private:
-    bool ok_ = false;
-    bool lowered_ = false;
-    bool groupLowered_ = false;
-};
-
 } // namespace
 
 // What the game's files go through outside the editor's control: a kill in
@@ -119,8 +92,12 @@ private Q_SLOTS:
     void staleTemporaryFilesAreCleanedUp();
     void fullDiskLeavesTheFileAsItWas();
     void fullDiskShowsTheErrorBox();
-    void readOnlyFolderLeavesTheFileAsItWas();
-    void readOnlyFolderShowsTheErrorBox();
+    void readOnlyFolderWritesTheFileInPlace();
+    void unwritableFileShowsTheErrorBox();
+    void writeKeepsWhatTheFileIs_data();
+    void writeKeepsWhatTheFileIs();
+    void concurrentWritersLoseNothing_data();
+    void concurrentWritersLoseNothing();
     void otherProgramsChangesAreSeenAndKept();
     void otherProgramsChangesReachThePages();
 };
@@ -269,10 +246,16 @@ void CrashSafetyTest::fullDiskLeavesTheFileAsItWas()
     writeBytes(registryPath, registry);
     RegistryFile registryFile(registryPath);
     QVERIFY(registryFile.OpenKey(u"\\Software\\Unreal Technology\\Installed Apps\\UnrealTournament"_s, false));
+    // Written in place (it has a second name): its backup fits, the new
+    // content does not, and the write stops half-way.
+    const QString linked = dir.filePath(u"Linked.ini"_s);
+    const QByteArray small = "[DefaultPlayer]\r\nName=Glutkern\r\nTeam=1\r\n";
+    writeBytes(linked, small);
+    QVERIFY(::link(QFile::encodeName(linked).constData(), QFile::encodeName(linked + u".link"_s).constData()) == 0);
 
     GameConfigStore store(path);
     GameConfigStore newStore(missing);
-    QString changed, created, registryWrite;
+    QString changed, created, registryWrite, inPlace;
     {
         FileSizeLimit limit(50 * 1024);
         if (!limit.ok())
@@ -280,7 +263,13 @@ void CrashSafetyTest::fullDiskLeavesTheFileAsItWas()
         changed = failureOf([&] { store.WriteString(u"URL"_s, u"LocalMap"_s, u"UT-Logo-Map.unr"_s); });
         created = failureOf([&] { newStore.WriteString(u"DefaultPlayer"_s, u"Name"_s, QString(60 * 1024, u'n')); });
         registryWrite = failureOf([&] { registryFile.WriteString(u"Version"_s, u"451"_s); });
+        inPlace = failureOf(
+            [&] { GameConfigStore(linked).WriteString(u"DefaultPlayer"_s, u"Name"_s, QString(60 * 1024, u'n')); });
     }
+    QCOMPARE(inPlace, u"Unable to write to "_s + linked);
+    QCOMPARE(readBytes(linked), small);
+    QCOMPARE(readBytes(linked + u".link"_s), small);
+    QVERIFY(QFile::remove(linked + u".link"_s) && QFile::remove(linked));
     QCOMPARE(changed, u"Unable to write to "_s + path);
     QCOMPARE(readBytes(path), original);
     QCOMPARE(created, u"Unable to write to "_s + missing);
@@ -327,8 +316,11 @@ void CrashSafetyTest::fullDiskShowsTheErrorBox()
     QCOMPARE(game.boxes.errors().size(), 1);
 }
 
-void CrashSafetyTest::readOnlyFolderLeavesTheFileAsItWas()
+void CrashSafetyTest::readOnlyFolderWritesTheFileInPlace()
 {
+    // A server set-up: the player may write the game's files, not the folder
+    // that holds them. A replacement cannot be made there, so the files are
+    // written in place; only a file that is not there yet cannot be.
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString folder = dir.filePath(u"System"_s);
@@ -345,36 +337,42 @@ void CrashSafetyTest::readOnlyFolderLeavesTheFileAsItWas()
         QVERIFY(::chmod(QFile::encodeName(file).constData(), 0666) == 0);
     QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0755) == 0);
     QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0555) == 0);
+    struct stat before {};
+    QCOMPARE(::stat(QFile::encodeName(path).constData(), &before), 0);
 
     QString changed, created, registryWrite;
-    bool opened = true;
-    QString read;
+    bool opened = false;
     {
-        NotRoot notRoot;
-        if (!notRoot.ok()) {
+        ActingAs nobody;
+        if (!nobody.ok()) {
             ::chmod(QFile::encodeName(folder).constData(), 0755);
             QSKIP("running as root and unable to act as another user: a folder's mode does not stop root");
         }
         GameConfigStore store(path);
-        read = store.ReadString(u"DefaultPlayer"_s, u"Name"_s, QString());
         changed = failureOf([&] { store.WriteString(u"DefaultPlayer"_s, u"Name"_s, u"Funke"_s); });
         created = failureOf([&] { GameConfigStore(missing).WriteString(u"URL"_s, u"LocalMap"_s, u"x.unr"_s); });
         RegistryFile registryFile(registryPath);
+        registryFile.setClock([] { return Q_INT64_C(1733600000123); });
         opened = registryFile.OpenKey(u"\\Software\\Brennwerk"_s, true);
         registryWrite = failureOf([&] { registryFile.WriteString(u"Version"_s, u"1"_s); });
     }
     QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0755) == 0);
-    QCOMPARE(read, u"Glutkern"_s);
-    QCOMPARE(changed, u"Unable to write to "_s + path);
+    QCOMPARE(changed, QString());
+    QCOMPARE(readBytes(path), withLine(original, "Name=Glutkern", "Name=Funke"));
+    struct stat after {};
+    QCOMPARE(::stat(QFile::encodeName(path).constData(), &after), 0);
+    QCOMPARE(after.st_ino, before.st_ino);
+    QCOMPARE(after.st_uid, before.st_uid);
+    QCOMPARE(after.st_mode & 07777, mode_t(0666));
     QCOMPARE(created, u"Unable to write to "_s + missing);
-    QVERIFY(!opened);
-    QCOMPARE(registryWrite, u"Failed to set data for 'Version'"_s);
-    QCOMPARE(readBytes(path), original);
-    QCOMPARE(readBytes(registryPath), registry);
+    QVERIFY(opened);
+    QCOMPARE(registryWrite, QString());
+    QVERIFY(readBytes(registryPath).startsWith(registry + "\n[Software\\\\Brennwerk] 1733600000\n"));
+    QVERIFY(readBytes(registryPath).endsWith("\n\"Version\"=\"1\"\n"));
     QCOMPARE(strays(folder, {u"User.ini"_s, u"system.reg"_s}), QStringList());
 }
 
-void CrashSafetyTest::readOnlyFolderShowsTheErrorBox()
+void CrashSafetyTest::unwritableFileShowsTheErrorBox()
 {
     GameFixture game;
     game.registerGameDir();
@@ -390,25 +388,230 @@ void CrashSafetyTest::readOnlyFolderShowsTheErrorBox()
     QTest::keyClicks(nick, "Neo");
     QVERIFY(button->isEnabled());
 
-    // Every folder up to System readable by anyone, System itself not writable.
+    // Every folder up to System readable by anyone, System writable by
+    // anyone, the file only by its owner: a replacement would go through
+    // and take the file from its owner, so the write must fail.
     for (QString folder = QFileInfo(game.gameDir()).absolutePath(); folder != system;) {
         QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0755) == 0);
         folder = folder == game.gameDir() ? system : game.gameDir();
     }
-    QVERIFY(::chmod(QFile::encodeName(game.mainIniPath()).constData(), 0666) == 0);
-    QVERIFY(::chmod(QFile::encodeName(system).constData(), 0555) == 0);
+    QVERIFY(::chmod(QFile::encodeName(game.mainIniPath()).constData(), 0644) == 0);
+    QVERIFY(::chmod(QFile::encodeName(system).constData(), 0777) == 0);
+    struct stat before {};
+    QCOMPARE(::stat(QFile::encodeName(game.mainIniPath()).constData(), &before), 0);
     {
-        NotRoot notRoot;
-        if (!notRoot.ok()) {
-            ::chmod(QFile::encodeName(system).constData(), 0755);
-            QSKIP("running as root and unable to act as another user: a folder's mode does not stop root");
-        }
+        ActingAs nobody;
+        if (!nobody.ok())
+            QSKIP("running as root and unable to act as another user: a file's mode does not stop root");
         QTest::mouseClick(button, Qt::LeftButton);
     }
-    QVERIFY(::chmod(QFile::encodeName(system).constData(), 0755) == 0);
     QCOMPARE(game.boxes.errors(), QStringList{u"Unable to write to %1."_s.arg(game.mainIniPath())});
     QCOMPARE(readBytes(game.mainIniPath()), original);
+    struct stat after {};
+    QCOMPARE(::stat(QFile::encodeName(game.mainIniPath()).constData(), &after), 0);
+    QCOMPARE(after.st_ino, before.st_ino);
+    QCOMPARE(after.st_uid, before.st_uid);
     QCOMPARE(strays(system, {u"UnrealTournament.ini"_s, u"User.ini"_s, u"UnrealTournament.exe"_s}), QStringList());
+}
+
+void CrashSafetyTest::writeKeepsWhatTheFileIs_data()
+{
+    QTest::addColumn<QString>("setup");
+    QTest::newRow("group-shared file written by a member of the group") << u"group"_s;
+    QTest::newRow("second hard link") << u"link"_s;
+    QTest::newRow("file bind-mounted on its own") << u"mount"_s;
+    QTest::newRow("player's file written by root") << u"player"_s;
+}
+
+void CrashSafetyTest::writeKeepsWhatTheFileIs()
+{
+    // Files as players and server operators keep them. Wherever a
+    // replacement would change more than the content the file is written in
+    // place: it keeps its owner, group, mode, links and mount.
+    QFETCH(QString, setup);
+    if (::geteuid() != 0)
+        QSKIP("giving files to other users and groups needs root");
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0755) == 0);
+    const QString folder = dir.filePath(u"System"_s);
+    QVERIFY(QDir().mkpath(folder));
+    const QString path = folder + u"/User.ini"_s;
+    const QString link = folder + u"/Link.ini"_s;
+    const QByteArray original = "[DefaultPlayer]\r\nName=Glutkern\r\nTeam=1\r\n";
+    const QByteArray changed = withLine(original, "Name=Glutkern", "Name=Funke");
+    writeBytes(path, original);
+    const auto own = [](const QString& file, uid_t uid, gid_t gid, mode_t mode) {
+        const QByteArray name = QFile::encodeName(file);
+        return ::chown(name.constData(), uid, gid) == 0 && ::chmod(name.constData(), mode) == 0;
+    };
+    const auto write = [&](const QString& name) {
+        return failureOf([&] { GameConfigStore(name).WriteString(u"DefaultPlayer"_s, u"Name"_s, u"Funke"_s); });
+    };
+    // What the file is, and must stay.
+    uid_t uid = 0;
+    gid_t gid = 0;
+    mode_t mode = 0644;
+    nlink_t links = 1;
+    if (setup == u"group") {
+        // root:users 664 in a folder the group may write, as "users" share it.
+        gid = 100;
+        mode = 0664;
+        QVERIFY(own(folder, 0, gid, 0775) && own(path, uid, gid, mode));
+        ActingAs member(65534, 65534, {gid});
+        if (!member.ok())
+            QSKIP("unable to act as another user");
+        QCOMPARE(write(path), QString());
+    } else if (setup == u"link") {
+        QVERIFY(::link(QFile::encodeName(path).constData(), QFile::encodeName(link).constData()) == 0);
+        links = 2;
+        QVERIFY(own(path, uid, gid, mode));
+        QCOMPARE(write(link), QString());
+        QCOMPARE(readBytes(link), changed);
+    } else if (setup == u"mount") {
+        // Mounted in a mount namespace of a child process of its own, so
+        // that no mount outlives the test.
+        const QString host = dir.filePath(u"Host.ini"_s);
+        writeBytes(host, original);
+        writeBytes(path, "under the mount");
+        QVERIFY(own(host, uid, gid, mode) && own(path, uid, gid, mode));
+        const pid_t child = ::fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+                || ::mount(QFile::encodeName(host).constData(), QFile::encodeName(path).constData(), nullptr,
+                           MS_BIND, nullptr) != 0)
+                ::_exit(77);
+            ::_exit(write(path).isEmpty() && readBytes(path) == changed ? 0 : 1);
+        }
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QVERIFY(WIFEXITED(status));
+        if (WEXITSTATUS(status) == 77)
+            QSKIP("this machine does not let a test bind-mount a file (needs root and mount namespaces)");
+        QCOMPARE(WEXITSTATUS(status), 0);
+        QCOMPARE(readBytes(path), QByteArray("under the mount"));
+        QCOMPARE(readBytes(host), changed);
+        QCOMPARE(strays(folder, {u"User.ini"_s}), QStringList());
+        return;
+    } else {
+        // Root editing a player's files (sudo, a server's start script) may
+        // replace them, as the player's again.
+        uid = gid = 65534;
+        mode = 0640;
+        QVERIFY(own(path, uid, gid, mode));
+        QCOMPARE(write(path), QString());
+    }
+    QCOMPARE(readBytes(path), changed);
+    struct stat st {};
+    QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
+    QCOMPARE(st.st_uid, uid);
+    QCOMPARE(st.st_gid, gid);
+    QCOMPARE(st.st_mode & 07777, mode);
+    QCOMPARE(st.st_nlink, links);
+    QCOMPARE(strays(folder, {u"User.ini"_s, u"Link.ini"_s}), QStringList());
+}
+
+void CrashSafetyTest::concurrentWritersLoseNothing_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("INI file") << u"ini"_s;
+    QTest::newRow("INI file by two hard links, written in place") << u"links"_s;
+    QTest::newRow("registry file") << u"registry"_s;
+}
+
+void CrashSafetyTest::concurrentWritersLoseNothing()
+{
+    // Two processes (the window and a script, two scripts) adding keys to
+    // one file at once: each read-change-write holds the file, so no key
+    // one of them adds is lost to the other's write.
+    QFETCH(QString, kind);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const bool registry = kind == u"registry";
+    const QString path = dir.filePath(registry ? u"system.reg"_s : u"User.ini"_s);
+    QString second = path;
+    const QByteArray start = registry ? QByteArray("WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n")
+                                      : QByteArray("[Engine.Input]\r\nAliases[0]=x\r\n");
+    writeBytes(path, start);
+    if (kind == u"links") {
+        QVERIFY(QDir().mkpath(dir.filePath(u"Other"_s)));
+        second = dir.filePath(u"Other/User.ini"_s);
+        QVERIFY(::link(QFile::encodeName(path).constData(), QFile::encodeName(second).constData()) == 0);
+    }
+    constexpr int kWriters = 2;
+    constexpr int kKeys = 100;
+    const auto keyName = [](int writer, int i) { return u"Writer%1Key%2"_s.arg(writer).arg(i); };
+
+    // Both start at once, when the gate closes.
+    int gate[2];
+    QCOMPARE(::pipe(gate), 0);
+    std::vector<pid_t> writers;
+    for (int w = 0; w < kWriters; ++w) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::close(gate[1]);
+            char byte;
+            (void)::read(gate[0], &byte, 1);
+            int status = 0;
+            try {
+                if (registry) {
+                    RegistryFile file(path);
+                    status = file.OpenKey(u"\\Software\\Brennwerk"_s, true) ? 0 : 2;
+                    for (int i = 0; i < kKeys && status == 0; ++i)
+                        file.WriteString(keyName(w, i), u"v"_s);
+                } else {
+                    GameConfigStore store(w == 0 ? path : second);
+                    for (int i = 0; i < kKeys; ++i)
+                        store.WriteString(u"Engine.Input"_s, keyName(w, i), u"v"_s);
+                }
+            } catch (const EditorError&) {
+                status = 3;
+            }
+            ::_exit(status);
+        }
+        if (child > 0)
+            writers.push_back(child);
+    }
+    ::close(gate[0]);
+    ::close(gate[1]);
+    QList<int> statuses;
+    for (const pid_t child : writers) {
+        int status = -1;
+        ::waitpid(child, &status, 0);
+        statuses << status;
+    }
+    QCOMPARE(statuses, QList<int>(kWriters, 0));
+
+    const QByteArray bytes = readBytes(path);
+    int found = 0;
+    if (registry) {
+        RegistryFile file(path);
+        QVERIFY(file.OpenKey(u"\\Software\\Brennwerk"_s, false));
+        for (int w = 0; w < kWriters; ++w)
+            for (int i = 0; i < kKeys; ++i)
+                found += file.ReadString(keyName(w, i)) == std::optional<QString>(u"v"_s);
+        QVERIFY(bytes.startsWith(start));
+    } else {
+        // The two lines there were, then each key once, in any order.
+        QList<QByteArray> lines = bytes.split('\n');
+        QCOMPARE(lines.takeLast(), QByteArray());
+        QCOMPARE(lines.mid(0, 2), start.split('\n').mid(0, 2));
+        QStringList keys;
+        for (const QByteArray& line : lines.mid(2))
+            keys << QString::fromLatin1(line);
+        keys.sort();
+        QStringList expected;
+        for (int w = 0; w < kWriters; ++w)
+            for (int i = 0; i < kKeys; ++i)
+                expected << keyName(w, i) + u"=v\r"_s;
+        expected.sort();
+        QCOMPARE(keys, expected);
+        found = int(keys.size());
+        QCOMPARE(readBytes(second), bytes);
+    }
+    QCOMPARE(found, kWriters * kKeys);
+    QCOMPARE(strays(dir.path(), {QFileInfo(path).fileName(), u"Other"_s}), QStringList());
 }
 
 void CrashSafetyTest::otherProgramsChangesAreSeenAndKept()

@@ -318,6 +318,13 @@ private Q_SLOTS:
             << QByteArray("[Engine.GameReplicationInfo]\r\n  ServerName = My Server  \r\n"
                           "\tShortName\t=\t\"UT Server\"\t\r\nMOTDLine1='Welcome'\r\nMOTDLine2=\"Half quoted\r\n"
                           "MOTDLine3=\"\r\nAdminName=\r\nAdminEmail = a@b.de\r\n");
+        // The value a read gives is no change: blanks and quotes stay.
+        QTest::newRow("value held, blanks around it kept") << u"spacing_and_quotes.ini"_s
+            << u"Engine.GameReplicationInfo"_s << u"ServerName"_s << u"My Server"_s
+            << fixture(u"spacing_and_quotes.ini"_s);
+        QTest::newRow("value held, quotes and tabs kept") << u"spacing_and_quotes.ini"_s
+            << u"Engine.GameReplicationInfo"_s << u"ShortName"_s << u"UT Server"_s
+            << fixture(u"spacing_and_quotes.ini"_s);
         QTest::newRow("NUL bytes elsewhere kept") << u"nul_bytes.ini"_s << u"A"_s << u"After"_s << u"fine"_s
             << raw("[A]\r\nKey=be\0fore\r\nGarbage\0=x\r\n\0\0\0\r\nAfter=fine\r\n");
     }
@@ -454,7 +461,8 @@ private Q_SLOTS:
         GameConfigStore store(file);
         const QString expected = u"Unable to write to "_s + file;
         QCOMPARE(writeError(store, u"URL"_s, u"Port"_s, u"7778"_s), expected);
-        QCOMPARE(writeError(store, u"URL"_s, u"Port"_s, u"7777"_s), expected); // unchanged value too
+        // The value a read gives changes nothing, so nothing is refused.
+        QCOMPARE(writeError(store, u"URL"_s, u"Port"_s, u"7777"_s), QString());
         QCOMPARE(writeError(store, u"New"_s, u"Key"_s, u"v"_s), expected);
         QCOMPARE(bytesOf(file), fixture(u"duplicate_keys.ini"_s));
         QCOMPARE(QDir(dir_.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),

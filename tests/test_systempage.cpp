@@ -3,6 +3,7 @@
 #include "pages/SystemPage.h"
 #include "support/GameFixture.h"
 
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
@@ -242,8 +243,31 @@ void SystemPageTest::introSwitchMovesOneWay()
 
 void SystemPageTest::failedWriteLeavesLabelButtonAndFile()
 {
-    startWith(original);
-    QFile::setPermissions(game->mainIniPath(), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+    // Read-only files (with the fields of view aligned, as the User page
+    // leaves them): every show writes back only what it has just read, which
+    // changes nothing and so is no error; each page is filled completely.
+    const QByteArray user =
+        withLine(readBytes(game->userIniPath()), "\nDefaultFOV=85.000000\r\n", "\nDefaultFOV=90.000000\r\n");
+    writeBytes(game->userIniPath(), user);
+    for (const QString& file : {game->mainIniPath(), game->userIniPath()})
+        QFile::setPermissions(file, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+    window = game->start();
+    QVERIFY(window);
+    for (const char* page : {"tsUser", "tsMultiplayer", "tsSystem"})
+        showPage(page);
+    QVERIFY2(game->boxes.shown().isEmpty(), qPrintable(game->boxes.errors().join(u'\n')));
+    const QList<QCheckBox*> d3d = child<QGroupBox>("GroupBox3")->findChildren<QCheckBox*>();
+    QCOMPARE(d3d.size(), 18);
+    const qsizetype d3dAt = original.indexOf("[D3DDrv.D3DRenderDevice]");
+    const QByteArray d3dSection = original.mid(d3dAt, original.indexOf("\r\n[", d3dAt) - d3dAt);
+    for (QCheckBox* box : d3d)
+        QVERIFY2(box->isChecked() == d3dSection.contains("\n" + box->objectName().mid(2).toLatin1() + "=True\r\n"),
+                 qPrintable(box->objectName()));
+    QCOMPARE(child<QLineEdit>("eName")->text(), QStringLiteral("Glutkern"));
+    QCOMPARE(child<QLineEdit>("leMOTD4")->text(), QString());
+    QCOMPARE(readBytes(game->userIniPath()), user);
+
+    // A real change is refused.
     typeOver(child<MaskedEdit>("meCache"), "128");
     QTest::mouseClick(child<QPushButton>("bCacheEintragen"), Qt::LeftButton);
     QCOMPARE(game->boxes.shown().size(), 1);

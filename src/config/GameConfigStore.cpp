@@ -5,7 +5,6 @@
 #include "platform/EditorError.h"
 #include "platform/SafeFile.h"
 
-#include <QFileInfo>
 
 #include <limits>
 #include <utility>
@@ -161,6 +160,24 @@ std::optional<std::int32_t> toInt32(QStringView t)
     return static_cast<std::int32_t>(negative ? -value : value);
 }
 
+// What a read of the key returns from these bytes: the value decoded and cut
+// to what the profile functions hand back.
+std::optional<QString> valueIn(const QByteArray& bytes, Encoding encoding, const QByteArray& section,
+                               const QByteArray& key)
+{
+    const std::optional<QByteArray> raw = IniText::valueOf(bytes, section, key);
+    if (!raw)
+        return std::nullopt;
+    QString value = decode(*raw, encoding);
+    if (value.size() > kMaxValueLength) {
+        qsizetype cut = kMaxValueLength;
+        if (value[cut - 1].isHighSurrogate())
+            --cut; // never leave half a character
+        value.truncate(cut);
+    }
+    return value;
+}
+
 } // namespace
 
 GameConfigStore::GameConfigStore(QString path) : path_(std::move(path)) {}
@@ -182,17 +199,7 @@ std::optional<QString> GameConfigStore::Find(const QString& section, const QStri
     const auto keyBytes = encode(trimmedName(key), encoding);
     if (!sectionBytes || !keyBytes)
         return std::nullopt;
-    const std::optional<QByteArray> raw = IniText::valueOf(*bytes, *sectionBytes, *keyBytes);
-    if (!raw)
-        return std::nullopt;
-    QString value = decode(*raw, encoding);
-    if (value.size() > kMaxValueLength) {
-        qsizetype cut = kMaxValueLength;
-        if (value[cut - 1].isHighSurrogate())
-            --cut; // never leave half a character
-        value.truncate(cut);
-    }
-    return value;
+    return valueIn(*bytes, encoding, *sectionBytes, *keyBytes);
 }
 
 void GameConfigStore::WriteString(const QString& section, const QString& key, const QString& value)
@@ -210,10 +217,13 @@ void GameConfigStore::WriteStrings(const QString& section, const QList<std::pair
     for (const auto& [key, value] : keyValues)
         checkText(sectionName, trimmedName(key), value, path_);
 
-    const std::optional<QByteArray> bytes = SafeFile::read(path_);
+    // From the read to the write no other writer of this program can come
+    // in between and have its change lost.
+    SafeFile::Update update(path_);
+    const std::optional<QByteArray> bytes = update.read();
     // A file that is there but cannot be read must not be replaced by one
     // holding only the new keys.
-    if (!bytes && QFileInfo::exists(path_))
+    if (!bytes && update.exists())
         throw EditorError(QStringLiteral("Unable to write to %1").arg(path_));
     const QByteArray text = bytes.value_or(QByteArray());
     const Encoding encoding = encodingOf(text);
@@ -234,16 +244,18 @@ void GameConfigStore::WriteStrings(const QString& section, const QList<std::pair
             encodeOrRefuse(keyName, QStringLiteral("The key name of %1").arg(where), encoding, path_);
         const QByteArray valueBytes =
             encodeOrRefuse(value, QStringLiteral("The value for %1").arg(where), encoding, path_);
+        // The value a read gives is what the key holds, so writing it changes
+        // nothing: its quotes, its blanks and the part beyond what a read
+        // hands back (a page writes back what it has just read) stay.
+        if (valueIn(changed, encoding, sectionBytes, keyBytes) == value)
+            continue;
         changed = IniText::withValue(changed, sectionBytes, keyBytes, valueBytes);
     }
-    if (bytes) {
-        // Windows refuses a read-only file even when nothing would change.
-        if (SafeFile::isReadOnly(path_))
-            throw EditorError(QStringLiteral("Unable to write to %1").arg(path_));
-        if (changed == text)
-            return;
-    }
-    SafeFile::write(path_, changed);
+    if (bytes && changed == text)
+        return; // nothing to write, so nothing to refuse on a read-only file
+    if (SafeFile::isReadOnly(path_))
+        throw EditorError(QStringLiteral("Unable to write to %1").arg(path_));
+    update.write(changed);
 }
 
 std::int32_t GameConfigStore::ReadInteger(const QString& section, const QString& key, std::int32_t def) const

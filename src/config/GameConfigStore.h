@@ -25,14 +25,18 @@ public:
     // Sets the key; only the bytes of the key's own line change (a new key or
     // section is added). A value the file cannot hold faithfully (CR, LF, NUL,
     // a character outside the file's code page) is refused with nothing
-    // written. Throws "Unable to write to <path>" when the file cannot be
-    // written.
+    // written. A value equal to what ReadString of the key returns at that
+    // moment is no change: nothing is written and the call succeeds, on a
+    // read-only file too. Throws "Unable to write to <path>" when a change
+    // cannot be written. Writers of this program never interleave their
+    // read and write of a file (SafeFile::Update).
     void WriteString(const QString& section, const QString& key, const QString& value);
 
     // Sets several keys of one section in a single rewrite of the file: the
     // bytes come out exactly as from WriteString called for each pair in
-    // order, but the file is replaced once, and either all of the pairs are
-    // written or, when any of them is refused or the write fails, none.
+    // order (pairs that change nothing included), but the file is written
+    // once, and either all of the pairs are written or, when any of them is
+    // refused or the write fails, none.
     void WriteStrings(const QString& section, const QList<std::pair<QString, QString>>& keyValues);
 
     // Decimal, or hexadecimal after "$", "x", "X", "0x", "0X"; def otherwise.

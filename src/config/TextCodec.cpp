@@ -129,6 +129,12 @@ std::optional<QByteArray> toUtf8(QStringView text)
     bytes.reserve(text.size());
     qsizetype start = 0;
     for (qsizetype i = 0; i < text.size(); ++i) {
+        // The low half of a pair (U+10000 and up) may fall into the range
+        // of the escapes; it is a character's half, never a byte.
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            ++i;
+            continue;
+        }
         if (!isEscapedByte(text[i]))
             continue;
         bytes.append(text.sliced(start, i - start).toUtf8());

@@ -85,14 +85,14 @@ std::optional<Placed> placeIn(const QByteArray& bytes, const QStringList& key)
 
 } // namespace
 
-RegistryFile::Loaded RegistryFile::load() const
+RegistryFile::Loaded RegistryFile::load(const SafeFile::Update* update) const
 {
     const QFileInfo info(path_);
     if (!info.exists())
         return {};
     if (!info.isFile() || info.size() > kMaxFileSize)
         return {true, std::nullopt};
-    std::optional<QByteArray> bytes = SafeFile::read(path_);
+    std::optional<QByteArray> bytes = update ? update->read() : SafeFile::read(path_);
     if (!bytes)
         return {QFileInfo::exists(path_), std::nullopt};
     // An empty file holds nothing that could be lost: treat it as a new one.
@@ -148,17 +148,16 @@ QStringList RegistryFile::hivePath(const QString& path) const
     return names;
 }
 
-// Whether a write could replace the file: the same test the crash-safe write
-// makes, done up front because opening a key asks for write access.
+// Whether a write could change the file: the same test the crash-safe write
+// makes, done up front because opening a key asks for write access. A file
+// that may be written is, in place where its folder cannot be written.
 bool RegistryFile::writable() const
 {
     const QFileInfo info(path_);
     if (info.exists()) {
         const QString target = info.canonicalFilePath();
-        if (target.isEmpty() || !info.isFile() || SafeFile::isReadOnly(target)
-            || ::access(QFile::encodeName(target).constData(), W_OK) != 0)
-            return false;
-        return canWriteIn(QFileInfo(target).absolutePath());
+        return !target.isEmpty() && info.isFile() && !SafeFile::isReadOnly(target)
+            && ::faccessat(AT_FDCWD, QFile::encodeName(target).constData(), W_OK, AT_EACCESS) == 0;
     }
     // The file and maybe its folders are still to be made: the nearest folder
     // that exists has to take them.
@@ -250,18 +249,20 @@ void RegistryFile::WriteString(const QString& name, const QString& value)
     if (!openKey_ || !openForWriting_ || name.contains(QChar(0)) || value.contains(QChar(0)))
         fail();
     refuseWhileWineRuns();
-    const Loaded loaded = load();
-    if (loaded.exists && !loaded.bytes)
-        fail();
-    const std::optional<WineRegText::Document> document =
-        WineRegText::Document::parse(loaded.bytes ? *loaded.bytes : WineRegText::newFileHeader());
-    if (!document || document->cutShort())
-        fail();
-    const QByteArray content = document->withStringValue(*openKey_, name, value, clock_());
-    if (!loaded.exists && !QDir().mkpath(QFileInfo(path_).absolutePath()))
+    if (!QFileInfo::exists(path_) && !QDir().mkpath(QFileInfo(path_).absolutePath()))
         fail();
     try {
-        SafeFile::write(path_, content);
+        // Read and written under one lock, so that another writer of this
+        // program cannot slip its change in between and lose it.
+        SafeFile::Update update(path_);
+        const Loaded loaded = load(&update);
+        if (loaded.exists && !loaded.bytes)
+            fail();
+        const std::optional<WineRegText::Document> document =
+            WineRegText::Document::parse(loaded.bytes ? *loaded.bytes : WineRegText::newFileHeader());
+        if (!document || document->cutShort())
+            fail();
+        update.write(document->withStringValue(*openKey_, name, value, clock_()));
     } catch (const EditorError&) {
         fail();
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/GameRegistry.h"
+#include "platform/SafeFile.h"
 #include "platform/WineRegText.h"
 
 #include <QByteArray>
@@ -14,7 +15,7 @@
 // The registry kept in one file in Wine's text format, laid out like Wine's
 // system.reg: keys relative to the machine hive, HKEY_CLASSES_ROOT being its
 // Software\Classes. Every operation reads the file as it stands, since Wine or
-// another program may change it between two calls; every write replaces the
+// another program may change it between two calls; every write changes the
 // file crash-safely and changes only the lines of the value written and the
 // time stamp of its key. A file that is not a Wine registry is never written.
 //
@@ -64,9 +65,10 @@ private:
         std::optional<QByteArray> bytes;
     };
 
-    // The file as it stands; a missing file is not read, an empty one reads
-    // as a new registry.
-    Loaded load() const;
+    // The file as it stands (read through the update's lock when one is
+    // given); a missing file is not read, an empty one reads as a new
+    // registry.
+    Loaded load(const SafeFile::Update* update = nullptr) const;
     // The open key's value of that name as the file holds it now.
     std::optional<WineRegText::Value> openKeyValue(const QString& name) const;
     QStringList hivePath(const QString& path) const;

@@ -54,9 +54,10 @@ std::optional<QString> QtMessageBoxes::openGameExecutable(QWidget* parent)
     QFileDialog dialog(parent, QStringLiteral("Öffnen der UnrealTournament.exe um Pfad festzustellen!"));
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    // Only files of exactly this name are listed.
-    dialog.setNameFilter(QStringLiteral("UnrealTournament.exe (UnrealTournament.exe)"));
-    dialog.setDefaultSuffix(QStringLiteral("exe"));
+    // Only files of exactly these names are listed: the game's executable
+    // for Windows and those of its Linux builds. No default suffix: it would
+    // turn a typed "ut-bin" into "ut-bin.exe".
+    dialog.setNameFilter(QStringLiteral("UnrealTournament.exe, ut-bin (UnrealTournament.exe ut-bin ut-bin-amd64 ucc-bin)"));
     dialog.selectFile(QStringLiteral("UnrealTournament.exe"));
     dialog.setSizeGripEnabled(true);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())

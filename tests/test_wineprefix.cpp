@@ -4,6 +4,7 @@
 #include "platform/EditorError.h"
 #include "platform/RegistryFile.h"
 #include "platform/WinePaths.h"
+#include "support/Environment.h"
 #include "support/Files.h"
 #include "support/GameFixture.h"
 #include "support/RegistryText.h"
@@ -180,40 +181,6 @@ private:
     QString lockFile_;
     QStringList made_;
     pid_t child_ = -1;
-};
-
-// Sets environment variables for one test and puts them back afterwards.
-class Environment {
-public:
-    void set(const char* name, const QByteArray& value)
-    {
-        remember(name);
-        qputenv(name, value);
-    }
-    void unset(const char* name)
-    {
-        remember(name);
-        qunsetenv(name);
-    }
-    ~Environment()
-    {
-        for (const auto& [name, value] : saved_) {
-            if (value)
-                qputenv(name, *value);
-            else
-                qunsetenv(name);
-        }
-    }
-
-private:
-    void remember(const char* name)
-    {
-        for (const auto& entry : saved_)
-            if (qstrcmp(entry.first, name) == 0)
-                return;
-        saved_.append({name, qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt});
-    }
-    QList<std::pair<const char*, std::optional<QByteArray>>> saved_;
 };
 
 } // namespace

@@ -117,8 +117,9 @@ QString registryGamePath(const GameRegistry& registry, const QString& gameDir, c
     const bool unixFolder = !WinePaths::isWindowsPath(folder) && !WinePaths::isNetworkPath(folder)
         && !folder.contains(QLatin1Char('\\'));
     if (!unixFolder) {
-        // A game at a drive's root: "C:\" and "\System\..." share one backslash.
-        if (folder.endsWith(QLatin1Char('\\')) && windowsTail.startsWith(QLatin1Char('\\')))
+        // A game at a drive's root, or a folder spelled with a backslash at
+        // its end: "C:\" and "\System\..." share one backslash.
+        while (folder.endsWith(QLatin1Char('\\')) && windowsTail.startsWith(QLatin1Char('\\')))
             folder.chop(1);
         return folder + windowsTail;
     }

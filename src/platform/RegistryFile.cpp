@@ -136,7 +136,7 @@ QString RegistryFile::windowsPathOf(const QString& path, const QString& register
     if (!registered.isEmpty()) {
         const std::optional<QString> local = localPathOf(registered);
         if (local && WinePaths::sameFolder(*local, path))
-            return WinePaths::withoutTrailingSeparator(registered);
+            return registered;
     }
     if (!winePrefix_)
         return path;

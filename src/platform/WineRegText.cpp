@@ -868,10 +868,12 @@ Follow follow(QStringView key, QStringView path)
 // which keys exist there, which of them are links and where they lead, and
 // the values of the keys that are those paths in some view.
 struct Survey {
-    QStringList paths;                 // viewless
-    QSet<QString> keys;                // folded: the keys around the paths, with their parents
-    QHash<QString, QStringList> links; // folded link key -> names below the machine hive; empty: elsewhere
+    QStringList paths;                       // viewless
+    QSet<QString> keys;                      // folded: the keys around the paths, with their parents
+    QSet<QString> links;                     // folded: the link keys among them ("#link" in any block)
+    QHash<QString, QStringList> linkTargets; // folded -> names below the machine hive; none: elsewhere
     QHash<QString, std::vector<Value>> values;
+    bool anyKey = false;
 
     bool around(const QString& folded) const
     {
@@ -898,9 +900,9 @@ std::optional<Survey> surveyed(const QByteArray& bytes, const QStringList& paths
 {
     struct Surveyor {
         Survey& survey;
-        QString current;   // folded, while in a key that lies around a path
-        bool same = false; // that key is one of the paths in some view
-        bool link = false;
+        bool around = false; // in a key that lies around a path
+        QString current;     // its folded path
+        bool same = false;   // that key is one of the paths in some view
         QString lastAdded;
 
         void add(const QString& folded, qsizetype length)
@@ -920,8 +922,8 @@ std::optional<Survey> surveyed(const QByteArray& bytes, const QStringList& paths
         void key(int, QString&& path, qsizetype)
         {
             const QString folded = foldCase(path);
-            current.clear();
-            same = link = false;
+            survey.anyKey = true;
+            same = false;
             qsizetype longest = 0;
             for (const QString& asked : survey.paths) {
                 const Follow f = follow(folded, asked);
@@ -930,30 +932,31 @@ std::optional<Survey> surveyed(const QByteArray& bytes, const QStringList& paths
             }
             if (longest > 0)
                 add(folded, longest);
-            if (longest == folded.size())
-                current = folded;
+            around = longest == folded.size();
+            current = around ? folded : QString();
         }
-        bool wantsValues() const { return !current.isEmpty() && (same || link); }
+        // A link's option and its value may stand in different blocks of
+        // the key: the values of every key around the paths are looked at.
+        bool wantsValues() const { return around; }
         void value(Value&& value)
         {
-            if (link && value.type == RegLink && value.link && foldCase(value.name) == u"symboliclinkvalue")
-                survey.links.insert(current, linkTarget(*value.link));
+            if (!around)
+                return;
+            if (foldCase(value.name) == u"symboliclinkvalue")
+                survey.linkTargets.insert(current, value.type == RegLink && value.link ? linkTarget(*value.link)
+                                                                                        : QStringList());
             if (same)
                 survey.values[current].push_back(std::move(value));
         }
         void content(int, int, QByteArrayView text)
         {
-            if (!current.isEmpty() && text.startsWith("#link")) {
-                link = true;
-                // Until its value says where, a link leads nowhere.
-                if (!survey.links.contains(current))
-                    survey.links.insert(current, QStringList());
-            }
+            if (around && text.startsWith("#link"))
+                survey.links.insert(current);
         }
     };
     Survey survey;
     survey.paths = paths;
-    Surveyor surveyor{survey, {}, false, false, {}};
+    Surveyor surveyor{survey, false, {}, false, {}};
     LineCursor lines(bytes, nullptr);
     bool cutShort = false;
     if (!walk(lines, surveyor, &cutShort))
@@ -991,6 +994,9 @@ struct Walk {
     {
         using State = ViewLookup::State;
         const auto result = [](State state, QStringList key) { return ViewLookup{state, std::move(key), {}}; };
+        // The hive itself is there once it holds a key.
+        if (path.isEmpty())
+            return result(survey.anyKey ? State::Exists : State::Missing, {});
         QStringList at;
         bool afterLink = false;
         for (qsizetype i = 0; i < path.size(); ++i) {
@@ -1006,7 +1012,7 @@ struct Walk {
                 return result(State::Missing, at + path.mid(i));
             at = next;
             for (int hops = 0; survey.links.contains(foldPath(at)); ++hops) {
-                const QStringList target = survey.links.value(foldPath(at));
+                const QStringList target = survey.linkTargets.value(foldPath(at));
                 if (target.isEmpty() || hops >= 16)
                     return result(State::Unreachable, at);
                 const std::optional<bool> there = has(target);

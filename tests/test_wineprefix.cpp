@@ -513,7 +513,7 @@ void WinePrefixTest::installPathThatNamesNoFolderHere()
     QCOMPARE(result.exitCode, 2);
     QCOMPARE(out, QString());
     QCOMPARE(err.count('\n'), 1);
-    QVERIFY2(err.startsWith(u"brennwerk-editor: the install path \""_s + folder + u"\" in "_s + game->registryPath() + u" "_s
+    QVERIFY2(err.startsWith(u"brennwerk-editor: the game folder is unknown: the install path \""_s + folder + u"\" in "_s + game->registryPath() + u" "_s
                             + reason.arg(prefix)),
              qPrintable(err));
     QVERIFY2(err.endsWith(u"; give it with --game-dir DIR.\n"_s), qPrintable(err));

@@ -33,7 +33,7 @@ std::optional<GameFolder> gameFolder(const CommandLine& commandLine, QByteArray&
     const InstallPath path = readInstallPath(registry);
     QString why;
     if (path.state == InstallPath::State::Unreachable)
-        why = unreachableReason(path, registry);
+        why = QStringLiteral("the game folder is unknown: %1").arg(unreachableReason(path, registry));
     else if (path.state == InstallPath::State::Missing || path.folder.isEmpty())
         why = QStringLiteral("the game folder is unknown (no install path in %1)").arg(options.registryPath);
     if (!why.isEmpty()) {

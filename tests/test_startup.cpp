@@ -247,7 +247,7 @@ void StartupTest::helpNamesTheOptions()
     const StartResult result = startEditor({"brennwerk-editor", "--help"}, boxes, out, err);
     QVERIFY(!result.window);
     QCOMPARE(result.exitCode, 0);
-    for (const char* option : {"--game-dir DIR", "--registry FILE", "--help", "--version"})
+    for (const char* option : {"--game-dir DIR", "--ini-dir DIR", "--registry FILE", "--help", "--version", "paths"})
         QVERIFY2(out.contains(option), option);
     QVERIFY(err.isEmpty());
 }

@@ -43,6 +43,10 @@ Matched matchFrom(const QString& at, const QStringList& parts, qsizetype index)
 {
     if (index == parts.size())
         return {at, 0};
+    // The rest as it is spelled is there: nothing can match more of it.
+    const QString spelled = joined(at, parts.mid(index).join(QLatin1Char('/')));
+    if (QFileInfo::exists(spelled))
+        return {spelled, parts.size() - index};
     const QString& part = parts[index];
     QStringList candidates;
     if (part == QLatin1String(".") || part == QLatin1String(".."))
@@ -50,7 +54,7 @@ Matched matchFrom(const QString& at, const QStringList& parts, qsizetype index)
     else
         candidates = matching(at, part);
     if (candidates.isEmpty())
-        return {joined(at, parts.mid(index).join(QLatin1Char('/'))), 0};
+        return {spelled, 0};
     Matched best;
     bool first = true;
     for (const QString& candidate : candidates) {
@@ -113,9 +117,11 @@ QString gameFile(const QString& base, const QString& folder, const QString& file
     const QStringList folders = matching(at, folder, QDir::Dirs);
     if (folders.isEmpty())
         return base + QLatin1Char('/') + folder + QLatin1Char('/') + file;
-    QString best;
-    int bestRank = -1;
+    QString best = folders.front();
+    int bestRank = folders.size() > 1 ? -1 : 3;
     for (const QString& candidate : folders) {
+        if (bestRank == 3)
+            break;
         const QString path = joined(at, candidate);
         const int rank = (matching(path, file, QDir::Files).isEmpty() ? 0 : 2) + (holdsGameFiles(path) ? 1 : 0);
         if (rank > bestRank) {

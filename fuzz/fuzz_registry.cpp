@@ -3,6 +3,9 @@
 //
 // - a file that is not a Wine registry is never written, and no key of it
 //   opens;
+// - a key is found, read and made where a 32-bit program has it (in a 64-bit
+//   prefix below Wow6432Node and through link keys), and a key behind a link
+//   that leads nowhere does not open;
 // - ReadString agrees with the parsed file (a value that is no text throws);
 // - a string is refused only when it holds a NUL, and a refused write leaves
 //   every byte;

@@ -5,8 +5,6 @@
 #include "platform/RegistryFile.h"
 #include "platform/WinePaths.h"
 
-#include <QDir>
-
 const QString installPathKey = QStringLiteral("\\Software\\Unreal Technology\\Installed Apps\\UnrealTournament");
 
 InstallPath readInstallPath(GameRegistry& registry)

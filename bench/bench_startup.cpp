@@ -130,8 +130,8 @@ T median(std::vector<T> values)
 
 // A machine hive the size of a fresh 64-bit Wine prefix's system.reg (about
 // 9,000 keys and 35,000 values, 1.7 MB) in Wine's layout, with the game's
-// install-path key where a real one sorts: what start-up searches when no
-// game folder is given.
+// install-path key where its 32-bit installer puts it (below Wow6432Node) and
+// where a real one sorts: what start-up searches when no game folder is given.
 QByteArray wineSizedRegistry(const QString& gameDir)
 {
     QByteArray text = "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=win64\n\n";
@@ -146,7 +146,7 @@ QByteArray wineSizedRegistry(const QString& gameDir)
                 "\"Flags\"=dword:00000001\n"
                 "\"Data\"=hex:01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10\n\n";
     }
-    key("Software\\\\Unreal Technology\\\\Installed Apps\\\\UnrealTournament");
+    key("Software\\\\Wow6432Node\\\\Unreal Technology\\\\Installed Apps\\\\UnrealTournament");
     QByteArray folder = gameDir.toUtf8();
     folder.replace("\\", "\\\\").replace("\"", "\\\"");
     text += "\"Folder\"=\"" + folder + "\"\n\"Version\"=\"436\"\n";

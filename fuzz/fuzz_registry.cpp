@@ -3,6 +3,9 @@
 //
 // - a file that is not a Wine registry is never written, and no key of it
 //   opens;
+// - a key is found, read and made where a 32-bit program has it (in a 64-bit
+//   prefix below Wow6432Node and through link keys), and a key behind a link
+//   that leads nowhere does not open;
 // - ReadString agrees with the parsed file (a value that is no text throws);
 // - a string is refused only when it holds a NUL, and a refused write leaves
 //   every byte;
@@ -213,25 +216,62 @@ bool cutShort(const QByteArray& text)
     return continuation;
 }
 
-// In a 64-bit prefix ("#arch=win64" before the first key) a key below
-// Software or Software\Classes that is missing in its own place is used
-// where Wine keeps it for 32-bit programs, under Wow6432Node, if it is there.
-QStringList placed(const WineRegText::Document& document, const QStringList& key)
+// Where a 32-bit program has the key, as wineserver looks it up name by name:
+// in a 64-bit prefix ("#arch=win64" before the first key) a key that holds a
+// Wow6432Node subkey stands for that subkey, except right after a link; a
+// link key ("#link") stands for the key its SymbolicLinkValue names below
+// \Registry\Machine. A name not found: the part found and the rest, where
+// the key would be made. Unreachable: a link on the way leads nowhere.
+struct Placed {
+    QStringList key;
+    bool exists = false;
+    bool reachable = true;
+};
+
+Placed placed(const WineRegText::Document& document, const QStringList& asked)
 {
-    if (document.keyExists(key) || key.size() < 2 || WineRegText::foldCase(key[0]) != QLatin1String("software"))
-        return key;
     bool win64 = false;
     for (const QByteArray& line : document.bytes().split('\n')) {
         if (line.startsWith('['))
             break;
         win64 = win64 || line.trimmed() == "#arch=win64";
     }
-    const qsizetype at = WineRegText::foldCase(key[1]) == QLatin1String("classes") ? 2 : 1;
-    if (!win64 || key.size() <= at || WineRegText::foldCase(key[at]) == QLatin1String("wow6432node"))
-        return key;
-    QStringList wow = key;
-    wow.insert(at, QStringLiteral("Wow6432Node"));
-    return document.keyExists(wow) ? wow : key;
+    const auto isWow = [](const QString& name) { return WineRegText::foldCase(name) == QLatin1String("wow6432node"); };
+    QStringList names = asked;
+    names.removeAll(QString());
+    if (names.isEmpty())
+        return {{}, document.keyExists({}), true};
+    QStringList at;
+    const auto redirect = [&] {
+        const QStringList wow = at + QStringList{QStringLiteral("Wow6432Node")};
+        if (win64 && !at.isEmpty() && !isWow(at.back()) && document.keyExists(wow))
+            at = wow;
+    };
+    bool afterLink = false;
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        if (!afterLink && !isWow(names[i]))
+            redirect();
+        afterLink = false;
+        if (!document.keyExists(at + QStringList{names[i]}))
+            return {at + names.mid(i), false, true};
+        at << names[i];
+        for (int hops = 0; document.isLink(at); ++hops) {
+            const WineRegText::Value* value = document.findValue(at, QStringLiteral("SymbolicLinkValue"));
+            const QString target = value && value->type == WineRegText::RegLink ? value->link.value_or(QString()) : QString();
+            const QString machine = QStringLiteral("\\registry\\machine\\");
+            if (hops >= 16 || WineRegText::foldCase(target.left(machine.size())) != machine)
+                return {at, false, false};
+            const QStringList there = target.mid(machine.size()).split(u'\\', Qt::SkipEmptyParts);
+            if (there.isEmpty())
+                return {at, false, false};
+            if (!document.keyExists(there))
+                return {there, false, i + 1 == names.size()};
+            at = there;
+            afterLink = true;
+        }
+    }
+    redirect();
+    return {at, true, true};
 }
 
 bool sameValue(const WineRegText::Value* a, const WineRegText::Value* b)
@@ -293,18 +333,23 @@ void run(const Fuzz::Input& input)
     QStringList hivePath = keyPath.split(u'\\', Qt::SkipEmptyParts);
     if (classesRoot)
         hivePath = QStringList{QStringLiteral("Software"), QStringLiteral("Classes")} + hivePath;
-    if (before)
-        hivePath = placed(*before, hivePath);
+    bool reachable = true;
+    bool keyExists = false;
+    if (before) {
+        const Placed place = placed(*before, hivePath);
+        hivePath = place.key;
+        reachable = place.reachable;
+        keyExists = place.exists;
+    }
     const QStringList folded = foldedPath(hivePath);
     const QByteArray what = Fuzz::show(keyPath) + " " + Fuzz::show(name) + "=" + Fuzz::show(value);
 
     RegistryFile registry(path);
     registry.setClock([] { return kNow; });
     registry.SetRootKey(classesRoot ? RegistryRoot::ClassesRoot : RegistryRoot::LocalMachine);
-    const bool keyExists = before && before->keyExists(hivePath);
     FUZZ_CHECK(registry.KeyExists(keyPath) == keyExists, what);
     const bool opened = registry.OpenKey(keyPath, canCreate);
-    FUZZ_CHECK(opened == (wine && (canCreate || keyExists)), what + (opened ? " opened" : " did not open"));
+    FUZZ_CHECK(opened == (wine && reachable && (canCreate || keyExists)), what + (opened ? " opened" : " did not open"));
 
     if (!opened) {
         FUZZ_CHECK(failureOf([&] { registry.WriteString(name, value); }).has_value(), what);

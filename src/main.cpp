@@ -46,7 +46,8 @@ int main(int argc, char** argv)
         std::fputs(commandLine.message.toLocal8Bit().constData(), stderr);
         return 2;
     case CommandLine::Action::Get:
-    case CommandLine::Action::Set: {
+    case CommandLine::Action::Set:
+    case CommandLine::Action::Paths: {
         QByteArray out, err;
         const int status = runConsoleCommand(commandLine, out, err);
         std::fwrite(out.constData(), 1, size_t(out.size()), stdout);

@@ -152,15 +152,46 @@ void ConsoleCommandsTest::refusedValuesLeaveTheFile()
 
 void ConsoleCommandsTest::gameFolderFromTheRegistryOrUnknown()
 {
+    const QByteArray registry = game->registryPath().toUtf8();
     Run result = run({"get", "user", "DefaultPlayer", "Team"});
     QCOMPARE(result.status, 2);
     QVERIFY(result.err.contains("--game-dir"));
+    result = run({"paths"});
+    QCOMPARE(result.status, 2);
+    QCOMPARE(result.out, "main INI: unknown (no game folder)\nuser INI: unknown (no game folder)\nregistry: " + registry
+                             + " (given by --registry; does not exist yet)\n");
+    QCOMPARE(result.err.count('\n'), 1);
+
     game->registerGameDir();
     // Reading the install path needs no write access to the registry.
     QVERIFY(QFile::setPermissions(game->registryPath(), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
     result = run({"get", "user", "DefaultPlayer", "Team"});
     QCOMPARE(result.status, 0);
     QCOMPARE(result.out, QByteArray("1\n"));
+    result = run({"paths"});
+    QCOMPARE(result.status, 0);
+    const QByteArray folder = game->gameDir().toUtf8();
+    const QByteArray why = " (the installation's System; game folder " + folder + ", from the install path in the registry)\n";
+    QCOMPARE(result.out, "main INI: " + folder + "/System/UnrealTournament.ini" + why + "user INI: " + folder
+                             + "/System/User.ini" + why + "registry: " + registry + " (given by --registry)\n");
+    QCOMPARE(result.err, QByteArray());
+
+    // --ini-dir names the folder of both files; the registry is not asked.
+    const QString server = game->gameDir() + "/Server";
+    QVERIFY(QDir().mkdir(server));
+    writeBytes(server + "/unrealtournament.ini", "[Engine.GameEngine]\r\nCacheSizeMegs=48\r\n");
+    QVERIFY(QFile::remove(game->registryPath()));
+    result = run({"--ini-dir", server, "get", "main", "Engine.GameEngine", "CacheSizeMegs"});
+    QCOMPARE(result.status, 0);
+    QCOMPARE(result.out, QByteArray("48\n"));
+    result = run({"--ini-dir", server, "get", "user", "DefaultPlayer", "Team"});
+    QCOMPARE(result.status, 1);
+    QCOMPARE(result.err, QByteArray());
+    result = run({"--ini-dir", server, "paths"});
+    QCOMPARE(result.status, 0);
+    QVERIFY2(result.out.startsWith("main INI: " + server.toUtf8() + "/unrealtournament.ini (given by --ini-dir)\nuser INI: "
+                                   + server.toUtf8() + "/User.ini (given by --ini-dir; does not exist yet)\n"),
+             result.out.constData());
 
     // A folder that holds none of the game's files is no game folder, given
     // or registered: not a game whose keys are all absent.
@@ -207,6 +238,7 @@ void ConsoleCommandsTest::wrongUsage_data()
     QTest::newRow("unknown command") << QStringList{"frob", "main"};
     QTest::newRow("--create after set") << QStringList{"set", "--create", "main", "S", "K", "V"};
     QTest::newRow("--create with get") << QStringList{"--create", "get", "main", "S", "K"};
+    QTest::newRow("paths with an argument") << QStringList{"paths", "main"};
 }
 
 void ConsoleCommandsTest::wrongUsage()

@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFile>
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
@@ -89,6 +90,23 @@ void InfoFormTest::boxShowsNameVersionAndLogo()
 
     QCOMPARE(inBox<QLabel>("Label1")->text(), QStringLiteral("Ein Konfigurationswerkzeug für Unreal Tournament"));
     QCOMPARE(inBox<QLabel>("Label2")->text(), QStringLiteral("Linux-Ausgabe"));
+
+    // Below the texts, the files the editor edits; one not there yet is
+    // marked, and made since, it is shown as there.
+    QCOMPARE(inBox<QLabel>("LMainIni")->text(), "Haupt-INI: " + game->mainIniPath());
+    QCOMPARE(inBox<QLabel>("LUserIni")->text(), "User-INI: " + game->userIniPath());
+    QVERIFY(inBox<QLabel>("LUserIni")->geometry().top() > inBox<QFrame>("Panel1")->geometry().bottom());
+    QTest::mouseClick(inBox<QPushButton>("bInfoOK"), Qt::LeftButton);
+    const QByteArray user = readBytes(game->userIniPath());
+    QVERIFY(QFile::remove(game->userIniPath()));
+    openBox();
+    QCOMPARE(inBox<QLabel>("LUserIni")->text(), "User-INI: " + game->userIniPath() + " (noch nicht vorhanden)");
+    QCOMPARE(inBox<QLabel>("LMainIni")->text(), "Haupt-INI: " + game->mainIniPath());
+    QVERIFY(box->width() >= inBox<QLabel>("LUserIni")->sizeHint().width());
+    QTest::mouseClick(inBox<QPushButton>("bInfoOK"), Qt::LeftButton);
+    writeBytes(game->userIniPath(), user);
+    openBox();
+    QCOMPARE(inBox<QLabel>("LUserIni")->text(), "User-INI: " + game->userIniPath());
 }
 
 void InfoFormTest::mainWindowTakesNoInputWhileTheBoxIsOpen()

@@ -52,6 +52,7 @@ private Q_SLOTS:
     void cleanupTestCase();
 
     void readsWhatWineRegAddWrote();
+    void seesTheKeysA32BitProgramSees();
     void wineSeesWhatTheEditorWrote();
     void refusesToWriteWhileWineRuns();
 
@@ -59,9 +60,11 @@ private:
     Result run(const QString& program, const QStringList& arguments, int timeoutMs = 120000) const;
     void wine(const QStringList& arguments, QByteArray* out = nullptr) const;
     void waitForWineServer() const;
-    // The value "reg query" shows, decoded from the console code page Wine
-    // prints with.
-    QString queried(const QString& key, const QString& name) const;
+    // The value "reg query" shows in a view (32-bit programs' unless told),
+    // decoded from the console code page Wine prints with.
+    QString queried(const QString& key, const QString& name, const QString& view = u"/reg:32"_s) const;
+    // Whether "reg query" finds the key in the view.
+    bool wineHas(const QString& key, const QString& view) const;
     void startEditor();
     void showPage(const char* name);
 
@@ -117,7 +120,13 @@ void RealWineTest::waitForWineServer() const
     QVERIFY2(result.finished, "wineserver -w did not return");
 }
 
-QString RealWineTest::queried(const QString& key, const QString& name) const
+bool RealWineTest::wineHas(const QString& key, const QString& view) const
+{
+    const Result result = run(u"wine"_s, {u"reg"_s, u"query"_s, key, view});
+    return result.finished && result.exitCode == 0;
+}
+
+QString RealWineTest::queried(const QString& key, const QString& name, const QString& view) const
 {
     const QString codePage = valueIn(hive, RegistryRoot::LocalMachine,
                                      u"\\System\\CurrentControlSet\\Control\\Nls\\CodePage"_s, u"OEMCP"_s);
@@ -125,9 +134,11 @@ QString RealWineTest::queried(const QString& key, const QString& name) const
     if (!decode.isValid())
         return u"<no decoder for code page %1>"_s.arg(codePage);
     QByteArray out;
-    wine(name.isEmpty() ? QStringList{u"reg"_s, u"query"_s, key, u"/ve"_s}
-                        : QStringList{u"reg"_s, u"query"_s, key, u"/v"_s, name},
-         &out);
+    const Result result = run(u"wine"_s, name.isEmpty() ? QStringList{u"reg"_s, u"query"_s, key, u"/ve"_s, view}
+                                                        : QStringList{u"reg"_s, u"query"_s, key, u"/v"_s, name, view});
+    if (!result.finished || result.exitCode != 0)
+        return u"<not found>"_s;
+    out = result.out;
     // "    Folder    REG_SZ    C:\Games\..."
     for (const QString& line : QString(decode(out)).split(u"\r\n"_s)) {
         const qsizetype type = line.indexOf(u"    REG_SZ    "_s);
@@ -183,9 +194,24 @@ void RealWineTest::initTestCase()
     QVERIFY2(QFileInfo(hive).isFile(), qPrintable(QString::fromLocal8Bit(boot.err)));
     QVERIFY(QFileInfo(prefix + u"/dosdevices/c:"_s).isSymLink());
 
-    // The installer's key, as Wine's own tool writes it.
-    wine({u"reg"_s, u"add"_s, u"HKLM"_s + installKey, u"/v"_s, u"Folder"_s, u"/d"_s, u"C:\\Games\\Ünreal"_s, u"/f"_s});
-    wine({u"reg"_s, u"add"_s, u"HKLM"_s + installKey, u"/v"_s, u"Version"_s, u"/d"_s, u"400"_s, u"/f"_s});
+    // The installer's keys, as Wine's own tool writes them for a 32-bit
+    // program (the installer is one): the install path and the map type.
+    const auto add32 = [this](const QString& key, const QString& name, const QString& data) {
+        wine(QStringList{u"reg"_s, u"add"_s, key} + (name.isEmpty() ? QStringList{u"/ve"_s} : QStringList{u"/v"_s, name})
+             + QStringList{u"/d"_s, data, u"/f"_s, u"/reg:32"_s});
+    };
+    add32(u"HKLM"_s + installKey, u"Folder"_s, u"C:\\Games\\Ünreal"_s);
+    add32(u"HKLM"_s + installKey, u"Version"_s, u"400"_s);
+    add32(u"HKLM\\Software\\Classes\\.unr"_s, QString(), u"Unreal.Map"_s);
+    add32(u"HKLM\\Software\\Classes\\Unreal.Map"_s, QString(), u"Unreal Map"_s);
+    add32(u"HKLM\\Software\\Classes\\Unreal.Map\\Shell\\open\\command"_s, QString(),
+          u"C:\\Games\\Ünreal\\System\\UnrealTournament.exe \"%1\""_s);
+    // What only 64-bit programs see (a link type a 64-bit program
+    // registered), and a key of a part of Software\Classes that Wine shares
+    // between the views.
+    wine({u"reg"_s, u"add"_s, u"HKLM\\Software\\Classes\\Unreal.Link"_s, u"/ve"_s, u"/d"_s, u"64"_s, u"/f"_s, u"/reg:64"_s});
+    wine({u"reg"_s, u"add"_s, u"HKLM\\Software\\Classes\\AppId\\Brennwerk.exe"_s, u"/ve"_s, u"/d"_s, u"shared"_s, u"/f"_s,
+          u"/reg:64"_s});
     waitForWineServer();
 
     game = std::make_unique<GameFixture>();
@@ -240,13 +266,51 @@ void RealWineTest::readsWhatWineRegAddWrote()
     window.reset();
 }
 
+void RealWineTest::seesTheKeysA32BitProgramSees()
+{
+    // Each key as the editor finds it, against what Wine's tool finds in
+    // either view.
+    const QStringList keys{installKey,
+                           u"\\Software\\Unreal Technology"_s,
+                           u"\\Software\\CLASSES\\.unr"_s,
+                           u"\\Software\\CLASSES\\Unreal.Map\\Shell\\open\\command"_s,
+                           u"\\Software\\CLASSES\\Unreal.Map\\DefaultIcon"_s,
+                           u"\\Software\\CLASSES\\Unreal.Link"_s,
+                           u"\\Software\\CLASSES\\AppId\\Brennwerk.exe"_s,
+                           u"\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Fonts"_s,
+                           u"\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"_s};
+    RegistryFile registry(hive);
+    QStringList seen32, seen64;
+    for (const QString& key : keys) {
+        registry.SetRootKey(RegistryRoot::LocalMachine);
+        const bool found = registry.KeyExists(key);
+        QCOMPARE(registry.OpenKey(key, false), found);
+        QVERIFY2(found == wineHas(u"HKLM"_s + key, u"/reg:32"_s), qPrintable(key));
+        if (found)
+            seen32 << key;
+        if (wineHas(u"HKLM"_s + key, u"/reg:64"_s))
+            seen64 << key;
+    }
+    // Not all the same in the two views, or the test would show nothing.
+    QCOMPARE(seen32, (QStringList{keys[0], keys[1], keys[2], keys[3], keys[6], keys[7]}));
+    QCOMPARE(seen64, (QStringList{keys[5], keys[6], keys[7], keys[8]}));
+    registry.SetRootKey(RegistryRoot::ClassesRoot);
+    QVERIFY(registry.OpenKey(u"\\Unreal.Map\\Shell\\open\\command"_s, false));
+    QCOMPARE(registry.ReadString(QString()).value_or(u"<none>"_s), queried(u"HKCR\\Unreal.Map\\Shell\\open\\command"_s, QString()));
+}
+
 void RealWineTest::wineSeesWhatTheEditorWrote()
 {
     waitForWineServer();
     const QByteArray before = readBytes(hive);
     startEditor();
+    // The map registration found is written again as a whole; the module
+    // and the link type (which only 64-bit programs see) are new.
     showPage("tsRegistry");
-    click(window->findChild<QCheckBox*>("cbMap"));
+    QVERIFY(window->findChild<QCheckBox*>("cbMap")->isChecked());
+    QVERIFY(!window->findChild<QCheckBox*>("cbLink")->isChecked());
+    click(window->findChild<QCheckBox*>("cbModule"));
+    click(window->findChild<QCheckBox*>("cbLink"));
     QVERIFY2(game->boxes.errors().isEmpty(), qPrintable(game->boxes.errors().join('\n')));
     window.reset();
     {
@@ -260,25 +324,38 @@ void RealWineTest::wineSeesWhatTheEditorWrote()
     // Only the keys written have changed; every other byte of Wine's file is
     // as Wine wrote it.
     const QByteArray after = readBytes(hive);
-    QStringList written{u"software\\unreal technology\\installed apps\\unrealtournament"_s,
-                        u"software\\classes\\.unr"_s, u"software\\brennwerk\\zeichentest"_s};
-    for (const QString& sub : {u""_s, u"\\defaulticon"_s, u"\\shell"_s, u"\\shell\\open"_s, u"\\shell\\open\\command"_s})
-        written << u"software\\classes\\unreal.map"_s + sub;
+    // All of it where 32-bit programs have it.
+    QStringList written{u"software\\wow6432node\\unreal technology\\installed apps\\unrealtournament"_s,
+                        u"software\\wow6432node\\brennwerk\\zeichentest"_s};
+    for (const QString& type : {u".unr"_s, u".umod"_s, u".unreal"_s})
+        written << u"software\\classes\\wow6432node\\"_s + type;
+    for (const QString& classKey : {u"unreal.map"_s, u"unreal.module"_s, u"unreal.link"_s})
+        for (const QString& sub : {u""_s, u"\\defaulticon"_s, u"\\shell"_s, u"\\shell\\open"_s, u"\\shell\\open\\command"_s})
+            written << u"software\\classes\\wow6432node\\"_s + classKey + sub;
     QCOMPARE(withoutKeys(after, written), withoutKeys(before, written));
 
-    // What Wine's own tools see.
+    // What Wine's own tools see, all of it in the 32-bit view.
     const QString folder = u"C:\\Games\\Ünreal"_s;
+    const QString command = folder + u"\\System\\UnrealTournament.exe \"%1\""_s;
     QCOMPARE(queried(u"HKLM"_s + installKey, u"Folder"_s), folder);
     QCOMPARE(queried(u"HKLM"_s + installKey, u"Version"_s), u"436"_s);
-    QCOMPARE(queried(u"HKCR\\Unreal.Map\\Shell\\open\\command"_s, QString()),
-             folder + u"\\System\\UnrealTournament.exe \"%1\""_s);
+    QCOMPARE(queried(u"HKCR\\Unreal.Map\\Shell\\open\\command"_s, QString()), command);
     QCOMPARE(queried(u"HKLM\\Software\\Classes\\Unreal.Map\\DefaultIcon"_s, QString()), folder + u"\\Help\\Unreal.ico"_s);
     QCOMPARE(queried(u"HKCR\\.unr"_s, QString()), u"Unreal.Map"_s);
+    QCOMPARE(queried(u"HKCR\\.umod"_s, QString()), u"Unreal.Module"_s);
+    QCOMPARE(queried(u"HKLM\\Software\\Classes\\Unreal.Module\\Shell\\open\\command"_s, QString()),
+             folder + u"\\System\\Setup.exe install \"%1\""_s);
+    QCOMPARE(queried(u"HKCR\\Unreal.Link\\Shell\\open\\command"_s, QString()), command);
     QCOMPARE(queried(u"HKLM"_s + testKey, QString()), u"Ünreal"_s);
+    // Nothing of it in the 64-bit view: no registration split across the two.
+    for (const QString& key : {u"HKLM"_s + installKey, u"HKLM\\Software\\Classes\\.unr"_s, u"HKCR\\.umod"_s,
+                               u"HKLM\\Software\\Classes\\Unreal.Map"_s, u"HKCR\\Unreal.Module"_s, u"HKLM"_s + testKey})
+        QVERIFY2(!wineHas(key, u"/reg:64"_s), qPrintable(key));
+    QCOMPARE(queried(u"HKCR\\Unreal.Link"_s, QString(), u"/reg:64"_s), u"64"_s);
 
     // Characters no console code page holds: through an export, which Wine
     // writes as UTF-16.
-    wine({u"reg"_s, u"export"_s, u"HKLM"_s + testKey, u"C:\\zeichentest.reg"_s, u"/y"_s});
+    wine({u"reg"_s, u"export"_s, u"HKLM"_s + testKey, u"C:\\zeichentest.reg"_s, u"/y"_s, u"/reg:32"_s});
     QStringDecoder utf16(QStringDecoder::Utf16LE);
     const QString exported = utf16(readBytes(prefix + u"/drive_c/zeichentest.reg"_s));
     QString escaped = oddText;
@@ -295,6 +372,16 @@ void RealWineTest::wineSeesWhatTheEditorWrote()
 
 void RealWineTest::refusesToWriteWhileWineRuns()
 {
+    waitForWineServer();
+    // A server that stays after its last program, as while a game runs (for
+    // a minute, should the test end without stopping it); a query returns
+    // once it is up.
+    const Result server = run(u"wineserver"_s, {u"--persistent=60"_s});
+    QVERIFY(server.finished && server.exitCode == 0);
+    QByteArray out;
+    wine({u"reg"_s, u"query"_s, u"HKLM"_s + installKey, u"/reg:32"_s}, &out);
+
+    const QByteArray before = readBytes(hive);
     const QString message = u"Wine läuft noch (wineserver für %1). Bitte beende das Spiel und alle "
                             "Wine-Programme und versuche es dann erneut."_s
                                 .arg(prefix);

@@ -4,6 +4,7 @@
 #include "support/WriteLog.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QPushButton>
@@ -81,8 +82,16 @@ const Item protocol{"cbProtocol", "lProtocol", "", "unreal", "Unreal Protocol", 
                     "\\System\\UnrealTournament.exe \"%1\""};
 const Item* const items[] = {&module, &map, &linkItem, &protocol};
 
+// A registration's command for a game folder on this machine: the file
+// named with this machine's separators.
+QString unixCommand(const QString& gameDir, const QString& command)
+{
+    const qsizetype space = command.indexOf(' ');
+    return gameDir + QString(command.left(space)).replace('\\', '/') + command.mid(space);
+}
+
 // What one registration writes, in order, as RecordingRegistry notes it.
-QStringList expectedWrites(const Item& item, const QString& gameDir)
+QStringList expectedWrites(const Item& item, const QString& gameDir, const QString& icon = "/Help/Unreal.ico")
 {
     QStringList writes;
     for (const auto& [root, prefix] : {std::pair{"HKLM", "\\Software\\CLASSES"}, std::pair{"HKCR", ""}}) {
@@ -92,10 +101,10 @@ QStringList expectedWrites(const Item& item, const QString& gameDir)
         if (!item.extension.isEmpty())
             add(item.extension, item.classKey);
         add(item.classKey, item.description);
-        add(item.classKey + "\\DefaultIcon", gameDir + "\\Help\\Unreal.ico");
+        add(item.classKey + "\\DefaultIcon", gameDir + icon);
         add(item.classKey + "\\Shell", "open");
         add(item.classKey + "\\Shell\\open", item.verb);
-        add(item.classKey + "\\Shell\\open\\command", gameDir + item.command);
+        add(item.classKey + "\\Shell\\open\\command", unixCommand(gameDir, item.command));
     }
     return writes;
 }
@@ -287,6 +296,9 @@ void RegistryPageTest::eachBoxWritesItsRegistration()
     QFETCH(int, index);
     const Item& item = *items[index];
     game->registerGameDir();
+    // The icon and commands name the files as they are on disk.
+    QVERIFY(QDir().mkpath(game->gameDir() + "/help"));
+    writeBytes(game->gameDir() + "/help/UNREAL.ICO", "icon");
     start();
     showPage("tsRegistry");
     for (const Item* other : items)
@@ -296,7 +308,7 @@ void RegistryPageTest::eachBoxWritesItsRegistration()
     WriteLog log;
     click(child<QCheckBox>(item.box));
     QVERIFY(game->boxes.shown().isEmpty());
-    const QStringList expected = expectedWrites(item, game->gameDir());
+    const QStringList expected = expectedWrites(item, game->gameDir(), "/help/UNREAL.ICO");
     QCOMPARE(expected.size(), item.extension.isEmpty() ? 10 : 12);
     QCOMPARE(recorder->writes, expected);
     QCOMPARE(log.count(), expected.size());
@@ -348,7 +360,7 @@ void RegistryPageTest::foundKeysAreRewrittenOnTheFirstShowOnly()
     QCOMPARE(valueIn(file, RegistryRoot::LocalMachine, installKey, "Version"), QStringLiteral("436"));
     QCOMPARE(valueIn(file, RegistryRoot::ClassesRoot, "\\Unreal.Map"), QStringLiteral("Unreal Map"));
     QCOMPARE(valueIn(file, RegistryRoot::ClassesRoot, "\\Unreal.Map\\Shell\\open\\command"),
-             game->gameDir() + "\\System\\UnrealTournament.exe \"%1\"");
+             game->gameDir() + "/System/UnrealTournament.exe \"%1\"");
 
     QVERIFY(child<QCheckBox>("cbUTPath")->isChecked());
     QVERIFY(!child<QCheckBox>("cbUTPath")->isEnabled());
@@ -454,7 +466,7 @@ void RegistryPageTest::failedWriteStopsTheRegistrationThere()
     QCOMPARE(valueIn(file, RegistryRoot::LocalMachine, "\\Software\\CLASSES\\Unreal.Map"),
              QStringLiteral("Unreal Map"));
     QCOMPARE(valueIn(file, RegistryRoot::LocalMachine, "\\Software\\CLASSES\\Unreal.Map\\DefaultIcon"),
-             game->gameDir() + "\\Help\\Unreal.ico");
+             game->gameDir() + "/Help/Unreal.ico");
     QVERIFY(!keyIn(file, "\\Software\\Classes\\Unreal.Map\\Shell"));
     QVERIFY(!keyIn(file, "\\Software\\Classes\\Unreal.Map\\Shell\\open\\command"));
     // Ticked by the click, still open to another try; the line as it was.

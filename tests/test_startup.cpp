@@ -1,9 +1,11 @@
 #include "app/EventRules.h"
 #include "app/HauptUnit.h"
+#include "app/RendererUnit.h"
 #include "app/Startup.h"
 #include "config/GameConfigStore.h"
 #include "platform/GameRegistry.h"
 #include "platform/GamePaths.h"
+#include "support/Environment.h"
 #include "support/GameFixture.h"
 #include "support/ModalAnswerer.h"
 
@@ -15,8 +17,14 @@
 #include <QMessageBox>
 #include <QSettings>
 #include <QApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QLabel>
 #include <QPushButton>
@@ -40,8 +48,12 @@ private Q_SLOTS:
     void commandLine_data();
     void commandLine();
     void executablePathIsCutBy28Characters();
+    void openDialogTakesTheLinuxExecutable();
     void helpNamesTheOptions();
+    void iniPathsMatchTheFilesOnDisk_data();
     void iniPathsMatchTheFilesOnDisk();
+    void linuxBuildEditsTheFilesTheGameReads_data();
+    void linuxBuildEditsTheFilesTheGameReads();
     void quitButtonFollowsThePage();
     void everyWayOfClosingEndsTheWindow_data();
     void everyWayOfClosingEndsTheWindow();
@@ -140,7 +152,8 @@ void StartupTest::folderThatIsNotTextCountsAsMissing()
     QVERIFY(window);
     QVERIFY(game.boxes.shown().isEmpty());
     QCOMPARE(window->state().GameDir, QString());
-    QCOMPARE(window->state().MainIniPath, GamePaths::matchOnDisk("/system/unrealtournament.ini"));
+    QCOMPARE(window->state().MainIniPath, GamePaths::mainIniPath(QString()));
+    QVERIFY(window->state().MainIniPath.endsWith("/UnrealTournament.ini"));
 }
 
 void StartupTest::gameDirOptionSkipsTheRegistry()
@@ -171,6 +184,8 @@ void StartupTest::commandLine_data()
     QTest::newRow("missing argument") << QStringList{"--game-dir"} << 2 << "" << "^brennwerk-editor: .*game-dir.*\n$";
     QTest::newRow("not a folder") << QStringList{"--game-dir", "/no/such/folder"} << 2 << "" << "^brennwerk-editor: .*/no/such/folder.*\n$";
     QTest::newRow("stray argument") << QStringList{"extra"} << 2 << "" << "^brennwerk-editor: .*extra.*\n$";
+    QTest::newRow("--ini-dir not a folder") << QStringList{"--ini-dir", "/no/such/folder"} << 2 << ""
+                                            << "^brennwerk-editor: .*/no/such/folder.*\n$";
 }
 
 void StartupTest::commandLine()
@@ -196,6 +211,50 @@ void StartupTest::executablePathIsCutBy28Characters()
              QStringLiteral("/opt/games/unreal"));
     QCOMPARE(GamePaths::gameDirFromExecutable("/System/UnrealTournament.exe"), QString());
     QCOMPARE(GamePaths::gameDirFromExecutable("/x/UnrealTournament.exe"), QString());
+    // The Linux builds' executables: the folder above the one holding them.
+    QCOMPARE(GamePaths::gameDirFromExecutable("/opt/ut/System/ut-bin"), QStringLiteral("/opt/ut"));
+    QCOMPARE(GamePaths::gameDirFromExecutable("/opt/ut/System64/ut-bin-amd64"), QStringLiteral("/opt/ut"));
+    QCOMPARE(GamePaths::gameDirFromExecutable("/srv/ut server/System/ucc-bin"), QStringLiteral("/srv/ut server"));
+}
+
+void StartupTest::openDialogTakesTheLinuxExecutable()
+{
+    // The real dialog and box: the user types the path of a Linux build's
+    // executable and confirms, then dismisses the hint.
+    GameFixture game;
+    const QString executable = game.gameDir() + "/System/ut-bin";
+    writeBytes(executable, "#!/bin/sh\n");
+    QVERIFY(QFile::setPermissions(executable, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    QStringList seen;
+    QTimer answer;
+    answer.setInterval(20);
+    connect(&answer, &QTimer::timeout, &answer, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
+            seen << dialog->nameFilters().join(';');
+            auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+            QVERIFY(name);
+            name->setText(executable);
+            QTest::keyClick(name, Qt::Key_Return);
+        } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            seen << box->text();
+            QTest::mouseClick(box->buttons().constFirst(), Qt::LeftButton);
+        }
+    });
+    answer.start();
+    QtMessageBoxes boxes;
+    QString out, err;
+    const StartResult result =
+        startEditor({"brennwerk-editor", "--registry", game.registryPath()}, boxes, out, err, [] { return 512u << 20; });
+    answer.stop();
+    QVERIFY(result.window);
+    QCOMPARE(seen.size(), 2);
+    QVERIFY2(seen[0].contains("(UnrealTournament.exe ut-bin ut-bin-amd64 ucc-bin)"), qPrintable(seen[0]));
+    QVERIFY(seen[1].startsWith("Du solltest mit Hilfe des Registry-Tabs"));
+    QCOMPARE(result.window->state().GameDir, game.gameDir());
+    QCOMPARE(result.window->state().MainIniPath, game.mainIniPath());
+    QCOMPARE(result.window->PageControl1->currentWidget()->objectName(), QStringLiteral("tsRegistry"));
+    result.window->RendererForm->close();
 }
 
 void StartupTest::helpNamesTheOptions()
@@ -205,19 +264,171 @@ void StartupTest::helpNamesTheOptions()
     const StartResult result = startEditor({"brennwerk-editor", "--help"}, boxes, out, err);
     QVERIFY(!result.window);
     QCOMPARE(result.exitCode, 0);
-    for (const char* option : {"--game-dir DIR", "--registry FILE", "--help", "--version"})
+    for (const char* option : {"--game-dir DIR", "--ini-dir DIR", "--registry FILE", "--help", "--version", "paths"})
         QVERIFY2(out.contains(option), option);
     QVERIFY(err.isEmpty());
 }
 
+// Makes the folders (ending in "/") and files (each with its own cache
+// size, told by its place in the list).
+void makeTree(const QStringList& made)
+{
+    for (qsizetype i = 0; i < made.size(); ++i) {
+        const QString& path = made[i];
+        QVERIFY(QDir().mkpath(path.endsWith('/') ? path : QFileInfo(path).absolutePath()));
+        if (path.endsWith('/'))
+            continue;
+        writeBytes(path, QStringLiteral("[Engine.GameEngine]\r\nCacheSizeMegs=%1\r\n").arg(100 + i).toLatin1());
+        if (path.contains("/ut-bin") || path.endsWith("/ucc-bin"))
+            QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    }
+}
+
+void StartupTest::iniPathsMatchTheFilesOnDisk_data()
+{
+    QTest::addColumn<QStringList>("made");
+    QTest::addColumn<QString>("main");
+    QTest::addColumn<QString>("user");
+    QTest::newRow("the game's spelling") << QStringList{"System/UnrealTournament.ini", "System/User.ini"}
+                                         << "System/UnrealTournament.ini" << "System/User.ini";
+    QTest::newRow("another letter case") << QStringList{"SYSTEM/unrealtournament.ini", "SYSTEM/user.ini"}
+                                         << "SYSTEM/unrealtournament.ini" << "SYSTEM/user.ini";
+    QTest::newRow("an empty folder beside the files")
+        << QStringList{"System/UnrealTournament.ini", "System/User.ini", "system/"} << "System/UnrealTournament.ini"
+        << "System/User.ini";
+    QTest::newRow("the files beside an empty System")
+        << QStringList{"System/", "system/UnrealTournament.ini", "system/User.ini"} << "system/UnrealTournament.ini"
+        << "system/User.ini";
+    QTest::newRow("a missing file where the game's others are")
+        << QStringList{"system/", "System/UnrealTournament.ini", "sYSTEM/"} << "System/UnrealTournament.ini"
+        << "System/User.ini";
+    QTest::newRow("missing files get the game's spelling") << QStringList{"system/"} << "system/UnrealTournament.ini"
+                                                           << "system/User.ini";
+    QTest::newRow("two spellings of a file")
+        << QStringList{"System/unrealtournament.ini", "System/UnrealTournament.ini", "System/USER.INI"}
+        << "System/UnrealTournament.ini" << "System/USER.INI";
+    QTest::newRow("no System folder") << QStringList{} << "System/UnrealTournament.ini" << "System/User.ini";
+}
+
 void StartupTest::iniPathsMatchTheFilesOnDisk()
 {
+    QFETCH(QStringList, made);
+    QTemporaryDir dir;
+    for (QString& path : made)
+        path.prepend(dir.path() + "/");
+    makeTree(made);
+    QTEST(GamePaths::mainIniPath(dir.path()).mid(dir.path().size() + 1), "main");
+    QTEST(GamePaths::userIniPath(dir.path()).mid(dir.path().size() + 1), "user");
+
+    // The editor reads the game's files, not an empty folder beside them,
+    // and writes a file that is missing where the game reads it.
+    if (QByteArray(QTest::currentDataTag()) != "an empty folder beside the files")
+        return;
     GameFixture game;
-    QCOMPARE(GamePaths::mainIniPath(game.gameDir()), game.mainIniPath());
-    QCOMPARE(GamePaths::userIniPath(game.gameDir()), game.userIniPath());
-    // Nothing on disk: the lower-case names stand.
-    QCOMPARE(GamePaths::mainIniPath(game.gameDir() + "/missing"),
-             game.gameDir() + "/missing/system/unrealtournament.ini");
+    QVERIFY(QDir().mkdir(game.gameDir() + "/system"));
+    QVERIFY(QFile::remove(game.userIniPath()));
+    THauptForm* window = game.start({"--game-dir", game.gameDir()});
+    QVERIFY(window);
+    QCOMPARE(window->state().MainIniPath, game.mainIniPath());
+    QCOMPARE(window->findChild<QLabel*>("LCacheMom")->text(), QStringLiteral("Cache-Größe (in MB): 32"));
+    window->state().UserIni->WriteString("DefaultPlayer", "Name", "Neu");
+    QCOMPARE(readBytes(game.userIniPath()), QByteArray("[DefaultPlayer]\r\nName=Neu\r\n"));
+    QVERIFY(QDir(game.gameDir() + "/system").isEmpty());
+}
+
+void StartupTest::linuxBuildEditsTheFilesTheGameReads_data()
+{
+    // Below the game folder ("game/", a copy of the sample with its Windows
+    // executable), a made-up home ("~/") or another folder ("elsewhere/").
+    QTest::addColumn<QStringList>("made");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("main");
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("mainWhy");
+    QTest::addColumn<QString>("userWhy");
+
+    const QString installation = "the installation's System; game folder %1, given by --game-dir";
+    const QString utpg = "the Linux game's preference folder ~/.utpg/System holds it; game folder %1, given by --game-dir";
+    const QString loki = "the Loki game's preference folder ~/.loki/ut/System holds it; game folder %1, given by --game-dir";
+    const QStringList homeFiles{"~/.utpg/System/UnrealTournament.ini", "~/.utpg/System/User.ini",
+                                "~/.loki/ut/System/UnrealTournament.ini", "~/.loki/ut/System/User.ini"};
+    QTest::newRow("a Windows copy") << homeFiles << QStringList{} << "game/System/UnrealTournament.ini"
+                                    << "game/System/User.ini" << installation << installation;
+    QTest::newRow("the Linux patch's home first") << QStringList{"game/System/ut-bin"} + homeFiles << QStringList{}
+                                                  << "~/.utpg/System/UnrealTournament.ini" << "~/.utpg/System/User.ini"
+                                                  << utpg << utpg;
+    QTest::newRow("each file on its own")
+        << QStringList{"game/System/ut-bin", "~/.utpg/System/UnrealTournament.ini", "~/.loki/ut/System/User.ini",
+                       "~/.loki/ut/System/UnrealTournament.ini"}
+        << QStringList{} << "~/.utpg/System/UnrealTournament.ini" << "~/.loki/ut/System/User.ini" << utpg << loki;
+    QTest::newRow("nothing in the home folders")
+        << QStringList{"game/System/ut-bin", "~/.utpg/System/", "~/.loki/ut/System/User.ini/"} << QStringList{}
+        << "game/System/UnrealTournament.ini" << "game/System/User.ini" << installation << installation;
+    QTest::newRow("only the 64-bit build")
+        << QStringList{"game/System64/ut-bin-amd64", "game/System64/UnrealTournament.ini"} << QStringList{}
+        << "game/System64/UnrealTournament.ini" << "game/System64/User.ini"
+        << "the installation's System64: the game folder holds only the 64-bit Linux build; game folder %1, given by "
+           "--game-dir"
+        << "the installation's System64: the game folder holds only the 64-bit Linux build; game folder %1, given by "
+           "--game-dir; does not exist yet";
+    QTest::newRow("both builds") << QStringList{"game/System/ut-bin", "game/System64/ut-bin-amd64",
+                                                "game/System64/UnrealTournament.ini"}
+                                 << QStringList{} << "game/System/UnrealTournament.ini" << "game/System/User.ini"
+                                 << installation << installation;
+    QTest::newRow("--ini-dir") << QStringList{"game/System/ut-bin", "elsewhere/unrealtournament.ini"} + homeFiles
+                               << QStringList{"--ini-dir", "elsewhere"} << "elsewhere/unrealtournament.ini"
+                               << "elsewhere/User.ini" << "given by --ini-dir" << "given by --ini-dir; does not exist yet";
+}
+
+void StartupTest::linuxBuildEditsTheFilesTheGameReads()
+{
+    QFETCH(QStringList, made);
+    QFETCH(QStringList, options);
+    GameFixture game;
+    QTemporaryDir home;
+    QTemporaryDir elsewhere;
+    Environment environment;
+    environment.set("HOME", QFile::encodeName(home.path()));
+    const auto placed = [&](QString path) {
+        return path.replace("game/", game.gameDir() + "/").replace("~/", home.path() + "/")
+            .replace("elsewhere/", elsewhere.path() + "/");
+    };
+    for (QString& path : made)
+        path = placed(path);
+    makeTree(made);
+    for (QString& option : options)
+        option = placed(option).replace("elsewhere", elsewhere.path());
+    QFETCH(QString, main);
+    QFETCH(QString, user);
+    main = placed(main);
+    user = placed(user);
+
+    // The window reads and writes those files.
+    THauptForm* window = game.start(QStringList{"--game-dir", game.gameDir()} + options);
+    QVERIFY(window);
+    QCOMPARE(window->state().MainIniPath, main);
+    QCOMPARE(window->state().UserIniPath, user);
+    const QString cache =
+        QRegularExpression("(^|\n)CacheSizeMegs=(\\d+)").match(QString::fromLatin1(readBytes(main))).captured(2);
+    QCOMPARE(window->findChild<QLabel*>("LCacheMom")->text(), "Cache-Größe (in MB): " + cache);
+
+    // The command line says which they are, and why.
+    QString out, err;
+    ScriptedMessageBoxes boxes;
+    const StartResult result = startEditor(
+        QStringList{"brennwerk-editor", "--registry", game.registryPath(), "--game-dir", game.gameDir()} + options
+            + QStringList{"paths"},
+        boxes, out, err);
+    QCOMPARE(result.exitCode, 0);
+    QVERIFY2(err.isEmpty(), qPrintable(err));
+    const QStringList lines = out.split('\n');
+    QCOMPARE(lines.size(), 4);
+    QFETCH(QString, mainWhy);
+    QFETCH(QString, userWhy);
+    QCOMPARE(lines[0], QStringLiteral("main INI: %1 (%2)").arg(main, mainWhy.arg(game.gameDir())));
+    QCOMPARE(lines[1], QStringLiteral("user INI: %1 (%2)").arg(user, userWhy.arg(game.gameDir())));
+    QVERIFY2(lines[2].startsWith("registry: " + game.registryPath() + " (given by --registry; does not exist yet)"),
+             qPrintable(lines[2]));
 }
 
 void StartupTest::quitButtonFollowsThePage()

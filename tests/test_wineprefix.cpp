@@ -4,6 +4,7 @@
 #include "platform/EditorError.h"
 #include "platform/RegistryFile.h"
 #include "platform/WinePaths.h"
+#include "support/Environment.h"
 #include "support/Files.h"
 #include "support/GameFixture.h"
 #include "support/RegistryText.h"
@@ -78,6 +79,14 @@ QByteArray systemReg(const QByteArray& installKeyBlock)
 #time=1dd86946eb1e3ac
 "d:"="cdrom"
 
+[Software\\Wow6432Node\\Classes] 1796679985
+#time=1dd8694683f9c08
+#link
+"SymbolicLinkValue"=hex(6):5c,00,52,00,65,00,67,00,69,00,73,00,74,00,72,00,79,\
+  00,5c,00,4d,00,61,00,63,00,68,00,69,00,6e,00,65,00,5c,00,53,00,6f,00,66,00,\
+  74,00,77,00,61,00,72,00,65,00,5c,00,43,00,6c,00,61,00,73,00,73,00,65,00,73,\
+  00,5c,00,57,00,6f,00,77,00,36,00,34,00,33,00,32,00,4e,00,6f,00,64,00,65,00
+
 [Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion] 1796679996
 #time=1dd86946eb2a1f0
 "CommonFilesDir"="C:\\Program Files (x86)\\Common Files"
@@ -102,7 +111,10 @@ QByteArray installBlock(const QByteArray& key, const QByteArray& folder)
         + "\"\n\"Language\"=\"int\"\n\"Version\"=\"400\"\n\n";
 }
 
-const QByteArray installKeyInFile = R"(Software\\Unreal Technology\\Installed Apps\\UnrealTournament)";
+// Where the game's 32-bit installer's key lies in a 64-bit prefix, and where
+// a 64-bit program has that key.
+const QByteArray installKeyInFile = R"(Software\\Wow6432Node\\Unreal Technology\\Installed Apps\\UnrealTournament)";
+const QByteArray installKey64InFile = R"(Software\\Unreal Technology\\Installed Apps\\UnrealTournament)";
 
 // "server-<device>-<inode>" of a folder, in hexadecimal, as wineserver names
 // its own folder.
@@ -217,40 +229,6 @@ private:
     QProcess process_;
 };
 
-// Sets environment variables for one test and puts them back afterwards.
-class Environment {
-public:
-    void set(const char* name, const QByteArray& value)
-    {
-        remember(name);
-        qputenv(name, value);
-    }
-    void unset(const char* name)
-    {
-        remember(name);
-        qunsetenv(name);
-    }
-    ~Environment()
-    {
-        for (const auto& [name, value] : saved_) {
-            if (value)
-                qputenv(name, *value);
-            else
-                qunsetenv(name);
-        }
-    }
-
-private:
-    void remember(const char* name)
-    {
-        for (const auto& entry : saved_)
-            if (qstrcmp(entry.first, name) == 0)
-                return;
-        saved_.append({name, qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt});
-    }
-    QList<std::pair<const char*, std::optional<QByteArray>>> saved_;
-};
-
 } // namespace
 
 // The editor on a game installed in a Wine prefix: the prefix is the
@@ -265,8 +243,12 @@ private Q_SLOTS:
 
     void registryComesFromThePrefix();
     void startsOnTheGameTheWindowsFolderNames();
-    void findsTheKeyOfA32BitInstaller();
+    void keysAreWhereA32BitProgramHasThem();
     void registryPageWritesWindowsPaths();
+    void registrySpellingOfTheFolderStays_data();
+    void registrySpellingOfTheFolderStays();
+    void installPathThatNamesNoFolderHere_data();
+    void installPathThatNamesNoFolderHere();
     void runningWineServerRefusesEveryWrite_data();
     void runningWineServerRefusesEveryWrite();
     void windowsPathsToUnixPaths();
@@ -388,32 +370,47 @@ void WinePrefixTest::startsOnTheGameTheWindowsFolderNames()
     QCOMPARE(readBytes(game->registryPath()), registryBefore);
 }
 
-void WinePrefixTest::findsTheKeyOfA32BitInstaller()
+void WinePrefixTest::keysAreWhereA32BitProgramHasThem()
 {
     // The game's installer is a 32-bit program: in a 64-bit prefix Wine puts
-    // its key below Wow6432Node.
-    const QByteArray key32 = R"(Software\\Wow6432Node\\Unreal Technology\\Installed Apps\\UnrealTournament)";
-    writeBytes(game->registryPath(), systemReg(installBlock(key32, R"(C:\\Games\\UnrealTournament)")));
+    // its key below Wow6432Node (as the fixture has it), and the classes a
+    // 32-bit program makes below Software\Classes\Wow6432Node, where Wine's
+    // link Software\Wow6432Node\Classes leads.
     startWithoutOptions();
     QVERIFY(game->boxes.shown().isEmpty());
     QCOMPARE(window->state().GameDir, gameDir);
-
-    // The page writes the folder back where it found it.
     showPage("tsRegistry");
+    click(child<QCheckBox>("cbModule"));
     QVERIFY(game->boxes.errors().isEmpty());
     const QByteArray after = readBytes(game->registryPath());
-    QVERIFY(!after.contains("[" + installKeyInFile + "]"));
     const QByteArray block = blockOf(after, u"Software\\Wow6432Node\\Unreal Technology\\Installed Apps\\UnrealTournament"_s);
-    QVERIFY2(block.contains("\n\"Folder\"=\"C:\\\\Games\\\\UnrealTournament\"\n\"Language\"=\"int\"\n\"Version\"=\"436\"\n"),
+    QVERIFY2(block.contains("\n\"Folder\"=\"C:\\\\GAMES\\\\unrealtournament\"\n\"Language\"=\"int\"\n\"Version\"=\"436\"\n"),
              block.constData());
+    for (const QString& key : {u".umod"_s, u"Unreal.Module"_s, u"Unreal.Module\\Shell\\open\\command"_s}) {
+        QVERIFY2(blockOf(after, u"Software\\Classes\\Wow6432Node\\"_s + key) != "<no block>", qPrintable(key));
+        QCOMPARE(blockOf(after, u"Software\\Classes\\"_s + key), QByteArray("<no block>"));
+        QCOMPARE(blockOf(after, u"Software\\Wow6432Node\\Classes\\"_s + key), QByteArray("<no block>"));
+    }
+    QVERIFY(!after.contains("[" + installKey64InFile + "]"));
+    window = nullptr;
+    ownWindow.reset();
 
-    // A 32-bit prefix has no such place.
-    QByteArray win32 = systemReg(installBlock(key32, R"(C:\\Games\\UnrealTournament)"));
+    // A key where only a 64-bit program sees it is none for the game.
+    writeBytes(game->registryPath(), systemReg(installBlock(installKey64InFile, R"(C:\\Games\\UnrealTournament)")));
+    game->boxes.clear();
+    QString out, err;
+    QVERIFY(!startEditor({u"brennwerk-editor"_s}, game->boxes, out, err).window);
+    QCOMPARE(game->boxes.shown().size(), 1);
+    QCOMPARE(game->boxes.shown()[0].kind, ScriptedMessageBoxes::Kind::OpenDialog);
+
+    // A 32-bit prefix has one view: the key where it is named.
+    QByteArray win32 = systemReg(installBlock(installKeyInFile, R"(C:\\Games\\UnrealTournament)"));
     win32.replace("#arch=win64", "#arch=win32");
     writeBytes(game->registryPath(), win32);
     RegistryFile registry(game->registryPath());
     QVERIFY(!registry.OpenKey(installKey, false));
     QVERIFY(!registry.KeyExists(installKey));
+    QVERIFY(registry.KeyExists(u"\\Software\\Wow6432Node\\Unreal Technology"_s));
 }
 
 void WinePrefixTest::registryPageWritesWindowsPaths()
@@ -431,7 +428,8 @@ void WinePrefixTest::registryPageWritesWindowsPaths()
     QVERIFY(game->boxes.shown().isEmpty());
 
     const QString file = game->registryPath();
-    const QString windowsDir = u"C:\\Games\\UnrealTournament"_s;
+    // The registry's own spelling names the game folder still: it stays.
+    const QString windowsDir = u"C:\\GAMES\\unrealtournament"_s;
     QCOMPARE(valueIn(file, RegistryRoot::LocalMachine, installKey, u"Folder"_s), windowsDir);
     QCOMPARE(valueIn(file, RegistryRoot::LocalMachine, installKey, u"Version"_s), u"436"_s);
     for (const auto& [root, prefixKey] : {std::pair{RegistryRoot::LocalMachine, u"\\Software\\CLASSES"_s},
@@ -447,17 +445,113 @@ void WinePrefixTest::registryPageWritesWindowsPaths()
     // Every other key stands byte for byte as it stood; the install key
     // keeps its other value.
     const QByteArray after = readBytes(file);
-    QStringList written{u"software\\unreal technology\\installed apps\\unrealtournament"_s,
-                        u"software\\classes\\.unr"_s};
+    QStringList written{u"software\\wow6432node\\unreal technology\\installed apps\\unrealtournament"_s,
+                        u"software\\classes\\wow6432node\\.unr"_s};
     for (const QString& classKey : {u"unreal.map"_s, u"unreal"_s})
         for (const QString& sub : {u""_s, u"\\defaulticon"_s, u"\\shell"_s, u"\\shell\\open"_s,
                                    u"\\shell\\open\\command"_s})
-            written << u"software\\classes\\"_s + classKey + sub;
+            written << u"software\\classes\\wow6432node\\"_s + classKey + sub;
     QCOMPARE(withoutKeys(after, written), withoutKeys(before, written));
     QCOMPARE(blocksOf(after).size(), blocksOf(before).size() + written.size() - 1);
     const QByteArray block = blockOf(after, written[0]);
-    QVERIFY2(block.contains("\n\"Folder\"=\"C:\\\\Games\\\\UnrealTournament\"\n\"Language\"=\"int\"\n\"Version\"=\"436\"\n"),
+    QVERIFY2(block.contains("\n\"Folder\"=\"C:\\\\GAMES\\\\unrealtournament\"\n\"Language\"=\"int\"\n\"Version\"=\"436\"\n"),
              block.constData());
+}
+
+void WinePrefixTest::registrySpellingOfTheFolderStays_data()
+{
+    QTest::addColumn<QString>("folder");     // "Folder" in the registry; %1: the prefix as a Z: path
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("written");   // "Folder" after the page's first show
+    // drive_c/Games/Linked is a symbolic link to the game.
+    QTest::newRow("a symbolic link") << u"C:\\Games\\Linked"_s << QStringList{} << u"C:\\Games\\Linked"_s;
+    QTest::newRow("another drive") << u"Z:\\%1\\drive_c\\Games\\UnrealTournament"_s << QStringList{}
+                                   << u"Z:\\%1\\drive_c\\Games\\UnrealTournament"_s;
+    QTest::newRow("a backslash at the end") << u"c:\\games\\unrealtournament\\"_s << QStringList{}
+                                            << u"c:\\games\\unrealtournament\\"_s;
+    // The game folder given is not the one the registry names: the folder
+    // given, as Wine names it.
+    QTest::newRow("another folder") << u"C:\\Games\\Linked"_s << QStringList{u"--game-dir"_s, u"<other>"_s}
+                                    << u"C:\\Games\\Other"_s;
+}
+
+void WinePrefixTest::registrySpellingOfTheFolderStays()
+{
+    QFETCH(QString, folder);
+    QFETCH(QStringList, options);
+    QFETCH(QString, written);
+    QVERIFY(QFile::link(gameDir, prefix + u"/drive_c/Games/Linked"_s));
+    const QString other = prefix + u"/drive_c/Games/Other"_s;
+    QVERIFY(QDir().mkpath(other + u"/System"_s));
+    options.replaceInStrings(u"<other>"_s, other);
+    const QString zPrefix = QString(prefix).mid(1).replace('/', '\\');
+    folder = folder.arg(zPrefix);
+    written = written.arg(zPrefix);
+    QString escaped = folder;
+    escaped.replace(u"\\"_s, u"\\\\"_s);
+    writeBytes(game->registryPath(), systemReg(installBlock(installKeyInFile, escaped.toUtf8())));
+
+    window = game->start(QStringList{u"--registry"_s, game->registryPath()} + options);
+    QVERIFY(window);
+    QVERIFY(WinePaths::sameFolder(window->state().GameDir, options.isEmpty() ? gameDir : other));
+    showPage("tsRegistry");
+    click(child<QCheckBox>("cbMap"));
+    QVERIFY2(game->boxes.shown().isEmpty(), qPrintable(game->boxes.errors().join('\n')));
+    const QString file = game->registryPath();
+    QCOMPARE(valueIn(file, RegistryRoot::LocalMachine, installKey, u"Folder"_s), written);
+    QString base = written;
+    while (base.endsWith('\\'))
+        base.chop(1);
+    QCOMPARE(valueIn(file, RegistryRoot::ClassesRoot, u"\\Unreal.Map\\Shell\\open\\command"_s),
+             base + u"\\System\\UnrealTournament.exe \"%1\""_s);
+    QCOMPARE(valueIn(file, RegistryRoot::ClassesRoot, u"\\Unreal.Map\\DefaultIcon"_s), base + u"\\Help\\Unreal.ico"_s);
+}
+
+void WinePrefixTest::installPathThatNamesNoFolderHere_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("a drive the prefix lacks") << u"E:\\UT"_s << u"is on drive E:, which the Wine prefix %1 does not have"_s;
+    QTest::newRow("a network path") << u"\\\\server\\games\\UT"_s << u"is a network path"_s;
+    QTest::newRow("a network path the Unix way") << u"//server/games/UT"_s << u"is a network path"_s;
+}
+
+void WinePrefixTest::installPathThatNamesNoFolderHere()
+{
+    QFETCH(QString, folder);
+    QFETCH(QString, reason);
+    QString escaped = folder;
+    escaped.replace(u"\\"_s, u"\\\\"_s);
+    writeBytes(game->registryPath(), systemReg(installBlock(installKeyInFile, escaped.toUtf8())));
+    const QByteArray before = readBytes(game->registryPath());
+
+    // Start-up asks for the game as when the key is missing.
+    game->boxes.queueOpenFile(gameDir + u"/System/UnrealTournament.exe"_s);
+    startWithoutOptions();
+    QCOMPARE(window->state().GameDir, gameDir);
+    QCOMPARE(game->boxes.shown().size(), 2);
+    QCOMPARE(game->boxes.shown()[0].kind, ScriptedMessageBoxes::Kind::OpenDialog);
+    // Its Registry page, shown first, mends the install path.
+    QCOMPARE(window->PageControl1->currentWidget()->objectName(), u"tsRegistry"_s);
+    QVERIFY(game->boxes.errors().isEmpty());
+    QCOMPARE(valueIn(game->registryPath(), RegistryRoot::LocalMachine, installKey, u"Folder"_s),
+             u"C:\\Games\\UnrealTournament"_s);
+    window = nullptr;
+    ownWindow.reset();
+    writeBytes(game->registryPath(), before);
+
+    // The command line says so in one line, and works on nothing.
+    QString out, err;
+    const StartResult result =
+        startEditor({u"brennwerk-editor"_s, u"get"_s, u"main"_s, u"Engine.GameEngine"_s, u"CacheSizeMegs"_s}, game->boxes,
+                    out, err);
+    QCOMPARE(result.exitCode, 2);
+    QCOMPARE(out, QString());
+    QCOMPARE(err.count('\n'), 1);
+    QVERIFY2(err.startsWith(u"brennwerk-editor: the game folder is unknown: the install path \""_s + folder + u"\" in "_s + game->registryPath() + u" "_s
+                            + reason.arg(prefix)),
+             qPrintable(err));
+    QVERIFY2(err.endsWith(u"; give it with --game-dir DIR.\n"_s), qPrintable(err));
 }
 
 void WinePrefixTest::runningWineServerRefusesEveryWrite_data()

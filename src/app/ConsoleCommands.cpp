@@ -1,6 +1,6 @@
 #include "app/ConsoleCommands.h"
 
-#include "app/HauptUnit.h"
+#include "app/InstallPath.h"
 #include "app/Startup.h"
 #include "config/GameConfigStore.h"
 #include "platform/EditorError.h"
@@ -26,7 +26,8 @@ bool holdsGameFiles(const QString& gameDir)
 {
     const QDir folder(gameDir);
     for (const QString& system : folder.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden)) {
-        if (system.compare(QLatin1String("System"), Qt::CaseInsensitive) != 0)
+        if (system.compare(QLatin1String("System"), Qt::CaseInsensitive) != 0
+            && system.compare(QLatin1String("System64"), Qt::CaseInsensitive) != 0)
             continue;
         for (const QString& file : QDir(folder.filePath(system)).entryList(QDir::Files | QDir::Hidden)) {
             for (const char* name : {"UnrealTournament.ini", "User.ini", "UnrealTournament.exe"})
@@ -39,41 +40,119 @@ bool holdsGameFiles(const QString& gameDir)
     return false;
 }
 
+// The game folder a command works on and where it came from, or nullopt
+// with the reason in err.
+struct GameFolder {
+    QString dir;
+    QString origin;
+};
+
+std::optional<GameFolder> gameFolder(const CommandLine& commandLine, QByteArray& err)
+{
+    const EditorOptions& options = commandLine.options;
+    if (options.gameDir)
+        return GameFolder{*options.gameDir, QStringLiteral("given by --game-dir")};
+    RegistryFile registry(options.registryPath);
+    const InstallPath path = readInstallPath(registry);
+    QString why;
+    if (path.state == InstallPath::State::Unreachable)
+        why = QStringLiteral("the game folder is unknown: %1").arg(unreachableReason(path, registry));
+    else if (path.state == InstallPath::State::Missing || path.folder.isEmpty())
+        why = QStringLiteral("the game folder is unknown (no install path in %1)").arg(options.registryPath);
+    if (!why.isEmpty()) {
+        err += QStringLiteral("brennwerk-editor: %1; give it with --game-dir DIR.\n").arg(why).toUtf8();
+        return std::nullopt;
+    }
+    return GameFolder{path.folder, QStringLiteral("from the install path in the registry")};
+}
+
+// The INI files of the game, or nullopt with the reason in err.
+std::optional<GamePaths::IniFiles> gameIniFiles(const CommandLine& commandLine, QByteArray& err,
+                                                std::optional<GameFolder>* folder = nullptr)
+{
+    const std::optional<QString>& iniDir = commandLine.options.iniDir;
+    if (iniDir)
+        return GamePaths::gameIniFiles(QString(), iniDir);
+    std::optional<GameFolder> found = gameFolder(commandLine, err);
+    if (!found)
+        return std::nullopt;
+    if (!holdsGameFiles(found->dir)) {
+        err += QStringLiteral("brennwerk-editor: the game folder %1 (%2) holds none of the game's files "
+                              "(System/UnrealTournament.ini, System/User.ini, System/UnrealTournament.exe, "
+                              "a Linux build's ut-bin); give the right one with --game-dir DIR.\n")
+                   .arg(found->dir, found->origin)
+                   .toUtf8();
+        return std::nullopt;
+    }
+    if (folder)
+        *folder = found;
+    return GamePaths::gameIniFiles(found->dir);
+}
+
 // The INI file a command names, or nullopt with the reason in err.
 std::optional<QString> iniPath(const CommandLine& commandLine, const QString& file, QByteArray& err)
 {
     if (file != QLatin1String("main") && file != QLatin1String("user"))
         return file;
-    std::optional<QString> gameDir = commandLine.options.gameDir;
-    const QString& registryPath = commandLine.options.registryPath;
-    if (!gameDir) {
-        RegistryFile registry(registryPath);
-        gameDir = installFolder(registry);
-    }
-    if (!gameDir || gameDir->isEmpty()) {
-        err += QStringLiteral("brennwerk-editor: the game folder is unknown (no install path in %1); "
-                              "give it with --game-dir DIR.\n")
-                   .arg(registryPath)
-                   .toUtf8();
+    const std::optional<GamePaths::IniFiles> files = gameIniFiles(commandLine, err);
+    if (!files)
         return std::nullopt;
+    return file == QLatin1String("main") ? files->main.path : files->user.path;
+}
+
+QString placeReason(const GamePaths::IniFile& file, const std::optional<GameFolder>& folder)
+{
+    QString why;
+    switch (file.place) {
+    case GamePaths::IniPlace::IniDir:
+        return QStringLiteral("given by --ini-dir");
+    case GamePaths::IniPlace::Utpg:
+        why = QStringLiteral("the Linux game's preference folder ~/.utpg/System holds it");
+        break;
+    case GamePaths::IniPlace::Loki:
+        why = QStringLiteral("the Loki game's preference folder ~/.loki/ut/System holds it");
+        break;
+    case GamePaths::IniPlace::Installation64:
+        why = QStringLiteral("the installation's System64: the game folder holds only the 64-bit Linux build");
+        break;
+    case GamePaths::IniPlace::Installation:
+        why = QStringLiteral("the installation's System");
+        break;
     }
-    if (!holdsGameFiles(*gameDir)) {
-        const QString from = commandLine.options.gameDir ? QStringLiteral("--game-dir")
-                                                         : QStringLiteral("the install path in %1").arg(registryPath);
-        err += QStringLiteral("brennwerk-editor: the game folder %1 (from %2) holds none of the game's files "
-                              "(System/UnrealTournament.ini, System/User.ini, System/UnrealTournament.exe); "
-                              "give the right one with --game-dir DIR.\n")
-                   .arg(*gameDir, from)
-                   .toUtf8();
-        return std::nullopt;
+    if (folder)
+        why += QStringLiteral("; game folder %1, %2").arg(folder->dir, folder->origin);
+    return why;
+}
+
+QByteArray pathLine(const QString& what, const QString& path, QString why)
+{
+    if (!QFileInfo::exists(path))
+        why += QStringLiteral("; does not exist yet");
+    return QStringLiteral("%1: %2 (%3)\n").arg(what, path, why).toUtf8();
+}
+
+// "paths": which files the editor edits, and why those.
+int printPaths(const CommandLine& commandLine, QByteArray& out, QByteArray& err)
+{
+    std::optional<GameFolder> folder;
+    const std::optional<GamePaths::IniFiles> files = gameIniFiles(commandLine, err, &folder);
+    if (files) {
+        out += pathLine(QStringLiteral("main INI"), files->main.path, placeReason(files->main, folder));
+        out += pathLine(QStringLiteral("user INI"), files->user.path, placeReason(files->user, folder));
+    } else {
+        out += "main INI: unknown (no game folder)\nuser INI: unknown (no game folder)\n";
     }
-    return file == QLatin1String("main") ? GamePaths::mainIniPath(*gameDir) : GamePaths::userIniPath(*gameDir);
+    out += pathLine(QStringLiteral("registry"), commandLine.options.registryPath,
+                    registryReason(commandLine.options));
+    return files ? 0 : statusUsage;
 }
 
 } // namespace
 
 int runConsoleCommand(const CommandLine& commandLine, QByteArray& out, QByteArray& err)
 {
+    if (commandLine.action == CommandLine::Action::Paths)
+        return printPaths(commandLine, out, err);
     const QStringList& operands = commandLine.operands;
     const std::optional<QString> path = iniPath(commandLine, operands.value(0), err);
     if (!path)

@@ -3,6 +3,7 @@
 #include "app/AppInfo.h"
 #include "app/EventRules.h"
 #include "app/InfoUnit.h"
+#include "app/InstallPath.h"
 #include "app/MainWindowInput.h"
 #include "app/MessageBoxes.h"
 #include "app/RendererUnit.h"
@@ -39,29 +40,12 @@
 
 #include <utility>
 
-namespace {
-const QString installPathKey = QStringLiteral("\\Software\\Unreal Technology\\Installed Apps\\UnrealTournament");
-}
-
 std::optional<QString> installFolder(GameRegistry& registry)
 {
-    registry.SetRootKey(RegistryRoot::LocalMachine);
-    // Learning the folder needs no write access: a registry the user may
-    // only read still names the game.
-    if (!registry.OpenKeyReadOnly(installPathKey))
+    const InstallPath path = readInstallPath(registry);
+    if (path.state != InstallPath::State::Found)
         return std::nullopt;
-    QString folder;
-    try {
-        folder = registry.ReadString(QStringLiteral("Folder")).value_or(QString());
-    } catch (const EditorError&) {
-        // A "Folder" that is not text is as good as none.
-    }
-    registry.CloseKey();
-    // Wine's registry names the folder the Windows way; the pages work on
-    // the Unix path of it.
-    if (const auto* file = dynamic_cast<const RegistryFile*>(&registry))
-        folder = file->unixPathOf(folder);
-    return folder;
+    return path.folder;
 }
 
 QString longTimeFormat(const QLocale& locale)
@@ -72,8 +56,10 @@ QString longTimeFormat(const QLocale& locale)
 }
 
 THauptForm::THauptForm(MessageBoxes& boxes, std::unique_ptr<GameRegistry> registry,
-                       std::function<std::uint32_t()> totalPhysicalMemory, std::optional<QString> gameDir)
-    : boxes_(boxes), events_(std::make_unique<EventRules>(boxes, this)), givenGameDir_(std::move(gameDir))
+                       std::function<std::uint32_t()> totalPhysicalMemory, std::optional<QString> gameDir,
+                       std::optional<QString> iniDir)
+    : boxes_(boxes), events_(std::make_unique<EventRules>(boxes, this)), givenGameDir_(std::move(gameDir)),
+      givenIniDir_(std::move(iniDir))
 {
     state_.GameRegistry = std::move(registry);
     state_.totalPhysicalMemory = std::move(totalPhysicalMemory);
@@ -205,8 +191,11 @@ bool THauptForm::FormCreate()
 
 void THauptForm::HavePath()
 {
-    state_.MainIniPath = GamePaths::mainIniPath(state_.GameDir);
-    state_.UserIniPath = GamePaths::userIniPath(state_.GameDir);
+    // The files the game itself reads: a Linux build keeps them in the
+    // player's home folder.
+    const GamePaths::IniFiles files = GamePaths::gameIniFiles(state_.GameDir, givenIniDir_);
+    state_.MainIniPath = files.main.path;
+    state_.UserIniPath = files.user.path;
     state_.MainIni = std::make_unique<GameConfigStore>(state_.MainIniPath);
     state_.UserIni = std::make_unique<GameConfigStore>(state_.UserIniPath);
     D3DStrAssign();

@@ -26,8 +26,10 @@ class THauptForm final : public QMainWindow {
 
 public:
     // gameDir given: used as the game folder, the registry is not asked.
+    // iniDir given: the folder of both INI files.
     THauptForm(MessageBoxes& boxes, std::unique_ptr<GameRegistry> registry,
-               std::function<std::uint32_t()> totalPhysicalMemory, std::optional<QString> gameDir);
+               std::function<std::uint32_t()> totalPhysicalMemory, std::optional<QString> gameDir,
+               std::optional<QString> iniDir = std::nullopt);
     ~THauptForm() override;
 
     // Finds the game folder and shows the window. False when the user
@@ -82,6 +84,7 @@ private:
     std::unique_ptr<EventRules> events_;
     class MainWindowInput* input_ = nullptr;
     std::optional<QString> givenGameDir_;
+    std::optional<QString> givenIniDir_;
 
     QLabel* clockTime_ = nullptr;
     QLabel* clockDate_ = nullptr;
@@ -104,7 +107,9 @@ private:
 };
 
 // The game folder the installer recorded in the registry: nullopt when the
-// install-path key cannot be opened, empty when it has no text "Folder".
+// install-path key cannot be opened or its "Folder" names no folder here (a
+// drive the Wine prefix lacks, a network path), empty when it has no text
+// "Folder".
 std::optional<QString> installFolder(GameRegistry& registry);
 
 // The user's long time format without the time zone, which the status bar's

@@ -8,6 +8,7 @@
 
 #include <QCloseEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
@@ -79,6 +80,15 @@ TInfoForm::TInfoForm(THauptForm& hauptForm, const QByteArray& logo)
     auto* panelLayout = new QVBoxLayout(Panel1);
     panelLayout->addWidget(LVersionInfo);
 
+    // Which files the editor edits: for a Linux build of the game they are
+    // not in the game folder.
+    LMainIni = new QLabel(this);
+    LMainIni->setObjectName(QStringLiteral("LMainIni"));
+    LUserIni = new QLabel(this);
+    LUserIni->setObjectName(QStringLiteral("LUserIni"));
+    for (QLabel* label : {LMainIni, LUserIni})
+        label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
     bInfoOK = new QPushButton(QStringLiteral("OK"), this);
     bInfoOK->setObjectName(QStringLiteral("bInfoOK"));
     bInfoOK->setMinimumSize(okSize);
@@ -96,6 +106,9 @@ TInfoForm::TInfoForm(THauptForm& hauptForm, const QByteArray& logo)
     layout->addSpacing(6);
     layout->addWidget(Panel1, 0, Qt::AlignHCenter);
     layout->addSpacing(6);
+    layout->addWidget(LMainIni, 0, Qt::AlignHCenter);
+    layout->addWidget(LUserIni, 0, Qt::AlignHCenter);
+    layout->addSpacing(6);
     layout->addWidget(bInfoOK, 0, Qt::AlignHCenter);
 
     FormCreate();
@@ -104,7 +117,29 @@ TInfoForm::TInfoForm(THauptForm& hauptForm, const QByteArray& logo)
 void TInfoForm::FormCreate()
 {
     LVersionInfo->setText(AppInfo::name + QLatin1Char('\n') + QLatin1Char('v') + AppInfo::version);
+    showIniPaths();
     centreOnScreen();
+}
+
+void TInfoForm::showIniPaths()
+{
+    const EditorState& state = hauptForm_.state();
+    const auto line = [](const QString& what, const QString& path) {
+        QString text = what + QStringLiteral(": ") + path;
+        if (!QFileInfo::exists(path))
+            text += QStringLiteral(" (noch nicht vorhanden)");
+        return text;
+    };
+    LMainIni->setText(line(QStringLiteral("Haupt-INI"), state.MainIniPath));
+    LUserIni->setText(line(QStringLiteral("User-INI"), state.UserIniPath));
+}
+
+void TInfoForm::showEvent(QShowEvent* event)
+{
+    // A file may have been made since the box was last shown.
+    if (!event->spontaneous())
+        showIniPaths();
+    WindowOverMain::showEvent(event);
 }
 
 void TInfoForm::bInfoOKClick()

@@ -24,12 +24,19 @@ public:
 
     void bInfoOKClick();
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     void FormCreate();
+    // The two INI files the editor edits, a file not there yet marked so.
+    void showIniPaths();
 
     QFrame* Bevel1 = nullptr;
     QLabel* Image1 = nullptr;
     QFrame* Panel1 = nullptr;
     QLabel* LVersionInfo = nullptr;
+    QLabel* LMainIni = nullptr;
+    QLabel* LUserIni = nullptr;
     QPushButton* bInfoOK = nullptr;
 };

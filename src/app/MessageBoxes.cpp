@@ -94,10 +94,11 @@ std::optional<QString> QtMessageBoxes::openGameExecutable(QWidget* parent)
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    // Only files of exactly this name are listed; the filter shows the name.
-    dialog.setNameFilter(QStringLiteral("UnrealTournament.exe (UnrealTournament.exe)"));
+    // Only files of exactly these names are listed: the game's executable
+    // for Windows and those of its Linux builds. No default suffix: it would
+    // turn a typed "ut-bin" into "ut-bin.exe".
+    dialog.setNameFilter(QStringLiteral("UnrealTournament.exe (UnrealTournament.exe ut-bin ut-bin-amd64 ucc-bin)"));
     dialog.setOption(QFileDialog::HideNameFilterDetails);
-    dialog.setDefaultSuffix(QStringLiteral("exe"));
     dialog.selectFile(QStringLiteral("UnrealTournament.exe"));
     dialog.setSizeGripEnabled(true);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())

@@ -21,8 +21,9 @@ public:
     // Titled with the application title, error icon, "OK". The text is shown
     // as given; errorText() makes it from a failure's message.
     virtual void error(QWidget* parent, const QString& text) = 0;
-    // The start-up dialog that asks for the game's executable; nullopt when
-    // cancelled.
+    // The start-up dialog that asks for the game's executable
+    // (UnrealTournament.exe, or ut-bin, ut-bin-amd64 or ucc-bin of a Linux
+    // build); nullopt when cancelled.
     virtual std::optional<QString> openGameExecutable(QWidget* parent) = 0;
 };
 

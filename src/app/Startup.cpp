@@ -24,6 +24,7 @@ QString helpText(const QString& program)
                "Usage: %1 [OPTION]...\n"
                "  or:  %1 [OPTION]... get FILE SECTION KEY [DEFAULT]\n"
                "  or:  %1 [OPTION]... [--create] set FILE SECTION KEY VALUE\n"
+               "  or:  %1 [OPTION]... paths\n"
                "Edit the configuration of an installed copy of Unreal Tournament.\n"
                "\n"
                "Without a command the editor's window opens. The commands need no display:\n"
@@ -33,14 +34,20 @@ QString helpText(const QString& program)
                "        exit status 0, or 1 with the error on stderr and the file unchanged;\n"
                "        a FILE that does not exist is refused unless --create comes before\n"
                "        'set', which makes it (its folder must exist)\n"
-               "  FILE  'main' (System/UnrealTournament.ini of the game), 'user'\n"
-               "        (System/User.ini), or the path of any INI file\n"
+               "  paths print the main INI, the user INI and the registry file, one a\n"
+               "        line, each with why it was chosen\n"
+               "  FILE  'main' (the game's UnrealTournament.ini), 'user' (its User.ini),\n"
+               "        or the path of any INI file; 'paths' tells which files they are\n"
                "  Values are UTF-8; the game's files hold Windows-1252 text. Exit status 2:\n"
                "  wrong usage, or the game folder is unknown or holds none of the game's\n"
                "  files (System/UnrealTournament.ini, User.ini, UnrealTournament.exe).\n"
                "\n"
                "  --game-dir DIR    use DIR as the game's folder (the one holding System/)\n"
                "                    instead of asking the registry\n"
+               "  --ini-dir DIR     edit UnrealTournament.ini and User.ini in DIR; default:\n"
+               "                    those the game reads (for a Linux build of the game\n"
+               "                    ~/.utpg/System/, else ~/.loki/ut/System/, when they\n"
+               "                    hold them, else the game folder's System/)\n"
                "  --registry FILE   the registry file (Wine's text format); default: the\n"
                "                    system.reg of the Wine prefix ($WINEPREFIX, else\n"
                "                    ~/.wine) when there is one, else\n"
@@ -97,6 +104,20 @@ QString ownRegistryPath()
     return config + QStringLiteral("/brennwerk-editor/system.reg");
 }
 
+QString registryReason(const EditorOptions& options)
+{
+    const std::optional<QString> prefix = WinePaths::prefixOfRegistryFile(options.registryPath);
+    if (options.registryGiven)
+        return prefix ? QStringLiteral("given by --registry: the machine hive of the Wine prefix %1").arg(*prefix)
+                      : QStringLiteral("given by --registry");
+    const QString defaultPrefix = WinePaths::defaultPrefix();
+    if (options.registryPath != ownRegistryPath())
+        return QStringLiteral("the machine hive of the Wine prefix %1 (%2)")
+            .arg(defaultPrefix, qEnvironmentVariableIsEmpty("WINEPREFIX") ? QStringLiteral("~/.wine")
+                                                                          : QStringLiteral("$WINEPREFIX"));
+    return QStringLiteral("the editor's own registry file: no Wine prefix with a system.reg in %1").arg(defaultPrefix);
+}
+
 CommandLine parseCommandLine(const QStringList& arguments)
 {
     const QString program = arguments.isEmpty() ? QStringLiteral("brennwerk-editor")
@@ -104,10 +125,11 @@ CommandLine parseCommandLine(const QStringList& arguments)
     QCommandLineParser parser;
     const QCommandLineOption gameDirOption(QStringLiteral("game-dir"), QString(), QStringLiteral("DIR"));
     const QCommandLineOption registryOption(QStringLiteral("registry"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption iniDirOption(QStringLiteral("ini-dir"), QString(), QStringLiteral("DIR"));
     const QCommandLineOption createOption(QStringLiteral("create"));
     const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption versionOption(QStringLiteral("version"));
-    parser.addOptions({gameDirOption, registryOption, createOption, helpOption, versionOption});
+    parser.addOptions({gameDirOption, registryOption, iniDirOption, createOption, helpOption, versionOption});
     // A value such as "-1" after the command is no option.
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
 
@@ -142,6 +164,10 @@ CommandLine parseCommandLine(const QStringList& arguments)
             result.action = CommandLine::Action::Get;
         else if (command == QLatin1String("set") && positional.size() == 4)
             result.action = CommandLine::Action::Set;
+        else if (command == QLatin1String("paths") && positional.isEmpty())
+            result.action = CommandLine::Action::Paths;
+        else if (command == QLatin1String("paths"))
+            return error(QStringLiteral("'paths' takes no arguments."));
         else if (command == QLatin1String("set") && positional.contains(QLatin1String("--create")))
             return error(QStringLiteral("Option '--create' goes before 'set'."));
         else if (command == QLatin1String("get") || command == QLatin1String("set"))
@@ -157,7 +183,7 @@ CommandLine parseCommandLine(const QStringList& arguments)
             return error(QStringLiteral("Option '--create' goes with 'set' only."));
         result.create = true;
     }
-    for (const QCommandLineOption* option : {&gameDirOption, &registryOption})
+    for (const QCommandLineOption* option : {&gameDirOption, &registryOption, &iniDirOption})
         if (parser.values(*option).size() > 1)
             return error(QStringLiteral("Option '--%1' given more than once.").arg(option->names().front()));
 
@@ -170,6 +196,15 @@ CommandLine parseCommandLine(const QStringList& arguments)
         dir = QDir::cleanPath(QFileInfo(dir).absoluteFilePath());
         result.options.gameDir = dir;
     }
+    if (parser.isSet(iniDirOption)) {
+        const QString dir = parser.value(iniDirOption);
+        if (dir.isEmpty())
+            return error(QStringLiteral("Option '--ini-dir' needs a folder."));
+        if (!QFileInfo(dir).isDir())
+            return error(QStringLiteral("'%1' is not a folder.").arg(dir));
+        result.options.iniDir = QDir::cleanPath(QFileInfo(dir).absoluteFilePath());
+    }
+    result.options.registryGiven = parser.isSet(registryOption);
     result.options.registryPath = parser.isSet(registryOption) ? parser.value(registryOption) : defaultRegistryPath();
     if (result.options.registryPath.isEmpty())
         return error(QStringLiteral("Option '--registry' needs a file."));
@@ -195,7 +230,7 @@ std::unique_ptr<THauptForm> openEditor(const EditorOptions& options, MessageBoxe
     if (!totalPhysicalMemory)
         totalPhysicalMemory = totalPhysicalMemoryBytes;
     auto window = std::make_unique<THauptForm>(boxes, std::make_unique<RegistryFile>(options.registryPath),
-                                               std::move(totalPhysicalMemory), options.gameDir);
+                                               std::move(totalPhysicalMemory), options.gameDir, options.iniDir);
     if (!window->FormCreate())
         return nullptr;
     window->RendererForm = std::make_unique<TRendererForm>(*window, window->events());
@@ -217,7 +252,8 @@ StartResult startEditor(const QStringList& arguments, MessageBoxes& boxes, QStri
         result.exitCode = 2;
         return result;
     case CommandLine::Action::Get:
-    case CommandLine::Action::Set: {
+    case CommandLine::Action::Set:
+    case CommandLine::Action::Paths: {
         QByteArray commandOut, commandErr;
         result.exitCode = runConsoleCommand(commandLine, commandOut, commandErr);
         out += QString::fromUtf8(commandOut);

@@ -15,13 +15,15 @@ class THauptForm;
 // What the command line asks for.
 struct EditorOptions {
     std::optional<QString> gameDir;  // --game-dir
+    std::optional<QString> iniDir;   // --ini-dir: the folder of both INI files
     QString registryPath;            // --registry, else defaultRegistryPath()
+    bool registryGiven = false;      // by --registry
 };
 
 struct CommandLine {
-    // Get and Set run without a window: "get FILE SECTION KEY [DEFAULT]",
-    // "set FILE SECTION KEY VALUE".
-    enum class Action { Run, Help, Version, Error, Get, Set };
+    // Get, Set and Paths run without a window: "get FILE SECTION KEY
+    // [DEFAULT]", "set FILE SECTION KEY VALUE", "paths".
+    enum class Action { Run, Help, Version, Error, Get, Set, Paths };
     Action action = Action::Run;
     EditorOptions options;
     QString message;        // the help or version text, or the error line
@@ -49,6 +51,9 @@ QString defaultRegistryPath();
 // The registry file kept in the user's configuration folder, for a game
 // that is not installed under Wine.
 QString ownRegistryPath();
+
+// Why the options' registry file is the one used, in a few words.
+QString registryReason(const EditorOptions& options);
 
 // From options to the shown main window. Nullptr when the user cancelled the
 // search for the game: nothing was shown, read or written.

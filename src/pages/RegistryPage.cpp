@@ -3,8 +3,10 @@
 #include "app/EventRules.h"
 #include "config/GameConfigStore.h"
 #include "platform/EditorError.h"
+#include "platform/GamePaths.h"
 #include "platform/GameRegistry.h"
 #include "platform/RegistryFile.h"
+#include "platform/WinePaths.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -85,6 +87,16 @@ void writeDefault(GameRegistry& registry, const QString& key, const QString& val
     registry.WriteString(QString(), value);
 }
 
+// "Folder" of the open install-path key; empty when it is missing or no text.
+QString readFolder(GameRegistry& registry)
+{
+    try {
+        return registry.ReadString(QStringLiteral("Folder")).value_or(QString());
+    } catch (const EditorError&) {
+        return QString();
+    }
+}
+
 QLabel* boldLabel(const QString& text, QWidget* parent, const QString& name)
 {
     QLabel* label = named(new QLabel(text, parent), name);
@@ -96,16 +108,30 @@ QLabel* boldLabel(const QString& text, QWidget* parent, const QString& name)
 
 } // namespace
 
-QString registryGamePath(const GameRegistry& registry, const QString& gameDir, const QString& windowsTail)
+QString registryGamePath(const GameRegistry& registry, const QString& gameDir, const QString& windowsTail,
+                         const QString& registered)
 {
     const auto* file = dynamic_cast<const RegistryFile*>(&registry);
-    if (!file || !file->winePrefix())
-        return gameDir + windowsTail;
-    QString folder = file->windowsPathOf(gameDir);
-    // A game at a drive's root: "C:\" and "\System\..." share one backslash.
-    if (folder.endsWith(QLatin1Char('\\')) && windowsTail.startsWith(QLatin1Char('\\')))
-        folder.chop(1);
-    return folder + windowsTail;
+    QString folder = file ? file->windowsPathOf(gameDir, registered) : gameDir;
+    if (windowsTail.isEmpty())
+        return folder;
+    const bool unixFolder = !WinePaths::isWindowsPath(folder) && !WinePaths::isNetworkPath(folder)
+        && !folder.contains(QLatin1Char('\\'));
+    if (!unixFolder) {
+        // A game at a drive's root, or a folder spelled with a backslash at
+        // its end: "C:\" and "\System\..." share one backslash.
+        while (folder.endsWith(QLatin1Char('\\')) && windowsTail.startsWith(QLatin1Char('\\')))
+            folder.chop(1);
+        return folder + windowsTail;
+    }
+    // The file's path, up to the arguments after it, with this machine's
+    // separators and the letter case of the files on disk.
+    qsizetype end = windowsTail.indexOf(QLatin1Char(' '));
+    if (end < 0)
+        end = windowsTail.size();
+    QString filePath = windowsTail.left(end);
+    filePath.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    return GamePaths::matchOnDisk(WinePaths::withoutTrailingSeparator(folder) + filePath) + windowsTail.mid(end);
 }
 
 RegistryPage::RegistryPage(const PageServices& services)
@@ -160,6 +186,16 @@ void RegistryPage::build()
     events.onClick(registrations_[Map].box, [this] { cbMapClick(); });
     events.onClick(registrations_[Link].box, [this] { cbLinkClick(); });
     events.onClick(registrations_[Protocol].box, [this] { cbProtocolClick(); });
+}
+
+QString RegistryPage::registeredFolder() const
+{
+    GameRegistry& reg = registry();
+    const KeyCloser closer(reg);
+    reg.SetRootKey(RegistryRoot::LocalMachine);
+    if (!reg.OpenKey(installPathKey, false))
+        return QString();
+    return readFolder(reg);
 }
 
 GameRegistry& RegistryPage::registry() const
@@ -239,8 +275,9 @@ void RegistryPage::writeRegistration(Registration& registration)
     const ShellRegistration& item = *registration.item;
     const QString& gameDir = services_.state.GameDir;
     GameRegistry& reg = registry();
-    const QString icon = registryGamePath(reg, gameDir, iconTail);
-    const QString command = registryGamePath(reg, gameDir, item.commandTail);
+    const QString registered = registeredFolder();
+    const QString icon = registryGamePath(reg, gameDir, iconTail, registered);
+    const QString command = registryGamePath(reg, gameDir, item.commandTail, registered);
     {
         const KeyCloser closer(reg);
         // The same six keys under the machine's classes and under the
@@ -271,7 +308,9 @@ void RegistryPage::cbUTPathClick()
         reg.SetRootKey(RegistryRoot::LocalMachine);
         if (reg.OpenKey(installPathKey, true)) {
             try {
-                reg.WriteString(QStringLiteral("Folder"), registryGamePath(reg, services_.state.GameDir, QString()));
+                // The registry's own spelling stays while it names the game folder.
+                reg.WriteString(QStringLiteral("Folder"),
+                                registryGamePath(reg, services_.state.GameDir, QString(), readFolder(reg)));
                 // A game folder without the key has no version to tell; an
                 // invented one would be worse than none.
                 const QString version = MainIni().ReadString(firstRunSection, firstRunKey, firstRunNotFound);

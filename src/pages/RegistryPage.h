@@ -12,9 +12,13 @@ class QLabel;
 // by a path in the Windows way ("\System\UnrealTournament.exe \"%1\"").
 // Every such value the page writes is built here and nowhere else, so that
 // how a folder is named to the game is decided in one place: in a Wine
-// prefix's registry as the Windows path Wine knows it by ("C:\Games\UT"),
-// elsewhere as it is.
-QString registryGamePath(const GameRegistry& registry, const QString& gameDir, const QString& windowsTail);
+// prefix's registry as the Windows path Wine knows it by ("C:\Games\UT");
+// `registered`, the install path the registry holds, is kept as it is spelled
+// while it still names the game folder. Elsewhere a Unix folder is followed by
+// the file as this machine names it ("/home/anna/UT/System/UnrealTournament.exe
+// \"%1\""), a Windows one by the tail as it is.
+QString registryGamePath(const GameRegistry& registry, const QString& gameDir, const QString& windowsTail,
+                         const QString& registered = QString());
 
 // One shell registration: a file type (or the URL protocol) that the game
 // opens. The four differ only in these columns.
@@ -64,6 +68,8 @@ private:
     void getState(Registration& registration);
     void writeRegistration(Registration& registration);
     GameRegistry& registry() const;
+    // The install path as the registry spells it now; empty when it has none.
+    QString registeredFolder() const;
 
     QGroupBox* GroupBox1 = nullptr;
     QLabel* Label4 = nullptr;

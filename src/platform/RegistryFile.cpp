@@ -26,61 +26,11 @@ bool canWriteIn(const QString& folder)
     return ::access(QFile::encodeName(folder).constData(), W_OK | X_OK) == 0;
 }
 
-bool sameName(const QString& a, QLatin1String b)
+// The key where a 32-bit program finds it (the game and its installer are
+// 32-bit programs): in a 64-bit prefix through Wine's 32-bit view.
+std::optional<WineRegText::ViewLookup> placeIn(const QByteArray& bytes, const QStringList& key)
 {
-    return a.compare(b, Qt::CaseInsensitive) == 0;
-}
-
-// Whether the file says it belongs to a 64-bit prefix ("#arch=win64" among
-// the lines before the first key).
-bool isWin64(const QByteArray& bytes)
-{
-    qsizetype begin = 0;
-    while (begin < bytes.size() && bytes[begin] != '[') {
-        qsizetype end = bytes.indexOf('\n', begin);
-        if (end < 0)
-            end = bytes.size();
-        if (QByteArrayView(bytes).sliced(begin, end - begin).trimmed() == "#arch=win64")
-            return true;
-        begin = end + 1;
-    }
-    return false;
-}
-
-// Where Wine keeps a key below Software or Software\Classes for 32-bit
-// programs in a 64-bit prefix. Nothing for a key that has no such place.
-std::optional<QStringList> wow64Place(const QStringList& key)
-{
-    if (key.size() < 2 || !sameName(key[0], QLatin1String("Software")))
-        return std::nullopt;
-    const qsizetype at = sameName(key[1], QLatin1String("Classes")) ? 2 : 1;
-    if (key.size() <= at || sameName(key[at], QLatin1String("Wow6432Node")))
-        return std::nullopt;
-    QStringList place = key;
-    place.insert(at, QStringLiteral("Wow6432Node"));
-    return place;
-}
-
-// The key where the file holds it: its own place, else in a 64-bit prefix
-// the 32-bit programs' place; its own place when it is in neither. Whether
-// the one chosen exists and its values come with it, from the same pass.
-struct Placed {
-    QStringList key;
-    bool exists = false;
-    std::vector<WineRegText::Value> values;
-};
-
-std::optional<Placed> placeIn(const QByteArray& bytes, const QStringList& key)
-{
-    const std::optional<QStringList> wow64 = isWin64(bytes) ? wow64Place(key) : std::nullopt;
-    std::vector<QStringList> paths{key};
-    if (wow64)
-        paths.push_back(*wow64);
-    std::optional<WineRegText::Lookup> found = WineRegText::lookUp(bytes, paths);
-    if (!found)
-        return std::nullopt;
-    const size_t chosen = !found->keyExists[0] && wow64 && found->keyExists[1] ? 1 : 0;
-    return Placed{paths[chosen], found->keyExists[chosen], std::move(found->values[chosen])};
+    return WineRegText::lookUpInView(bytes, key, WineRegText::isWin64(bytes));
 }
 
 } // namespace
@@ -115,8 +65,24 @@ QString RegistryFile::unixPathOf(const QString& value) const
     return WinePaths::toUnix(*winePrefix_, value).value_or(value);
 }
 
-QString RegistryFile::windowsPathOf(const QString& path) const
+std::optional<QString> RegistryFile::localPathOf(const QString& value) const
 {
+    if (!winePrefix_)
+        return value;
+    if (WinePaths::isNetworkPath(value))
+        return std::nullopt;
+    if (!WinePaths::isWindowsPath(value))
+        return value;
+    return WinePaths::toUnix(*winePrefix_, value);
+}
+
+QString RegistryFile::windowsPathOf(const QString& path, const QString& registered) const
+{
+    if (!registered.isEmpty()) {
+        const std::optional<QString> local = localPathOf(registered);
+        if (local && WinePaths::sameFolder(*local, path))
+            return registered;
+    }
     if (!winePrefix_)
         return path;
     return WinePaths::toWindows(*winePrefix_, path).value_or(path);
@@ -187,13 +153,14 @@ bool RegistryFile::open(const QString& path, bool canCreate, bool forWriting)
     const Loaded loaded = load();
     if (loaded.exists && !loaded.bytes)
         return false;
+    using State = WineRegText::ViewLookup::State;
     QStringList key = hivePath(path);
-    std::optional<Placed> placed;
+    std::optional<WineRegText::ViewLookup> placed;
     if (loaded.bytes) {
         placed = placeIn(*loaded.bytes, key);
         if (!placed)
             return false; // not a Wine registry file
-        if (!canCreate && !placed->exists)
+        if (placed->state == State::Unreachable || (!canCreate && placed->state != State::Exists))
             return false;
         key = placed->key;
     } else if (!canCreate) {
@@ -273,8 +240,8 @@ bool RegistryFile::KeyExists(const QString& path) const
     const Loaded loaded = load();
     if (!loaded.bytes)
         return false;
-    const std::optional<Placed> placed = placeIn(*loaded.bytes, hivePath(path));
-    return placed && placed->exists;
+    const std::optional<WineRegText::ViewLookup> placed = placeIn(*loaded.bytes, hivePath(path));
+    return placed && placed->state == WineRegText::ViewLookup::State::Exists;
 }
 
 void RegistryFile::refuseWhileWineRuns() const

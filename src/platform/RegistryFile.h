@@ -26,10 +26,13 @@
 // The file may be a Wine prefix's own system.reg. Wine's server keeps the
 // registry in memory while any Wine program runs and writes it back later,
 // which would undo a write of ours; so while a wineserver runs for the folder
-// of the file, every WriteString is refused before anything is written. In a
-// 64-bit prefix a key that is missing where a 64-bit program has it is looked
-// for where Wine keeps it for 32-bit programs (below Wow6432Node), since the
-// game and its installer are 32-bit programs.
+// of the file, every WriteString is refused before anything is written.
+//
+// The game and its installer are 32-bit programs: in a 64-bit prefix every
+// key is read, written and made where a 32-bit program has it (Wine's 32-bit
+// view, below Wow6432Node and through Wine's link keys; see
+// WineRegText::lookUpInView), so the keys of one registration all stay in the
+// view the game uses.
 class RegistryFile : public GameRegistry {
 public:
     explicit RegistryFile(QString path);
@@ -44,7 +47,13 @@ public:
     // path such as "C:\Games\UT") as a path on this machine, and back. Outside
     // a prefix, and where the prefix has no drive for it, a path stays as it is.
     QString unixPathOf(const QString& value) const;
-    QString windowsPathOf(const QString& path) const;
+    // The same, but nothing for a value that names no folder here: in a
+    // prefix a drive the prefix does not have, or a network (UNC) path.
+    std::optional<QString> localPathOf(const QString& value) const;
+    // `registered`, a path value the registry holds already, is kept as it
+    // is spelled when it still names the same folder (a symbolic link to the
+    // game, a folder another drive maps too).
+    QString windowsPathOf(const QString& path, const QString& registered = QString()) const;
 
     // The clock that stamps written keys, in milliseconds since 1970.
     void setClock(std::function<qint64()> msecsSinceEpoch);

@@ -111,6 +111,34 @@ bool isWindowsPath(const QString& path)
         && (path.size() == 2 || path[2] == QLatin1Char('\\') || path[2] == QLatin1Char('/'));
 }
 
+bool isNetworkPath(const QString& path)
+{
+    const auto separator = [&](qsizetype i) {
+        return i < path.size() && (path[i] == QLatin1Char('\\') || path[i] == QLatin1Char('/'));
+    };
+    return separator(0) && separator(1);
+}
+
+bool sameFolder(const QString& a, const QString& b)
+{
+    if (a.isEmpty() || b.isEmpty())
+        return a == b;
+    const QString canonicalA = QFileInfo(a).canonicalFilePath();
+    const QString canonicalB = QFileInfo(b).canonicalFilePath();
+    if (!canonicalA.isEmpty() || !canonicalB.isEmpty())
+        return canonicalA == canonicalB;
+    return resolved(QDir::cleanPath(a)) == resolved(QDir::cleanPath(b));
+}
+
+QString withoutTrailingSeparator(const QString& path)
+{
+    QString trimmed = path;
+    const auto isSeparator = [](QChar c) { return c == QLatin1Char('\\') || c == QLatin1Char('/'); };
+    while (trimmed.size() > 1 && isSeparator(trimmed.back()) && !(trimmed.size() == 3 && isWindowsPath(trimmed)))
+        trimmed.chop(1);
+    return trimmed;
+}
+
 std::optional<QString> toUnix(const QString& prefix, const QString& windowsPath)
 {
     if (!isWindowsPath(windowsPath))

@@ -19,6 +19,17 @@ std::optional<QString> prefixOfRegistryFile(const QString& registryPath);
 // "C:\...", "c:/...", "Z:" and the like: a drive letter and a colon first.
 bool isWindowsPath(const QString& path);
 
+// "\\server\share\..." (UNC) and the like: a path that begins with two
+// separators names something on the network, no drive of the prefix.
+bool isNetworkPath(const QString& path);
+
+// Whether two local paths name the same folder (through symbolic links too).
+bool sameFolder(const QString& a, const QString& b);
+
+// The path without separators at its end, but for a drive's or the file
+// system's own root ("C:\", "/").
+QString withoutTrailingSeparator(const QString& path);
+
 // The Unix path of a Windows path in the prefix: the drive's link target,
 // then each part matched on disk regardless of letter case (a part that is
 // not there keeps its spelling). Nothing when the path is not a Windows path

@@ -1,5 +1,8 @@
 #include "platform/WineRegText.h"
 
+#include <QHash>
+#include <QSet>
+
 #include <algorithm>
 #include <map>
 
@@ -446,7 +449,7 @@ std::optional<Value> readValue(LineCursor& lines, qsizetype indent, bool decode,
                 value.text = cutAtNul(*decoded);
         }
     } else if (hexStart >= 0) {
-        const bool keepBytes = decode && (value.type == RegSz || value.type == RegExpandSz);
+        const bool keepBytes = decode && (value.type == RegSz || value.type == RegExpandSz || value.type == RegLink);
         QByteArray bytes;
         QByteArrayView rest = data.sliced(hexStart);
         bool ok = true;
@@ -485,6 +488,8 @@ std::optional<Value> readValue(LineCursor& lines, qsizetype indent, bool decode,
         }
         if (!ok)
             value.type = RegNone;
+        else if (keepBytes && value.type == RegLink)
+            value.link = textFromUtf16Le(bytes);
         else if (keepBytes)
             value.text = textFromUtf16Le(bytes);
     } else if (value.type != RegDword) {
@@ -565,6 +570,8 @@ std::optional<Document> Document::parse(const QByteArray& bytes)
             key.lastContentLine = lastLine;
             if (text.startsWith("#time="))
                 key.timeLines.push_back(firstLine);
+            else if (text.startsWith("#link"))
+                key.link = true;
         }
     };
     Document doc;
@@ -624,6 +631,12 @@ const Value* lastNamed(const std::vector<Value>& values, const QString& name)
         if (foldCase(it->name) == folded)
             return &*it;
     return nullptr;
+}
+
+bool Document::isLink(const QStringList& path) const
+{
+    const QString folded = foldPath(path);
+    return std::any_of(keys_.begin(), keys_.end(), [&](const Key& key) { return key.link && key.foldedPath == folded; });
 }
 
 bool Document::keyExists(const QStringList& path) const
@@ -776,6 +789,277 @@ QByteArray Document::withStringValue(const QStringList& path, const QString& nam
         out += raw(i);
     }
     return out;
+}
+
+bool isWin64(const QByteArray& bytes)
+{
+    qsizetype begin = 0;
+    while (begin < bytes.size() && bytes[begin] != '[') {
+        qsizetype end = bytes.indexOf('\n', begin);
+        if (end < 0)
+            end = bytes.size();
+        if (QByteArrayView(bytes).sliced(begin, end - begin).trimmed() == "#arch=win64")
+            return true;
+        begin = end + 1;
+    }
+    return false;
+}
+
+namespace {
+
+const QString wowName = QStringLiteral("Wow6432Node");
+
+bool isWow(QStringView folded)
+{
+    return folded == u"wow6432node";
+}
+
+// The folded names without the Wow6432Node ones, joined: where a key lies
+// whichever view it belongs to.
+QString viewless(const QStringList& names)
+{
+    QStringList kept;
+    for (const QString& name : names) {
+        const QString folded = foldCase(name);
+        if (!folded.isEmpty() && !isWow(folded))
+            kept << folded;
+    }
+    return kept.join(u'\\');
+}
+
+// How a key's path (folded, joined) follows a viewless path, reading past
+// Wow6432Node names: the length of its first part that lies on the way to
+// that path, or at or below it, and whether the key is that path in some
+// view.
+struct Follow {
+    qsizetype length = 0;
+    bool same = false;
+};
+
+Follow follow(QStringView key, QStringView path)
+{
+    qsizetype k = 0;
+    qsizetype p = 0;
+    bool reached = path.isEmpty();
+    qsizetype followed = 0;
+    while (k < key.size()) {
+        qsizetype end = key.indexOf(u'\\', k);
+        if (end < 0)
+            end = key.size();
+        const QStringView name = key.sliced(k, end - k);
+        if (!isWow(name)) {
+            if (reached)
+                return {key.size(), false};
+            qsizetype pathEnd = path.indexOf(u'\\', p);
+            if (pathEnd < 0)
+                pathEnd = path.size();
+            if (name != path.sliced(p, pathEnd - p))
+                return {followed, false};
+            p = pathEnd + 1;
+            reached = p > path.size();
+        }
+        followed = end;
+        k = end + 1;
+    }
+    return {key.size(), reached};
+}
+
+// What a view needs to know of the keys around some paths, from one pass:
+// which keys exist there, which of them are links and where they lead, and
+// the values of the keys that are those paths in some view.
+struct Survey {
+    QStringList paths;                       // viewless
+    QSet<QString> keys;                      // folded: the keys around the paths, with their parents
+    QSet<QString> links;                     // folded: the link keys among them ("#link" in any block)
+    QHash<QString, QStringList> linkTargets; // folded -> names below the machine hive; none: elsewhere
+    QHash<QString, std::vector<Value>> values;
+    bool anyKey = false;
+
+    bool around(const QString& folded) const
+    {
+        return std::any_of(paths.begin(), paths.end(),
+                           [&](const QString& path) { return follow(folded, path).length == folded.size(); });
+    }
+    bool isPath(const QString& folded) const
+    {
+        return std::any_of(paths.begin(), paths.end(), [&](const QString& path) { return follow(folded, path).same; });
+    }
+};
+
+// The names below the machine hive of a link's target
+// ("\Registry\Machine\Software\Classes\AppId"); none for another hive.
+QStringList linkTarget(const QString& target)
+{
+    static const QString machine = QStringLiteral("\\registry\\machine\\");
+    if (foldCase(target.left(machine.size())) != machine)
+        return {};
+    return target.mid(machine.size()).split(u'\\', Qt::SkipEmptyParts);
+}
+
+std::optional<Survey> surveyed(const QByteArray& bytes, const QStringList& paths)
+{
+    struct Surveyor {
+        Survey& survey;
+        bool around = false; // in a key that lies around a path
+        QString current;     // its folded path
+        bool same = false;   // that key is one of the paths in some view
+        QString lastAdded;
+
+        void add(const QString& folded, qsizetype length)
+        {
+            // In a file Wine wrote the keys come sorted: most add what the
+            // one before them added.
+            const QStringView part = QStringView(folded).first(length);
+            if (part == lastAdded)
+                return;
+            lastAdded = part.toString();
+            for (QString key = lastAdded; !key.isEmpty() && !survey.keys.contains(key);) {
+                survey.keys.insert(key);
+                const qsizetype slash = key.lastIndexOf(u'\\');
+                key = slash < 0 ? QString() : key.left(slash);
+            }
+        }
+        void key(int, QString&& path, qsizetype)
+        {
+            const QString folded = foldCase(path);
+            survey.anyKey = true;
+            same = false;
+            qsizetype longest = 0;
+            for (const QString& asked : survey.paths) {
+                const Follow f = follow(folded, asked);
+                longest = std::max(longest, f.length);
+                same = same || f.same;
+            }
+            if (longest > 0)
+                add(folded, longest);
+            around = longest == folded.size();
+            current = around ? folded : QString();
+        }
+        // A link's option and its value may stand in different blocks of
+        // the key: the values of every key around the paths are looked at.
+        bool wantsValues() const { return around; }
+        void value(Value&& value)
+        {
+            if (!around)
+                return;
+            if (foldCase(value.name) == u"symboliclinkvalue")
+                survey.linkTargets.insert(current, value.type == RegLink && value.link ? linkTarget(*value.link)
+                                                                                        : QStringList());
+            if (same)
+                survey.values[current].push_back(std::move(value));
+        }
+        void content(int, int, QByteArrayView text)
+        {
+            if (around && text.startsWith("#link"))
+                survey.links.insert(current);
+        }
+    };
+    Survey survey;
+    survey.paths = paths;
+    Surveyor surveyor{survey, false, {}, false, {}};
+    LineCursor lines(bytes, nullptr);
+    bool cutShort = false;
+    if (!walk(lines, surveyor, &cutShort))
+        return std::nullopt;
+    return survey;
+}
+
+// Wineserver's lookup of a key, name by name, over what the survey knows;
+// nothing, and the viewless path to survey as well, when it needs a key the
+// survey did not look at.
+struct Walk {
+    const Survey& survey;
+    bool view32;
+    QString unsurveyed;
+
+    std::optional<bool> has(const QStringList& names)
+    {
+        const QString folded = foldPath(names);
+        if (survey.around(folded))
+            return survey.keys.contains(folded);
+        unsurveyed = viewless(names);
+        return std::nullopt;
+    }
+    // A 32-bit program's key that holds a Wow6432Node subkey is that subkey.
+    bool redirect(QStringList& at)
+    {
+        if (!view32 || at.isEmpty() || isWow(foldCase(at.back())))
+            return true;
+        const std::optional<bool> wow = has(at + QStringList{wowName});
+        if (wow && *wow)
+            at << wowName;
+        return wow.has_value();
+    }
+    std::optional<ViewLookup> operator()(const QStringList& path)
+    {
+        using State = ViewLookup::State;
+        const auto result = [](State state, QStringList key) { return ViewLookup{state, std::move(key), {}}; };
+        // The hive itself is there once it holds a key.
+        if (path.isEmpty())
+            return result(survey.anyKey ? State::Exists : State::Missing, {});
+        QStringList at;
+        bool afterLink = false;
+        for (qsizetype i = 0; i < path.size(); ++i) {
+            // Straight after a link the key it named is searched as it is.
+            if (!afterLink && !isWow(foldCase(path[i])) && !redirect(at))
+                return std::nullopt;
+            afterLink = false;
+            const QStringList next = at + QStringList{path[i]};
+            const std::optional<bool> exists = has(next);
+            if (!exists)
+                return std::nullopt;
+            if (!*exists)
+                return result(State::Missing, at + path.mid(i));
+            at = next;
+            for (int hops = 0; survey.links.contains(foldPath(at)); ++hops) {
+                const QStringList target = survey.linkTargets.value(foldPath(at));
+                if (target.isEmpty() || hops >= 16)
+                    return result(State::Unreachable, at);
+                const std::optional<bool> there = has(target);
+                if (!there)
+                    return std::nullopt;
+                if (!*there) // only the key itself may be made where its link leads
+                    return result(i + 1 < path.size() ? State::Unreachable : State::Missing, target);
+                at = target;
+                afterLink = true;
+            }
+        }
+        if (!redirect(at))
+            return std::nullopt;
+        return result(State::Exists, at);
+    }
+};
+
+} // namespace
+
+std::optional<ViewLookup> lookUpInView(const QByteArray& bytes, const QStringList& path, bool view32)
+{
+    QStringList names = path;
+    names.removeAll(QString());
+    QStringList around{viewless(names)};
+    // Each further round surveys what the walk met outside the paths
+    // surveyed: a link that leads elsewhere.
+    for (int round = 0; round < 8; ++round) {
+        const std::optional<Survey> survey = surveyed(bytes, around);
+        if (!survey)
+            return std::nullopt;
+        Walk walk{*survey, view32, {}};
+        std::optional<ViewLookup> found = walk(names);
+        if (found) {
+            if (found->state == ViewLookup::State::Exists) {
+                const QString folded = foldPath(found->key);
+                if (survey->isPath(folded))
+                    found->values = survey->values.value(folded);
+                else if (std::optional<Lookup> values = lookUp(bytes, {found->key}))
+                    found->values = std::move(values->values[0]);
+            }
+            return found;
+        }
+        if (around.contains(walk.unsurveyed))
+            break;
+        around << walk.unsurveyed;
+    }
+    return ViewLookup{ViewLookup::State::Unreachable, names, {}};
 }
 
 } // namespace WineRegText

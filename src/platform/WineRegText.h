@@ -20,6 +20,7 @@ enum ValueType : unsigned {
     RegExpandSz = 2,
     RegBinary = 3,
     RegDword = 4,
+    RegLink = 6,
     RegMultiSz = 7,
 };
 
@@ -43,6 +44,7 @@ struct Value {
     QString name;            // empty for the default value ("@")
     unsigned type = RegNone;
     std::optional<QString> text; // for REG_SZ and REG_EXPAND_SZ, cut at the first NUL
+    std::optional<QString> link; // for REG_LINK: the path of the key a link key stands for
     int firstLine = 0;
     int lastLine = 0;        // continuation lines of long hex data included
     qsizetype prefixEnd = 0; // bytes of the first line up to and including '='
@@ -58,6 +60,7 @@ struct Key {
     qsizetype nameEnd = 0;   // bytes of that line up to and including ']'
     int lastContentLine = 0; // last line that belongs to the block's content
     std::vector<int> timeLines; // "#time=" option lines
+    bool link = false;          // "#link": the key stands for the one its SymbolicLinkValue names
     std::vector<Value> values;
 };
 
@@ -84,6 +87,32 @@ std::optional<Lookup> lookUp(const QByteArray& bytes, const std::vector<QStringL
 // The value as the registry sees it: the last one of that name.
 const Value* lastNamed(const std::vector<Value>& values, const QString& name);
 
+// A key as a program sees it through one view of a 64-bit Wine prefix's
+// machine hive, the way wineserver finds it: a key that holds a
+// "Wow6432Node" subkey stands, for a 32-bit program, for that subkey (so
+// Software\X is Software\Wow6432Node\X); a link key ("#link", the
+// REG_LINK value "SymbolicLinkValue") stands for the key it names; nothing
+// else is redirected or shared. In the 64-bit view, and in a 32-bit prefix,
+// only the links apply.
+struct ViewLookup {
+    enum class State {
+        Exists,     // key: where the file holds it
+        Missing,    // key: where creating it puts it (the part that exists, then the rest)
+        Unreachable // a link on the way leads nowhere: it can be neither opened nor created
+    };
+    State state = State::Missing;
+    QStringList key;
+    // The key's values in the file's order, when it exists.
+    std::vector<Value> values;
+};
+
+// Whether the file is the machine hive of a 64-bit prefix ("#arch=win64"
+// among the lines before the first key).
+bool isWin64(const QByteArray& bytes);
+
+// Nothing when the bytes are not a Wine registry file.
+std::optional<ViewLookup> lookUpInView(const QByteArray& bytes, const QStringList& path, bool view32);
+
 class Document {
 public:
     // Nothing when the bytes are not a Wine registry file (wrong first line).
@@ -92,6 +121,8 @@ public:
     const QByteArray& bytes() const { return bytes_; }
 
     bool keyExists(const QStringList& path) const;
+    // Whether a block of the key says it is a link key ("#link").
+    bool isLink(const QStringList& path) const;
 
     // A value's data goes on past the file's end (a file cut short): any
     // line added after it would be read as that data, so such a file is not

@@ -1,0 +1,49 @@
+#include "app/InstallPath.h"
+
+#include "platform/EditorError.h"
+#include "platform/GameRegistry.h"
+#include "platform/RegistryFile.h"
+#include "platform/WinePaths.h"
+
+const QString installPathKey = QStringLiteral("\\Software\\Unreal Technology\\Installed Apps\\UnrealTournament");
+
+InstallPath readInstallPath(GameRegistry& registry)
+{
+    InstallPath result;
+    registry.SetRootKey(RegistryRoot::LocalMachine);
+    // Learning the folder needs no write access: a registry the user may
+    // only read still names the game.
+    if (!registry.OpenKeyReadOnly(installPathKey))
+        return result;
+    try {
+        result.registered = registry.ReadString(QStringLiteral("Folder")).value_or(QString());
+    } catch (const EditorError&) {
+        // A "Folder" that is not text is as good as none.
+    }
+    registry.CloseKey();
+    result.state = InstallPath::State::Found;
+    result.folder = result.registered;
+    // Wine's registry names the folder the Windows way; the pages work on
+    // the Unix path of it. A folder that is not here is no game folder:
+    // reading it as a path relative to the working folder would edit files
+    // the game never reads.
+    if (const auto* file = dynamic_cast<const RegistryFile*>(&registry)) {
+        const std::optional<QString> local = file->localPathOf(result.registered);
+        if (!local)
+            result.state = InstallPath::State::Unreachable;
+        result.folder = local.value_or(QString());
+    }
+    return result;
+}
+
+QString unreachableReason(const InstallPath& path, const GameRegistry& registry)
+{
+    const auto* file = dynamic_cast<const RegistryFile*>(&registry);
+    const QString where = file ? file->path() : QString();
+    if (WinePaths::isNetworkPath(path.registered))
+        return QStringLiteral("the install path \"%1\" in %2 is a network path, which names no folder here")
+            .arg(path.registered, where);
+    const QString prefix = file && file->winePrefix() ? *file->winePrefix() : QString();
+    return QStringLiteral("the install path \"%1\" in %2 is on drive %3, which the Wine prefix %4 does not have")
+        .arg(path.registered, where, path.registered.left(2).toUpper(), prefix);
+}

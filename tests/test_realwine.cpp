@@ -405,7 +405,7 @@ void RealWineTest::refusesToWriteWhileWineRuns()
         const Result server = run(u"wineserver"_s, {u"--persistent=60"_s});
         QVERIFY(server.finished && server.exitCode == 0);
         QByteArray out;
-        wine({u"reg"_s, u"query"_s, u"HKLM"_s + installKey}, &out);
+        wine({u"reg"_s, u"query"_s, u"HKLM"_s + installKey, u"/reg:32"_s}, &out);
         // Wine saves the registry when its server ends, not before.
         const QByteArray before = readBytes(hive);
 

@@ -45,13 +45,14 @@ bool holdsGameFiles(const QString& gameDir)
 struct GameFolder {
     QString dir;
     QString origin;
+    QString registryPath; // the registry file that named it, if one did
 };
 
 std::optional<GameFolder> gameFolder(const CommandLine& commandLine, QByteArray& err)
 {
     const EditorOptions& options = commandLine.options;
     if (options.gameDir)
-        return GameFolder{*options.gameDir, QStringLiteral("given by --game-dir")};
+        return GameFolder{*options.gameDir, QStringLiteral("given by --game-dir"), QString()};
     RegistryFile registry(options.registryPath);
     const InstallPath path = readInstallPath(registry);
     QString why;
@@ -63,7 +64,7 @@ std::optional<GameFolder> gameFolder(const CommandLine& commandLine, QByteArray&
         err += QStringLiteral("brennwerk-editor: %1; give it with --game-dir DIR.\n").arg(why).toUtf8();
         return std::nullopt;
     }
-    return GameFolder{path.folder, QStringLiteral("from the install path in the registry")};
+    return GameFolder{path.folder, QStringLiteral("from the install path in the registry"), options.registryPath};
 }
 
 // The INI files of the game, or nullopt with the reason in err.
@@ -77,10 +78,13 @@ std::optional<GamePaths::IniFiles> gameIniFiles(const CommandLine& commandLine, 
     if (!found)
         return std::nullopt;
     if (!holdsGameFiles(found->dir)) {
+        const QString origin = found->registryPath.isEmpty()
+                                   ? found->origin
+                                   : QStringLiteral("from the install path in %1").arg(found->registryPath);
         err += QStringLiteral("brennwerk-editor: the game folder %1 (%2) holds none of the game's files "
                               "(System/UnrealTournament.ini, System/User.ini, System/UnrealTournament.exe, "
                               "a Linux build's ut-bin); give the right one with --game-dir DIR.\n")
-                   .arg(found->dir, found->origin)
+                   .arg(found->dir, origin)
                    .toUtf8();
         return std::nullopt;
     }

@@ -3,7 +3,7 @@
 // program that started it (bench_startup), then ending at once. With --text
 // it holds one line of text: the least any window pays that shows text
 // (fonts, text shaping, the style's text metrics).
-// Built by scripts/bench.sh against Qt Widgets alone.
+// Built with the benchmarks (the target bare_window) against Qt Widgets alone.
 
 #include <QApplication>
 #include <QLabel>

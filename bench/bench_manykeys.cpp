@@ -23,8 +23,7 @@ const QString inputSection = QStringLiteral("Engine.Input");
 
 QByteArray sampleUserIni()
 {
-    // The sample lives beside this file's folder in the source tree.
-    const QString path = QFileInfo(QStringLiteral(__FILE__)).dir().filePath(QStringLiteral("../examples/System/User.ini"));
+    const QString path = QStringLiteral(BRENNWERK_SOURCE_DIR "/examples/System/User.ini");
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         std::fprintf(stderr, "cannot read %s\n", qPrintable(path));

@@ -97,7 +97,7 @@ struct Editor {
     explicit Editor(bool bigUserIni)
     {
         game = dir.filePath(QStringLiteral("UnrealTournament"));
-        const QString examples = QFileInfo(QStringLiteral(__FILE__)).absolutePath() + QStringLiteral("/../examples");
+        const QString examples = QStringLiteral(BRENNWERK_SOURCE_DIR "/examples");
         QDirIterator it(examples, QDir::Files, QDirIterator::Subdirectories);
         while (it.hasNext()) {
             const QString source = it.next();

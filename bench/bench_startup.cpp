@@ -153,17 +153,22 @@ QByteArray wineSizedRegistry(const QString& gameDir)
     return text;
 }
 
-void copyExamples(const QString& to)
+// False when the copy lacks a file: the editor would start on another game.
+bool copyExamples(const QString& to)
 {
-    const QString examples = QFileInfo(QStringLiteral(__FILE__)).absolutePath() + QStringLiteral("/../examples");
+    const QString examples = QStringLiteral(BRENNWERK_SOURCE_DIR "/examples");
     QDirIterator it(examples, QDir::Files, QDirIterator::Subdirectories);
+    int copied = 0;
     while (it.hasNext()) {
         const QString source = it.next();
         const QString target = to + source.mid(examples.size());
         QDir().mkpath(QFileInfo(target).absolutePath());
-        QFile::copy(source, target);
+        if (!QFile::copy(source, target))
+            return false;
         QFile(target).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+        ++copied;
     }
+    return copied > 0;
 }
 
 } // namespace
@@ -188,7 +193,10 @@ int main(int argc, char** argv)
 
     QTemporaryDir dir;
     const QString game = dir.filePath(QStringLiteral("UnrealTournament"));
-    copyExamples(game);
+    if (!copyExamples(game)) {
+        std::fprintf(stderr, "cannot copy %s\n", BRENNWERK_SOURCE_DIR "/examples");
+        return 1;
+    }
     char self[4096] = {};
     if (::readlink("/proc/self/exe", self, sizeof self - 1) <= 0)
         return 1;

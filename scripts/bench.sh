@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Measures what the editor costs, in a release build (build-bench/), offscreen:
+# Measures what the editor costs, in a release build (preset bench,
+# build-bench/), offscreen:
 #   1. start-up to the main window shown and peak memory, against a bare Qt
 #      window program built alongside (bench/bench_startup.cpp, bench/bare_window.cpp);
 #   2. each page's show and largest write, on the sample installation and with
@@ -8,7 +9,7 @@
 # Nothing here asserts a time: it reports, and the README keeps the figures.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-"$top/scripts/deps.sh"
+"$top/scripts/deps.sh" --bench
 
 runs=15
 while (($#)); do
@@ -19,12 +20,10 @@ while (($#)); do
 done
 
 build=$top/build-bench
-cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBRENNWERK_TESTS=OFF -DBRENNWERK_BENCHMARKS=ON >/dev/null
-cmake --build "$build" -j "$(nproc)" --target bench_startup bench_pages
-# The yardstick links Qt Widgets and nothing of ours, built with the same flags.
-# shellcheck disable=SC2046
-g++ -std=c++20 -O3 -DNDEBUG -fPIC "$top/bench/bare_window.cpp" -o "$build/bare_window" \
-    $(pkg-config --cflags --libs Qt6Widgets)
+cd "$top"
+cmake --preset bench >/dev/null
+# bench_startup brings its yardstick, bare_window, with it.
+cmake --build --preset bench --target bench_startup bench_pages
 
 export QT_QPA_PLATFORM=offscreen
 echo "== start-up and memory ($(nproc) cores, $(uname -r))"

@@ -1,21 +1,29 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build needs, when any is missing.
-# Sourced by run.sh and test.sh; safe to run on its own.
+# Installs the Debian packages a task needs, when any is missing. Each script
+# asks for what it needs; the options combine.
+#   scripts/deps.sh              building and running the editor (scripts/run.sh)
+#   scripts/deps.sh --package    and building the Debian package (cpack)
+#   scripts/deps.sh --tests      and running the tests (scripts/test.sh)
+#   scripts/deps.sh --with-wine  and Wine, for the tests against a real Wine prefix
+#   scripts/deps.sh --fuzz       and clang-14 with libFuzzer (scripts/fuzz.sh)
+#   scripts/deps.sh --bench      and Google Benchmark (scripts/bench.sh)
 set -euo pipefail
 
-# clang-14 and its runtime (libFuzzer, sanitizers) build the fuzz targets.
-# The package test checks the package with lintian, the menu entry and the
-# AppStream data with their validators, the manual page with man, and the
-# completion with bash-completion.
-packages=(cmake ninja-build g++ qt6-base-dev qt6-translations-l10n libgl-dev libjpeg-dev libbenchmark-dev
-          clang-14 libclang-rt-14-dev
-          dpkg-dev lintian desktop-file-utils appstream man-db bash-completion)
+packages=(cmake ninja-build g++ qt6-base-dev qt6-translations-l10n libgl-dev libjpeg-dev)
 
-# --with-wine: Wine too, for the tests against a real Wine prefix (the editor
-# itself never runs Wine).
 for arg in "$@"; do
     case "$arg" in
+        # CPack works out the package's dependencies with dpkg-shlibdeps.
+        --package) packages+=(dpkg-dev) ;;
+        # The package test builds the package and checks it with lintian, the
+        # menu entry and the AppStream data with their validators, the manual
+        # page with man, and the completion with bash-completion.
+        --tests) packages+=(dpkg-dev lintian desktop-file-utils appstream man-db bash-completion) ;;
+        # The editor itself never runs Wine.
         --with-wine) packages+=(wine wine64) ;;
+        # clang-14 and its runtime (libFuzzer, sanitizers) build the fuzz targets.
+        --fuzz) packages+=(clang-14 libclang-rt-14-dev) ;;
+        --bench) packages+=(libbenchmark-dev) ;;
         *) echo "deps.sh: unknown option '$arg'" >&2; exit 2 ;;
     esac
 done

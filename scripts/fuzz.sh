@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets (fuzz/) with clang in build-fuzz/ and runs each
-# on its seed corpus (fuzz/corpus/<target>), checking the INI layer's and the
-# registry file's promises on every input.
+# Builds the libFuzzer targets (fuzz/) with clang, preset fuzz in build-fuzz/,
+# and runs each on its seed corpus (fuzz/corpus/<target>), checking the INI
+# layer's and the registry file's promises on every input.
 #   scripts/fuzz.sh                a bounded run: two minutes per target, random
 #                                  seed (scripts/test.sh runs this); some
 #                                  100,000 inputs each on a quiet machine
@@ -11,7 +11,7 @@
 # build-fuzz/fuzz_<target> on it to see the broken promise again.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-"$top/scripts/deps.sh"
+"$top/scripts/deps.sh" --fuzz
 
 # A budget of time, not of inputs: what a run reaches grows with the inputs it
 # gets through, and a fixed count of them ran into the same few every time.
@@ -25,8 +25,14 @@ while (($#)); do
 done
 
 build=$top/build-fuzz
-cmake -S "$top/fuzz" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
-cmake --build "$build" -j "$(nproc)"
+# A build-fuzz/ from when fuzz/ was a project of its own: configured anew,
+# the inputs kept there stay.
+if grep -qs '^CMAKE_HOME_DIRECTORY:INTERNAL=.*/fuzz$' "$build/CMakeCache.txt"; then
+    rm -rf "$build/CMakeCache.txt" "$build/CMakeFiles"
+fi
+cd "$top"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
 
 # Every input writes and syncs a file: on tmpfs that costs nothing.
 scratch_root=${TMPDIR:-/tmp}

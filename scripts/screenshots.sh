@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Makes the README's pictures: the renderer question over the main window as
 # the editor starts, and the main window once Direct3D is answered. Builds
-# the editor in build/, runs it on a fresh temporary copy of examples/ under
-# Xvfb with the Openbox window manager, and captures with ImageMagick's
-# "import". Also prints the window class Qt gives the program (the menu
-# entry's StartupWMClass must match it).
+# the editor (preset default, build/), runs it on a fresh temporary copy of
+# examples/ under Xvfb with the Openbox window manager, and captures with
+# ImageMagick's "import". Also prints the window class Qt gives the program
+# (the menu entry's StartupWMClass must match it).
 #   scripts/screenshots.sh [OUTPUT_DIR]   (default: resources/screenshots)
 # Needs (not part of scripts/deps.sh): xvfb openbox imagemagick xdotool x11-utils
 set -euo pipefail
@@ -18,8 +18,11 @@ for tool in Xvfb openbox import xdotool xprop; do
     }
 done
 
-cmake -S "$top" -B "$top/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$top/build" --target brennwerk-editor
+(
+    cd "$top"
+    cmake --preset default >/dev/null
+    cmake --build --preset default --target brennwerk-editor
+)
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/brennwerk-screenshots.XXXXXX")
 pids=()

@@ -1,41 +1,47 @@
 #!/usr/bin/env bash
-# Builds and runs every test, twice: in a normal build (build/) and in a
-# build with AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/);
-# then a bounded run of the fuzz targets (scripts/fuzz.sh).
-#   scripts/test.sh --fast  skips the sanitizer build and the fuzzing (local use only).
+# Builds and runs every test, twice: in a normal build (preset default,
+# build/) and in a build with AddressSanitizer and UndefinedBehaviorSanitizer
+# (preset asan, build-asan/); then a bounded run of the fuzz targets
+# (scripts/fuzz.sh). The normal build compiles the benchmarks too, so that a
+# change that breaks them fails here.
+#   scripts/test.sh --fast  skips the sanitizer build and the fuzzing (local use only)
+#   scripts/test.sh --ci    the normal build with warnings as errors (preset ci,
+#                           build-ci/), as .ci/run has it
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-"$top/scripts/deps.sh" --with-wine
 
 fast=0
+normal=default
 for arg in "$@"; do
     case "$arg" in
         --fast) fast=1 ;;
+        --ci) normal=ci ;;
         *) echo "test.sh: unknown option '$arg'" >&2; exit 2 ;;
     esac
 done
 
-export QT_QPA_PLATFORM=offscreen
+deps=(--tests --with-wine --bench)
+((fast)) || deps+=(--fuzz)
+"$top/scripts/deps.sh" "${deps[@]}"
+
+cd "$top"
 jobs=$(nproc)
 
 run_suite() {
-    local dir=$1; shift
-    cmake -S "$top" -B "$dir" -G Ninja "$@" >/dev/null
-    cmake --build "$dir" -j "$jobs"
-    ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+    local preset=$1
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" -j "$jobs"
+    ctest --preset "$preset" -j "$jobs"
 }
 
-echo "== normal build" >&2
-run_suite "$top/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+echo "== normal build (preset $normal)" >&2
+run_suite "$normal"
 
 if ((!fast)); then
-    echo "== AddressSanitizer + UndefinedBehaviorSanitizer build" >&2
-    export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
-    export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-    export LSAN_OPTIONS=suppressions=$top/tests/lsan.supp:print_suppressions=0
-    run_suite "$top/build-asan" -DCMAKE_BUILD_TYPE=Debug -DBRENNWERK_SANITIZE=ON -DBRENNWERK_BENCHMARKS=OFF
+    echo "== AddressSanitizer + UndefinedBehaviorSanitizer build (preset asan)" >&2
+    run_suite asan
 
-    echo "== fuzz targets, bounded run (build-fuzz/, clang + libFuzzer)" >&2
+    echo "== fuzz targets, bounded run (preset fuzz, clang + libFuzzer)" >&2
     "$top/scripts/fuzz.sh"
 fi
 echo "All tests passed." >&2

@@ -291,8 +291,9 @@ bool takeOver(int fd, const QByteArray& original, const struct stat& before)
         return false;
     // Root keeps a player's file the player's; a member of the file's group
     // can give it that group.
-    if (st.st_uid != before.st_uid || st.st_gid != before.st_gid)
-        (void)::fchown(fd, st.st_uid != before.st_uid ? before.st_uid : uid_t(-1), before.st_gid);
+    if ((st.st_uid != before.st_uid || st.st_gid != before.st_gid)
+        && ::fchown(fd, st.st_uid != before.st_uid ? before.st_uid : uid_t(-1), before.st_gid) != 0)
+        return false;
     if (!copyAttributes(original, fd))
         return false;
     // After the owner: a change of owner clears the set-id bits.

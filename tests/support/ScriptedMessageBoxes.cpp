@@ -27,9 +27,13 @@ std::optional<QString> ScriptedMessageBoxes::openGameExecutable(QWidget*)
     shown_.append({Kind::OpenDialog, QString()});
     if (files_.empty())
         return std::nullopt;
-    std::optional<QString> file = files_.front();
+    // Returned as a new value rather than the local optional in place: g++ 12
+    // takes the latter's empty payload for possibly uninitialised.
+    const std::optional<QString> queued = std::move(files_.front());
     files_.pop_front();
-    return file;
+    if (!queued)
+        return std::nullopt;
+    return *queued;
 }
 
 QStringList ScriptedMessageBoxes::errors() const

@@ -1,5 +1,10 @@
 #include "support/Users.h"
 
+#include <QtGlobal>
+
+#include <cerrno>
+#include <cstring>
+
 #include <grp.h>
 #include <unistd.h>
 
@@ -19,12 +24,14 @@ ActingAs::ActingAs(uid_t uid, gid_t gid, const std::vector<gid_t>& groups)
     ok_ = lowered_;
 }
 
+// A process that stayed the other user would run every later test as that
+// user and report their results as root's: it stops here instead.
 ActingAs::~ActingAs()
 {
-    if (lowered_)
-        (void)::setresuid(0, 0, 0);
-    if (groupLowered_)
-        (void)::setresgid(0, 0, 0);
-    if (groupsSet_)
-        (void)::setgroups(oldGroups_.size(), oldGroups_.data());
+    if (lowered_ && ::setresuid(0, 0, 0) != 0)
+        qFatal("ActingAs: cannot become root again: %s", std::strerror(errno));
+    if (groupLowered_ && ::setresgid(0, 0, 0) != 0)
+        qFatal("ActingAs: cannot take root's group again: %s", std::strerror(errno));
+    if (groupsSet_ && ::setgroups(oldGroups_.size(), oldGroups_.data()) != 0)
+        qFatal("ActingAs: cannot restore root's groups: %s", std::strerror(errno));
 }

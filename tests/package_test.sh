@@ -129,7 +129,7 @@ if [[ -f $desktop ]]; then
     [[ -f $root/usr/share/icons/hicolor/48x48/apps/$icon.png ]] || fail "Icon= names '$icon', which the package does not hold"
     grep -qx 'Name\[de\]=Brennwerk-Editor\|Name=Brennwerk-Editor' "$desktop" || fail "no German name"
     grep -q '^Comment\[de\]=' "$desktop" || fail "no German comment"
-    # One main category of the menu specification, else menus list the
+    # Exactly one of freedesktop.org's main menu categories, else menus list the
     # entry twice; a game's tool stands beside the games.
     categories=$(grep -m1 '^Categories=' "$desktop" | cut -d= -f2-)
     main_categories=$(tr ';' '\n' <<<"$categories" \

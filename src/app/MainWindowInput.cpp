@@ -88,8 +88,8 @@ bool takesFocusOnClick(const QWidget* target)
     return false;
 }
 
-} // namespace
-
+// The widget that Tab (forward) or Shift+Tab would give the focus to next,
+// starting from `from`, within from's window; nullptr when there is none.
 QWidget* nextTabStop(QWidget* from, bool forward)
 {
     const QWidget* window = from->window();
@@ -102,6 +102,8 @@ QWidget* nextTabStop(QWidget* from, bool forward)
             return widget;
     }
 }
+
+} // namespace
 
 MainWindowInput::MainWindowInput(THauptForm& window) : QObject(&window), window_(window)
 {
@@ -169,15 +171,18 @@ bool MainWindowInput::keyPress(QWidget* target, QEvent* event)
         return false;
     const QList<QAbstractButton*> leaving = radioGroup(from);
     QWidget* next = nextTabStop(from, forward);
-    while (next && leaving.contains(qobject_cast<QAbstractButton*>(next)))
-        next = nextTabStop(next, forward);
+    // Past the group's own buttons; a window of nothing but them has no stop
+    // outside it.
+    for (int skipped = 0; next && leaving.contains(qobject_cast<QAbstractButton*>(next)); ++skipped)
+        next = skipped < leaving.size() ? nextTabStop(next, forward) : nullptr;
     const QList<QAbstractButton*> entering = radioGroup(next);
     if (QAbstractButton* selected = selectedIn(entering); selected && takesTabFocus(selected, &window_))
         next = selected;
     else if (!entering.isEmpty() && !forward)
         // Backwards into a group without a selection: its first button, as
         // going forwards would land.
-        for (QWidget* w = next; w && entering.contains(qobject_cast<QAbstractButton*>(w)); w = nextTabStop(w, false))
+        for (QWidget* w = next; w && entering.contains(qobject_cast<QAbstractButton*>(w)) && w != from;
+             w = nextTabStop(w, false))
             next = w;
     if (leaving.isEmpty() && entering.isEmpty())
         return false;

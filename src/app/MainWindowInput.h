@@ -35,7 +35,3 @@ private:
 
     THauptForm& window_;
 };
-
-// The widget that Tab (forward) or Shift+Tab would give the focus to next,
-// starting from `from`, within from's window; nullptr when there is none.
-QWidget* nextTabStop(QWidget* from, bool forward);

@@ -6,10 +6,10 @@
 //
 // scripts/bench.sh runs this with the start-up comparison (bench_startup).
 
-#include "app/EventRules.h"
+#include "controls/EventRules.h"
 #include "app/HauptUnit.h"
-#include "app/MaskedEdit.h"
-#include "app/MessageBoxes.h"
+#include "controls/MaskedEdit.h"
+#include "controls/MessageBoxes.h"
 #include "app/RendererUnit.h"
 #include "app/Startup.h"
 #include "platform/SafeFile.h"

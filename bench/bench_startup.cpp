@@ -14,7 +14,7 @@
 // QT_QPA_PLATFORM names (offscreen there).
 
 #include "app/HauptUnit.h"
-#include "app/MessageBoxes.h"
+#include "controls/MessageBoxes.h"
 #include "app/RendererUnit.h"
 #include "app/Startup.h"
 

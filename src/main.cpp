@@ -1,13 +1,13 @@
-#include "app/AppInfo.h"
-#include "app/ConsoleCommands.h"
 #include "app/HauptUnit.h"
-#include "app/MessageBoxes.h"
 #include "app/Startup.h"
+#include "controls/MessageBoxes.h"
+#include "platform/AppInfo.h"
 
 #include <QApplication>
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 namespace {
 
@@ -32,47 +32,37 @@ bool haveDisplay()
     return set("DISPLAY") || set("WAYLAND_DISPLAY");
 }
 
+void print(const QString& text, std::FILE* stream)
+{
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    const CommandLine commandLine = parseCommandLine(argumentList(argc, argv));
-    switch (commandLine.action) {
-    case CommandLine::Action::Help:
-    case CommandLine::Action::Version:
-        std::fputs(commandLine.message.toLocal8Bit().constData(), stdout);
-        return 0;
-    case CommandLine::Action::Error:
-        std::fputs(commandLine.message.toLocal8Bit().constData(), stderr);
-        return 2;
-    case CommandLine::Action::Get:
-    case CommandLine::Action::Set:
-    case CommandLine::Action::Paths: {
-        QByteArray out, err;
-        const int status = runConsoleCommand(commandLine, out, err);
-        std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
-        std::fwrite(err.constData(), 1, size_t(err.size()), stderr);
-        return status;
-    }
-    case CommandLine::Action::Run:
-        break;
-    }
-    if (!haveDisplay()) {
-        std::fputs("brennwerk-editor: no display found (neither DISPLAY nor WAYLAND_DISPLAY is set); "
-                   "start it from a desktop session.\n",
-                   stderr);
-        return 1;
-    }
-
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("brennwerk-editor"));
-    QApplication::setApplicationVersion(AppInfo::version);
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/brennwerk-editor.png")));
-    loadQtTranslations(QLocale::system());
+    std::optional<QApplication> app;
+    const auto makeApplication = [&](QString& err) {
+        if (!haveDisplay()) {
+            err += QStringLiteral("brennwerk-editor: no display found (neither DISPLAY nor WAYLAND_DISPLAY is set); "
+                                  "start it from a desktop session.\n");
+            return false;
+        }
+        app.emplace(argc, argv);
+        QApplication::setApplicationName(QStringLiteral("brennwerk-editor"));
+        QApplication::setApplicationVersion(AppInfo::version);
+        QApplication::setWindowIcon(QIcon(QStringLiteral(":/brennwerk-editor.png")));
+        loadQtTranslations(QLocale::system());
+        return true;
+    };
 
     QtMessageBoxes boxes;
-    const std::unique_ptr<THauptForm> window = openEditor(commandLine.options, boxes);
-    if (!window)
-        return 0;
+    QString out, err;
+    const StartResult start = startEditor(argumentList(argc, argv), boxes, out, err, {}, makeApplication);
+    print(out, stdout);
+    print(err, stderr);
+    if (!start.window)
+        return start.exitCode;
     return QApplication::exec();
 }

@@ -1,5 +1,5 @@
 #include "app/HauptUnit.h"
-#include "app/MaskedEdit.h"
+#include "controls/MaskedEdit.h"
 #include "config/GameConfigStore.h"
 #include "platform/EditorError.h"
 #include "platform/RegistryFile.h"

@@ -1,6 +1,6 @@
-#include "app/EventRules.h"
-#include "app/MaskedEdit.h"
-#include "app/MessageBoxes.h"
+#include "controls/EventRules.h"
+#include "controls/MaskedEdit.h"
+#include "controls/MessageBoxes.h"
 #include "platform/EditorError.h"
 #include "support/ScriptedMessageBoxes.h"
 

@@ -1,5 +1,5 @@
 #include "app/HauptUnit.h"
-#include "app/MaskedEdit.h"
+#include "controls/MaskedEdit.h"
 #include "app/RendererUnit.h"
 #include "support/GameFixture.h"
 #include "support/ModalAnswerer.h"

@@ -1,4 +1,4 @@
-#include "app/EventRules.h"
+#include "controls/EventRules.h"
 #include "app/HauptUnit.h"
 #include "app/RendererUnit.h"
 #include "app/Startup.h"

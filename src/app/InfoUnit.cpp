@@ -2,7 +2,7 @@
 
 #include "app/Startup.h"
 
-#include "app/AppInfo.h"
+#include "platform/AppInfo.h"
 #include "app/HauptUnit.h"
 #include "platform/JpegDecoder.h"
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "cli/CommandLine.h"
+
 #include <QLocale>
 #include <QString>
 #include <QStringList>
@@ -12,28 +14,6 @@
 class MessageBoxes;
 class THauptForm;
 
-// What the command line asks for.
-struct EditorOptions {
-    std::optional<QString> gameDir;  // --game-dir
-    std::optional<QString> iniDir;   // --ini-dir: the folder of both INI files
-    QString registryPath;            // --registry, else defaultRegistryPath()
-    bool registryGiven = false;      // by --registry
-};
-
-struct CommandLine {
-    // Get, Set and Paths run without a window: "get FILE SECTION KEY
-    // [DEFAULT]", "set FILE SECTION KEY VALUE", "paths".
-    enum class Action { Run, Help, Version, Error, Get, Set, Paths };
-    Action action = Action::Run;
-    EditorOptions options;
-    QString message;        // the help or version text, or the error line
-    QStringList operands;   // FILE SECTION KEY [DEFAULT | VALUE] of get and set
-    bool create = false;    // --create: set may make a file that does not exist
-};
-
-// GNU-style options; arguments[0] is the program's name.
-CommandLine parseCommandLine(const QStringList& arguments);
-
 // The resources (icon, logo) are compiled into the program's static library,
 // whose registration the linker would drop unless something refers to it.
 void registerResources();
@@ -43,29 +23,22 @@ void registerResources();
 // stand. False when there is none for that language.
 bool loadQtTranslations(const QLocale& locale);
 
-// Where the registry file lives when --registry is not given: the machine
-// hive (system.reg) of the Wine prefix when there is one ($WINEPREFIX, else
-// ~/.wine), else ownRegistryPath().
-QString defaultRegistryPath();
-
-// The registry file kept in the user's configuration folder, for a game
-// that is not installed under Wine.
-QString ownRegistryPath();
-
-// Why the options' registry file is the one used, in a few words.
-QString registryReason(const EditorOptions& options);
-
 // From options to the shown main window. Nullptr when the user cancelled the
 // search for the game: nothing was shown, read or written.
 std::unique_ptr<THauptForm> openEditor(const EditorOptions& options, MessageBoxes& boxes,
                                        std::function<std::uint32_t()> totalPhysicalMemory = {});
 
-// The whole start: parses the arguments, prints help, version or the error
-// (to out and err), and opens the editor. exitCode is what the process ends
-// with when no window is open.
+// The whole start, for the program and its tests alike: parses the arguments,
+// puts help, version, the error or a command's output into out and err, and
+// opens the editor. exitCode is what the process ends with when no window is
+// open. prepareWindow runs once the command line asks for the window and
+// before anything is read: the program makes its QApplication there, so that
+// help and the commands need no display; false ends the start with status 1
+// and the reason in err.
 struct StartResult {
     int exitCode = 0;
     std::unique_ptr<THauptForm> window;
 };
 StartResult startEditor(const QStringList& arguments, MessageBoxes& boxes, QString& out, QString& err,
-                        std::function<std::uint32_t()> totalPhysicalMemory = {});
+                        std::function<std::uint32_t()> totalPhysicalMemory = {},
+                        const std::function<bool(QString& err)>& prepareWindow = {});

@@ -1,10 +1,10 @@
 #include "pages/AliasesPage.h"
 
-#include "app/EventRules.h"
-#include "app/MaskedEdit.h"
-#include "app/MessageBoxes.h"
+#include "controls/EventRules.h"
+#include "controls/MaskedEdit.h"
+#include "controls/MessageBoxes.h"
 #include "config/GameConfigStore.h"
-#include "pages/ValueListEditor.h"
+#include "controls/ValueListEditor.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>

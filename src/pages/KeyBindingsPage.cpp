@@ -1,8 +1,8 @@
 #include "pages/KeyBindingsPage.h"
 
-#include "app/EventRules.h"
+#include "controls/EventRules.h"
 #include "config/GameConfigStore.h"
-#include "pages/ValueListEditor.h"
+#include "controls/ValueListEditor.h"
 
 #include <QHBoxLayout>
 #include <QPushButton>

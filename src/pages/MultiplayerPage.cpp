@@ -1,6 +1,6 @@
 #include "pages/MultiplayerPage.h"
 
-#include "app/EventRules.h"
+#include "controls/EventRules.h"
 #include "config/GameConfigStore.h"
 
 #include <QCheckBox>

@@ -1,8 +1,8 @@
 #include "pages/OtherRenderersPage.h"
 
-#include "app/EventRules.h"
-#include "app/MaskedEdit.h"
-#include "app/MessageBoxes.h"
+#include "controls/EventRules.h"
+#include "controls/MaskedEdit.h"
+#include "controls/MessageBoxes.h"
 #include "config/GameConfigStore.h"
 #include "pages/RendererGroup.h"
 #include "platform/EditorError.h"

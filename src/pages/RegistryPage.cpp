@@ -1,10 +1,11 @@
 #include "pages/RegistryPage.h"
 
-#include "app/EventRules.h"
+#include "controls/EventRules.h"
 #include "config/GameConfigStore.h"
 #include "platform/EditorError.h"
 #include "platform/GamePaths.h"
 #include "platform/GameRegistry.h"
+#include "platform/InstallPath.h"
 #include "platform/RegistryFile.h"
 #include "platform/WinePaths.h"
 
@@ -19,7 +20,6 @@
 
 namespace {
 
-const QString installPathKey = QStringLiteral("\\Software\\Unreal Technology\\Installed Apps\\UnrealTournament");
 const QString machineClasses = QStringLiteral("\\Software\\CLASSES");
 const QString iconTail = QStringLiteral("\\Help\\Unreal.ico");
 const QString firstRunSection = QStringLiteral("FirstRun");

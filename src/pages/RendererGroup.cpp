@@ -1,7 +1,7 @@
 #include "pages/RendererGroup.h"
 
-#include "app/EventRules.h"
-#include "app/MessageBoxes.h"
+#include "controls/EventRules.h"
+#include "controls/MessageBoxes.h"
 #include "config/GameConfigStore.h"
 #include "pages/Page.h"
 

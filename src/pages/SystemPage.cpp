@@ -1,7 +1,7 @@
 #include "pages/SystemPage.h"
 
-#include "app/EventRules.h"
-#include "app/MaskedEdit.h"
+#include "controls/EventRules.h"
+#include "controls/MaskedEdit.h"
 #include "config/GameConfigStore.h"
 #include "pages/RendererGroup.h"
 

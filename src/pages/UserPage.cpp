@@ -1,7 +1,7 @@
 #include "pages/UserPage.h"
 
-#include "app/EventRules.h"
-#include "app/MaskedEdit.h"
+#include "controls/EventRules.h"
+#include "controls/MaskedEdit.h"
 #include "config/GameConfigStore.h"
 #include "platform/EditorError.h"
 

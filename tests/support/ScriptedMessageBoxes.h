@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/MessageBoxes.h"
+#include "controls/MessageBoxes.h"
 
 #include <QList>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "app/MaskedEdit.h"
+#include "controls/MaskedEdit.h"
 
 #include <QApplication>
 #include <QClipboard>

@@ -1,7 +1,7 @@
-#include "app/ConsoleCommands.h"
+#include "cli/ConsoleCommands.h"
 
-#include "app/InstallPath.h"
-#include "app/Startup.h"
+#include "platform/InstallPath.h"
+#include "cli/CommandLine.h"
 #include "config/GameConfigStore.h"
 #include "platform/EditorError.h"
 #include "platform/GamePaths.h"

@@ -1,6 +1,6 @@
-#include "app/MessageBoxes.h"
+#include "controls/MessageBoxes.h"
 
-#include "app/AppInfo.h"
+#include "platform/AppInfo.h"
 
 #include <QApplication>
 #include <QFileDialog>

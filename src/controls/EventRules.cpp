@@ -1,7 +1,7 @@
-#include "app/EventRules.h"
+#include "controls/EventRules.h"
 
-#include "app/MaskedEdit.h"
-#include "app/MessageBoxes.h"
+#include "controls/MaskedEdit.h"
+#include "controls/MessageBoxes.h"
 #include "platform/EditorError.h"
 
 #include <QAbstractButton>

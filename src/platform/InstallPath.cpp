@@ -1,4 +1,4 @@
-#include "app/InstallPath.h"
+#include "platform/InstallPath.h"
 
 #include "platform/EditorError.h"
 #include "platform/GameRegistry.h"

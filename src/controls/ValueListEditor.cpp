@@ -1,4 +1,4 @@
-#include "pages/ValueListEditor.h"
+#include "controls/ValueListEditor.h"
 
 #include <QHeaderView>
 #include <QLineEdit>

@@ -55,6 +55,13 @@ public:
     }
     bool KeyExists(const QString& path) const override { return inner_->KeyExists(path); }
     void CloseKey() override { inner_->CloseKey(); }
+    QString path() const override { return inner_->path(); }
+    std::optional<QString> winePrefix() const override { return inner_->winePrefix(); }
+    std::optional<QString> localPathOf(const QString& value) const override { return inner_->localPathOf(value); }
+    QString windowsPathOf(const QString& path, const QString& registered) const override
+    {
+        return inner_->windowsPathOf(path, registered);
+    }
 
 private:
     std::unique_ptr<GameRegistry> inner_;

@@ -20,7 +20,6 @@
 #include "platform/EditorError.h"
 #include "platform/GamePaths.h"
 #include "platform/GameRegistry.h"
-#include "platform/RegistryFile.h"
 
 #include <QApplication>
 #include <QCloseEvent>

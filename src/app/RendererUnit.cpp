@@ -2,16 +2,13 @@
 
 #include "platform/AppInfo.h"
 #include "controls/EventRules.h"
-#include "controls/MaskedEdit.h"
 #include "app/HauptUnit.h"
 #include "controls/MessageBoxes.h"
 #include "config/GameConfigStore.h"
 #include "pages/OtherRenderersPage.h"
-#include "pages/RendererGroup.h"
 #include "pages/SystemPage.h"
 
 #include <QCloseEvent>
-#include <QGroupBox>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -70,9 +67,7 @@ void TRendererForm::FormCreate()
 
 void TRendererForm::bDirect3DClick()
 {
-    QGroupBox* group = hauptForm_.systemPage()->GroupBox3;
-    group->setTitle(QStringLiteral(" D3D-Einstellungen "));
-    group->setEnabled(true);
+    hauptForm_.systemPage()->unlockD3D();
     hauptForm_.D3DActivate();
     offerRenderDevice(QStringLiteral("D3DDrv.D3DRenderDevice"));
     close();
@@ -80,10 +75,8 @@ void TRendererForm::bDirect3DClick()
 
 void TRendererForm::bOpenGLClick()
 {
-    OtherRenderersPage* page = hauptForm_.otherRenderersPage();
     hauptForm_.revealOtherRenderersPage();
-    page->GroupBox11->setTitle(QStringLiteral(" OpenGL "));
-    page->GroupBox11->setEnabled(true);
+    hauptForm_.otherRenderersPage()->unlockOpenGL();
     OpenGLActivate();
     offerRenderDevice(QStringLiteral("OpenGLDrv.OpenGLRenderDevice"));
     close();
@@ -91,10 +84,8 @@ void TRendererForm::bOpenGLClick()
 
 void TRendererForm::bGlideClick()
 {
-    OtherRenderersPage* page = hauptForm_.otherRenderersPage();
     hauptForm_.revealOtherRenderersPage();
-    page->GroupBox10->setTitle(QStringLiteral(" 3dfx Glide "));
-    page->GroupBox10->setEnabled(true);
+    hauptForm_.otherRenderersPage()->unlockGlide();
     GlideActivate();
     offerRenderDevice(QStringLiteral("GlideDrv.GlideRenderDevice"));
     close();
@@ -102,16 +93,12 @@ void TRendererForm::bGlideClick()
 
 void TRendererForm::OpenGLActivate()
 {
-    OtherRenderersPage* page = hauptForm_.otherRenderersPage();
-    page->openGL->Activate();
-    page->meRefreshRateGL->setEnabled(true);
+    hauptForm_.otherRenderersPage()->activateOpenGL();
 }
 
 void TRendererForm::GlideActivate()
 {
-    OtherRenderersPage* page = hauptForm_.otherRenderersPage();
-    page->glide->Activate();
-    page->meRefreshRate3dfx->setEnabled(true);
+    hauptForm_.otherRenderersPage()->activateGlide();
 }
 
 void TRendererForm::offerRenderDevice(const QString& device)

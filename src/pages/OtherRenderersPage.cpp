@@ -179,3 +179,25 @@ void OtherRenderersPage::refreshRateExit(MaskedEdit* field, const QString& secti
     }
     MainIni().WriteString(section, refreshRateKey, field->value() + QStringLiteral("Hz"));
 }
+
+void OtherRenderersPage::unlockOpenGL()
+{
+    openGL->unlock(QStringLiteral(" OpenGL "));
+}
+
+void OtherRenderersPage::activateOpenGL()
+{
+    openGL->Activate();
+    meRefreshRateGL->setEnabled(true);
+}
+
+void OtherRenderersPage::unlockGlide()
+{
+    glide->unlock(QStringLiteral(" 3dfx Glide "));
+}
+
+void OtherRenderersPage::activateGlide()
+{
+    glide->Activate();
+    meRefreshRate3dfx->setEnabled(true);
+}

@@ -20,18 +20,27 @@ public:
     void meRefreshRateGLExit();
     void meRefreshRate3dfxExit();
 
-    QGroupBox* GroupBox11 = nullptr; // OpenGL
-    QGroupBox* GroupBox10 = nullptr; // 3dfx Glide
+    // The renderer question's answer OpenGL or 3dfx Glide: unlock takes the
+    // group's "(Read only)" away, activate enables its boxes, presets and
+    // refresh rate.
+    void unlockOpenGL();
+    void activateOpenGL();
+    void unlockGlide();
+    void activateGlide();
+
     std::unique_ptr<RendererGroup> openGL;
     std::unique_ptr<RendererGroup> glide;
-    MaskedEdit* meRefreshRateGL = nullptr;
-    MaskedEdit* meRefreshRate3dfx = nullptr;
 
 protected:
     void build() override;
     void showHandler() override { ts3DRenderShow(); }
 
 private:
+    QGroupBox* GroupBox11 = nullptr; // OpenGL
+    QGroupBox* GroupBox10 = nullptr; // 3dfx Glide
+    MaskedEdit* meRefreshRateGL = nullptr;
+    MaskedEdit* meRefreshRate3dfx = nullptr;
+
     void loadRefreshRate(MaskedEdit* field, const QString& section);
     void refreshRateExit(MaskedEdit* field, const QString& section);
 };

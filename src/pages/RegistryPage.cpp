@@ -6,7 +6,6 @@
 #include "platform/GamePaths.h"
 #include "platform/GameRegistry.h"
 #include "platform/InstallPath.h"
-#include "platform/RegistryFile.h"
 #include "platform/WinePaths.h"
 
 #include <QCheckBox>
@@ -111,8 +110,7 @@ QLabel* boldLabel(const QString& text, QWidget* parent, const QString& name)
 QString registryGamePath(const GameRegistry& registry, const QString& gameDir, const QString& windowsTail,
                          const QString& registered)
 {
-    const auto* file = dynamic_cast<const RegistryFile*>(&registry);
-    QString folder = file ? file->windowsPathOf(gameDir, registered) : gameDir;
+    QString folder = registry.windowsPathOf(gameDir, registered);
     if (windowsTail.isEmpty())
         return folder;
     const bool unixFolder = !WinePaths::isWindowsPath(folder) && !WinePaths::isNetworkPath(folder)

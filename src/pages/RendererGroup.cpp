@@ -19,7 +19,7 @@ const QString offText = QStringLiteral("False");
 } // namespace
 
 RendererGroup::RendererGroup(const RendererGroupTable& table, QGroupBox* groupBox, const PageServices& services)
-    : table_(table), services_(services)
+    : table_(table), groupBox_(groupBox), services_(services)
 {
     grid = new QGridLayout(groupBox);
     int index = 0;
@@ -98,6 +98,12 @@ void RendererGroup::Activate()
     rbFast->setEnabled(true);
     for (QCheckBox* box : boxes_)
         box->setEnabled(true);
+}
+
+void RendererGroup::unlock(const QString& title)
+{
+    groupBox_->setTitle(title);
+    groupBox_->setEnabled(true);
 }
 
 void RendererGroup::click(int index)

@@ -62,6 +62,9 @@ public:
     void cbRefresh();
     // Enables the presets and the boxes; reads and writes nothing.
     void Activate();
+    // Gives the group box its title without "(Read only)" and enables it, so
+    // the boxes can be switched on by Activate.
+    void unlock(const QString& title);
 
     const QStringList& keys() const { return keys_; }
     const QList<bool>& values() const { return values_; }
@@ -78,6 +81,7 @@ private:
     GameConfigStore& mainIni() const;
 
     const RendererGroupTable& table_;
+    QGroupBox* groupBox_;
     PageServices services_;
     QStringList keys_;
     QList<bool> values_;

@@ -186,3 +186,8 @@ void SystemPage::bIRCNickEintragenClick()
 {
     MainIni().WriteString(ircSection, nickKey, eIRCNick->text());
 }
+
+void SystemPage::unlockD3D()
+{
+    d3d->unlock(QStringLiteral(" D3D-Einstellungen "));
+}

@@ -27,7 +27,10 @@ public:
     void eIRCNickChange();
     void bIRCNickEintragenClick();
 
-    QGroupBox* GroupBox3 = nullptr; // the Direct3D options
+    // The renderer question's answer Direct3D: the group loses its
+    // "(Read only)".
+    void unlockD3D();
+
     std::unique_ptr<RendererGroup> d3d;
 
 protected:
@@ -35,6 +38,7 @@ protected:
     void showHandler() override { tsSystemShow(); }
 
 private:
+    QGroupBox* GroupBox3 = nullptr; // the Direct3D options
     QGroupBox* gbCache = nullptr;
     QLabel* LCacheMom = nullptr;
     QLabel* LCacheNeu = nullptr;

@@ -45,4 +45,23 @@ public:
     virtual bool KeyExists(const QString& path) const = 0;
 
     virtual void CloseKey() = 0;
+
+    // The file the registry is kept in, as messages name it.
+    virtual QString path() const = 0;
+
+    // The Wine prefix whose machine hive the registry is, if it is one; its
+    // path values then name Windows paths ("C:\Games\UT").
+    virtual std::optional<QString> winePrefix() const = 0;
+
+    // A path value of the registry as a folder on this machine; nothing for
+    // one that names no folder here (in a Wine prefix a drive the prefix does
+    // not have, or a network path). Outside a prefix a path stays as it is.
+    virtual std::optional<QString> localPathOf(const QString& value) const = 0;
+
+    // A folder on this machine as a path value of the registry; where the
+    // prefix has no drive for it, it stays as it is. `registered`, a path
+    // value the registry holds already, is kept as it is spelled when it
+    // still names the same folder (a symbolic link to the game, a folder
+    // another drive maps too).
+    virtual QString windowsPathOf(const QString& path, const QString& registered = QString()) const = 0;
 };

@@ -2,7 +2,6 @@
 
 #include "platform/EditorError.h"
 #include "platform/GameRegistry.h"
-#include "platform/RegistryFile.h"
 #include "platform/WinePaths.h"
 
 const QString installPathKey = QStringLiteral("\\Software\\Unreal Technology\\Installed Apps\\UnrealTournament");
@@ -27,23 +26,20 @@ InstallPath readInstallPath(GameRegistry& registry)
     // the Unix path of it. A folder that is not here is no game folder:
     // reading it as a path relative to the working folder would edit files
     // the game never reads.
-    if (const auto* file = dynamic_cast<const RegistryFile*>(&registry)) {
-        const std::optional<QString> local = file->localPathOf(result.registered);
-        if (!local)
-            result.state = InstallPath::State::Unreachable;
-        result.folder = local.value_or(QString());
-    }
+    const std::optional<QString> local = registry.localPathOf(result.registered);
+    if (!local)
+        result.state = InstallPath::State::Unreachable;
+    result.folder = local.value_or(QString());
     return result;
 }
 
 QString unreachableReason(const InstallPath& path, const GameRegistry& registry)
 {
-    const auto* file = dynamic_cast<const RegistryFile*>(&registry);
-    const QString where = file ? file->path() : QString();
+    const QString where = registry.path();
     if (WinePaths::isNetworkPath(path.registered))
         return QStringLiteral("the install path \"%1\" in %2 is a network path, which names no folder here")
             .arg(path.registered, where);
-    const QString prefix = file && file->winePrefix() ? *file->winePrefix() : QString();
+    const QString prefix = registry.winePrefix().value_or(QString());
     return QStringLiteral("the install path \"%1\" in %2 is on drive %3, which the Wine prefix %4 does not have")
         .arg(path.registered, where, path.registered.left(2).toUpper(), prefix);
 }

@@ -58,13 +58,6 @@ RegistryFile::RegistryFile(QString path)
 {
 }
 
-QString RegistryFile::unixPathOf(const QString& value) const
-{
-    if (!winePrefix_)
-        return value;
-    return WinePaths::toUnix(*winePrefix_, value).value_or(value);
-}
-
 std::optional<QString> RegistryFile::localPathOf(const QString& value) const
 {
     if (!winePrefix_)

@@ -37,24 +37,6 @@ class RegistryFile : public GameRegistry {
 public:
     explicit RegistryFile(QString path);
 
-    const QString& path() const { return path_; }
-
-    // The prefix folder when the file is a Wine prefix's machine hive (see
-    // WinePaths::prefixOfRegistryFile); its values then name Windows paths.
-    const std::optional<QString>& winePrefix() const { return winePrefix_; }
-
-    // A path as a value of this registry names it (in a Wine prefix a Windows
-    // path such as "C:\Games\UT") as a path on this machine, and back. Outside
-    // a prefix, and where the prefix has no drive for it, a path stays as it is.
-    QString unixPathOf(const QString& value) const;
-    // The same, but nothing for a value that names no folder here: in a
-    // prefix a drive the prefix does not have, or a network (UNC) path.
-    std::optional<QString> localPathOf(const QString& value) const;
-    // `registered`, a path value the registry holds already, is kept as it
-    // is spelled when it still names the same folder (a symbolic link to the
-    // game, a folder another drive maps too).
-    QString windowsPathOf(const QString& path, const QString& registered = QString()) const;
-
     // The clock that stamps written keys, in milliseconds since 1970.
     void setClock(std::function<qint64()> msecsSinceEpoch);
 
@@ -66,6 +48,10 @@ public:
     void WriteString(const QString& name, const QString& value) override;
     bool KeyExists(const QString& path) const override;
     void CloseKey() override;
+    QString path() const override { return path_; }
+    std::optional<QString> winePrefix() const override { return winePrefix_; }
+    std::optional<QString> localPathOf(const QString& value) const override;
+    QString windowsPathOf(const QString& path, const QString& registered = QString()) const override;
 
 private:
     struct Loaded {

@@ -23,6 +23,7 @@ private Q_SLOTS:
     void gameFolderFromTheRegistryOrUnknown();
     void wrongUsage_data();
     void wrongUsage();
+    void onlyTheWindowNeedsADisplay();
 
 private:
     struct Run {
@@ -248,6 +249,22 @@ void ConsoleCommandsTest::wrongUsage()
     QCOMPARE(result.status, 2);
     QCOMPARE(result.err.count('\n'), 1);
     QCOMPARE(result.out, QByteArray());
+}
+
+void ConsoleCommandsTest::onlyTheWindowNeedsADisplay()
+{
+    const QByteArray before = readBytes(game->mainIniPath());
+    const Run window = run({"--game-dir", game->gameDir()});
+    QCOMPARE(window.status, 1);
+    QVERIFY2(window.err.startsWith("brennwerk-editor: no display found"), window.err.constData());
+    QCOMPARE(window.err.count('\n'), 1);
+    QCOMPARE(window.out, QByteArray());
+    QCOMPARE(readBytes(game->mainIniPath()), before);
+
+    const Run help = run({"--help"});
+    QCOMPARE(help.status, 0);
+    QVERIFY2(help.out.startsWith("Usage: brennwerk-editor [OPTION]..."), help.out.constData());
+    QCOMPARE(help.err, QByteArray());
 }
 
 QTEST_GUILESS_MAIN(ConsoleCommandsTest)

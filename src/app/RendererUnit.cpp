@@ -6,6 +6,7 @@
 #include "app/HauptUnit.h"
 #include "controls/MessageBoxes.h"
 #include "config/GameConfigStore.h"
+#include "config/NotFoundDefault.h"
 #include "pages/OtherRenderersPage.h"
 #include "pages/RendererGroup.h"
 #include "pages/SystemPage.h"
@@ -118,7 +119,7 @@ void TRendererForm::offerRenderDevice(const QString& device)
 {
     GameConfigStore& mainIni = *hauptForm_.state().MainIni;
     const QString current = mainIni.ReadString(engineSection, QStringLiteral("GameRenderDevice"),
-                                               QStringLiteral("Eintrag nicht gefunden!"));
+                                               NotFoundDefault::entryNotFound);
     if (current == device)
         return;
     const QString question = QStringLiteral("In der Datei \"UnrealTournament.ini\" steht aber, dass \n%1\n"

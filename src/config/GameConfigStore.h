@@ -39,7 +39,8 @@ public:
     // refused or the write fails, none.
     void WriteStrings(const QString& section, const QList<std::pair<QString, QString>>& keyValues);
 
-    // Decimal, or hexadecimal after "$", "x", "X", "0x", "0X"; def otherwise.
+    // The key's value as a whole number (IniNumbers::toInt32); def when it
+    // is missing or no such number.
     std::int32_t ReadInteger(const QString& section, const QString& key, std::int32_t def) const;
     void WriteInteger(const QString& section, const QString& key, std::int32_t value);
 

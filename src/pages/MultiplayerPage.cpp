@@ -2,6 +2,7 @@
 
 #include "controls/EventRules.h"
 #include "config/GameConfigStore.h"
+#include "config/NotFoundDefault.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -24,8 +25,6 @@ const QString motdKeys[] = {QStringLiteral("MOTDLine1"), QStringLiteral("MOTDLin
                             QStringLiteral("MOTDLine4")};
 const QString lanKey = QStringLiteral("bLanPlay");
 const QString uplinkKey = QStringLiteral("DoUplink");
-const QString absentText = QStringLiteral("Eintrag nicht vorhanden!");
-const QString notFound = QStringLiteral("Eintrag nicht gefunden!");
 const QString trueText = QStringLiteral("True");
 const QString falseText = QStringLiteral("False");
 
@@ -127,11 +126,11 @@ void MultiplayerPage::tsMultiplayerShow()
         {leMOTD3, replicationSection, motdKeys[2]},      {leMOTD4, replicationSection, motdKeys[3]},
     };
     for (const Fill& fill : fills) {
-        const QString value = MainIni().ReadString(fill.section, fill.key, absentText);
-        if (value == absentText) {
+        const QString value = MainIni().ReadString(fill.section, fill.key, NotFoundDefault::entryAbsent);
+        if (value == NotFoundDefault::entryAbsent) {
             // Shown, but not stored: the change handler would write the
             // notice into the game's file as the key's value.
-            fill.field->setText(absentText);
+            fill.field->setText(NotFoundDefault::entryAbsent);
         } else {
             // A real change runs the field's handler, which writes the value
             // back.
@@ -142,9 +141,9 @@ void MultiplayerPage::tsMultiplayerShow()
     }
 
     // The show only ever ticks a box; unticking is the user's.
-    if (MainIni().ReadString(setupSection, lanKey, notFound) == trueText)
+    if (MainIni().ReadString(setupSection, lanKey, NotFoundDefault::entryNotFound) == trueText)
         EventRules::setChecked(cbLAN, true);
-    if (MainIni().ReadString(uplinkSection, uplinkKey, notFound) == trueText)
+    if (MainIni().ReadString(uplinkSection, uplinkKey, NotFoundDefault::entryNotFound) == trueText)
         EventRules::setChecked(cbAdvertise, true);
 }
 

@@ -2,10 +2,17 @@
 
 #include "controls/EventRules.h"
 #include "config/GameConfigStore.h"
+#include "config/IniNumbers.h"
+#include "controls/MaskedEdit.h"
 #include "platform/EditorError.h"
 
 #include <QPushButton>
 #include <QShowEvent>
+
+int fieldNumber(const MaskedEdit* field)
+{
+    return IniNumbers::decimalToInt32(field->value().trimmed()).value_or(-1);
+}
 
 Page::Page(const PageServices& services, const QString& objectName) : services_(services)
 {

@@ -2,6 +2,7 @@
 
 #include "controls/EventRules.h"
 #include "config/GameConfigStore.h"
+#include "config/NotFoundDefault.h"
 #include "platform/EditorError.h"
 #include "platform/GamePaths.h"
 #include "platform/GameRegistry.h"
@@ -24,7 +25,6 @@ const QString machineClasses = QStringLiteral("\\Software\\CLASSES");
 const QString iconTail = QStringLiteral("\\Help\\Unreal.ico");
 const QString firstRunSection = QStringLiteral("FirstRun");
 const QString firstRunKey = QStringLiteral("FirstRun");
-const QString firstRunNotFound = QStringLiteral("Eintrag nicht vorhanden!");
 
 const QColor present(0, 0, 255);
 const QColor missing(255, 0, 0);
@@ -313,8 +313,9 @@ void RegistryPage::cbUTPathClick()
                                 registryGamePath(reg, services_.state.GameDir, QString(), readFolder(reg)));
                 // A game folder without the key has no version to tell; an
                 // invented one would be worse than none.
-                const QString version = MainIni().ReadString(firstRunSection, firstRunKey, firstRunNotFound);
-                if (version != firstRunNotFound)
+                const QString version =
+                    MainIni().ReadString(firstRunSection, firstRunKey, NotFoundDefault::entryAbsent);
+                if (version != NotFoundDefault::entryAbsent)
                     reg.WriteString(QStringLiteral("Version"), version);
             } catch (const EditorError&) {
                 // The path is not stored (Wine still running, say): the box

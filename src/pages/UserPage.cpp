@@ -3,6 +3,8 @@
 #include "controls/EventRules.h"
 #include "controls/MaskedEdit.h"
 #include "config/GameConfigStore.h"
+#include "config/NotFoundDefault.h"
+#include "config/IniNumbers.h"
 #include "platform/EditorError.h"
 
 #include <QComboBox>
@@ -17,7 +19,6 @@
 #include <QVBoxLayout>
 
 #include <cstdint>
-#include <limits>
 #include <optional>
 #include <span>
 
@@ -36,7 +37,6 @@ const QString desiredFovKey = QStringLiteral("DesiredFOV");
 const QString defaultFovKey = QStringLiteral("DefaultFOV");
 const QString dodgeKey = QStringLiteral("DodgeClickTime");
 const QString beatenKey = QStringLiteral("HasBeatenGame");
-const QString notFound = QStringLiteral("Eintrag nicht gefunden!");
 const QString fovDecimals = QStringLiteral(".000000");
 const QString trueText = QStringLiteral("True");
 
@@ -111,58 +111,6 @@ QComboBox* editableBox(const QString& name, const std::span<const SkinRow>& rows
         box->addItem(QString::fromLatin1(row.item));
     box->setCurrentIndex(-1);
     return box;
-}
-
-// The store's whole-number conversion: leading blanks, then a signed decimal
-// in the 32-bit range or one to eight hexadecimal digits after "$", "x", "X",
-// "0x" or "0X", the digits running to the end.
-std::optional<std::int32_t> toInteger(QStringView t)
-{
-    while (!t.isEmpty() && (t.front() == u' ' || t.front() == u'\t'))
-        t = t.sliced(1);
-    qsizetype hexStart = 0;
-    if (t.startsWith(u"0x") || t.startsWith(u"0X"))
-        hexStart = 2;
-    else if (t.startsWith(u'$') || t.startsWith(u'x') || t.startsWith(u'X'))
-        hexStart = 1;
-    if (hexStart > 0) {
-        const QStringView digits = t.sliced(hexStart);
-        if (digits.isEmpty() || digits.size() > 8)
-            return std::nullopt;
-        std::uint32_t value = 0;
-        for (const QChar c : digits) {
-            const char16_t u = c.unicode();
-            std::uint32_t digit;
-            if (u >= u'0' && u <= u'9')
-                digit = u - u'0';
-            else if (u >= u'a' && u <= u'f')
-                digit = u - u'a' + 10;
-            else if (u >= u'A' && u <= u'F')
-                digit = u - u'A' + 10;
-            else
-                return std::nullopt;
-            value = value * 16 + digit;
-        }
-        return static_cast<std::int32_t>(value);
-    }
-    bool negative = false;
-    if (t.startsWith(u'+') || t.startsWith(u'-')) {
-        negative = t.front() == u'-';
-        t = t.sliced(1);
-    }
-    if (t.isEmpty())
-        return std::nullopt;
-    const std::int64_t limit = negative ? std::int64_t{1} << 31 : std::numeric_limits<std::int32_t>::max();
-    std::int64_t value = 0;
-    for (const QChar c : t) {
-        const char16_t u = c.unicode();
-        if (u < u'0' || u > u'9')
-            return std::nullopt;
-        value = value * 10 + (u - u'0');
-        if (value > limit)
-            return std::nullopt;
-    }
-    return static_cast<std::int32_t>(negative ? -value : value);
 }
 
 void setCaptionColour(QRadioButton* button, const QColor& colour)
@@ -339,12 +287,12 @@ void UserPage::tsUserShow()
 
     EventRules::setText(meDodge, UserIni().ReadString(pawnSection, dodgeKey, QStringLiteral("0.0")));
 
-    if (UserIni().ReadString(ladderSection, beatenKey, notFound) == trueText) {
+    if (UserIni().ReadString(ladderSection, beatenKey, NotFoundDefault::entryNotFound) == trueText) {
         LXan->setText(QStringLiteral("Wert existiert schon!"));
         bXanEintragen->setEnabled(false);
     }
 
-    EventRules::setText(eName, UserIni().ReadString(playerSection, nameKey, notFound));
+    EventRules::setText(eName, UserIni().ReadString(playerSection, nameKey, NotFoundDefault::entryNotFound));
 
     switch (UserIni().ReadInteger(playerSection, teamKey, noTeam)) {
     case 0:
@@ -366,7 +314,7 @@ void UserPage::tsUserShow()
         break;
     }
 
-    const QString className = UserIni().ReadString(playerSection, classKey, notFound);
+    const QString className = UserIni().ReadString(playerSection, classKey, NotFoundDefault::entryNotFound);
     if (className == QLatin1String(models[0].className))
         Male2Select();
     else if (className == QLatin1String(models[1].className))
@@ -381,7 +329,8 @@ void UserPage::tsUserShow()
 
 void UserPage::eNameChange()
 {
-    bNameEintragen->setEnabled(eName->text() != UserIni().ReadString(playerSection, nameKey, notFound));
+    bNameEintragen->setEnabled(eName->text()
+                               != UserIni().ReadString(playerSection, nameKey, NotFoundDefault::entryNotFound));
 }
 
 void UserPage::bNameEintragenClick()
@@ -434,7 +383,7 @@ void UserPage::modelSelect(int model)
             box->hide();
     LSkin->show();
 
-    const QString stored = UserIni().ReadString(playerSection, skinKey, notFound);
+    const QString stored = UserIni().ReadString(playerSection, skinKey, NotFoundDefault::entryNotFound);
     for (const SkinRow& row : models[model].skins) {
         if (row.recognises(stored)) {
             EventRules::setComboText(own, QString::fromLatin1(row.item));
@@ -489,7 +438,7 @@ void UserPage::meFOVChange()
         // A change of its own: the nested run writes 0 before this one goes on.
         EventRules::setText(meFOV, QStringLiteral("0"));
     } else {
-        const std::optional<std::int32_t> number = toInteger(value);
+        const std::optional<std::int32_t> number = IniNumbers::toInt32(value);
         if (!number)
             throw EditorError(QStringLiteral("'%1' is not a valid integer value").arg(value));
         if (*number < 0)

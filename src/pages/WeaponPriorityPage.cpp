@@ -3,6 +3,7 @@
 #include "controls/EventRules.h"
 #include "controls/MaskedEdit.h"
 #include "config/GameConfigStore.h"
+#include "config/NotFoundDefault.h"
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -16,7 +17,6 @@
 namespace {
 
 const QString pawnSection = QStringLiteral("Engine.PlayerPawn");
-const QString notFound = QStringLiteral("Eintrag nicht gefunden");
 const QString noWeapon = QStringLiteral("None");
 
 // The game's weapon class names, written as they stand.
@@ -35,15 +35,6 @@ enum Column { NumberColumn, WeaponColumn, ButtonColumn, FieldColumn, DotColumn, 
 QString priorityKey(int index)
 {
     return QStringLiteral("WeaponPriority[%1]").arg(index);
-}
-
-// The number a digit field holds: blanks before the digits do not count.
-// -1 for a text without digits.
-int integerValue(const QString& text)
-{
-    bool ok = false;
-    const int value = text.trimmed().toInt(&ok, 10);
-    return ok ? value : -1;
 }
 
 void setBold(QLabel* label, bool bold)
@@ -80,7 +71,7 @@ void WeaponPriorityPage::build()
         QFont bold = weapon->font();
         bold.setBold(true);
         number->setMinimumWidth(QFontMetrics(bold).horizontalAdvance(QStringLiteral("14.")));
-        weapon->setMinimumWidth(QFontMetrics(bold).horizontalAdvance(QStringLiteral("Eintrag nicht gefunden")) + 8);
+        weapon->setMinimumWidth(QFontMetrics(bold).horizontalAdvance(NotFoundDefault::entryNotFoundNoMark) + 8);
         LPriority << number;
         LWeappon << weapon;
         rows_->addWidget(number, n - 1, NumberColumn);
@@ -126,7 +117,7 @@ void WeaponPriorityPage::build()
 void WeaponPriorityPage::GetPriority()
 {
     for (int i = 0; i < rowCount; ++i) {
-        const QString value = UserIni().ReadString(pawnSection, priorityKey(i), notFound);
+        const QString value = UserIni().ReadString(pawnSection, priorityKey(i), NotFoundDefault::entryNotFoundNoMark);
         PriorityTable[i] = value == noWeapon ? QString() : value;
     }
 }
@@ -155,19 +146,19 @@ void WeaponPriorityPage::markRow(int n)
 
 void WeaponPriorityPage::mePriorityChange()
 {
-    const int typed = integerValue(mePriority->value());
+    const int typed = fieldNumber(mePriority);
     if (typed < 1 || typed > rowCount) {
         EventRules::setText(mePriority, QStringLiteral("1"));
         markRow(1);
     }
-    const int n = integerValue(mePriority->value());
+    const int n = fieldNumber(mePriority);
     if (n >= 1 && n <= rowCount)
         markRow(n);
 }
 
 void WeaponPriorityPage::bPriorityEintragenClick()
 {
-    const int n = integerValue(mePriority->value());
+    const int n = fieldNumber(mePriority);
     if (n < 1 || n > rowCount)
         return;
     const QString weapon = coboWeappon->currentText();

@@ -2,6 +2,7 @@
 
 #include "platform/AppInfo.h"
 #include "controls/EventRules.h"
+#include "controls/Fonts.h"
 #include "controls/MaskedEdit.h"
 #include "app/HauptUnit.h"
 #include "controls/MessageBoxes.h"
@@ -33,8 +34,7 @@ TRendererForm::TRendererForm(THauptForm& hauptForm, const EventRules& events)
     Label1 = new QLabel(QStringLiteral("Welcher Renderer wird verwendet¿"), this);
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setAlignment(Qt::AlignCenter);
-    QFont bold = Label1->font();
-    bold.setBold(true);
+    QFont bold = boldFont(Label1->font());
     bold.setPointSizeF(bold.pointSizeF() * 1.25);
     Label1->setFont(bold);
 

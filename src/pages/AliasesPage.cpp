@@ -88,7 +88,6 @@ void AliasesPage::build()
     Label2 = named(new QLabel(QStringLiteral("an Stelle:"), this), QStringLiteral("Label2"));
     meAliasPosition = named(new MaskedEdit(2, this), QStringLiteral("meAliasPosition"));
     meAliasPosition->setValue(QStringLiteral("1"));
-    meAliasPosition->setMaximumWidth(meAliasPosition->fontMetrics().horizontalAdvance(QStringLiteral("0000")) + 12);
     Label2->setBuddy(meAliasPosition);
     bIJumpEintragen =
         named(new QPushButton(QStringLiteral("I-Jump in Zeile 1 einfügen"), this), QStringLiteral("bIJumpEintragen"));

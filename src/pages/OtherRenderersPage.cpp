@@ -89,7 +89,6 @@ MaskedEdit* refreshRateRow(QGroupBox* group, RendererGroup& options, const QStri
     label->setObjectName(labelName);
     auto* field = new MaskedEdit(3, group);
     field->setObjectName(fieldName);
-    field->setMaximumWidth(field->fontMetrics().horizontalAdvance(QStringLiteral("00000")) + 12);
     field->setEnabled(false);
     auto* unit = new QLabel(QStringLiteral("Hz"), group);
     unit->setObjectName(unitName);

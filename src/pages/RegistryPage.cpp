@@ -1,6 +1,7 @@
 #include "pages/RegistryPage.h"
 
 #include "controls/EventRules.h"
+#include "controls/Fonts.h"
 #include "config/GameConfigStore.h"
 #include "config/NotFoundDefault.h"
 #include "platform/EditorError.h"
@@ -100,9 +101,7 @@ QString readFolder(GameRegistry& registry)
 QLabel* boldLabel(const QString& text, QWidget* parent, const QString& name)
 {
     QLabel* label = named(new QLabel(text, parent), name);
-    QFont font = label->font();
-    font.setBold(true);
-    label->setFont(font);
+    setBold(label, true);
     return label;
 }
 

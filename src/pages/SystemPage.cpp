@@ -84,7 +84,6 @@ void SystemPage::build()
     LCacheNeu = named(new QLabel(QStringLiteral("Neue Cache-Größe:"), gbCache), QStringLiteral("LCacheNeu"));
     LCacheHint = named(new QLabel(QStringLiteral("Ich empfehle 3/4 des RAMs!"), gbCache), QStringLiteral("LCacheHint"));
     meCache = named(new MaskedEdit(3, gbCache), QStringLiteral("meCache"));
-    meCache->setMaximumWidth(meCache->fontMetrics().horizontalAdvance(QStringLiteral("00000")) + 12);
     bCacheEintragen = named(new QPushButton(QStringLiteral("Eintragen"), gbCache), QStringLiteral("bCacheEintragen"));
     auto* cacheLayout = new QGridLayout(gbCache);
     cacheLayout->addWidget(LCacheMom, 0, 0, 1, 3);

@@ -1,6 +1,7 @@
 #include "pages/UserPage.h"
 
 #include "controls/EventRules.h"
+#include "controls/Fonts.h"
 #include "controls/MaskedEdit.h"
 #include "config/GameConfigStore.h"
 #include "config/NotFoundDefault.h"
@@ -120,17 +121,6 @@ void setCaptionColour(QRadioButton* button, const QColor& colour)
     button->setPalette(palette);
 }
 
-// Bold or plain, nothing else: the whole style is replaced.
-void setCaptionBold(QRadioButton* button, bool bold)
-{
-    QFont font = button->font();
-    font.setBold(bold);
-    font.setItalic(false);
-    font.setUnderline(false);
-    font.setStrikeOut(false);
-    button->setFont(font);
-}
-
 } // namespace
 
 UserPage::UserPage(const PageServices& services) : Page(services, QStringLiteral("tsUser"))
@@ -161,11 +151,10 @@ void UserPage::build()
     setCaptionColour(rbGruen, QColor(0, 128, 0));
     auto* teamLayout = new QHBoxLayout(Bevel1);
     for (QRadioButton* button : {rbKeine, rbBlau, rbRot, rbGold, rbGruen}) {
-        setCaptionBold(button, false);
+        setBold(button, false);
         // Room for the bold caption, so the line does not shift when it moves.
-        QFont bold = button->font();
-        bold.setBold(true);
-        button->setMinimumWidth(button->sizeHint().width() + QFontMetrics(bold).horizontalAdvance(button->text())
+        button->setMinimumWidth(button->sizeHint().width()
+                                + QFontMetrics(boldFont(button->font())).horizontalAdvance(button->text())
                                 - button->fontMetrics().horizontalAdvance(button->text()));
         teamLayout->addWidget(button);
     }
@@ -220,11 +209,9 @@ void UserPage::build()
 
     LFOV = named(new QLabel(QStringLiteral("Field Of View (FOV)"), this), QStringLiteral("LFOV"));
     meFOV = named(new MaskedEdit(3, this), QStringLiteral("meFOV"));
-    meFOV->setMaximumWidth(meFOV->fontMetrics().horizontalAdvance(QStringLiteral("00000")) + 12);
     LDodge = named(new QLabel(QStringLiteral("Dodge Click Time"), this), QStringLiteral("LDodge"));
     LDodge->hide();
     meDodge = named(new MaskedEdit(3, this), QStringLiteral("meDodge"));
-    meDodge->setMaximumWidth(meFOV->maximumWidth());
     meDodge->hide();
     auto* valuesLayout = new QGridLayout;
     valuesLayout->addWidget(LFOV, 0, 0);
@@ -343,7 +330,7 @@ void UserPage::teamClick(QRadioButton* own, int team)
     UserIni().WriteInteger(playerSection, teamKey, team);
     EventRules::select(own);
     for (QRadioButton* button : {rbKeine, rbBlau, rbRot, rbGold, rbGruen})
-        setCaptionBold(button, button == own);
+        setBold(button, button == own);
 }
 
 void UserPage::rbKeineClick() { teamClick(rbKeine, noTeam); }

@@ -1,6 +1,7 @@
 #include "pages/WeaponPriorityPage.h"
 
 #include "controls/EventRules.h"
+#include "controls/Fonts.h"
 #include "controls/MaskedEdit.h"
 #include "config/GameConfigStore.h"
 #include "config/NotFoundDefault.h"
@@ -37,16 +38,6 @@ QString priorityKey(int index)
     return QStringLiteral("WeaponPriority[%1]").arg(index);
 }
 
-void setBold(QLabel* label, bool bold)
-{
-    QFont font = label->font();
-    font.setBold(bold);
-    font.setItalic(false);
-    font.setUnderline(false);
-    font.setStrikeOut(false);
-    label->setFont(font);
-}
-
 } // namespace
 
 WeaponPriorityPage::WeaponPriorityPage(const PageServices& services)
@@ -68,10 +59,9 @@ void WeaponPriorityPage::build()
         auto* weapon = named(new QLabel(GroupBox8), QStringLiteral("LWeappon%1").arg(n));
         // Room for the longest texts in bold, so the columns do not shift
         // when the bold row moves.
-        QFont bold = weapon->font();
-        bold.setBold(true);
-        number->setMinimumWidth(QFontMetrics(bold).horizontalAdvance(QStringLiteral("14.")));
-        weapon->setMinimumWidth(QFontMetrics(bold).horizontalAdvance(NotFoundDefault::entryNotFoundNoMark) + 8);
+        const QFontMetrics bold(boldFont(weapon->font()));
+        number->setMinimumWidth(bold.horizontalAdvance(QStringLiteral("14.")));
+        weapon->setMinimumWidth(bold.horizontalAdvance(NotFoundDefault::entryNotFoundNoMark) + 8);
         LPriority << number;
         LWeappon << weapon;
         rows_->addWidget(number, n - 1, NumberColumn);
@@ -81,11 +71,8 @@ void WeaponPriorityPage::build()
     bPriorityEintragen = named(new QPushButton(QStringLiteral("<--"), GroupBox8), QStringLiteral("bPriorityEintragen"));
     mePriority = named(new MaskedEdit(2, GroupBox8), QStringLiteral("mePriority"));
     mePriority->setValue(QStringLiteral("14"));
-    mePriority->setFixedWidth(mePriority->fontMetrics().horizontalAdvance(QStringLiteral("0000")) + 12);
     Label9 = named(new QLabel(QStringLiteral("."), GroupBox8), QStringLiteral("Label9"));
-    QFont dotFont = Label9->font();
-    dotFont.setBold(true);
-    Label9->setFont(dotFont);
+    setBold(Label9, true);
     coboWeappon = named(new QComboBox(GroupBox8), QStringLiteral("coboWeappon"));
     coboWeappon->setEditable(true);
     coboWeappon->addItems(weapons);

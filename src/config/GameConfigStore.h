@@ -47,8 +47,9 @@ public:
     // Numeric texts only: ReadInteger(...) != 0. "True" gives def.
     bool ReadBool(const QString& section, const QString& key, bool def) const;
 
-    // Called at exit. Every write is already on disk, so there is nothing
-    // left to flush; kept so the shutdown reads as it is meant.
+    // The end of the store's use, at exit. It holds no open file and no
+    // unwritten bytes (every write is on disk when WriteString returns), so
+    // there is nothing to flush or close.
     void release() {}
 
 private:

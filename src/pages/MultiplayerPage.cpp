@@ -87,15 +87,8 @@ void MultiplayerPage::build()
     layout->addWidget(GroupBox6, 1);
     layout->addWidget(GroupBox7, 1);
 
-    QWidget::setTabOrder(leServerName, leAdminName);
-    QWidget::setTabOrder(leAdminName, leAdminEmail);
-    QWidget::setTabOrder(leAdminEmail, leAdminPasswort);
-    QWidget::setTabOrder(leAdminPasswort, cbLAN);
-    QWidget::setTabOrder(cbLAN, cbAdvertise);
-    QWidget::setTabOrder(cbAdvertise, leMOTD1);
-    QWidget::setTabOrder(leMOTD1, leMOTD2);
-    QWidget::setTabOrder(leMOTD2, leMOTD3);
-    QWidget::setTabOrder(leMOTD3, leMOTD4);
+    setTabChain({leServerName, leAdminName, leAdminEmail, leAdminPasswort, cbLAN, cbAdvertise, leMOTD1, leMOTD2, leMOTD3,
+                 leMOTD4});
 
     const EventRules& events = services_.events;
     events.onChange(leServerName, [this] { leServerNameChange(); });

@@ -14,6 +14,12 @@ int fieldNumber(const MaskedEdit* field)
     return IniNumbers::decimalToInt32(field->value().trimmed()).value_or(-1);
 }
 
+void setTabChain(std::initializer_list<QWidget*> widgets)
+{
+    for (auto it = widgets.begin(); it != widgets.end() && it + 1 != widgets.end(); ++it)
+        QWidget::setTabOrder(*it, *(it + 1));
+}
+
 Page::Page(const PageServices& services, const QString& objectName) : services_(services)
 {
     setObjectName(objectName);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 
 class EventRules;
@@ -27,6 +28,9 @@ T* named(T* widget, const QString& name)
 // blanks around the digits do not count; -1 for a text that is no decimal
 // number.
 int fieldNumber(const MaskedEdit* field);
+
+// Tab goes from each widget to the next, in the order given.
+void setTabChain(std::initializer_list<QWidget*> widgets);
 
 // What start-up sets once and every page shares. Owned by the main window;
 // the stores and the registry live from start-up to exit.

@@ -114,6 +114,16 @@ QComboBox* editableBox(const QString& name, const std::span<const SkinRow>& rows
     return box;
 }
 
+// The player's class, voice, skin and face, one key after the other: a
+// failed write leaves the keys after it as they were.
+void writeLook(GameConfigStore& userIni, const ModelRow& model, const SkinRow& skin)
+{
+    userIni.WriteString(playerSection, classKey, QLatin1String(model.className));
+    userIni.WriteString(playerSection, voiceKey, QLatin1String(model.voice));
+    userIni.WriteString(playerSection, skinKey, QLatin1String(skin.skin));
+    userIni.WriteString(playerSection, faceKey, QLatin1String(skin.face));
+}
+
 void setCaptionColour(QRadioButton* button, const QColor& colour)
 {
     QPalette palette = button->palette();
@@ -230,20 +240,8 @@ void UserPage::build()
     layout->addLayout(left, 1);
     layout->addLayout(right);
 
-    QWidget::setTabOrder(eName, bNameEintragen);
-    QWidget::setTabOrder(bNameEintragen, rbKeine);
-    QWidget::setTabOrder(rbKeine, rbBlau);
-    QWidget::setTabOrder(rbBlau, rbRot);
-    QWidget::setTabOrder(rbRot, rbGold);
-    QWidget::setTabOrder(rbGold, rbGruen);
-    QWidget::setTabOrder(rbGruen, coboModel);
-    QWidget::setTabOrder(coboModel, coboSkinMS);
-    QWidget::setTabOrder(coboSkinMS, coboSkinMC);
-    QWidget::setTabOrder(coboSkinMC, coboSkinFS);
-    QWidget::setTabOrder(coboSkinFS, coboSkinFC);
-    QWidget::setTabOrder(coboSkinFC, bXanEintragen);
-    QWidget::setTabOrder(bXanEintragen, meFOV);
-    QWidget::setTabOrder(meFOV, meDodge);
+    setTabChain({eName, bNameEintragen, rbKeine, rbBlau, rbRot, rbGold, rbGruen, coboModel, coboSkinMS, coboSkinMC,
+                 coboSkinFS, coboSkinFC, bXanEintragen, meFOV, meDodge});
 
     const EventRules& events = services_.events;
     events.onChange(eName, [this] { eNameChange(); });
@@ -350,11 +348,7 @@ void UserPage::coboModelSelect()
             modelSelect(model);
             return;
         }
-        const ModelRow& boss = models[bossModel];
-        UserIni().WriteString(playerSection, classKey, QLatin1String(boss.className));
-        UserIni().WriteString(playerSection, voiceKey, QLatin1String(boss.voice));
-        UserIni().WriteString(playerSection, skinKey, QLatin1String(bossSkin.skin));
-        UserIni().WriteString(playerSection, faceKey, QLatin1String(bossSkin.face));
+        writeLook(UserIni(), models[bossModel], bossSkin);
         BossSelect();
         return;
     }
@@ -399,10 +393,7 @@ void UserPage::skinChange(int model)
     for (const SkinRow& row : own.skins) {
         if (text != QLatin1String(row.item))
             continue;
-        UserIni().WriteString(playerSection, classKey, QLatin1String(own.className));
-        UserIni().WriteString(playerSection, voiceKey, QLatin1String(own.voice));
-        UserIni().WriteString(playerSection, skinKey, QLatin1String(row.skin));
-        UserIni().WriteString(playerSection, faceKey, QLatin1String(row.face));
+        writeLook(UserIni(), own, row);
         return;
     }
 }

@@ -407,25 +407,32 @@ std::optional<Value> readValue(LineCursor& lines, qsizetype indent, bool decode,
     const QByteArrayView data = text.sliced(pos);
 
     // From here on the value exists; data that does not parse makes it REG_NONE.
+    // How the data starts tells its type: text after an opening quote, hex
+    // bytes after a colon, or a dword.
+    enum class Data { Text, Hex, Dword };
+    struct DataStart {
+        QByteArrayView start;
+        ValueType type;
+        Data data;
+    };
+    static constexpr DataStart dataStarts[] = {
+        {"\"", RegSz, Data::Text},
+        {"str:\"", RegSz, Data::Text},
+        {"str(2):\"", RegExpandSz, Data::Text},
+        {"str(7):\"", RegMultiSz, Data::Text},
+        {"hex:", RegBinary, Data::Hex},
+        {"dword:", RegDword, Data::Dword},
+    };
     qsizetype stringStart = -1;
     qsizetype hexStart = -1;
-    if (data.startsWith("\"")) {
-        value.type = RegSz;
-        stringStart = 1;
-    } else if (data.startsWith("str:\"")) {
-        value.type = RegSz;
-        stringStart = 5;
-    } else if (data.startsWith("str(2):\"")) {
-        value.type = RegExpandSz;
-        stringStart = 8;
-    } else if (data.startsWith("str(7):\"")) {
-        value.type = RegMultiSz;
-        stringStart = 8;
-    } else if (data.startsWith("hex:")) {
-        value.type = RegBinary;
-        hexStart = 4;
-    } else if (data.startsWith("dword:")) {
-        value.type = RegDword;
+    const auto known = std::find_if(std::begin(dataStarts), std::end(dataStarts),
+                                    [&](const DataStart& start) { return data.startsWith(start.start); });
+    if (known != std::end(dataStarts)) {
+        value.type = known->type;
+        if (known->data == Data::Text)
+            stringStart = known->start.size();
+        else if (known->data == Data::Hex)
+            hexStart = known->start.size();
     } else if (data.startsWith("hex(")) {
         qsizetype p = 4;
         quint64 type = 0;

@@ -11,7 +11,7 @@
 namespace {
 
 // What the profile functions hand back at most.
-constexpr qsizetype kMaxValueLength = 2047;
+constexpr qsizetype maxValueLength = 2047;
 
 enum class Encoding { Windows1252, Utf8, Utf16 };
 
@@ -112,8 +112,8 @@ std::optional<QString> valueIn(const QByteArray& bytes, Encoding encoding, const
     if (!raw)
         return std::nullopt;
     QString value = decode(*raw, encoding);
-    if (value.size() > kMaxValueLength) {
-        qsizetype cut = kMaxValueLength;
+    if (value.size() > maxValueLength) {
+        qsizetype cut = maxValueLength;
         if (value[cut - 1].isHighSurrogate())
             --cut; // never leave half a character
         value.truncate(cut);

@@ -9,9 +9,9 @@
 namespace WineRegText {
 namespace {
 
-constexpr QByteArrayView kHeader = "WINE REGISTRY Version 2";
+constexpr QByteArrayView headerLine = "WINE REGISTRY Version 2";
 // FILETIME counts 100 ns ticks from 1601; Unix time starts 11644473600 s later.
-constexpr qint64 kTicksFrom1601To1970 = Q_INT64_C(116444736000000000);
+constexpr qint64 ticksFrom1601To1970 = Q_INT64_C(116444736000000000);
 
 bool isSpace(char c)
 {
@@ -286,7 +286,7 @@ std::optional<QString> unescape(QByteArrayView text, char endChar, qsizetype* ne
 
 QByteArray newFileHeader()
 {
-    return QByteArray(kHeader.data(), kHeader.size()) + "\n;; All keys relative to \\\\Machine\n";
+    return QByteArray(headerLine.data(), headerLine.size()) + "\n;; All keys relative to \\\\Machine\n";
 }
 
 QString foldCase(const QString& name)
@@ -514,7 +514,7 @@ std::optional<Value> readValue(LineCursor& lines, qsizetype indent, bool decode,
 template <typename Visitor>
 bool walk(LineCursor& lines, Visitor& visitor, bool* cutShort)
 {
-    if (!lines.next() || lines.content() != kHeader)
+    if (!lines.next() || lines.content() != headerLine)
         return false;
     bool inKey = false;
     while (lines.next()) {
@@ -712,7 +712,7 @@ QByteArray Document::withStringValue(const QStringList& path, const QString& nam
     const QString folded = foldPath(path);
     const qint64 msecs = std::max<qint64>(msecsSinceEpoch, 0);
     const QByteArray seconds = QByteArray::number(msecs / 1000);
-    const quint64 ticks = quint64(msecs) * 10000 + quint64(kTicksFrom1601To1970);
+    const quint64 ticks = quint64(msecs) * 10000 + quint64(ticksFrom1601To1970);
     const QByteArray fileTime = QByteArray::number(quint32(ticks >> 32), 16)
         + QByteArray::number(quint32(ticks), 16).rightJustified(8, '0');
 

@@ -1,4 +1,5 @@
 #include "config/GameConfigStore.h"
+#include "config/IniNumbers.h"
 #include "platform/EditorError.h"
 #include "support/Files.h"
 #include "support/GameFixture.h"
@@ -207,45 +208,51 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("expected");
+        // The same text through the decimal-only reading the pages' digit
+        // fields use: no hexadecimal, no blanks.
+        QTest::addColumn<int>("decimal");
         const int def = 255;
-        QTest::newRow("decimal") << u"31"_s << 31;
-        QTest::newRow("$") << u"$1F"_s << 31;
-        QTest::newRow("0x") << u"0x1F"_s << 31;
-        QTest::newRow("0X") << u"0X1f"_s << 31;
-        QTest::newRow("x") << u"x1F"_s << 31;
-        QTest::newRow("X") << u"Xff"_s << 255;
-        QTest::newRow("negative") << u"-5"_s << -5;
-        QTest::newRow("plus") << u"+7"_s << 7;
-        QTest::newRow("leading zeros") << u"0042"_s << 42;
-        QTest::newRow("zero") << u"0"_s << 0;
-        QTest::newRow("max") << u"2147483647"_s << INT_MAX;
-        QTest::newRow("min") << u"-2147483648"_s << INT_MIN;
-        QTest::newRow("above max") << u"2147483648"_s << def;
-        QTest::newRow("below min") << u"-2147483649"_s << def;
-        QTest::newRow("8 hex digits, high bit") << u"$80000000"_s << INT_MIN;
-        QTest::newRow("8 hex digits, all set") << u"0xFFFFFFFF"_s << -1;
-        QTest::newRow("9 hex digits") << u"$0000000FF"_s << def;
-        QTest::newRow("signed hex") << u"-$1F"_s << def;
-        QTest::newRow("0x alone") << u"0x"_s << def;
-        QTest::newRow("$ alone") << u"$"_s << def;
-        QTest::newRow("sign alone") << u"-"_s << def;
-        QTest::newRow("word") << u"True"_s << def;
-        QTest::newRow("fraction") << u"1.5"_s << def;
-        QTest::newRow("trailing letters") << u"12abc"_s << def;
-        QTest::newRow("quoted leading blank skipped") << u"\" 12\""_s << 12;
-        QTest::newRow("quoted trailing blank fails") << u"\"12 \""_s << def;
-        QTest::newRow("empty") << QString() << def;
-        QTest::newRow("non-ASCII digit") << u"\u0663"_s << def;
+        QTest::newRow("decimal") << u"31"_s << 31 << 31;
+        QTest::newRow("$") << u"$1F"_s << 31 << def;
+        QTest::newRow("0x") << u"0x1F"_s << 31 << def;
+        QTest::newRow("0X") << u"0X1f"_s << 31 << def;
+        QTest::newRow("x") << u"x1F"_s << 31 << def;
+        QTest::newRow("X") << u"Xff"_s << 255 << def;
+        QTest::newRow("negative") << u"-5"_s << -5 << -5;
+        QTest::newRow("plus") << u"+7"_s << 7 << 7;
+        QTest::newRow("leading zeros") << u"0042"_s << 42 << 42;
+        QTest::newRow("zero") << u"0"_s << 0 << 0;
+        QTest::newRow("max") << u"2147483647"_s << INT_MAX << INT_MAX;
+        QTest::newRow("min") << u"-2147483648"_s << INT_MIN << INT_MIN;
+        QTest::newRow("above max") << u"2147483648"_s << def << def;
+        QTest::newRow("below min") << u"-2147483649"_s << def << def;
+        QTest::newRow("8 hex digits, high bit") << u"$80000000"_s << INT_MIN << def;
+        QTest::newRow("8 hex digits, all set") << u"0xFFFFFFFF"_s << -1 << def;
+        QTest::newRow("9 hex digits") << u"$0000000FF"_s << def << def;
+        QTest::newRow("signed hex") << u"-$1F"_s << def << def;
+        QTest::newRow("0x alone") << u"0x"_s << def << def;
+        QTest::newRow("$ alone") << u"$"_s << def << def;
+        QTest::newRow("sign alone") << u"-"_s << def << def;
+        QTest::newRow("word") << u"True"_s << def << def;
+        QTest::newRow("fraction") << u"1.5"_s << def << def;
+        QTest::newRow("trailing letters") << u"12abc"_s << def << def;
+        QTest::newRow("quoted leading blank skipped") << u"\" 12\""_s << 12 << def;
+        QTest::newRow("quoted trailing blank fails") << u"\"12 \""_s << def << def;
+        QTest::newRow("empty") << QString() << def << def;
+        QTest::newRow("non-ASCII digit") << u"\u0663"_s << def << def;
     }
 
     void readInteger()
     {
         QFETCH(QString, text);
         QFETCH(int, expected);
+        QFETCH(int, decimal);
         // Raw bytes, so that quoted texts stay exactly as given; UTF-8 for the non-ASCII digit.
         writeBytes(path(), "\xEF\xBB\xBF[DefaultPlayer]\r\nTeam=" + text.toUtf8() + "\r\n");
         const GameConfigStore store(path());
         QCOMPARE(store.ReadInteger(u"DefaultPlayer"_s, u"Team"_s, 255), expected);
+        QCOMPARE(IniNumbers::decimalToInt32(store.ReadString(u"DefaultPlayer"_s, u"Team"_s, QString())).value_or(255),
+                 decimal);
     }
 
     void readBoolAndWriteInteger()

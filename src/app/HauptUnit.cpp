@@ -39,6 +39,12 @@
 
 #include <utility>
 
+namespace {
+
+// The game folder the installer recorded in the registry: nullopt when the
+// install-path key cannot be opened or its "Folder" names no folder here (a
+// drive the Wine prefix lacks, a network path), empty when it has no text
+// "Folder".
 std::optional<QString> installFolder(GameRegistry& registry)
 {
     const InstallPath path = readInstallPath(registry);
@@ -47,12 +53,16 @@ std::optional<QString> installFolder(GameRegistry& registry)
     return path.folder;
 }
 
+// The user's long time format without the time zone, which the status bar's
+// clock has no room for.
 QString longTimeFormat(const QLocale& locale)
 {
     QString format = locale.timeFormat(QLocale::LongFormat);
     format.remove(QLatin1Char('t'));
     return format.trimmed();
 }
+
+} // namespace
 
 THauptForm::THauptForm(MessageBoxes& boxes, std::unique_ptr<GameRegistry> registry,
                        std::function<std::uint32_t()> totalPhysicalMemory, std::optional<QString> gameDir,

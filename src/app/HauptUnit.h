@@ -105,13 +105,3 @@ public:
 private:
     OtherRenderersPage* ts3DRender = nullptr;
 };
-
-// The game folder the installer recorded in the registry: nullopt when the
-// install-path key cannot be opened or its "Folder" names no folder here (a
-// drive the Wine prefix lacks, a network path), empty when it has no text
-// "Folder".
-std::optional<QString> installFolder(GameRegistry& registry);
-
-// The user's long time format without the time zone, which the status bar's
-// clock has no room for.
-QString longTimeFormat(const QLocale& locale);

@@ -2,9 +2,11 @@
 
 #include "platform/AppInfo.h"
 #include "controls/EventRules.h"
+#include "controls/Fonts.h"
 #include "app/HauptUnit.h"
 #include "controls/MessageBoxes.h"
 #include "config/GameConfigStore.h"
+#include "config/NotFoundDefault.h"
 #include "pages/OtherRenderersPage.h"
 #include "pages/SystemPage.h"
 
@@ -29,8 +31,7 @@ TRendererForm::TRendererForm(THauptForm& hauptForm, const EventRules& events)
     Label1 = new QLabel(QStringLiteral("Welcher Renderer wird verwendet¿"), this);
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setAlignment(Qt::AlignCenter);
-    QFont bold = Label1->font();
-    bold.setBold(true);
+    QFont bold = boldFont(Label1->font());
     bold.setPointSizeF(bold.pointSizeF() * 1.25);
     Label1->setFont(bold);
 
@@ -105,7 +106,7 @@ void TRendererForm::offerRenderDevice(const QString& device)
 {
     GameConfigStore& mainIni = *hauptForm_.state().MainIni;
     const QString current = mainIni.ReadString(engineSection, QStringLiteral("GameRenderDevice"),
-                                               QStringLiteral("Eintrag nicht gefunden!"));
+                                               NotFoundDefault::entryNotFound);
     if (current == device)
         return;
     const QString question = QStringLiteral("In der Datei \"UnrealTournament.ini\" steht aber, dass \n%1\n"

@@ -1,18 +1,17 @@
 #include "config/GameConfigStore.h"
 
+#include "config/IniNumbers.h"
 #include "config/IniText.h"
 #include "config/TextCodec.h"
 #include "platform/EditorError.h"
 #include "platform/SafeFile.h"
 
-
-#include <limits>
 #include <utility>
 
 namespace {
 
 // What the profile functions hand back at most.
-constexpr qsizetype kMaxValueLength = 2047;
+constexpr qsizetype maxValueLength = 2047;
 
 enum class Encoding { Windows1252, Utf8, Utf16 };
 
@@ -104,62 +103,6 @@ QByteArray encodeOrRefuse(const QString& text, const QString& what, Encoding enc
                           .arg(what, describeCharacter(text, at), path, charset));
 }
 
-// Decimal with an optional sign in the 32-bit range, or one to eight hex
-// digits after "$", "x", "X", "0x" or "0X"; the digits must run to the end.
-std::optional<std::int32_t> toInt32(QStringView t)
-{
-    qsizetype i = 0;
-    while (i < t.size() && (t[i] == u' ' || t[i] == u'\t'))
-        ++i;
-    t = t.sliced(i);
-
-    qsizetype hexStart = -1;
-    if (t.startsWith(u'$') || t.startsWith(u'x') || t.startsWith(u'X'))
-        hexStart = 1;
-    else if (t.startsWith(u"0x") || t.startsWith(u"0X"))
-        hexStart = 2;
-    if (hexStart > 0) {
-        const QStringView digits = t.sliced(hexStart);
-        if (digits.isEmpty() || digits.size() > 8)
-            return std::nullopt;
-        std::uint32_t value = 0;
-        for (QChar c : digits) {
-            const char16_t u = c.unicode();
-            int d;
-            if (u >= '0' && u <= '9')
-                d = u - '0';
-            else if (u >= 'a' && u <= 'f')
-                d = u - 'a' + 10;
-            else if (u >= 'A' && u <= 'F')
-                d = u - 'A' + 10;
-            else
-                return std::nullopt;
-            value = value * 16 + static_cast<std::uint32_t>(d);
-        }
-        return static_cast<std::int32_t>(value);
-    }
-
-    bool negative = false;
-    if (t.startsWith(u'+') || t.startsWith(u'-')) {
-        negative = t[0] == u'-';
-        t = t.sliced(1);
-    }
-    if (t.isEmpty())
-        return std::nullopt;
-    const std::int64_t limit = negative ? -static_cast<std::int64_t>(std::numeric_limits<std::int32_t>::min())
-                                        : std::numeric_limits<std::int32_t>::max();
-    std::int64_t value = 0;
-    for (QChar c : t) {
-        const char16_t u = c.unicode();
-        if (u < '0' || u > '9')
-            return std::nullopt;
-        value = value * 10 + (u - '0');
-        if (value > limit)
-            return std::nullopt;
-    }
-    return static_cast<std::int32_t>(negative ? -value : value);
-}
-
 // What a read of the key returns from these bytes: the value decoded and cut
 // to what the profile functions hand back.
 std::optional<QString> valueIn(const QByteArray& bytes, Encoding encoding, const QByteArray& section,
@@ -169,8 +112,8 @@ std::optional<QString> valueIn(const QByteArray& bytes, Encoding encoding, const
     if (!raw)
         return std::nullopt;
     QString value = decode(*raw, encoding);
-    if (value.size() > kMaxValueLength) {
-        qsizetype cut = kMaxValueLength;
+    if (value.size() > maxValueLength) {
+        qsizetype cut = maxValueLength;
         if (value[cut - 1].isHighSurrogate())
             --cut; // never leave half a character
         value.truncate(cut);
@@ -260,10 +203,7 @@ void GameConfigStore::WriteStrings(const QString& section, const QList<std::pair
 
 std::int32_t GameConfigStore::ReadInteger(const QString& section, const QString& key, std::int32_t def) const
 {
-    QString t = ReadString(section, key, QString());
-    if (t.size() > 2 && (t.startsWith(u"0x") || t.startsWith(u"0X")))
-        t.replace(0, 2, u'$');
-    return toInt32(t).value_or(def);
+    return IniNumbers::toInt32(ReadString(section, key, QString())).value_or(def);
 }
 
 void GameConfigStore::WriteInteger(const QString& section, const QString& key, std::int32_t value)

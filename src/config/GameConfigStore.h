@@ -39,15 +39,17 @@ public:
     // refused or the write fails, none.
     void WriteStrings(const QString& section, const QList<std::pair<QString, QString>>& keyValues);
 
-    // Decimal, or hexadecimal after "$", "x", "X", "0x", "0X"; def otherwise.
+    // The key's value as a whole number (IniNumbers::toInt32); def when it
+    // is missing or no such number.
     std::int32_t ReadInteger(const QString& section, const QString& key, std::int32_t def) const;
     void WriteInteger(const QString& section, const QString& key, std::int32_t value);
 
     // Numeric texts only: ReadInteger(...) != 0. "True" gives def.
     bool ReadBool(const QString& section, const QString& key, bool def) const;
 
-    // Called at exit. Every write is already on disk, so there is nothing
-    // left to flush; kept so the shutdown reads as it is meant.
+    // The end of the store's use, at exit. It holds no open file and no
+    // unwritten bytes (every write is on disk when WriteString returns), so
+    // there is nothing to flush or close.
     void release() {}
 
 private:

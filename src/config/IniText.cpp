@@ -5,7 +5,7 @@
 namespace IniText {
 namespace {
 
-const QByteArrayView kCrLf("\r\n");
+const QByteArrayView crLf("\r\n");
 
 bool isBlank(char c)
 {
@@ -193,7 +193,7 @@ QByteArrayView breakFor(QByteArrayView text, const Line* neighbour)
     if (neighbour && neighbour->next > neighbour->end)
         return breakOf(text, *neighbour);
     const QByteArrayView first = firstBreak(text);
-    return first.isEmpty() ? kCrLf : first;
+    return first.isEmpty() ? crLf : first;
 }
 
 // The value as it goes into the file: verbatim, as the Windows functions

@@ -30,13 +30,16 @@ namespace IniText {
 std::optional<QByteArray> valueOf(QByteArrayView text, QByteArrayView section, QByteArrayView key);
 
 // The text with [section] key set to value, which must hold no line break or
-// NUL. An existing key keeps its line's spelling and spacing; only the value
-// between them changes. A value that would not read back as itself (blanks
-// at its ends, or enclosed in a pair of quotes) is written inside double
-// quotes; so is any value of a key that was quoted before, in its old quotes.
-// A new key goes after the last key line of its section, a new section at the
-// end of the text behind a blank line. Added lines end like their neighbours,
-// else like the first line, else with CR LF.
+// NUL. The value is written as it stands, blanks and quotes included, as the
+// Windows functions write it and the game reads it; so a value with blanks at
+// its ends or inside a pair of quotes reads back otherwise. An existing key
+// keeps its line up to the old value: the key's spelling, the blanks around
+// "=" (those after it only when the new value is not empty and does not
+// start with a blank of its own) and the old value's quotes, which then
+// enclose the new value. Blanks after the old value go. A new key goes after
+// the last key line of its section, a new section at the end of the text
+// behind a blank line. Added lines end like their neighbours, else like the
+// first line, else with CR LF.
 QByteArray withValue(const QByteArray& text, QByteArrayView section, QByteArrayView key,
                      QByteArrayView value);
 

@@ -4,7 +4,7 @@ namespace TextCodec {
 namespace {
 
 // Bytes 0x80..0x9F. The undefined five carry their own number.
-constexpr char16_t kHigh[32] = {
+constexpr char16_t windows1252High[32] = {
     0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, // 80..87
     0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F, // 88..8F
     0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, // 90..97
@@ -16,7 +16,7 @@ std::optional<char> toByte(char16_t c)
     if (c < 0x80 || (c >= 0xA0 && c <= 0xFF))
         return static_cast<char>(c);
     for (int i = 0; i < 32; ++i) {
-        if (kHigh[i] == c)
+        if (windows1252High[i] == c)
             return static_cast<char>(0x80 + i);
     }
     return std::nullopt;
@@ -30,7 +30,7 @@ QString fromWindows1252(QByteArrayView bytes)
     QChar* out = text.data();
     for (qsizetype i = 0; i < bytes.size(); ++i) {
         const auto b = static_cast<unsigned char>(bytes[i]);
-        out[i] = (b >= 0x80 && b < 0xA0) ? QChar(kHigh[b - 0x80]) : QChar(b);
+        out[i] = (b >= 0x80 && b < 0xA0) ? QChar(windows1252High[b - 0x80]) : QChar(b);
     }
     return text;
 }

@@ -16,6 +16,22 @@ MaskedEdit::MaskedEdit(int places, QWidget* parent) : QLineEdit(parent), places_
     setAcceptDrops(false);
     setAttribute(Qt::WA_InputMethodEnabled, false);
     show(QString(), 0);
+    fitWidth();
+}
+
+void MaskedEdit::fitWidth()
+{
+    // The two digits more show a longer number the program sets (a cache
+    // size computed from a large memory) whole; the 12 pixels are the frame
+    // and the margins around the text.
+    setFixedWidth(fontMetrics().horizontalAdvance(QString(places_ + 2, QLatin1Char('0'))) + 12);
+}
+
+void MaskedEdit::changeEvent(QEvent* event)
+{
+    QLineEdit::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        fitWidth();
 }
 
 QString MaskedEdit::value() const

@@ -7,7 +7,8 @@
 // mask's length, and value() reads a blank place before a digit as a space and
 // drops blanks at the end ("3_8" reads "3 8", "38_" reads "38"). The program
 // may set a longer text; it is kept unchanged. Qt's input mask behaves
-// differently on each of these points, hence this control.
+// differently on each of these points, hence this control. The field is as
+// wide as its mask and two digits more, whatever room its line has.
 class MaskedEdit : public QLineEdit {
     Q_OBJECT
 
@@ -24,8 +25,10 @@ Q_SIGNALS:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
+    void fitWidth();
     void typeDigits(const QString& digits);
     void removeRange(int from, int count);
     void show(QString places, int cursor);

@@ -4,6 +4,7 @@
 #include "controls/MaskedEdit.h"
 #include "controls/MessageBoxes.h"
 #include "config/GameConfigStore.h"
+#include "config/NotFoundDefault.h"
 #include "controls/ValueListEditor.h"
 
 #include <QGridLayout>
@@ -17,22 +18,12 @@
 namespace {
 
 const QString inputSection = QStringLiteral("Engine.Input");
-const QString notFound = QStringLiteral("Eintrag nicht gefunden");
 const QString impactJump =
     QStringLiteral("(Command=\"getweapon ImpactHammer | button bfire | Fire | OnRelease Jump\",Alias=ijump)");
 
 QString aliasKey(int slot)
 {
     return QStringLiteral("Aliases[%1]").arg(slot);
-}
-
-// The number a digit field holds: blanks before the digits do not count.
-// -1 for a text without digits.
-int integerValue(const QString& text)
-{
-    bool ok = false;
-    const int value = text.trimmed().toInt(&ok, 10);
-    return ok ? value : -1;
 }
 
 QStringList rowKeys()
@@ -97,7 +88,6 @@ void AliasesPage::build()
     Label2 = named(new QLabel(QStringLiteral("an Stelle:"), this), QStringLiteral("Label2"));
     meAliasPosition = named(new MaskedEdit(2, this), QStringLiteral("meAliasPosition"));
     meAliasPosition->setValue(QStringLiteral("1"));
-    meAliasPosition->setMaximumWidth(meAliasPosition->fontMetrics().horizontalAdvance(QStringLiteral("0000")) + 12);
     Label2->setBuddy(meAliasPosition);
     bIJumpEintragen =
         named(new QPushButton(QStringLiteral("I-Jump in Zeile 1 einfügen"), this), QStringLiteral("bIJumpEintragen"));
@@ -148,8 +138,8 @@ void AliasesPage::GetAliases()
     vleAliases->discardEditor();
     for (int n = 1; n <= slotCount; ++n) {
         const QString key = aliasKey(n - 1);
-        QString text = UserIni().ReadString(inputSection, key, notFound);
-        missingInTable_[n - 1] = text == notFound && !UserIni().Find(inputSection, key);
+        QString text = UserIni().ReadString(inputSection, key, NotFoundDefault::entryNotFoundNoMark);
+        missingInTable_[n - 1] = text == NotFoundDefault::entryNotFoundNoMark && !UserIni().Find(inputSection, key);
         if (text == EmptyAlias)
             text.clear();
         AliasTable[n - 1] = text;
@@ -165,7 +155,7 @@ void AliasesPage::tsAliasesShow()
 
 int AliasesPage::chosenRow() const
 {
-    const int n = integerValue(meAliasPosition->value());
+    const int n = fieldNumber(meAliasPosition);
     return n >= 1 && n <= slotCount ? n : 0;
 }
 
@@ -202,7 +192,8 @@ void AliasesPage::bAliasEintragenClick()
     const QString key = aliasKey(n - 1);
     UserIni().WriteString(inputSection, key,
                           QStringLiteral("(Command=\"%1\",Alias=%2)").arg(leAliasCommand->text(), leAliasName->text()));
-    vleAliases->setValue(vleAliases->rowOfKey(QString::number(n)), UserIni().ReadString(inputSection, key, notFound));
+    vleAliases->setValue(vleAliases->rowOfKey(QString::number(n)),
+                         UserIni().ReadString(inputSection, key, NotFoundDefault::entryNotFoundNoMark));
     EventRules::setText(leAliasCommand, QString());
     EventRules::setText(leAliasName, QString());
 }
@@ -214,7 +205,8 @@ void AliasesPage::bIJumpEintragenClick()
         return;
     const QString key = aliasKey(n - 1);
     UserIni().WriteString(inputSection, key, impactJump);
-    vleAliases->setValue(vleAliases->rowOfKey(QString::number(n)), UserIni().ReadString(inputSection, key, notFound));
+    vleAliases->setValue(vleAliases->rowOfKey(QString::number(n)),
+                         UserIni().ReadString(inputSection, key, NotFoundDefault::entryNotFoundNoMark));
 }
 
 void AliasesPage::bAliasDeleteClick()

@@ -12,7 +12,8 @@ class ValueListEditor;
 
 // "Aliases": the forty console aliases Aliases[0] .. Aliases[39] of
 // [Engine.Input] in user.ini. Each button writes one slot at once;
-// "Wiederherstellen" puts back what the slots held when the page was entered.
+// "Wiederherstellen" puts back what the slots held when the page was last
+// shown.
 class AliasesPage final : public Page {
 public:
     explicit AliasesPage(const PageServices& services);

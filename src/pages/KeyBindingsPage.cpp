@@ -2,6 +2,7 @@
 
 #include "controls/EventRules.h"
 #include "config/GameConfigStore.h"
+#include "config/NotFoundDefault.h"
 #include "controls/ValueListEditor.h"
 
 #include <QHBoxLayout>
@@ -11,7 +12,6 @@
 namespace {
 
 const QString inputSection = QStringLiteral("Engine.Input");
-const QString notFound = QStringLiteral("Eintrag nicht gefunden!");
 
 QStringList buildKeyNames()
 {
@@ -98,7 +98,7 @@ void KeyBindingsPage::GetKeyBindings()
     const QStringList& keys = keyNames();
     for (int row = 0; row < keys.size(); ++row) {
         const std::optional<QString> stored = UserIni().Find(inputSection, keys[row]);
-        const QString value = stored.value_or(notFound);
+        const QString value = stored.value_or(NotFoundDefault::entryNotFound);
         missingAtLoad_[row] = !stored;
         vleKeyBindings->setValue(vleKeyBindings->rowOfKey(keys[row]), value);
     }
@@ -114,7 +114,7 @@ void KeyBindingsPage::bKeyBindEintragenClick()
         const QString value = vleKeyBindings->value(row);
         // A key that was missing keeps missing unless the user typed a
         // binding for it: the placeholder is no binding.
-        if (missingAtLoad_[row] && value == notFound)
+        if (missingAtLoad_[row] && value == NotFoundDefault::entryNotFound)
             continue;
         bindings.append({keys[row], value});
     }

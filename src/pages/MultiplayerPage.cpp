@@ -2,6 +2,7 @@
 
 #include "controls/EventRules.h"
 #include "config/GameConfigStore.h"
+#include "config/NotFoundDefault.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -24,8 +25,6 @@ const QString motdKeys[] = {QStringLiteral("MOTDLine1"), QStringLiteral("MOTDLin
                             QStringLiteral("MOTDLine4")};
 const QString lanKey = QStringLiteral("bLanPlay");
 const QString uplinkKey = QStringLiteral("DoUplink");
-const QString absentText = QStringLiteral("Eintrag nicht vorhanden!");
-const QString notFound = QStringLiteral("Eintrag nicht gefunden!");
 const QString trueText = QStringLiteral("True");
 const QString falseText = QStringLiteral("False");
 
@@ -88,15 +87,8 @@ void MultiplayerPage::build()
     layout->addWidget(GroupBox6, 1);
     layout->addWidget(GroupBox7, 1);
 
-    QWidget::setTabOrder(leServerName, leAdminName);
-    QWidget::setTabOrder(leAdminName, leAdminEmail);
-    QWidget::setTabOrder(leAdminEmail, leAdminPasswort);
-    QWidget::setTabOrder(leAdminPasswort, cbLAN);
-    QWidget::setTabOrder(cbLAN, cbAdvertise);
-    QWidget::setTabOrder(cbAdvertise, leMOTD1);
-    QWidget::setTabOrder(leMOTD1, leMOTD2);
-    QWidget::setTabOrder(leMOTD2, leMOTD3);
-    QWidget::setTabOrder(leMOTD3, leMOTD4);
+    setTabChain({leServerName, leAdminName, leAdminEmail, leAdminPasswort, cbLAN, cbAdvertise, leMOTD1, leMOTD2, leMOTD3,
+                 leMOTD4});
 
     const EventRules& events = services_.events;
     events.onChange(leServerName, [this] { leServerNameChange(); });
@@ -127,11 +119,11 @@ void MultiplayerPage::tsMultiplayerShow()
         {leMOTD3, replicationSection, motdKeys[2]},      {leMOTD4, replicationSection, motdKeys[3]},
     };
     for (const Fill& fill : fills) {
-        const QString value = MainIni().ReadString(fill.section, fill.key, absentText);
-        if (value == absentText) {
+        const QString value = MainIni().ReadString(fill.section, fill.key, NotFoundDefault::entryAbsent);
+        if (value == NotFoundDefault::entryAbsent) {
             // Shown, but not stored: the change handler would write the
             // notice into the game's file as the key's value.
-            fill.field->setText(absentText);
+            fill.field->setText(NotFoundDefault::entryAbsent);
         } else {
             // A real change runs the field's handler, which writes the value
             // back.
@@ -142,9 +134,9 @@ void MultiplayerPage::tsMultiplayerShow()
     }
 
     // The show only ever ticks a box; unticking is the user's.
-    if (MainIni().ReadString(setupSection, lanKey, notFound) == trueText)
+    if (MainIni().ReadString(setupSection, lanKey, NotFoundDefault::entryNotFound) == trueText)
         EventRules::setChecked(cbLAN, true);
-    if (MainIni().ReadString(uplinkSection, uplinkKey, notFound) == trueText)
+    if (MainIni().ReadString(uplinkSection, uplinkKey, NotFoundDefault::entryNotFound) == trueText)
         EventRules::setChecked(cbAdvertise, true);
 }
 

@@ -4,6 +4,7 @@
 #include "controls/MaskedEdit.h"
 #include "controls/MessageBoxes.h"
 #include "config/GameConfigStore.h"
+#include "config/IniNumbers.h"
 #include "pages/RendererGroup.h"
 #include "platform/EditorError.h"
 
@@ -67,20 +68,18 @@ const RendererGroupTable glideTable{
     },
 };
 
-// The whole-number conversion of the field's text: blanks before the number
-// are skipped, anything else than an optional sign and digits fails.
-std::optional<int> toInteger(const QString& text)
+// The refresh rate the field holds: blanks before the number and ASCII white
+// space after it do not count; anything else than a decimal fails.
+std::optional<int> refreshRateOf(QStringView text)
 {
-    qsizetype start = 0;
-    while (start < text.size() && text[start] == QLatin1Char(' '))
-        ++start;
-    const QStringView number = QStringView(text).mid(start);
-    bool ok = false;
-    const int value = number.toInt(&ok, 10);
-    if (!ok || number.isEmpty() || !(number.front().isDigit() || number.front() == QLatin1Char('-')
-                                     || number.front() == QLatin1Char('+')))
-        return std::nullopt;
-    return value;
+    const auto isAsciiSpace = [](QChar c) {
+        return c == u' ' || c == u'\t' || c == u'\n' || c == u'\v' || c == u'\f' || c == u'\r';
+    };
+    while (text.startsWith(u' '))
+        text = text.sliced(1);
+    while (!text.isEmpty() && isAsciiSpace(text.back()))
+        text.chop(1);
+    return IniNumbers::decimalToInt32(text);
 }
 
 MaskedEdit* refreshRateRow(QGroupBox* group, RendererGroup& options, const QString& fieldName,
@@ -90,7 +89,6 @@ MaskedEdit* refreshRateRow(QGroupBox* group, RendererGroup& options, const QStri
     label->setObjectName(labelName);
     auto* field = new MaskedEdit(3, group);
     field->setObjectName(fieldName);
-    field->setMaximumWidth(field->fontMetrics().horizontalAdvance(QStringLiteral("00000")) + 12);
     field->setEnabled(false);
     auto* unit = new QLabel(QStringLiteral("Hz"), group);
     unit->setObjectName(unitName);
@@ -167,7 +165,7 @@ void OtherRenderersPage::meRefreshRate3dfxExit()
 
 void OtherRenderersPage::refreshRateExit(MaskedEdit* field, const QString& section)
 {
-    const std::optional<int> rate = toInteger(field->value());
+    const std::optional<int> rate = refreshRateOf(field->value());
     if (!rate)
         throw EditorError(QStringLiteral("'%1' is not a valid integer value").arg(field->value()));
     if (*rate < 60 || *rate > 120) {

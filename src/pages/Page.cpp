@@ -2,10 +2,23 @@
 
 #include "controls/EventRules.h"
 #include "config/GameConfigStore.h"
+#include "config/IniNumbers.h"
+#include "controls/MaskedEdit.h"
 #include "platform/EditorError.h"
 
 #include <QPushButton>
 #include <QShowEvent>
+
+int fieldNumber(const MaskedEdit* field)
+{
+    return IniNumbers::decimalToInt32(field->value().trimmed()).value_or(-1);
+}
+
+void setTabChain(std::initializer_list<QWidget*> widgets)
+{
+    for (auto it = widgets.begin(); it != widgets.end() && it + 1 != widgets.end(); ++it)
+        QWidget::setTabOrder(*it, *(it + 1));
+}
 
 Page::Page(const PageServices& services, const QString& objectName) : services_(services)
 {

@@ -5,11 +5,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 
 class EventRules;
 class GameConfigStore;
 class GameRegistry;
+class MaskedEdit;
 class MessageBoxes;
 class QPushButton;
 class QTabWidget;
@@ -21,6 +23,14 @@ T* named(T* widget, const QString& name)
     widget->setObjectName(name);
     return widget;
 }
+
+// The number a digit field shows, for the pages that pick a row by it:
+// blanks around the digits do not count; -1 for a text that is no decimal
+// number.
+int fieldNumber(const MaskedEdit* field);
+
+// Tab goes from each widget to the next, in the order given.
+void setTabChain(std::initializer_list<QWidget*> widgets);
 
 // What start-up sets once and every page shares. Owned by the main window;
 // the stores and the registry live from start-up to exit.

@@ -1,7 +1,9 @@
 #include "pages/RegistryPage.h"
 
 #include "controls/EventRules.h"
+#include "controls/Fonts.h"
 #include "config/GameConfigStore.h"
+#include "config/NotFoundDefault.h"
 #include "platform/EditorError.h"
 #include "platform/GamePaths.h"
 #include "platform/GameRegistry.h"
@@ -23,7 +25,6 @@ const QString machineClasses = QStringLiteral("\\Software\\CLASSES");
 const QString iconTail = QStringLiteral("\\Help\\Unreal.ico");
 const QString firstRunSection = QStringLiteral("FirstRun");
 const QString firstRunKey = QStringLiteral("FirstRun");
-const QString firstRunNotFound = QStringLiteral("Eintrag nicht vorhanden!");
 
 const QColor present(0, 0, 255);
 const QColor missing(255, 0, 0);
@@ -99,9 +100,7 @@ QString readFolder(GameRegistry& registry)
 QLabel* boldLabel(const QString& text, QWidget* parent, const QString& name)
 {
     QLabel* label = named(new QLabel(text, parent), name);
-    QFont font = label->font();
-    font.setBold(true);
-    label->setFont(font);
+    setBold(label, true);
     return label;
 }
 
@@ -311,8 +310,9 @@ void RegistryPage::cbUTPathClick()
                                 registryGamePath(reg, services_.state.GameDir, QString(), readFolder(reg)));
                 // A game folder without the key has no version to tell; an
                 // invented one would be worse than none.
-                const QString version = MainIni().ReadString(firstRunSection, firstRunKey, firstRunNotFound);
-                if (version != firstRunNotFound)
+                const QString version =
+                    MainIni().ReadString(firstRunSection, firstRunKey, NotFoundDefault::entryAbsent);
+                if (version != NotFoundDefault::entryAbsent)
                     reg.WriteString(QStringLiteral("Version"), version);
             } catch (const EditorError&) {
                 // The path is not stored (Wine still running, say): the box

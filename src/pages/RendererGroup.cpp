@@ -3,6 +3,7 @@
 #include "controls/EventRules.h"
 #include "controls/MessageBoxes.h"
 #include "config/GameConfigStore.h"
+#include "config/NotFoundDefault.h"
 #include "pages/Page.h"
 
 #include <QCheckBox>
@@ -13,7 +14,6 @@
 #include <algorithm>
 
 namespace {
-const QString notFound = QStringLiteral("Eintrag nicht gefunden!");
 const QString onText = QStringLiteral("True");
 const QString offText = QStringLiteral("False");
 } // namespace
@@ -69,7 +69,7 @@ void RendererGroup::StrAssign()
 void RendererGroup::GetValues()
 {
     for (int i = 0; i < keys_.size(); ++i) {
-        const QString value = mainIni().ReadString(table_.section, keys_[i], notFound);
+        const QString value = mainIni().ReadString(table_.section, keys_[i], NotFoundDefault::entryNotFound);
         switch (table_.reading) {
         case RendererGroupTable::Reading::TrueFalseOrNumber:
             if (value == onText)

@@ -3,6 +3,7 @@
 #include "controls/EventRules.h"
 #include "controls/MaskedEdit.h"
 #include "config/GameConfigStore.h"
+#include "config/NotFoundDefault.h"
 #include "pages/RendererGroup.h"
 
 #include <QGridLayout>
@@ -24,8 +25,6 @@ const QString localMapKey = QStringLiteral("LocalMap");
 const QString logoMap = QStringLiteral("UT-Logo-Map.unr");
 const QString ircSection = QStringLiteral("UBrowser.UBrowserIRCSystemPage");
 const QString nickKey = QStringLiteral("NickName");
-const QString nickNotFound = QStringLiteral("Eintrag nicht gefunden");
-const QString cacheNotFound = QStringLiteral("nicht vorhanden!");
 const QString cacheLabel = QStringLiteral("Cache-Größe (in MB): ");
 const QString introOff = QStringLiteral("Das Intro ist deaktiviert!");
 
@@ -85,7 +84,6 @@ void SystemPage::build()
     LCacheNeu = named(new QLabel(QStringLiteral("Neue Cache-Größe:"), gbCache), QStringLiteral("LCacheNeu"));
     LCacheHint = named(new QLabel(QStringLiteral("Ich empfehle 3/4 des RAMs!"), gbCache), QStringLiteral("LCacheHint"));
     meCache = named(new MaskedEdit(3, gbCache), QStringLiteral("meCache"));
-    meCache->setMaximumWidth(meCache->fontMetrics().horizontalAdvance(QStringLiteral("00000")) + 12);
     bCacheEintragen = named(new QPushButton(QStringLiteral("Eintragen"), gbCache), QStringLiteral("bCacheEintragen"));
     auto* cacheLayout = new QGridLayout(gbCache);
     cacheLayout->addWidget(LCacheMom, 0, 0, 1, 3);
@@ -144,9 +142,9 @@ void SystemPage::tsSystemShow()
     // More than three digits (from about 1.3 GB of memory on) are shown as
     // computed: the field must show exactly what "Eintragen" would write.
     EventRules::setText(meCache, QString::number(GetRAM()));
-    EventRules::setText(eIRCNick, MainIni().ReadString(ircSection, nickKey, nickNotFound));
-    LCacheMom->setText(cacheLabel + MainIni().ReadString(engineSection, cacheKey, cacheNotFound));
-    if (MainIni().ReadString(urlSection, localMapKey, QStringLiteral("Eintrag nicht gefunden!")) == logoMap) {
+    EventRules::setText(eIRCNick, MainIni().ReadString(ircSection, nickKey, NotFoundDefault::entryNotFoundNoMark));
+    LCacheMom->setText(cacheLabel + MainIni().ReadString(engineSection, cacheKey, NotFoundDefault::absent));
+    if (MainIni().ReadString(urlSection, localMapKey, NotFoundDefault::entryNotFound) == logoMap) {
         LNoIntro->setText(introOff);
         bNoIntro->setEnabled(false);
     }
@@ -161,13 +159,13 @@ void SystemPage::meCacheChange()
         EventRules::setText(meCache, QStringLiteral("0"));
         return;
     }
-    bCacheEintragen->setEnabled(typed != MainIni().ReadString(engineSection, cacheKey, cacheNotFound));
+    bCacheEintragen->setEnabled(typed != MainIni().ReadString(engineSection, cacheKey, NotFoundDefault::absent));
 }
 
 void SystemPage::bCacheEintragenClick()
 {
     MainIni().WriteString(engineSection, cacheKey, meCache->value());
-    LCacheMom->setText(cacheLabel + MainIni().ReadString(engineSection, cacheKey, QStringLiteral("nicht gefunden!")));
+    LCacheMom->setText(cacheLabel + MainIni().ReadString(engineSection, cacheKey, NotFoundDefault::notFound));
     bCacheEintragen->setEnabled(false);
 }
 
@@ -179,7 +177,8 @@ void SystemPage::bNoIntroClick()
 
 void SystemPage::eIRCNickChange()
 {
-    bIRCNickEintragen->setEnabled(eIRCNick->text() != MainIni().ReadString(ircSection, nickKey, nickNotFound));
+    bIRCNickEintragen->setEnabled(eIRCNick->text()
+                                  != MainIni().ReadString(ircSection, nickKey, NotFoundDefault::entryNotFoundNoMark));
 }
 
 void SystemPage::bIRCNickEintragenClick()

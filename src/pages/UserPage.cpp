@@ -1,8 +1,11 @@
 #include "pages/UserPage.h"
 
 #include "controls/EventRules.h"
+#include "controls/Fonts.h"
 #include "controls/MaskedEdit.h"
 #include "config/GameConfigStore.h"
+#include "config/NotFoundDefault.h"
+#include "config/IniNumbers.h"
 #include "platform/EditorError.h"
 
 #include <QComboBox>
@@ -17,7 +20,6 @@
 #include <QVBoxLayout>
 
 #include <cstdint>
-#include <limits>
 #include <optional>
 #include <span>
 
@@ -36,7 +38,6 @@ const QString desiredFovKey = QStringLiteral("DesiredFOV");
 const QString defaultFovKey = QStringLiteral("DefaultFOV");
 const QString dodgeKey = QStringLiteral("DodgeClickTime");
 const QString beatenKey = QStringLiteral("HasBeatenGame");
-const QString notFound = QStringLiteral("Eintrag nicht gefunden!");
 const QString fovDecimals = QStringLiteral(".000000");
 const QString trueText = QStringLiteral("True");
 
@@ -113,56 +114,14 @@ QComboBox* editableBox(const QString& name, const std::span<const SkinRow>& rows
     return box;
 }
 
-// The store's whole-number conversion: leading blanks, then a signed decimal
-// in the 32-bit range or one to eight hexadecimal digits after "$", "x", "X",
-// "0x" or "0X", the digits running to the end.
-std::optional<std::int32_t> toInteger(QStringView t)
+// The player's class, voice, skin and face, one key after the other: a
+// failed write leaves the keys after it as they were.
+void writeLook(GameConfigStore& userIni, const ModelRow& model, const SkinRow& skin)
 {
-    while (!t.isEmpty() && (t.front() == u' ' || t.front() == u'\t'))
-        t = t.sliced(1);
-    qsizetype hexStart = 0;
-    if (t.startsWith(u"0x") || t.startsWith(u"0X"))
-        hexStart = 2;
-    else if (t.startsWith(u'$') || t.startsWith(u'x') || t.startsWith(u'X'))
-        hexStart = 1;
-    if (hexStart > 0) {
-        const QStringView digits = t.sliced(hexStart);
-        if (digits.isEmpty() || digits.size() > 8)
-            return std::nullopt;
-        std::uint32_t value = 0;
-        for (const QChar c : digits) {
-            const char16_t u = c.unicode();
-            std::uint32_t digit;
-            if (u >= u'0' && u <= u'9')
-                digit = u - u'0';
-            else if (u >= u'a' && u <= u'f')
-                digit = u - u'a' + 10;
-            else if (u >= u'A' && u <= u'F')
-                digit = u - u'A' + 10;
-            else
-                return std::nullopt;
-            value = value * 16 + digit;
-        }
-        return static_cast<std::int32_t>(value);
-    }
-    bool negative = false;
-    if (t.startsWith(u'+') || t.startsWith(u'-')) {
-        negative = t.front() == u'-';
-        t = t.sliced(1);
-    }
-    if (t.isEmpty())
-        return std::nullopt;
-    const std::int64_t limit = negative ? std::int64_t{1} << 31 : std::numeric_limits<std::int32_t>::max();
-    std::int64_t value = 0;
-    for (const QChar c : t) {
-        const char16_t u = c.unicode();
-        if (u < u'0' || u > u'9')
-            return std::nullopt;
-        value = value * 10 + (u - u'0');
-        if (value > limit)
-            return std::nullopt;
-    }
-    return static_cast<std::int32_t>(negative ? -value : value);
+    userIni.WriteString(playerSection, classKey, QLatin1String(model.className));
+    userIni.WriteString(playerSection, voiceKey, QLatin1String(model.voice));
+    userIni.WriteString(playerSection, skinKey, QLatin1String(skin.skin));
+    userIni.WriteString(playerSection, faceKey, QLatin1String(skin.face));
 }
 
 void setCaptionColour(QRadioButton* button, const QColor& colour)
@@ -170,17 +129,6 @@ void setCaptionColour(QRadioButton* button, const QColor& colour)
     QPalette palette = button->palette();
     palette.setColor(QPalette::WindowText, colour);
     button->setPalette(palette);
-}
-
-// Bold or plain, nothing else: the whole style is replaced.
-void setCaptionBold(QRadioButton* button, bool bold)
-{
-    QFont font = button->font();
-    font.setBold(bold);
-    font.setItalic(false);
-    font.setUnderline(false);
-    font.setStrikeOut(false);
-    button->setFont(font);
 }
 
 } // namespace
@@ -213,11 +161,10 @@ void UserPage::build()
     setCaptionColour(rbGruen, QColor(0, 128, 0));
     auto* teamLayout = new QHBoxLayout(Bevel1);
     for (QRadioButton* button : {rbKeine, rbBlau, rbRot, rbGold, rbGruen}) {
-        setCaptionBold(button, false);
+        setBold(button, false);
         // Room for the bold caption, so the line does not shift when it moves.
-        QFont bold = button->font();
-        bold.setBold(true);
-        button->setMinimumWidth(button->sizeHint().width() + QFontMetrics(bold).horizontalAdvance(button->text())
+        button->setMinimumWidth(button->sizeHint().width()
+                                + QFontMetrics(boldFont(button->font())).horizontalAdvance(button->text())
                                 - button->fontMetrics().horizontalAdvance(button->text()));
         teamLayout->addWidget(button);
     }
@@ -272,11 +219,9 @@ void UserPage::build()
 
     LFOV = named(new QLabel(QStringLiteral("Field Of View (FOV)"), this), QStringLiteral("LFOV"));
     meFOV = named(new MaskedEdit(3, this), QStringLiteral("meFOV"));
-    meFOV->setMaximumWidth(meFOV->fontMetrics().horizontalAdvance(QStringLiteral("00000")) + 12);
     LDodge = named(new QLabel(QStringLiteral("Dodge Click Time"), this), QStringLiteral("LDodge"));
     LDodge->hide();
     meDodge = named(new MaskedEdit(3, this), QStringLiteral("meDodge"));
-    meDodge->setMaximumWidth(meFOV->maximumWidth());
     meDodge->hide();
     auto* valuesLayout = new QGridLayout;
     valuesLayout->addWidget(LFOV, 0, 0);
@@ -295,20 +240,8 @@ void UserPage::build()
     layout->addLayout(left, 1);
     layout->addLayout(right);
 
-    QWidget::setTabOrder(eName, bNameEintragen);
-    QWidget::setTabOrder(bNameEintragen, rbKeine);
-    QWidget::setTabOrder(rbKeine, rbBlau);
-    QWidget::setTabOrder(rbBlau, rbRot);
-    QWidget::setTabOrder(rbRot, rbGold);
-    QWidget::setTabOrder(rbGold, rbGruen);
-    QWidget::setTabOrder(rbGruen, coboModel);
-    QWidget::setTabOrder(coboModel, coboSkinMS);
-    QWidget::setTabOrder(coboSkinMS, coboSkinMC);
-    QWidget::setTabOrder(coboSkinMC, coboSkinFS);
-    QWidget::setTabOrder(coboSkinFS, coboSkinFC);
-    QWidget::setTabOrder(coboSkinFC, bXanEintragen);
-    QWidget::setTabOrder(bXanEintragen, meFOV);
-    QWidget::setTabOrder(meFOV, meDodge);
+    setTabChain({eName, bNameEintragen, rbKeine, rbBlau, rbRot, rbGold, rbGruen, coboModel, coboSkinMS, coboSkinMC,
+                 coboSkinFS, coboSkinFC, bXanEintragen, meFOV, meDodge});
 
     const EventRules& events = services_.events;
     events.onChange(eName, [this] { eNameChange(); });
@@ -339,12 +272,12 @@ void UserPage::tsUserShow()
 
     EventRules::setText(meDodge, UserIni().ReadString(pawnSection, dodgeKey, QStringLiteral("0.0")));
 
-    if (UserIni().ReadString(ladderSection, beatenKey, notFound) == trueText) {
+    if (UserIni().ReadString(ladderSection, beatenKey, NotFoundDefault::entryNotFound) == trueText) {
         LXan->setText(QStringLiteral("Wert existiert schon!"));
         bXanEintragen->setEnabled(false);
     }
 
-    EventRules::setText(eName, UserIni().ReadString(playerSection, nameKey, notFound));
+    EventRules::setText(eName, UserIni().ReadString(playerSection, nameKey, NotFoundDefault::entryNotFound));
 
     switch (UserIni().ReadInteger(playerSection, teamKey, noTeam)) {
     case 0:
@@ -366,7 +299,7 @@ void UserPage::tsUserShow()
         break;
     }
 
-    const QString className = UserIni().ReadString(playerSection, classKey, notFound);
+    const QString className = UserIni().ReadString(playerSection, classKey, NotFoundDefault::entryNotFound);
     if (className == QLatin1String(models[0].className))
         Male2Select();
     else if (className == QLatin1String(models[1].className))
@@ -381,7 +314,8 @@ void UserPage::tsUserShow()
 
 void UserPage::eNameChange()
 {
-    bNameEintragen->setEnabled(eName->text() != UserIni().ReadString(playerSection, nameKey, notFound));
+    bNameEintragen->setEnabled(eName->text()
+                               != UserIni().ReadString(playerSection, nameKey, NotFoundDefault::entryNotFound));
 }
 
 void UserPage::bNameEintragenClick()
@@ -394,7 +328,7 @@ void UserPage::teamClick(QRadioButton* own, int team)
     UserIni().WriteInteger(playerSection, teamKey, team);
     EventRules::select(own);
     for (QRadioButton* button : {rbKeine, rbBlau, rbRot, rbGold, rbGruen})
-        setCaptionBold(button, button == own);
+        setBold(button, button == own);
 }
 
 void UserPage::rbKeineClick() { teamClick(rbKeine, noTeam); }
@@ -414,11 +348,7 @@ void UserPage::coboModelSelect()
             modelSelect(model);
             return;
         }
-        const ModelRow& boss = models[bossModel];
-        UserIni().WriteString(playerSection, classKey, QLatin1String(boss.className));
-        UserIni().WriteString(playerSection, voiceKey, QLatin1String(boss.voice));
-        UserIni().WriteString(playerSection, skinKey, QLatin1String(bossSkin.skin));
-        UserIni().WriteString(playerSection, faceKey, QLatin1String(bossSkin.face));
+        writeLook(UserIni(), models[bossModel], bossSkin);
         BossSelect();
         return;
     }
@@ -434,7 +364,7 @@ void UserPage::modelSelect(int model)
             box->hide();
     LSkin->show();
 
-    const QString stored = UserIni().ReadString(playerSection, skinKey, notFound);
+    const QString stored = UserIni().ReadString(playerSection, skinKey, NotFoundDefault::entryNotFound);
     for (const SkinRow& row : models[model].skins) {
         if (row.recognises(stored)) {
             EventRules::setComboText(own, QString::fromLatin1(row.item));
@@ -463,10 +393,7 @@ void UserPage::skinChange(int model)
     for (const SkinRow& row : own.skins) {
         if (text != QLatin1String(row.item))
             continue;
-        UserIni().WriteString(playerSection, classKey, QLatin1String(own.className));
-        UserIni().WriteString(playerSection, voiceKey, QLatin1String(own.voice));
-        UserIni().WriteString(playerSection, skinKey, QLatin1String(row.skin));
-        UserIni().WriteString(playerSection, faceKey, QLatin1String(row.face));
+        writeLook(UserIni(), own, row);
         return;
     }
 }
@@ -489,7 +416,7 @@ void UserPage::meFOVChange()
         // A change of its own: the nested run writes 0 before this one goes on.
         EventRules::setText(meFOV, QStringLiteral("0"));
     } else {
-        const std::optional<std::int32_t> number = toInteger(value);
+        const std::optional<std::int32_t> number = IniNumbers::toInt32(value);
         if (!number)
             throw EditorError(QStringLiteral("'%1' is not a valid integer value").arg(value));
         if (*number < 0)

@@ -1,8 +1,10 @@
 #include "pages/WeaponPriorityPage.h"
 
 #include "controls/EventRules.h"
+#include "controls/Fonts.h"
 #include "controls/MaskedEdit.h"
 #include "config/GameConfigStore.h"
+#include "config/NotFoundDefault.h"
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -16,7 +18,6 @@
 namespace {
 
 const QString pawnSection = QStringLiteral("Engine.PlayerPawn");
-const QString notFound = QStringLiteral("Eintrag nicht gefunden");
 const QString noWeapon = QStringLiteral("None");
 
 // The game's weapon class names, written as they stand.
@@ -35,25 +36,6 @@ enum Column { NumberColumn, WeaponColumn, ButtonColumn, FieldColumn, DotColumn, 
 QString priorityKey(int index)
 {
     return QStringLiteral("WeaponPriority[%1]").arg(index);
-}
-
-// The number a digit field holds: blanks before the digits do not count.
-// -1 for a text without digits.
-int integerValue(const QString& text)
-{
-    bool ok = false;
-    const int value = text.trimmed().toInt(&ok, 10);
-    return ok ? value : -1;
-}
-
-void setBold(QLabel* label, bool bold)
-{
-    QFont font = label->font();
-    font.setBold(bold);
-    font.setItalic(false);
-    font.setUnderline(false);
-    font.setStrikeOut(false);
-    label->setFont(font);
 }
 
 } // namespace
@@ -77,10 +59,9 @@ void WeaponPriorityPage::build()
         auto* weapon = named(new QLabel(GroupBox8), QStringLiteral("LWeappon%1").arg(n));
         // Room for the longest texts in bold, so the columns do not shift
         // when the bold row moves.
-        QFont bold = weapon->font();
-        bold.setBold(true);
-        number->setMinimumWidth(QFontMetrics(bold).horizontalAdvance(QStringLiteral("14.")));
-        weapon->setMinimumWidth(QFontMetrics(bold).horizontalAdvance(QStringLiteral("Eintrag nicht gefunden")) + 8);
+        const QFontMetrics bold(boldFont(weapon->font()));
+        number->setMinimumWidth(bold.horizontalAdvance(QStringLiteral("14.")));
+        weapon->setMinimumWidth(bold.horizontalAdvance(NotFoundDefault::entryNotFoundNoMark) + 8);
         LPriority << number;
         LWeappon << weapon;
         rows_->addWidget(number, n - 1, NumberColumn);
@@ -90,11 +71,8 @@ void WeaponPriorityPage::build()
     bPriorityEintragen = named(new QPushButton(QStringLiteral("<--"), GroupBox8), QStringLiteral("bPriorityEintragen"));
     mePriority = named(new MaskedEdit(2, GroupBox8), QStringLiteral("mePriority"));
     mePriority->setValue(QStringLiteral("14"));
-    mePriority->setFixedWidth(mePriority->fontMetrics().horizontalAdvance(QStringLiteral("0000")) + 12);
     Label9 = named(new QLabel(QStringLiteral("."), GroupBox8), QStringLiteral("Label9"));
-    QFont dotFont = Label9->font();
-    dotFont.setBold(true);
-    Label9->setFont(dotFont);
+    setBold(Label9, true);
     coboWeappon = named(new QComboBox(GroupBox8), QStringLiteral("coboWeappon"));
     coboWeappon->setEditable(true);
     coboWeappon->addItems(weapons);
@@ -126,7 +104,7 @@ void WeaponPriorityPage::build()
 void WeaponPriorityPage::GetPriority()
 {
     for (int i = 0; i < rowCount; ++i) {
-        const QString value = UserIni().ReadString(pawnSection, priorityKey(i), notFound);
+        const QString value = UserIni().ReadString(pawnSection, priorityKey(i), NotFoundDefault::entryNotFoundNoMark);
         PriorityTable[i] = value == noWeapon ? QString() : value;
     }
 }
@@ -155,19 +133,19 @@ void WeaponPriorityPage::markRow(int n)
 
 void WeaponPriorityPage::mePriorityChange()
 {
-    const int typed = integerValue(mePriority->value());
+    const int typed = fieldNumber(mePriority);
     if (typed < 1 || typed > rowCount) {
         EventRules::setText(mePriority, QStringLiteral("1"));
         markRow(1);
     }
-    const int n = integerValue(mePriority->value());
+    const int n = fieldNumber(mePriority);
     if (n >= 1 && n <= rowCount)
         markRow(n);
 }
 
 void WeaponPriorityPage::bPriorityEintragenClick()
 {
-    const int n = integerValue(mePriority->value());
+    const int n = fieldNumber(mePriority);
     if (n < 1 || n > rowCount)
         return;
     const QString weapon = coboWeappon->currentText();

@@ -10,7 +10,7 @@ namespace {
 
 // Far beyond any picture this program shows; a header that claims more is
 // treated as corrupt rather than allocated.
-constexpr unsigned long kMaxPixels = 16UL * 1024 * 1024;
+constexpr unsigned long maxPixels = 16UL * 1024 * 1024;
 
 // libjpeg's own handler ends the process on an error. This one jumps back to
 // the setjmp of the stage that is running, and counts warnings (libjpeg warns
@@ -80,7 +80,7 @@ QImage decodeJpeg(QByteArrayView data)
     QImage image;
     const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
     if (readHeader(&info, &errors, bytes, static_cast<unsigned long>(data.size())) && info.output_width > 0
-        && info.output_height > 0 && static_cast<unsigned long>(info.output_width) <= kMaxPixels / info.output_height) {
+        && info.output_height > 0 && static_cast<unsigned long>(info.output_width) <= maxPixels / info.output_height) {
         image = QImage(int(info.output_width), int(info.output_height), QImage::Format_RGB888);
         if (image.isNull() || !readPixels(&info, &errors, image.bits(), long(image.bytesPerLine())))
             image = QImage();

@@ -19,7 +19,7 @@
 namespace {
 
 // Far beyond any real system.reg; a bigger file is not read at all.
-constexpr qint64 kMaxFileSize = qint64(256) * 1024 * 1024;
+constexpr qint64 maxFileSize = qint64(256) * 1024 * 1024;
 
 bool canWriteIn(const QString& folder)
 {
@@ -40,7 +40,7 @@ RegistryFile::Loaded RegistryFile::load(const SafeFile::Update* update) const
     const QFileInfo info(path_);
     if (!info.exists())
         return {};
-    if (!info.isFile() || info.size() > kMaxFileSize)
+    if (!info.isFile() || info.size() > maxFileSize)
         return {true, std::nullopt};
     std::optional<QByteArray> bytes = update ? update->read() : SafeFile::read(path_);
     if (!bytes)

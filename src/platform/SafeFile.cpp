@@ -159,7 +159,7 @@ bool writeAll(int fd, const QByteArray& content, off_t at = 0)
 // Our own temporary files are named so that they cannot be mistaken for a
 // file of the user's ("User.ini.backup"): only such files are ever removed.
 // (QSaveFile's fallback name, "<name>.XXXXXX", could be either.)
-constexpr int kRandomLength = 6;
+constexpr int randomLength = 6;
 
 QByteArray temporaryPrefix(const QByteArray& fileName)
 {
@@ -175,7 +175,7 @@ QByteArray backupPrefix(const QByteArray& fileName)
 bool isTemporaryOf(const char* entry, const QByteArray& prefix)
 {
     const size_t length = std::strlen(entry);
-    if (length != size_t(prefix.size()) + kRandomLength || std::memcmp(entry, prefix.constData(), prefix.size()) != 0)
+    if (length != size_t(prefix.size()) + randomLength || std::memcmp(entry, prefix.constData(), prefix.size()) != 0)
         return false;
     for (const char* c = entry + prefix.size(); *c; ++c) {
         if (!std::isalnum(static_cast<unsigned char>(*c)))
@@ -211,11 +211,11 @@ void removeStaleTemporaries(const QByteArray& folder, const QByteArray& prefix)
 // Creates and locks a new temporary file; -1 on failure.
 int createTemporary(const QByteArray& folder, const QByteArray& prefix, mode_t mode, QByteArray* name)
 {
-    static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    static constexpr char randomLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     for (int attempt = 0; attempt < 100; ++attempt) {
         QByteArray candidate = folder + '/' + prefix;
-        for (int i = 0; i < kRandomLength; ++i)
-            candidate += kLetters[QRandomGenerator::global()->bounded(int(sizeof kLetters - 1))];
+        for (int i = 0; i < randomLength; ++i)
+            candidate += randomLetters[QRandomGenerator::global()->bounded(int(sizeof randomLetters - 1))];
         const int fd = ::open(candidate.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd < 0) {
             if (errno == EEXIST)

@@ -9,9 +9,9 @@
 namespace WineRegText {
 namespace {
 
-constexpr QByteArrayView kHeader = "WINE REGISTRY Version 2";
+constexpr QByteArrayView headerLine = "WINE REGISTRY Version 2";
 // FILETIME counts 100 ns ticks from 1601; Unix time starts 11644473600 s later.
-constexpr qint64 kTicksFrom1601To1970 = Q_INT64_C(116444736000000000);
+constexpr qint64 ticksFrom1601To1970 = Q_INT64_C(116444736000000000);
 
 bool isSpace(char c)
 {
@@ -62,7 +62,9 @@ QString foldPath(const QStringList& path)
     return foldCase(joinedPath(path.join(u'\\')));
 }
 
-// Whether the first `count` names of the joined path are those of prefix.
+// Whether the joined path is the joined prefix or a key below it: its first
+// names are all of prefix's names (an empty prefix is the hive, above every
+// key).
 bool hasPrefix(const QString& path, const QString& prefix)
 {
     return path.startsWith(prefix) && (path.size() == prefix.size() || prefix.isEmpty() || path[prefix.size()] == u'\\');
@@ -144,68 +146,24 @@ bool isBlank(QByteArrayView text)
     return skipSpace(text, 0) == text.size();
 }
 
-} // namespace
-
-QByteArray escape(QStringView text, char special1, char special2)
+// The one reading of escaped text, from p up to the first unescaped endChar:
+// unescape() decodes with it, and the reading of a file that only needs to
+// know where a name ends skips with it (Decode false, put never called).
+// Returns the offset just past endChar, or nothing when endChar never comes.
+template <bool Decode, typename Put>
+std::optional<qsizetype> scanEscaped(QByteArrayView text, qsizetype p, char endChar, Put&& put)
 {
-    static const char cEscapes[33] = ".......abtnvfr.............e....";
-    QByteArray out;
-    out.reserve(text.size() + 8);
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t unit = text[i].unicode();
-        const bool hasNext = i + 1 < text.size();
-        const char16_t next = hasNext ? text[i + 1].unicode() : 0;
-        if (unit > 127) {
-            // A following hex digit would be read as part of the escape.
-            const bool pad = hasNext && next < 128 && isHexDigit(char(next));
-            out += QByteArray::number(unit, 16).rightJustified(pad ? 4 : 0, '0').prepend("\\x");
-        } else if (unit < 32) {
-            if (cEscapes[unit] != '.') {
-                out += '\\';
-                out += cEscapes[unit];
-            } else {
-                const bool pad = hasNext && next >= '0' && next <= '7';
-                out += '\\';
-                out += QByteArray::number(unit, 8).rightJustified(pad ? 3 : 0, '0');
-            }
-        } else {
-            const char c = char(unit);
-            if (c == '\\' || c == special1 || c == special2)
-                out += '\\';
-            out += c;
-        }
-    }
-    return out;
-}
-
-std::optional<QString> unescape(QByteArrayView text, char endChar, qsizetype* next)
-{
-    qsizetype p = 0;
     const qsizetype n = text.size();
-    // Most names and texts hold nothing to decode.
-    while (p < n && text[p] != endChar && text[p] != '\\' && uchar(text[p]) < 0x80)
-        ++p;
-    if (p < n && text[p] == endChar) {
-        *next = p + 1;
-        return QString::fromLatin1(text.first(p));
-    }
-    // Written in place: appending unit by unit made reading a system.reg
-    // slow. No input byte gives more than one UTF-16 unit, so n units hold
-    // the text.
-    QString out(n, Qt::Uninitialized);
-    char16_t* const units = reinterpret_cast<char16_t*>(out.data());
-    qsizetype length = 0;
-    const auto put = [&](char16_t unit) { units[length++] = unit; };
-    for (qsizetype i = 0; i < p; ++i)
-        put(char16_t(uchar(text[i])));
     while (p < n && text[p] != endChar) {
         const char c = text[p];
         if (uchar(c) >= 0x80) {
             qsizetype run = p;
             while (run < n && uchar(text[run]) >= 0x80)
                 ++run;
-            for (const QChar unit : QString::fromUtf8(text.sliced(p, run - p)))
-                put(unit.unicode());
+            if constexpr (Decode) {
+                for (const QChar unit : QString::fromUtf8(text.sliced(p, run - p)))
+                    put(unit.unicode());
+            }
             p = run;
             continue;
         }
@@ -258,7 +216,67 @@ std::optional<QString> unescape(QByteArrayView text, char endChar, qsizetype* ne
     }
     if (p >= n)
         return std::nullopt;
-    *next = p + 1;
+    return p + 1;
+}
+
+} // namespace
+
+QByteArray escape(QStringView text, char special1, char special2)
+{
+    static const char cEscapes[33] = ".......abtnvfr.............e....";
+    QByteArray out;
+    out.reserve(text.size() + 8);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t unit = text[i].unicode();
+        const bool hasNext = i + 1 < text.size();
+        const char16_t next = hasNext ? text[i + 1].unicode() : 0;
+        if (unit > 127) {
+            // A following hex digit would be read as part of the escape.
+            const bool pad = hasNext && next < 128 && isHexDigit(char(next));
+            out += QByteArray::number(unit, 16).rightJustified(pad ? 4 : 0, '0').prepend("\\x");
+        } else if (unit < 32) {
+            if (cEscapes[unit] != '.') {
+                out += '\\';
+                out += cEscapes[unit];
+            } else {
+                const bool pad = hasNext && next >= '0' && next <= '7';
+                out += '\\';
+                out += QByteArray::number(unit, 8).rightJustified(pad ? 3 : 0, '0');
+            }
+        } else {
+            const char c = char(unit);
+            if (c == '\\' || c == special1 || c == special2)
+                out += '\\';
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::optional<QString> unescape(QByteArrayView text, char endChar, qsizetype* next)
+{
+    qsizetype p = 0;
+    const qsizetype n = text.size();
+    // Most names and texts hold nothing to decode.
+    while (p < n && text[p] != endChar && text[p] != '\\' && uchar(text[p]) < 0x80)
+        ++p;
+    if (p < n && text[p] == endChar) {
+        *next = p + 1;
+        return QString::fromLatin1(text.first(p));
+    }
+    // Written in place: appending unit by unit made reading a system.reg
+    // slow. No input byte gives more than one UTF-16 unit, so n units hold
+    // the text.
+    QString out(n, Qt::Uninitialized);
+    char16_t* const units = reinterpret_cast<char16_t*>(out.data());
+    qsizetype length = 0;
+    for (qsizetype i = 0; i < p; ++i)
+        units[length++] = char16_t(uchar(text[i]));
+    const std::optional<qsizetype> end =
+        scanEscaped<true>(text, p, endChar, [&](char16_t unit) { units[length++] = unit; });
+    if (!end)
+        return std::nullopt;
+    *next = *end;
     out.truncate(length);
     // n ran to the line's end, which may lie far beyond a value's name.
     if (out.capacity() - length > 64)
@@ -268,7 +286,7 @@ std::optional<QString> unescape(QByteArrayView text, char endChar, qsizetype* ne
 
 QByteArray newFileHeader()
 {
-    return QByteArray(kHeader.data(), kHeader.size()) + "\n;; All keys relative to \\\\Machine\n";
+    return QByteArray(headerLine.data(), headerLine.size()) + "\n;; All keys relative to \\\\Machine\n";
 }
 
 QString foldCase(const QString& name)
@@ -351,26 +369,6 @@ private:
     int index_ = -1;
 };
 
-// Where escaped text ends, as unescape() finds it, without decoding it.
-std::optional<qsizetype> skipEscaped(QByteArrayView text, char endChar)
-{
-    qsizetype p = 0;
-    const qsizetype n = text.size();
-    while (p < n && text[p] != endChar) {
-        // After a backslash an ASCII character is taken as it stands or
-        // begins an escape whose digits can be no end character.
-        if (text[p] == '\\' && ++p < n && uchar(text[p]) < 0x80)
-            ++p;
-        else if (p < n && text[p] != '\\')
-            ++p;
-        else if (p >= n)
-            return std::nullopt;
-    }
-    if (p >= n)
-        return std::nullopt;
-    return p + 1;
-}
-
 // One value line and the lines its hex data goes on over, read the way
 // wineserver reads them; the cursor is left on the value's last line.
 // Nothing when the line holds no value: its name does not parse or no "="
@@ -394,7 +392,7 @@ std::optional<Value> readValue(LineCursor& lines, qsizetype indent, bool decode,
                 return std::nullopt;
             value.name = *name;
         } else {
-            const std::optional<qsizetype> end = skipEscaped(text.sliced(pos + 1), '"');
+            const std::optional<qsizetype> end = scanEscaped<false>(text.sliced(pos + 1), 0, '"', [](char16_t) {});
             if (!end)
                 return std::nullopt;
             next = *end;
@@ -409,25 +407,32 @@ std::optional<Value> readValue(LineCursor& lines, qsizetype indent, bool decode,
     const QByteArrayView data = text.sliced(pos);
 
     // From here on the value exists; data that does not parse makes it REG_NONE.
+    // How the data starts tells its type: text after an opening quote, hex
+    // bytes after a colon, or a dword.
+    enum class Data { Text, Hex, Dword };
+    struct DataStart {
+        QByteArrayView start;
+        ValueType type;
+        Data data;
+    };
+    static constexpr DataStart dataStarts[] = {
+        {"\"", RegSz, Data::Text},
+        {"str:\"", RegSz, Data::Text},
+        {"str(2):\"", RegExpandSz, Data::Text},
+        {"str(7):\"", RegMultiSz, Data::Text},
+        {"hex:", RegBinary, Data::Hex},
+        {"dword:", RegDword, Data::Dword},
+    };
     qsizetype stringStart = -1;
     qsizetype hexStart = -1;
-    if (data.startsWith("\"")) {
-        value.type = RegSz;
-        stringStart = 1;
-    } else if (data.startsWith("str:\"")) {
-        value.type = RegSz;
-        stringStart = 5;
-    } else if (data.startsWith("str(2):\"")) {
-        value.type = RegExpandSz;
-        stringStart = 8;
-    } else if (data.startsWith("str(7):\"")) {
-        value.type = RegMultiSz;
-        stringStart = 8;
-    } else if (data.startsWith("hex:")) {
-        value.type = RegBinary;
-        hexStart = 4;
-    } else if (data.startsWith("dword:")) {
-        value.type = RegDword;
+    const auto known = std::find_if(std::begin(dataStarts), std::end(dataStarts),
+                                    [&](const DataStart& start) { return data.startsWith(start.start); });
+    if (known != std::end(dataStarts)) {
+        value.type = known->type;
+        if (known->data == Data::Text)
+            stringStart = known->start.size();
+        else if (known->data == Data::Hex)
+            hexStart = known->start.size();
     } else if (data.startsWith("hex(")) {
         qsizetype p = 4;
         quint64 type = 0;
@@ -509,7 +514,7 @@ std::optional<Value> readValue(LineCursor& lines, qsizetype indent, bool decode,
 template <typename Visitor>
 bool walk(LineCursor& lines, Visitor& visitor, bool* cutShort)
 {
-    if (!lines.next() || lines.content() != kHeader)
+    if (!lines.next() || lines.content() != headerLine)
         return false;
     bool inKey = false;
     while (lines.next()) {
@@ -624,13 +629,45 @@ std::optional<Lookup> lookUp(const QByteArray& bytes, const std::vector<QStringL
     return std::move(finder.found);
 }
 
-const Value* lastNamed(const std::vector<Value>& values, const QString& name)
+namespace {
+
+// The last value whose folded name is foldedName: the one the registry sees.
+const Value* lastFoldedName(const std::vector<Value>& values, const QString& foldedName)
 {
-    const QString folded = foldCase(name);
     for (auto it = values.rbegin(); it != values.rend(); ++it)
-        if (foldCase(it->name) == folded)
+        if (foldCase(it->name) == foldedName)
             return &*it;
     return nullptr;
+}
+
+// Where a key's value stands: a key may have several blocks in the file, and
+// the last value of the name in the last block that holds one counts.
+struct ValuePlace {
+    const Key* lastBlock = nullptr;  // the key's last block; none when the key is missing
+    const Key* valueBlock = nullptr; // the block that holds the value
+    const Value* value = nullptr;
+};
+
+ValuePlace placeOf(const std::vector<Key>& keys, const QString& foldedPath, const QString& foldedName)
+{
+    ValuePlace place;
+    for (const Key& key : keys) {
+        if (key.foldedPath != foldedPath)
+            continue;
+        place.lastBlock = &key;
+        if (const Value* value = lastFoldedName(key.values, foldedName)) {
+            place.valueBlock = &key;
+            place.value = value;
+        }
+    }
+    return place;
+}
+
+} // namespace
+
+const Value* lastNamed(const std::vector<Value>& values, const QString& name)
+{
+    return lastFoldedName(values, foldCase(name));
 }
 
 bool Document::isLink(const QStringList& path) const
@@ -647,18 +684,7 @@ bool Document::keyExists(const QStringList& path) const
 
 const Value* Document::findValue(const QStringList& path, const QString& name) const
 {
-    const QString folded = foldPath(path);
-    const QString foldedName = foldCase(name);
-    const Value* found = nullptr;
-    for (const Key& key : keys_) {
-        if (key.foldedPath != folded)
-            continue;
-        for (const Value& value : key.values) {
-            if (foldCase(value.name) == foldedName)
-                found = &value;
-        }
-    }
-    return found;
+    return placeOf(keys_, foldPath(path), foldCase(name)).value;
 }
 
 // A new key takes the spelling of the keys above it that already exist.
@@ -684,27 +710,13 @@ QByteArray Document::withStringValue(const QStringList& path, const QString& nam
 {
     const QByteArray nl = newline();
     const QString folded = foldPath(path);
-    const QString foldedName = foldCase(name);
     const qint64 msecs = std::max<qint64>(msecsSinceEpoch, 0);
     const QByteArray seconds = QByteArray::number(msecs / 1000);
-    const quint64 ticks = quint64(msecs) * 10000 + quint64(kTicksFrom1601To1970);
+    const quint64 ticks = quint64(msecs) * 10000 + quint64(ticksFrom1601To1970);
     const QByteArray fileTime = QByteArray::number(quint32(ticks >> 32), 16)
         + QByteArray::number(quint32(ticks), 16).rightJustified(8, '0');
 
-    const Key* lastBlock = nullptr;
-    const Key* valueBlock = nullptr;
-    const Value* value = nullptr;
-    for (const Key& key : keys_) {
-        if (key.foldedPath != folded)
-            continue;
-        lastBlock = &key;
-        for (const Value& v : key.values) {
-            if (foldCase(v.name) == foldedName) {
-                valueBlock = &key;
-                value = &v;
-            }
-        }
-    }
+    const auto [lastBlock, valueBlock, value] = placeOf(keys_, folded, foldCase(name));
 
     std::map<int, std::pair<int, QByteArray>> replaced; // first line -> (last line, new bytes)
     std::map<int, QByteArray> insertedBefore;

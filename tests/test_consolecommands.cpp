@@ -47,7 +47,7 @@ ConsoleCommandsTest::Run ConsoleCommandsTest::run(const QStringList& arguments) 
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
         environment.remove(name);
     process.setProcessEnvironment(environment);
-    process.start(QCoreApplication::applicationDirPath() + "/brennwerk-editor",
+    process.start(QStringLiteral(BRENNWERK_EDITOR),
                   QStringList{"--registry", game->registryPath()} + arguments);
     if (!process.waitForFinished(30000))
         qFatal("brennwerk-editor did not finish");

@@ -25,6 +25,11 @@ void writeBytes(const QString& path, const QByteArray& bytes)
         qFatal("cannot write %s", qPrintable(path));
 }
 
+QString unableToWrite(const QString& path)
+{
+    return QStringLiteral("Unable to write to %1.").arg(path);
+}
+
 QString failureOf(const std::function<void()>& call)
 {
     try {

@@ -13,5 +13,8 @@ QByteArray bytesOf(const QString& path);
 // Replaces the file's bytes; the test ends when that fails.
 void writeBytes(const QString& path, const QByteArray& bytes);
 
+// The error box's text when the file cannot be written.
+QString unableToWrite(const QString& path);
+
 // The message of the EditorError the call throws; empty when it throws none.
 QString failureOf(const std::function<void()>& call);

@@ -11,6 +11,7 @@
 #include <QCheckBox>
 #include <QRadioButton>
 #include <QKeyEvent>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
 
@@ -63,7 +64,7 @@ void GameFixture::registerGameDir(const QString& folder) const
 
 THauptForm* GameFixture::start(QStringList arguments)
 {
-    if (!arguments.contains(QStringLiteral("--registry")))
+    if (registryOption && !arguments.contains(QStringLiteral("--registry")))
         arguments = QStringList{QStringLiteral("--registry"), registryPath()} + arguments;
     arguments.prepend(QStringLiteral("brennwerk-editor"));
     const std::uint32_t memory = physicalMemory;
@@ -140,4 +141,9 @@ void GameFixture::showPage(const char* name) const
 {
     window_->PageControl1->setCurrentWidget(child<QWidget>(name));
     QCoreApplication::processEvents();
+}
+
+void GameFixture::answerRendererQuestion(const char* button) const
+{
+    QTest::mouseClick(window_->RendererForm->findChild<QPushButton*>(button), Qt::LeftButton);
 }

@@ -1,6 +1,7 @@
 #include "app/HauptUnit.h"
 #include "platform/RegistryFile.h"
-#include "support/GameFixture.h"
+#include "support/PageTest.h"
+#include "support/RegistryText.h"
 #include "support/WriteLog.h"
 
 #include <QCheckBox>
@@ -109,17 +110,6 @@ QStringList expectedWrites(const Item& item, const QString& gameDir, const QStri
     return writes;
 }
 
-// The value as a fresh reader of the file sees it; "<no key>" or
-// "<no value>" when absent.
-QString valueIn(const QString& file, RegistryRoot root, const QString& key, const QString& name = QString())
-{
-    RegistryFile registry(file);
-    registry.SetRootKey(root);
-    if (!registry.OpenKey(key, false))
-        return QStringLiteral("<no key>");
-    return registry.ReadString(name).value_or(QStringLiteral("<no value>"));
-}
-
 bool keyIn(const QString& file, const QString& key)
 {
     RegistryFile registry(file);
@@ -163,13 +153,13 @@ QColor colourOf(const QLabel* label)
 } // namespace
 
 // The Registry page through its widgets, against a temporary registry file.
-class RegistryPageTest : public QObject {
+class RegistryPageTest : public PageTest {
     Q_OBJECT
 
-private Q_SLOTS:
-    void init();
-    void cleanup();
+public:
+    RegistryPageTest() : PageTest({.file = File::Registry, .registered = false}) {}
 
+private Q_SLOTS:
     void commandAndIconFollowTheGameFolderUnderBothRoots();
     void eachBoxWritesItsRegistration_data();
     void eachBoxWritesItsRegistration();
@@ -182,37 +172,19 @@ private Q_SLOTS:
     void registryThatCannotBeWrittenShowsEverythingMissing();
 
 private:
-    template <typename T>
-    T* child(const char* name) const { return game->child<T>(name); }
-    void start(QStringList arguments = {});
-    void showPage(const char* name);
+    void start(const QStringList& arguments = {});
     RecordingRegistry* record();
     // Every write of the registry file stamps its key one second later than
     // the one before, from 1733600000 on.
     void tickingClock();
     void checkRegistration(const Item& item, bool present);
 
-    std::unique_ptr<GameFixture> game;
-    THauptForm* window = nullptr;
     RecordingRegistry* recorder = nullptr;
 };
 
-void RegistryPageTest::init()
+void RegistryPageTest::start(const QStringList& arguments)
 {
-    game = std::make_unique<GameFixture>();
-}
-
-void RegistryPageTest::cleanup()
-{
-    game.reset();
-    window = nullptr;
-    recorder = nullptr;
-}
-
-void RegistryPageTest::start(QStringList arguments)
-{
-    window = game->start(arguments);
-    QVERIFY(window);
+    PageTest::start(arguments);
     tickingClock();
 }
 
@@ -232,11 +204,6 @@ RecordingRegistry* RegistryPageTest::record()
     recorder = recording.get();
     slot = std::move(recording);
     return recorder;
-}
-
-void RegistryPageTest::showPage(const char* name)
-{
-    game->showPage(name);
 }
 
 // The status line and box of a registration after a check or a write.

@@ -1,12 +1,11 @@
 #include "app/HauptUnit.h"
-#include "app/RendererUnit.h"
 #include "app/Startup.h"
 #include "platform/EditorError.h"
 #include "platform/RegistryFile.h"
 #include "platform/WinePaths.h"
 #include "support/Environment.h"
 #include "support/Files.h"
-#include "support/GameFixture.h"
+#include "support/PageTest.h"
 #include "support/RegistryText.h"
 
 #include <QCheckBox>
@@ -234,8 +233,11 @@ private:
 // The editor on a game installed in a Wine prefix: the prefix is the
 // fixture's temporary folder, holding system.reg, dosdevices (c: and z:) and
 // drive_c/Games/UnrealTournament, a copy of the sample installation.
-class WinePrefixTest : public QObject {
+class WinePrefixTest : public PageTest {
     Q_OBJECT
+
+public:
+    WinePrefixTest() : PageTest({.file = File::Registry, .registered = false}) {}
 
 private Q_SLOTS:
     void init();
@@ -255,29 +257,16 @@ private Q_SLOTS:
     void unixPathsToWindowsPaths();
 
 private:
-    template <typename T>
-    T* child(const char* name) const
-    {
-        T* widget = window->findChild<T*>(name);
-        if (!widget)
-            qFatal("no widget %s", name);
-        return widget;
-    }
-    // Starts the editor the way a user does: no options at all.
-    void startWithoutOptions();
-    void showPage(const char* name);
-
-    std::unique_ptr<GameFixture> game;
     std::unique_ptr<Environment> environment;
-    std::unique_ptr<THauptForm> ownWindow;
-    THauptForm* window = nullptr;
     QString prefix;
     QString gameDir; // in the prefix's drive_c
 };
 
 void WinePrefixTest::init()
 {
-    game = std::make_unique<GameFixture>();
+    PageTest::init();
+    // The editor started the way a user does: no options at all.
+    game->registryOption = false;
     environment = std::make_unique<Environment>();
     prefix = QFileInfo(QFileInfo(game->registryPath()).absolutePath()).canonicalFilePath();
     gameDir = prefix + u"/drive_c/Games/UnrealTournament"_s;
@@ -295,27 +284,8 @@ void WinePrefixTest::init()
 
 void WinePrefixTest::cleanup()
 {
-    window = nullptr;
-    ownWindow.reset();
+    PageTest::cleanup();
     environment.reset();
-    game.reset();
-}
-
-void WinePrefixTest::startWithoutOptions()
-{
-    QString out, err;
-    StartResult result = startEditor({u"brennwerk-editor"_s}, game->boxes, out, err, [] { return 512u << 20; });
-    ownWindow = std::move(result.window);
-    window = ownWindow.get();
-    QVERIFY2(window, qPrintable(err));
-    QVERIFY(QTest::qWaitForWindowExposed(window));
-    window->RendererForm->close();
-}
-
-void WinePrefixTest::showPage(const char* name)
-{
-    window->PageControl1->setCurrentWidget(child<QWidget>(name));
-    QCoreApplication::processEvents();
 }
 
 void WinePrefixTest::registryComesFromThePrefix()
@@ -358,7 +328,7 @@ void WinePrefixTest::registryComesFromThePrefix()
 void WinePrefixTest::startsOnTheGameTheWindowsFolderNames()
 {
     const QByteArray registryBefore = readBytes(game->registryPath());
-    startWithoutOptions();
+    start();
     QVERIFY(game->boxes.shown().isEmpty());
     // "C:\GAMES\unrealtournament", matched on disk regardless of case.
     QCOMPARE(window->state().GameDir, gameDir);
@@ -376,7 +346,7 @@ void WinePrefixTest::keysAreWhereA32BitProgramHasThem()
     // its key below Wow6432Node (as the fixture has it), and the classes a
     // 32-bit program makes below Software\Classes\Wow6432Node, where Wine's
     // link Software\Wow6432Node\Classes leads.
-    startWithoutOptions();
+    start();
     QVERIFY(game->boxes.shown().isEmpty());
     QCOMPARE(window->state().GameDir, gameDir);
     showPage("tsRegistry");
@@ -392,8 +362,7 @@ void WinePrefixTest::keysAreWhereA32BitProgramHasThem()
         QCOMPARE(blockOf(after, u"Software\\Wow6432Node\\Classes\\"_s + key), QByteArray("<no block>"));
     }
     QVERIFY(!after.contains("[" + installKey64InFile + "]"));
-    window = nullptr;
-    ownWindow.reset();
+    stop();
 
     // A key where only a 64-bit program sees it is none for the game.
     writeBytes(game->registryPath(), systemReg(installBlock(installKey64InFile, R"(C:\\Games\\UnrealTournament)")));
@@ -401,7 +370,7 @@ void WinePrefixTest::keysAreWhereA32BitProgramHasThem()
     QString out, err;
     QVERIFY(!startEditor({u"brennwerk-editor"_s}, game->boxes, out, err).window);
     QCOMPARE(game->boxes.shown().size(), 1);
-    QCOMPARE(game->boxes.shown()[0].kind, ScriptedMessageBoxes::Kind::OpenDialog);
+    QCOMPARE(game->boxes.shown()[0].kind, Kind::OpenDialog);
 
     // A 32-bit prefix has one view: the key where it is named.
     QByteArray win32 = systemReg(installBlock(installKeyInFile, R"(C:\\Games\\UnrealTournament)"));
@@ -417,8 +386,7 @@ void WinePrefixTest::registryPageWritesWindowsPaths()
 {
     const QByteArray before = readBytes(game->registryPath());
     // A prefix's system.reg named on the command line is a prefix all the same.
-    window = game->start({u"--registry"_s, game->registryPath()});
-    QVERIFY(window);
+    start({u"--registry"_s, game->registryPath()});
     QCOMPARE(window->state().GameDir, gameDir);
     showPage("tsRegistry");
     // The pages name the folder as this machine has it.
@@ -491,8 +459,7 @@ void WinePrefixTest::registrySpellingOfTheFolderStays()
     escaped.replace(u"\\"_s, u"\\\\"_s);
     writeBytes(game->registryPath(), systemReg(installBlock(installKeyInFile, escaped.toUtf8())));
 
-    window = game->start(QStringList{u"--registry"_s, game->registryPath()} + options);
-    QVERIFY(window);
+    start(QStringList{u"--registry"_s, game->registryPath()} + options);
     QVERIFY(WinePaths::sameFolder(window->state().GameDir, options.isEmpty() ? gameDir : other));
     showPage("tsRegistry");
     click(child<QCheckBox>("cbMap"));
@@ -527,17 +494,16 @@ void WinePrefixTest::installPathThatNamesNoFolderHere()
 
     // Start-up asks for the game as when the key is missing.
     game->boxes.queueOpenFile(gameDir + u"/System/UnrealTournament.exe"_s);
-    startWithoutOptions();
+    start();
     QCOMPARE(window->state().GameDir, gameDir);
     QCOMPARE(game->boxes.shown().size(), 2);
-    QCOMPARE(game->boxes.shown()[0].kind, ScriptedMessageBoxes::Kind::OpenDialog);
+    QCOMPARE(game->boxes.shown()[0].kind, Kind::OpenDialog);
     // Its Registry page, shown first, mends the install path.
     QCOMPARE(window->PageControl1->currentWidget()->objectName(), u"tsRegistry"_s);
     QVERIFY(game->boxes.errors().isEmpty());
     QCOMPARE(valueIn(game->registryPath(), RegistryRoot::LocalMachine, installKey, u"Folder"_s),
              u"C:\\Games\\UnrealTournament"_s);
-    window = nullptr;
-    ownWindow.reset();
+    stop();
     writeBytes(game->registryPath(), before);
 
     // The command line says so in one line, and works on nothing.
@@ -594,8 +560,7 @@ void WinePrefixTest::runningWineServerRefusesEveryWrite()
     const QByteArray before = readBytes(file);
 
     // Reading goes on; the first write of the page is refused with the box.
-    window = game->start({u"--registry"_s, file});
-    QVERIFY(window);
+    start({u"--registry"_s, file});
     QCOMPARE(window->state().GameDir, gameDir);
     showPage("tsRegistry");
     const QString message = wineRunning.arg(prefix);

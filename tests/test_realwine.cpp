@@ -1,6 +1,4 @@
 #include "app/HauptUnit.h"
-#include "app/RendererUnit.h"
-#include "app/Startup.h"
 #include "platform/EditorError.h"
 #include "platform/RegistryFile.h"
 #include "support/Files.h"
@@ -66,7 +64,6 @@ private:
     // Whether "reg query" finds the key in the view.
     bool wineHas(const QString& key, const QString& view) const;
     void startEditor();
-    void showPage(const char* name);
 
     QProcessEnvironment environment;
     QTemporaryDir scratch;
@@ -74,7 +71,7 @@ private:
     QString hive;
     QString gameDir;
     std::unique_ptr<GameFixture> game;
-    std::unique_ptr<THauptForm> window;
+    THauptForm* window = nullptr;
     QByteArray savedWinePrefix;
 };
 
@@ -150,19 +147,8 @@ QString RealWineTest::queried(const QString& key, const QString& name, const QSt
 
 void RealWineTest::startEditor()
 {
-    ScriptedMessageBoxes& boxes = game->boxes;
-    QString out, err;
-    StartResult result = ::startEditor({u"brennwerk-editor"_s}, boxes, out, err, [] { return 512u << 20; });
-    window = std::move(result.window);
-    QVERIFY2(window, qPrintable(err));
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    window->RendererForm->close();
-}
-
-void RealWineTest::showPage(const char* name)
-{
-    window->PageControl1->setCurrentWidget(window->findChild<QWidget*>(name));
-    QCoreApplication::processEvents();
+    window = game->start();
+    QVERIFY2(window, qPrintable(game->err));
 }
 
 void RealWineTest::initTestCase()
@@ -215,6 +201,8 @@ void RealWineTest::initTestCase()
     waitForWineServer();
 
     game = std::make_unique<GameFixture>();
+    // Started with no options, as a newcomer does.
+    game->registryOption = false;
     gameDir = prefix + u"/drive_c/Games/Ünreal"_s;
     QVERIFY(QDir().mkpath(prefix + u"/drive_c/Games"_s));
     QVERIFY(QDir().rename(game->gameDir(), gameDir));
@@ -225,7 +213,6 @@ void RealWineTest::initTestCase()
 
 void RealWineTest::cleanupTestCase()
 {
-    window.reset();
     game.reset();
     if (prefix.isEmpty())
         return;
@@ -261,9 +248,9 @@ void RealWineTest::readsWhatWineRegAddWrote()
     QVERIFY(game->boxes.shown().isEmpty());
     QCOMPARE(window->state().GameDir, gameDir);
     QCOMPARE(window->PageControl1->currentWidget()->objectName(), u"tsSystem"_s);
-    QCOMPARE(window->findChild<QLineEdit*>("eIRCNick")->text(), u"Funkenflug"_s);
+    QCOMPARE(game->child<QLineEdit>("eIRCNick")->text(), u"Funkenflug"_s);
     QCOMPARE(readBytes(hive), before);
-    window.reset();
+    game->stop();
 }
 
 void RealWineTest::seesTheKeysA32BitProgramSees()
@@ -306,13 +293,13 @@ void RealWineTest::wineSeesWhatTheEditorWrote()
     startEditor();
     // The map registration found is written again as a whole; the module
     // and the link type (which only 64-bit programs see) are new.
-    showPage("tsRegistry");
-    QVERIFY(window->findChild<QCheckBox*>("cbMap")->isChecked());
-    QVERIFY(!window->findChild<QCheckBox*>("cbLink")->isChecked());
-    click(window->findChild<QCheckBox*>("cbModule"));
-    click(window->findChild<QCheckBox*>("cbLink"));
+    game->showPage("tsRegistry");
+    QVERIFY(game->child<QCheckBox>("cbMap")->isChecked());
+    QVERIFY(!game->child<QCheckBox>("cbLink")->isChecked());
+    click(game->child<QCheckBox>("cbModule"));
+    click(game->child<QCheckBox>("cbLink"));
     QVERIFY2(game->boxes.errors().isEmpty(), qPrintable(game->boxes.errors().join('\n')));
-    window.reset();
+    game->stop();
     {
         RegistryFile registry(hive);
         registry.SetRootKey(RegistryRoot::LocalMachine);
@@ -415,10 +402,10 @@ void RealWineTest::refusesToWriteWhileWineRuns()
         game->boxes.clear();
         startEditor();
         QCOMPARE(window->state().GameDir, gameDir);
-        showPage("tsRegistry");
+        game->showPage("tsRegistry");
         QCOMPARE(game->boxes.errors(), QStringList{message});
-        QVERIFY(window->findChild<QCheckBox*>("cbUTPath")->isEnabled());
-        window.reset();
+        QVERIFY(game->child<QCheckBox>("cbUTPath")->isEnabled());
+        game->stop();
         QCOMPARE(readBytes(hive), before);
 
         // -k and -w find the server through the same TMPDIR.

@@ -133,8 +133,8 @@ void HostileFilesTest::everyPageSurvives_data()
 {
     QTest::addColumn<QByteArray>("mainIni");
     QTest::addColumn<QByteArray>("userIni");
-    const QByteArray mainIni = readBytes(QStringLiteral(BRENNWERK_SOURCE_DIR "/examples/System/UnrealTournament.ini"));
-    const QByteArray userIni = readBytes(QStringLiteral(BRENNWERK_SOURCE_DIR "/examples/System/User.ini"));
+    const QByteArray mainIni = sourceBytes(u"examples/System/UnrealTournament.ini"_s);
+    const QByteArray userIni = sourceBytes(u"examples/System/User.ini"_s);
     QVERIFY(!mainIni.isEmpty() && !userIni.isEmpty());
 
     // In front, so that every key the pages read is found only after it.

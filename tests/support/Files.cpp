@@ -18,6 +18,14 @@ QByteArray bytesOf(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
 }
 
+QByteArray sourceBytes(const QString& path)
+{
+    QFile file(QStringLiteral(BRENNWERK_SOURCE_DIR "/") + path);
+    if (!file.open(QIODevice::ReadOnly))
+        qFatal("missing fixture %s", qPrintable(path));
+    return file.readAll();
+}
+
 void writeBytes(const QString& path, const QByteArray& bytes)
 {
     QFile file(path);

@@ -10,6 +10,9 @@ QByteArray readBytes(const QString& path);
 // The file's bytes, or "<unreadable>", so that a comparison tells a missing
 // file from an empty one.
 QByteArray bytesOf(const QString& path);
+// The bytes of a file of the source tree (a fixture), by its path below the
+// source folder; the test ends when it is missing.
+QByteArray sourceBytes(const QString& path);
 // Replaces the file's bytes; the test ends when that fails.
 void writeBytes(const QString& path, const QByteArray& bytes);
 

@@ -6,6 +6,7 @@
 #include "platform/SafeFile.h"
 #include "support/Files.h"
 #include "support/GameFixture.h"
+#include "support/RegistryText.h"
 #include "support/Users.h"
 
 #include <QDir>
@@ -239,10 +240,7 @@ void CrashSafetyTest::fullDiskLeavesTheFileAsItWas()
     writeBytes(path, original);
     const QString missing = dir.filePath(u"User.ini"_s);
     const QString registryPath = dir.filePath(u"system.reg"_s);
-    const QByteArray registry = "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n"
-                                "[Software\\\\Unreal Technology\\\\Installed Apps\\\\UnrealTournament] 1733592000\n"
-                                "\"Folder\"=\""
-        + QByteArray(80 * 1024, 'x') + "\"\n\"Version\"=\"436\"\n";
+    const QByteArray registry = registryText(installKeyText(QString(80 * 1024, u'x')));
     writeBytes(registryPath, registry);
     RegistryFile registryFile(registryPath);
     QVERIFY(registryFile.OpenKey(u"\\Software\\Unreal Technology\\Installed Apps\\UnrealTournament"_s, false));

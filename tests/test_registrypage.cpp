@@ -126,25 +126,6 @@ QStringList valueLines(const QByteArray& file)
     return lines;
 }
 
-QByteArray registryFile(const QByteArray& keys)
-{
-    return "WINE REGISTRY Version 2\n"
-           ";; All keys relative to \\\\Machine\n"
-           "\n"
-           + keys;
-}
-
-QByteArray installKeyBlock(const QString& folder)
-{
-    QString escaped = folder;
-    escaped.replace("\\", "\\\\");
-    return "[Software\\\\Unreal Technology\\\\Installed Apps\\\\UnrealTournament] 1733592000\n"
-           "\"Folder\"=\""
-        + escaped.toUtf8()
-        + "\"\n"
-          "\"Version\"=\"400\"\n\n";
-}
-
 QColor colourOf(const QLabel* label)
 {
     return label->palette().color(QPalette::WindowText);
@@ -308,8 +289,8 @@ void RegistryPageTest::eachBoxWritesItsRegistration()
 void RegistryPageTest::foundKeysAreRewrittenOnTheFirstShowOnly()
 {
     writeBytes(game->registryPath(),
-               registryFile(installKeyBlock("/old/place")
-                            + "[Software\\\\Classes\\\\Unreal.Map] 1733592000\n@=\"Old Map\"\n\n"
+               registryText(installKeyText("/old/place", "400")
+                            + "\n[Software\\\\Classes\\\\Unreal.Map] 1733592000\n@=\"Old Map\"\n\n"
                               "[Software\\\\Classes\\\\Unreal.Map\\\\Shell\\\\open\\\\command] 1733592000\n"
                               "@=\"/old/place\\\\System\\\\UnrealTournament.exe \\\"%1\\\"\"\n"));
     start({"--game-dir", game->gameDir()});
@@ -349,8 +330,8 @@ void RegistryPageTest::foundKeysAreRewrittenOnTheFirstShowOnly()
 
 void RegistryPageTest::extensionWithoutClassKeyIsMissing()
 {
-    writeBytes(game->registryPath(), registryFile(installKeyBlock(game->gameDir())
-                                                  + "[Software\\\\Classes\\\\.unr] 1733592000\n@=\"Unreal.Map\"\n"));
+    writeBytes(game->registryPath(), registryText(installKeyText(game->gameDir(), "400")
+                                                  + "\n[Software\\\\Classes\\\\.unr] 1733592000\n@=\"Unreal.Map\"\n"));
     start();
     showPage("tsRegistry");
     checkRegistration(map, false);
@@ -448,8 +429,8 @@ void RegistryPageTest::failedWriteStopsTheRegistrationThere()
 void RegistryPageTest::registryThatCannotBeWrittenShowsEverythingMissing()
 {
     const QString file = game->registryPath();
-    writeBytes(file, registryFile(installKeyBlock(game->gameDir())
-                                  + "[Software\\\\Classes\\\\Unreal.Map] 1733592000\n@=\"Unreal Map\"\n"));
+    writeBytes(file, registryText(installKeyText(game->gameDir(), "400")
+                                  + "\n[Software\\\\Classes\\\\Unreal.Map] 1733592000\n@=\"Unreal Map\"\n"));
     QVERIFY(QFile::setPermissions(file, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
     const QByteArray before = readBytes(file);
     // Start-up learns the folder all the same: reading needs no write access.

@@ -7,6 +7,7 @@
 #include "platform/GamePaths.h"
 #include "support/Environment.h"
 #include "support/PageTest.h"
+#include "support/RegistryText.h"
 #include "support/ModalAnswerer.h"
 
 #include <QAction>
@@ -135,10 +136,8 @@ void StartupTest::cancelledDialogEndsWithNothingWritten()
 void StartupTest::folderThatIsNotTextCountsAsMissing()
 {
     writeBytes(game->registryPath(),
-               "WINE REGISTRY Version 2\n"
-               ";; All keys relative to \\\\Machine\n\n"
-               "[Software\\\\Unreal Technology\\\\Installed Apps\\\\UnrealTournament] 1733592000\n"
-               "\"Folder\"=dword:00000001\n");
+               registryText("[Software\\\\Unreal Technology\\\\Installed Apps\\\\UnrealTournament] 1733592000\n"
+                            "\"Folder\"=dword:00000001\n"));
     start();
     QVERIFY(game->boxes.shown().isEmpty());
     QCOMPARE(window->state().GameDir, QString());

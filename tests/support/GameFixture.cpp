@@ -3,6 +3,7 @@
 #include "app/HauptUnit.h"
 #include "app/RendererUnit.h"
 #include "app/Startup.h"
+#include "support/RegistryText.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -50,16 +51,7 @@ QString GameFixture::registryPath() const { return dir_.filePath(QStringLiteral(
 
 void GameFixture::registerGameDir(const QString& folder) const
 {
-    QString escaped = folder;
-    escaped.replace(QLatin1Char('\\'), QStringLiteral("\\\\")).replace(QLatin1Char('"'), QStringLiteral("\\\""));
-    writeBytes(registryPath(),
-               "WINE REGISTRY Version 2\n"
-               ";; All keys relative to \\\\Machine\n"
-               "\n"
-               "[Software\\\\Unreal Technology\\\\Installed Apps\\\\UnrealTournament] 1733592000\n"
-               "\"Folder\"=\""
-                   + escaped.toUtf8() + "\"\n"
-                   "\"Version\"=\"436\"\n");
+    writeBytes(registryPath(), registryText(installKeyText(folder)));
 }
 
 THauptForm* GameFixture::start(QStringList arguments)

@@ -243,7 +243,7 @@ void CrashSafetyTest::fullDiskLeavesTheFileAsItWas()
     const QByteArray registry = registryText(installKeyText(QString(80 * 1024, u'x')));
     writeBytes(registryPath, registry);
     RegistryFile registryFile(registryPath);
-    QVERIFY(registryFile.OpenKey(u"\\Software\\Unreal Technology\\Installed Apps\\UnrealTournament"_s, false));
+    QVERIFY(registryFile.OpenKey(installKey, false));
     // Written in place (it has a second name): its backup fits, the new
     // content does not, and the write stops half-way.
     const QString linked = dir.filePath(u"Linked.ini"_s);
@@ -649,7 +649,7 @@ void CrashSafetyTest::otherProgramsChangesAreSeenAndKept()
                              "\"Folder\"=\"C:\\\\UT\"\n");
     RegistryFile registry(registryPath);
     registry.setClock([] { return Q_INT64_C(1733600000123); });
-    QVERIFY(registry.OpenKey(u"\\Software\\Unreal Technology\\Installed Apps\\UnrealTournament"_s, false));
+    QVERIFY(registry.OpenKey(installKey, false));
     QCOMPARE(registry.ReadString(u"Folder"_s), std::optional<QString>(u"C:\\UT"_s));
     const QByteArray byWine = "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n"
                               "[Software\\\\Unreal Technology\\\\Installed Apps\\\\UnrealTournament] 1733599999\n"

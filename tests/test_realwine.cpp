@@ -24,7 +24,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-const QString installKey = u"\\Software\\Unreal Technology\\Installed Apps\\UnrealTournament"_s;
 const QString testKey = u"\\Software\\Brennwerk\\Zeichentest"_s;
 // Umlauts (in every code page Wine's tools print with), the euro sign, CJK,
 // a character beyond the 16-bit range, quotes, a backslash before a letter

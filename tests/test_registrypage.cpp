@@ -18,7 +18,6 @@ namespace {
 
 const QColor blue(0, 0, 255);
 const QColor red(255, 0, 0);
-const QString installKey = QStringLiteral("\\Software\\Unreal Technology\\Installed Apps\\UnrealTournament");
 
 // Stands between the page and the registry file and notes every value
 // written, with the root and key it went to ("HKLM \Software\CLASSES\.unr

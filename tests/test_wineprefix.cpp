@@ -33,7 +33,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-const QString installKey = u"\\Software\\Unreal Technology\\Installed Apps\\UnrealTournament"_s;
 const QString wineRunning = u"Wine läuft noch (wineserver für %1). Bitte beende das Spiel und alle "
                             "Wine-Programme und versuche es dann erneut."_s;
 
@@ -104,9 +103,10 @@ QByteArray systemReg(const QByteArray& installKeyBlock)
 )reg";
 }
 
-QByteArray installBlock(const QByteArray& key, const QByteArray& folder)
+QByteArray installBlock(const QByteArray& key, QString folder)
 {
-    return "[" + key + "] 1796679996\n#time=1dd86946eb1e3ac\n\"Folder\"=\"" + folder
+    folder.replace(u"\\"_s, u"\\\\"_s);
+    return "[" + key + "] 1796679996\n#time=1dd86946eb1e3ac\n\"Folder\"=\"" + folder.toUtf8()
         + "\"\n\"Language\"=\"int\"\n\"Version\"=\"400\"\n\n";
 }
 
@@ -278,7 +278,7 @@ void WinePrefixTest::init()
     // Something to tell this installation's System page by.
     const QString mainIni = gameDir + u"/System/UnrealTournament.ini"_s;
     writeBytes(mainIni, withLine(readBytes(mainIni), "\nNickName=Funkenflug\r\n", "\nNickName=Weinkeller\r\n"));
-    writeBytes(game->registryPath(), systemReg(installBlock(installKeyInFile, R"(C:\\GAMES\\unrealtournament)")));
+    writeBytes(game->registryPath(), systemReg(installBlock(installKeyInFile, u"C:\\GAMES\\unrealtournament"_s)));
     environment->set("WINEPREFIX", QFile::encodeName(prefix));
 }
 
@@ -365,7 +365,7 @@ void WinePrefixTest::keysAreWhereA32BitProgramHasThem()
     stop();
 
     // A key where only a 64-bit program sees it is none for the game.
-    writeBytes(game->registryPath(), systemReg(installBlock(installKey64InFile, R"(C:\\Games\\UnrealTournament)")));
+    writeBytes(game->registryPath(), systemReg(installBlock(installKey64InFile, u"C:\\Games\\UnrealTournament"_s)));
     game->boxes.clear();
     QString out, err;
     QVERIFY(!startEditor({u"brennwerk-editor"_s}, game->boxes, out, err).window);
@@ -373,7 +373,7 @@ void WinePrefixTest::keysAreWhereA32BitProgramHasThem()
     QCOMPARE(game->boxes.shown()[0].kind, Kind::OpenDialog);
 
     // A 32-bit prefix has one view: the key where it is named.
-    QByteArray win32 = systemReg(installBlock(installKeyInFile, R"(C:\\Games\\UnrealTournament)"));
+    QByteArray win32 = systemReg(installBlock(installKeyInFile, u"C:\\Games\\UnrealTournament"_s));
     win32.replace("#arch=win64", "#arch=win32");
     writeBytes(game->registryPath(), win32);
     RegistryFile registry(game->registryPath());
@@ -455,9 +455,7 @@ void WinePrefixTest::registrySpellingOfTheFolderStays()
     const QString zPrefix = QString(prefix).mid(1).replace('/', '\\');
     folder = folder.arg(zPrefix);
     written = written.arg(zPrefix);
-    QString escaped = folder;
-    escaped.replace(u"\\"_s, u"\\\\"_s);
-    writeBytes(game->registryPath(), systemReg(installBlock(installKeyInFile, escaped.toUtf8())));
+    writeBytes(game->registryPath(), systemReg(installBlock(installKeyInFile, folder)));
 
     start(QStringList{u"--registry"_s, game->registryPath()} + options);
     QVERIFY(WinePaths::sameFolder(window->state().GameDir, options.isEmpty() ? gameDir : other));
@@ -487,9 +485,7 @@ void WinePrefixTest::installPathThatNamesNoFolderHere()
 {
     QFETCH(QString, folder);
     QFETCH(QString, reason);
-    QString escaped = folder;
-    escaped.replace(u"\\"_s, u"\\\\"_s);
-    writeBytes(game->registryPath(), systemReg(installBlock(installKeyInFile, escaped.toUtf8())));
+    writeBytes(game->registryPath(), systemReg(installBlock(installKeyInFile, folder)));
     const QByteArray before = readBytes(game->registryPath());
 
     // Start-up asks for the game as when the key is missing.

@@ -9,6 +9,9 @@
 
 #include <utility>
 
+// The key the game's installer records its folder in.
+inline const QString installKey = QStringLiteral("\\Software\\Unreal Technology\\Installed Apps\\UnrealTournament");
+
 // A registry file as Wine writes one: its header, then the keys' text.
 QByteArray registryText(const QByteArray& keys);
 

@@ -224,11 +224,11 @@ void MultiplayerPageTest::clickedBoxesWriteTheirState()
 {
     startWith(original);
     showPage("tsMultiplayer");
-    click(child<QCheckBox>("cbAdvertise"));
+    click("cbAdvertise");
     QCOMPARE(fileBytes(), withLine(original, "\nDoUplink=True", "\nDoUplink=False"));
-    click(child<QCheckBox>("cbAdvertise"));
+    click("cbAdvertise");
     QCOMPARE(fileBytes(), original);
-    click(child<QCheckBox>("cbLAN"));
+    click("cbLAN");
     QCOMPARE(fileBytes(), withLine(original, "\nbLanPlay=False", "\nbLanPlay=True"));
     // A ticked box stays ticked across shows although the file says False.
     writeBytes(game->mainIniPath(), original);

@@ -212,7 +212,7 @@ void RegistryPageTest::commandAndIconFollowTheGameFolderUnderBothRoots()
     start();
     showPage("tsRegistry");
     QCOMPARE(child<QLabel>("lUTPath")->text(), QStringLiteral("UT ist in dem Ordner \"C:\\UT\" installiert."));
-    click(child<QCheckBox>("cbMap"));
+    click("cbMap");
     QVERIFY(game->boxes.errors().isEmpty());
 
     const QString file = game->registryPath();
@@ -253,7 +253,7 @@ void RegistryPageTest::eachBoxWritesItsRegistration()
 
     record();
     WriteLog log;
-    click(child<QCheckBox>(item.box));
+    click(item.box);
     QVERIFY(game->boxes.shown().isEmpty());
     const QStringList expected = expectedWrites(item, game->gameDir(), "/help/UNREAL.ICO");
     QCOMPARE(expected.size(), item.extension.isEmpty() ? 10 : 12);
@@ -376,7 +376,7 @@ void RegistryPageTest::missingFirstRunWritesNoVersion()
     writeBytes(game->mainIniPath(), withValue(readBytes(game->mainIniPath()), "FirstRun", "FirstRun", std::nullopt));
     start({"--game-dir", game->gameDir()});
     showPage("tsRegistry");
-    click(child<QCheckBox>("cbUTPath"));
+    click("cbUTPath");
     QVERIFY(game->boxes.shown().isEmpty());
     RegistryFile registry(game->registryPath());
     QVERIFY(registry.OpenKey(installKey, false));
@@ -405,7 +405,7 @@ void RegistryPageTest::failedWriteStopsTheRegistrationThere()
     // install key's two values, so the map's fourth key (Shell) is the 6th.
     WriteLog log;
     log.failFrom("[Software\\\\Classes\\\\Unreal.Map\\\\Shell] 1733600006");
-    click(child<QCheckBox>("cbMap"));
+    click("cbMap");
 
     QCOMPARE(game->boxes.errors(), QStringList{"Failed to set data for ''"});
     QCOMPARE(log.count(), 3);
@@ -454,7 +454,7 @@ void RegistryPageTest::registryThatCannotBeWrittenShowsEverythingMissing()
     for (const Item* item : items)
         checkRegistration(*item, false);
 
-    click(child<QCheckBox>("cbMap"));
+    click("cbMap");
     QCOMPARE(game->boxes.errors(), QStringList{"Failed to set data for ''"});
     QVERIFY(child<QCheckBox>("cbMap")->isEnabled());
     QCOMPARE(child<QLabel>("lMap")->text(), QStringLiteral("\"Unreal Map\" ist nicht korrekt installiert!"));

@@ -192,9 +192,9 @@ void RendererGroupsTest::noticesFollowTheTickedBox()
     QVERIFY(game->boxes.shown().isEmpty());
 
     // Clearing by hand shows nothing; ticking again does.
-    click(child<QCheckBox>("cbFastUglyRefresh3dfx"));
+    click("cbFastUglyRefresh3dfx");
     QVERIFY(game->boxes.shown().isEmpty());
-    click(child<QCheckBox>("cbFastUglyRefresh3dfx"));
+    click("cbFastUglyRefresh3dfx");
     QCOMPARE(game->boxes.shown().size(), 1);
     QCOMPARE(game->boxes.shown()[0].text, uglyNotice);
 }
@@ -205,7 +205,7 @@ void RendererGroupsTest::presetsWriteTheChangedKeysInTableOrder()
     QVERIFY(game->boxes.shown().isEmpty());
     {
         WriteLog log;
-        click(child<QRadioButton>("rbFast"));
+        click("rbFast");
         QCOMPARE(log.changedLines(),
                  (QStringList{"VolumetricLighting=False", "Coronas=False", "HighDetailActors=False", "UseVSync=True",
                               "Use32BitTextures=False", "UseVideoMemoryVB=True"}));
@@ -214,7 +214,7 @@ void RendererGroupsTest::presetsWriteTheChangedKeysInTableOrder()
     QVERIFY(!child<QRadioButton>("rbQuality")->isChecked());
     {
         WriteLog log;
-        click(child<QRadioButton>("rbQuality"));
+        click("rbQuality");
         QCOMPARE(log.changedLines(),
                  (QStringList{"VolumetricLighting=True", "ShinySurfaces=True", "Coronas=True", "HighDetailActors=True",
                               "UseAGPTextures=True", "UseTrilinear=True", "DetailTextures=True", "UseVSync=False",
@@ -234,12 +234,12 @@ void RendererGroupsTest::presetAlreadyInPlaceWritesNothing()
 {
     startWith(original, "bOpenGL");
     showPage("ts3DRender");
-    click(child<QRadioButton>("rbQualityGL"));
+    click("rbQualityGL");
     QVERIFY(!child<QRadioButton>("rbQualityGL")->isChecked());
     WriteLog log;
-    click(child<QRadioButton>("rbQualityGL"));
+    click("rbQualityGL");
     QVERIFY(child<QRadioButton>("rbQualityGL")->isChecked());
-    click(child<QRadioButton>("rbQualityGL"));
+    click("rbQualityGL");
     QCOMPARE(log.count(), 0);
     QVERIFY(game->boxes.errors().isEmpty());
 }
@@ -248,16 +248,16 @@ void RendererGroupsTest::handClickWritesOnceAndClearsThePresets()
 {
     startWith(original, "bGlide");
     showPage("ts3DRender");
-    click(child<QRadioButton>("rbFast3dfx"));
-    click(child<QRadioButton>("rbFast3dfx"));
+    click("rbFast3dfx");
+    click("rbFast3dfx");
     QVERIFY(child<QRadioButton>("rbFast3dfx")->isChecked());
     WriteLog log;
-    click(child<QCheckBox>("cbCoronas3dfx"));
+    click("cbCoronas3dfx");
     QCOMPARE(log.changedLines(), QStringList{"Coronas=True"});
     QVERIFY(!child<QRadioButton>("rbFast3dfx")->isChecked());
     QVERIFY(!child<QRadioButton>("rbQuality3dfx")->isChecked());
     // The locked OpenGL group took no clicks.
-    click(child<QCheckBox>("cbCoronasGL"));
+    click("cbCoronasGL");
     QCOMPARE(log.count(), 1);
 }
 
@@ -266,7 +266,7 @@ void RendererGroupsTest::failedWriteStopsThePresetAtThatBox()
     startWith(original, "bDirect3D");
     WriteLog log;
     log.failFrom("Coronas=False");
-    click(child<QRadioButton>("rbFast"));
+    click("rbFast");
     QCOMPARE(log.changedLines(), QStringList{"VolumetricLighting=False"});
     QCOMPARE(game->boxes.errors(), QStringList{unableToWrite(game->mainIniPath())});
     QVERIFY(!child<QCheckBox>("cbVolumetricLighting")->isChecked());

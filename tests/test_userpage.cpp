@@ -391,14 +391,14 @@ void UserPageTest::clickingAColourWritesOnlyOnAChange()
 {
     startWith(original);
     showPage("tsUser");
-    click(child<QRadioButton>("rbRot"));
+    click("rbRot");
     QCOMPARE(fileBytes(), withLine(aligned(), "\nTeam=1\r\n", "\nTeam=0\r\n"));
     QCOMPARE(checkedTeam(), QStringLiteral("rbRot"));
     QCOMPARE(boldTeams(), QStringList{"rbRot"});
 
     // The selected colour runs nothing: no write, so no error either.
     setReadOnly();
-    click(child<QRadioButton>("rbRot"));
+    click("rbRot");
     QVERIFY(game->boxes.shown().isEmpty());
     // Every show writes the stored team back: the value the file holds,
     // which changes nothing and so is no error on a read-only file either.

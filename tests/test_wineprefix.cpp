@@ -350,7 +350,7 @@ void WinePrefixTest::keysAreWhereA32BitProgramHasThem()
     QVERIFY(game->boxes.shown().isEmpty());
     QCOMPARE(window->state().GameDir, gameDir);
     showPage("tsRegistry");
-    click(child<QCheckBox>("cbModule"));
+    click("cbModule");
     QVERIFY(game->boxes.errors().isEmpty());
     const QByteArray after = readBytes(game->registryPath());
     const QByteArray block = blockOf(after, u"Software\\Wow6432Node\\Unreal Technology\\Installed Apps\\UnrealTournament"_s);
@@ -391,8 +391,8 @@ void WinePrefixTest::registryPageWritesWindowsPaths()
     showPage("tsRegistry");
     // The pages name the folder as this machine has it.
     QCOMPARE(child<QLabel>("lUTPath")->text(), u"UT ist in dem Ordner \"%1\" installiert."_s.arg(gameDir));
-    click(child<QCheckBox>("cbMap"));
-    click(child<QCheckBox>("cbProtocol"));
+    click("cbMap");
+    click("cbProtocol");
     QVERIFY(game->boxes.shown().isEmpty());
 
     const QString file = game->registryPath();
@@ -460,7 +460,7 @@ void WinePrefixTest::registrySpellingOfTheFolderStays()
     start(QStringList{u"--registry"_s, game->registryPath()} + options);
     QVERIFY(WinePaths::sameFolder(window->state().GameDir, options.isEmpty() ? gameDir : other));
     showPage("tsRegistry");
-    click(child<QCheckBox>("cbMap"));
+    click("cbMap");
     QVERIFY2(game->boxes.shown().isEmpty(), qPrintable(game->boxes.errors().join('\n')));
     const QString file = game->registryPath();
     QCOMPARE(valueIn(file, RegistryRoot::LocalMachine, installKey, u"Folder"_s), written);
@@ -596,7 +596,7 @@ void WinePrefixTest::runningWineServerRefusesEveryWrite()
     QVERIFY(game->boxes.shown().isEmpty());
     QVERIFY(!cbUTPath->isEnabled());
     QCOMPARE(valueIn(file, RegistryRoot::LocalMachine, installKey, u"Folder"_s), u"C:\\Games\\UnrealTournament"_s);
-    click(child<QCheckBox>("cbMap"));
+    click("cbMap");
     QVERIFY(game->boxes.shown().isEmpty());
     QCOMPARE(valueIn(file, RegistryRoot::ClassesRoot, u"\\Unreal.Map\\Shell\\open\\command"_s),
              u"C:\\Games\\UnrealTournament\\System\\UnrealTournament.exe \"%1\""_s);

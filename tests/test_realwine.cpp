@@ -57,6 +57,10 @@ private:
     Result run(const QString& program, const QStringList& arguments, int timeoutMs = 120000) const;
     void wine(const QStringList& arguments, QByteArray* out = nullptr) const;
     void waitForWineServer() const;
+    // Starts a server that stays after its last program, as while a game
+    // runs (for a minute, should the test end without stopping it), and
+    // returns once it is up.
+    void startLastingServer() const;
     // The value "reg query" shows in a view (32-bit programs' unless told),
     // decoded from the console code page Wine prints with.
     QString queried(const QString& key, const QString& name, const QString& view = u"/reg:32"_s) const;
@@ -116,6 +120,14 @@ void RealWineTest::waitForWineServer() const
     QVERIFY2(result.finished, "wineserver -w did not return");
 }
 
+void RealWineTest::startLastingServer() const
+{
+    const Result server = run(u"wineserver"_s, {u"--persistent=60"_s});
+    QVERIFY(server.finished && server.exitCode == 0);
+    // A query returns once the server is up.
+    wine({u"reg"_s, u"query"_s, u"HKLM"_s + installKey, u"/reg:32"_s});
+}
+
 bool RealWineTest::wineHas(const QString& key, const QString& view) const
 {
     const Result result = run(u"wine"_s, {u"reg"_s, u"query"_s, key, view});
@@ -148,6 +160,7 @@ void RealWineTest::startEditor()
 {
     window = game->start();
     QVERIFY2(window, qPrintable(game->err));
+    QVERIFY(QTest::qWaitForWindowExposed(window));
 }
 
 void RealWineTest::initTestCase()
@@ -359,13 +372,7 @@ void RealWineTest::wineSeesWhatTheEditorWrote()
 void RealWineTest::refusesToWriteWhileWineRuns()
 {
     waitForWineServer();
-    // A server that stays after its last program, as while a game runs (for
-    // a minute, should the test end without stopping it); a query returns
-    // once it is up.
-    const Result server = run(u"wineserver"_s, {u"--persistent=60"_s});
-    QVERIFY(server.finished && server.exitCode == 0);
-    QByteArray out;
-    wine({u"reg"_s, u"query"_s, u"HKLM"_s + installKey, u"/reg:32"_s}, &out);
+    startLastingServer();
 
     const QByteArray before = readBytes(hive);
     const QString message = u"Wine läuft noch (wineserver für %1). Bitte beende das Spiel und alle "
@@ -385,13 +392,7 @@ void RealWineTest::refusesToWriteWhileWineRuns()
         QVERIFY(QDir().mkpath(tmp));
         QVERIFY(QDir(qEnvironmentVariable("TMPDIR", u"/tmp"_s)) != QDir(tmp));
         environment.insert(u"TMPDIR"_s, tmp);
-        // A server that stays after its last program, as while a game runs
-        // (for a minute, should the test end without stopping it); a query
-        // returns once it is up.
-        const Result server = run(u"wineserver"_s, {u"--persistent=60"_s});
-        QVERIFY(server.finished && server.exitCode == 0);
-        QByteArray out;
-        wine({u"reg"_s, u"query"_s, u"HKLM"_s + installKey, u"/reg:32"_s}, &out);
+        startLastingServer();
         // Wine saves the registry when its server ends, not before.
         const QByteArray before = readBytes(hive);
 

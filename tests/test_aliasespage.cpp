@@ -1,16 +1,11 @@
-#include "app/HauptUnit.h"
 #include "controls/MaskedEdit.h"
-#include "support/GameFixture.h"
+#include "support/PageTest.h"
 
-#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTabWidget>
 #include <QTableWidget>
 #include <QTest>
-
-using Kind = ScriptedMessageBoxes::Kind;
 
 namespace {
 
@@ -38,13 +33,13 @@ QByteArray withSlot(const QByteArray& file, int slot, const QByteArray& value)
 // The alias page through its widgets, against the bytes of the sample's
 // User.ini (impact jump in Aliases[19], "mutate x" in [26], empty slots in
 // 20, 25 and 28 to 39).
-class AliasesPageTest : public QObject {
+class AliasesPageTest : public PageTest {
     Q_OBJECT
 
-private Q_SLOTS:
-    void init();
-    void cleanup();
+public:
+    AliasesPageTest() : PageTest({.file = File::User, .page = "tsAliases"}) {}
 
+private Q_SLOTS:
     void gridShowsTheSlots();
     void slotFieldKeepsToOneToForty_data();
     void slotFieldKeepsToOneToForty();
@@ -57,48 +52,9 @@ private Q_SLOTS:
     void failedWriteKeepsTheRow();
 
 private:
-    template <typename T>
-    T* child(const char* name) const { return game->child<T>(name); }
-    void startWith(const QByteArray& userIni);
-    void showPage(const char* name);
-    QString row(int n) const { return grid->item(n - 1, 1)->text(); }
+    QString row(int n) const { return child<QTableWidget>("vleAliases")->item(n - 1, 1)->text(); }
     void chooseSlot(const QString& digits);
-    void click(const char* button) { QTest::mouseClick(child<QPushButton>(button), Qt::LeftButton); }
-
-    std::unique_ptr<GameFixture> game;
-    THauptForm* window = nullptr;
-    QTableWidget* grid = nullptr;
-    QByteArray original;
 };
-
-void AliasesPageTest::init()
-{
-    game = std::make_unique<GameFixture>();
-    game->registerGameDir();
-    original = readBytes(game->userIniPath());
-}
-
-void AliasesPageTest::cleanup()
-{
-    game.reset();
-    window = nullptr;
-    grid = nullptr;
-}
-
-void AliasesPageTest::startWith(const QByteArray& userIni)
-{
-    writeBytes(game->userIniPath(), userIni);
-    original = userIni;
-    window = game->start();
-    QVERIFY(window);
-    showPage("tsAliases");
-    grid = child<QTableWidget>("vleAliases");
-}
-
-void AliasesPageTest::showPage(const char* name)
-{
-    game->showPage(name);
-}
 
 void AliasesPageTest::chooseSlot(const QString& digits)
 {
@@ -108,6 +64,7 @@ void AliasesPageTest::chooseSlot(const QString& digits)
 void AliasesPageTest::gridShowsTheSlots()
 {
     startWith(original);
+    const auto* grid = child<QTableWidget>("vleAliases");
     QCOMPARE(grid->horizontalHeaderItem(0)->text(), QStringLiteral("Nr."));
     QCOMPARE(grid->horizontalHeaderItem(1)->text(), QStringLiteral("Command"));
     QCOMPARE(grid->rowCount(), 40);
@@ -126,7 +83,7 @@ void AliasesPageTest::gridShowsTheSlots()
     QCOMPARE(child<MaskedEdit>("meAliasPosition")->value(), QStringLiteral("1"));
     QCOMPARE(child<QPushButton>("bIJumpEintragen")->text(), QStringLiteral("I-Jump in Zeile 1 einfügen"));
     QCOMPARE(child<QPushButton>("bAliasDelete")->text(), QStringLiteral("Zeile 1 löschen"));
-    QCOMPARE(readBytes(game->userIniPath()), original);
+    QCOMPARE(fileBytes(), original);
 
     showPage("tsWeapponpriority");
     QVERIFY(child<QPushButton>("bBeenden")->isVisible());
@@ -157,7 +114,7 @@ void AliasesPageTest::slotFieldKeepsToOneToForty()
     QCOMPARE(child<QPushButton>("bIJumpEintragen")->text(), QStringLiteral("I-Jump in Zeile %1 einfügen").arg(slot));
     QCOMPARE(child<QPushButton>("bAliasDelete")->text(), QStringLiteral("Zeile %1 löschen").arg(slot));
     click("bIJumpEintragen");
-    QCOMPARE(readBytes(game->userIniPath()), withSlot(original, written, impactJump));
+    QCOMPARE(fileBytes(), withSlot(original, written, impactJump));
     QCOMPARE(row(written + 1), QString::fromLatin1(impactJump));
 }
 
@@ -177,7 +134,7 @@ void AliasesPageTest::eintragenNeedsNameAndCommand()
     QVERIFY(button->isEnabled());
     typeOver(command, QString(), Selection::DeleteFirst);
     QVERIFY(!button->isEnabled());
-    QCOMPARE(readBytes(game->userIniPath()), original);
+    QCOMPARE(fileBytes(), original);
 }
 
 void AliasesPageTest::aliasIsWrittenVerbatimIntoTheChosenSlot()
@@ -188,7 +145,7 @@ void AliasesPageTest::aliasIsWrittenVerbatimIntoTheChosenSlot()
     typeOver(child<QLineEdit>("leAliasCommand"), QStringLiteral("Jump | Jump"), Selection::DeleteFirst);
     click("bAliasEintragen");
     const QByteArray written = "(Command=\"Jump | Jump\",Alias=jump2)";
-    QCOMPARE(readBytes(game->userIniPath()), withSlot(original, 2, written));
+    QCOMPARE(fileBytes(), withSlot(original, 2, written));
     QCOMPARE(row(3), QString::fromLatin1(written));
     QCOMPARE(child<QLineEdit>("leAliasName")->text(), QString());
     QCOMPARE(child<QLineEdit>("leAliasCommand")->text(), QString());
@@ -207,7 +164,7 @@ void AliasesPageTest::aliasIsWrittenVerbatimIntoTheChosenSlot()
     typeOver(child<QLineEdit>("leAliasName"), QStringLiteral("say€ "), Selection::DeleteFirst);
     typeOver(child<QLineEdit>("leAliasCommand"), QStringLiteral("say \"a=b\") |"), Selection::DeleteFirst);
     click("bAliasEintragen");
-    QCOMPARE(readBytes(game->userIniPath()),
+    QCOMPARE(fileBytes(),
              withSlot(withSlot(original, 2, written), 4, "(Command=\"say \"a=b\") |\",Alias=say\x80 )"));
     QCOMPARE(row(5), QStringLiteral("(Command=\"say \"a=b\") |\",Alias=say€ )"));
     QVERIFY(game->boxes.shown().isEmpty());
@@ -220,13 +177,13 @@ void AliasesPageTest::impactJumpAndDeleteWriteTheChosenSlot()
     typeOver(child<QLineEdit>("leAliasName"), QStringLiteral("keep"), Selection::DeleteFirst);
     click("bIJumpEintragen");
     QByteArray expected = withSlot(original, 26, impactJump);
-    QCOMPARE(readBytes(game->userIniPath()), expected);
+    QCOMPARE(fileBytes(), expected);
     QCOMPARE(row(27), QString::fromLatin1(impactJump));
     QCOMPARE(child<QLineEdit>("leAliasName")->text(), QStringLiteral("keep"));
 
     click("bAliasDelete");
     expected = withSlot(original, 26, emptyAlias);
-    QCOMPARE(readBytes(game->userIniPath()), expected);
+    QCOMPARE(fileBytes(), expected);
     QCOMPARE(row(27), QString());
 
     // The slot number and its captions outlive a change of page.
@@ -246,7 +203,7 @@ void AliasesPageTest::restoreUndoesWhatWasWrittenSinceEntering()
     typeOver(child<QLineEdit>("leAliasName"), QStringLiteral("n"), Selection::DeleteFirst);
     typeOver(child<QLineEdit>("leAliasCommand"), QStringLiteral("c"), Selection::DeleteFirst);
     click("bAliasEintragen");
-    QCOMPARE(readBytes(game->userIniPath()),
+    QCOMPARE(fileBytes(),
              withSlot(withSlot(original, 4, emptyAlias), 5, "(Command=\"c\",Alias=n)"));
     // A slot changed in the file by someone else since entering goes back
     // too: every slot is written.
@@ -254,7 +211,7 @@ void AliasesPageTest::restoreUndoesWhatWasWrittenSinceEntering()
                withSlot(withSlot(withSlot(original, 4, emptyAlias), 5, "(Command=\"c\",Alias=n)"), 39, "(x)"));
 
     click("bOriginalAliases");
-    QCOMPARE(readBytes(game->userIniPath()), original);
+    QCOMPARE(fileBytes(), original);
     QCOMPARE(row(5), QStringLiteral("(Command=\"Axis aBaseX Speed=-140.0\",Alias=TurnLeft)"));
     QCOMPARE(row(6), QStringLiteral("(Command=\"Axis aBaseX Speed=+140.0\",Alias=TurnRight)"));
     QCOMPARE(row(40), QString());
@@ -266,7 +223,7 @@ void AliasesPageTest::restoreUndoesWhatWasWrittenSinceEntering()
     showPage("tsSystem");
     showPage("tsAliases");
     click("bOriginalAliases");
-    QCOMPARE(readBytes(game->userIniPath()), kept);
+    QCOMPARE(fileBytes(), kept);
     QVERIFY(game->boxes.shown().isEmpty());
 }
 
@@ -281,11 +238,11 @@ void AliasesPageTest::restoreLeavesMissingSlotsMissing()
     // Slot 32 gets a value now; slot 31 stays missing.
     chooseSlot(QStringLiteral("32"));
     click("bIJumpEintragen");
-    QVERIFY(readBytes(game->userIniPath()).contains("\nAliases[31]=" + impactJump + "\r\n"));
+    QVERIFY(fileBytes().contains("\nAliases[31]=" + impactJump + "\r\n"));
     click("bOriginalAliases");
     // The placeholder is never stored: a slot written since becomes empty,
     // one still missing stays out of the file.
-    const QByteArray after = readBytes(game->userIniPath());
+    const QByteArray after = fileBytes();
     QVERIFY(!after.contains("Aliases[30]="));
     QVERIFY(!after.contains("Eintrag nicht gefunden"));
     QCOMPARE(withLine(after, "\nAliases[31]=" + emptyAlias + "\r\n", "\n"), withoutSome);
@@ -309,13 +266,13 @@ void AliasesPageTest::helpShowsItsFifteenLines()
     QCOMPARE(lines[12], QStringLiteral("-> fertig ;)"));
     QCOMPARE(lines[14], QStringLiteral("Mit \"Wiederherstellen\" kann man den Zustand seiner Aliases vor der Bearbeitung "
                                        "mit Brennwerk-Editor wiederherstellen."));
-    QCOMPARE(readBytes(game->userIniPath()), original);
+    QCOMPARE(fileBytes(), original);
 }
 
 void AliasesPageTest::failedWriteKeepsTheRow()
 {
     startWith(original);
-    QFile::setPermissions(game->userIniPath(), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+    setReadOnly();
     chooseSlot(QStringLiteral("27"));
     typeOver(child<QLineEdit>("leAliasName"), QStringLiteral("n"), Selection::DeleteFirst);
     typeOver(child<QLineEdit>("leAliasCommand"), QStringLiteral("c"), Selection::DeleteFirst);
@@ -323,12 +280,12 @@ void AliasesPageTest::failedWriteKeepsTheRow()
     click("bAliasDelete");
     click("bOriginalAliases");
     // Restoring what the file already holds writes nothing, so it is no error.
-    QCOMPARE(game->boxes.errors(), QStringList(2, QStringLiteral("Unable to write to %1.").arg(game->userIniPath())));
+    QCOMPARE(game->boxes.errors(), QStringList(2, unableToWrite(game->userIniPath())));
     QCOMPARE(row(27), QStringLiteral("(Command=\"mutate x\",Alias=mx)"));
     // The edits keep their text for another try.
     QCOMPARE(child<QLineEdit>("leAliasName")->text(), QStringLiteral("n"));
     QVERIFY(child<QPushButton>("bAliasEintragen")->isEnabled());
-    QCOMPARE(readBytes(game->userIniPath()), original);
+    QCOMPARE(fileBytes(), original);
 }
 
 QTEST_MAIN(AliasesPageTest)

@@ -1,5 +1,4 @@
 #include "config/GameConfigStore.h"
-#include "platform/EditorError.h"
 #include "support/Files.h"
 
 #include <QDir>
@@ -17,14 +16,6 @@ namespace {
 
 using Pairs = QList<std::pair<QString, QString>>;
 
-QByteArray fixture(const QString& name)
-{
-    QFile file(QStringLiteral(BRENNWERK_SOURCE_DIR) + u'/' + name);
-    if (!file.open(QIODevice::ReadOnly))
-        qFatal("missing fixture %s", qPrintable(name));
-    return file.readAll();
-}
-
 // "key", "value", "key", "value" ... as pairs.
 Pairs pairsOf(const QStringList& flat)
 {
@@ -36,12 +27,7 @@ Pairs pairsOf(const QStringList& flat)
 
 QString batchError(GameConfigStore& store, const QString& section, const Pairs& pairs)
 {
-    try {
-        store.WriteStrings(section, pairs);
-    } catch (const EditorError& e) {
-        return e.message();
-    }
-    return QString();
+    return failureOf([&] { store.WriteStrings(section, pairs); });
 }
 
 } // namespace
@@ -70,21 +56,21 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("before");
         QTest::addColumn<QString>("section");
         QTest::addColumn<QStringList>("writes");
-        const QByteArray sample = fixture(u"examples/System/User.ini"_s);
-        const QByteArray spacing = fixture(u"tests/data/ini/spacing_and_quotes.ini"_s);
+        const QByteArray sample = sourceBytes(u"examples/System/User.ini"_s);
+        const QByteArray spacing = sourceBytes(u"tests/data/ini/spacing_and_quotes.ini"_s);
 
         QTest::newRow("existing keys, values with = and |")
             << sample << u"Engine.Input"_s
             << QStringList{u"Space"_s, u"Jump | Fire"_s, u"G"_s, u"Say a=b"_s, u"home"_s, u""_s, u"0"_s, u"x"_s};
         QTest::newRow("new keys go after the last key, in order")
-            << fixture(u"tests/data/ini/comments_after_keys.ini"_s) << u"Engine.Input"_s
+            << sourceBytes(u"tests/data/ini/comments_after_keys.ini"_s) << u"Engine.Input"_s
             << QStringList{u"F3"_s, u"a"_s, u"F1"_s, u"Help2"_s, u"F4"_s, u"b"_s};
         QTest::newRow("same key twice, other letter case")
             << sample << u"Engine.Input"_s << QStringList{u"Joy1"_s, u"first"_s, u"JOY1"_s, u"second"_s};
         QTest::newRow("new key twice") << sample << u"Engine.Input"_s
                                        << QStringList{u"Joy9"_s, u"a"_s, u"Other"_s, u"b"_s, u"joy9"_s, u"c"_s};
         QTest::newRow("first of duplicate keys and sections")
-            << fixture(u"tests/data/ini/duplicate_keys.ini"_s) << u"engine.GameEngine"_s
+            << sourceBytes(u"tests/data/ini/duplicate_keys.ini"_s) << u"engine.GameEngine"_s
             << QStringList{u"ServerPackages"_s, u"A"_s, u"CacheSizeMegs"_s, u"16"_s, u"New"_s, u"n"_s};
         QTest::newRow("new section with several keys")
             << sample << u"Brennwerk.Test"_s << QStringList{u"A"_s, u"1"_s, u"B"_s, u"2"_s, u"a"_s, u"3"_s};
@@ -99,7 +85,7 @@ private Q_SLOTS:
         QTest::newRow("values already held") << sample << u"Engine.Input"_s
                                              << QStringList{u"Space"_s, u"Jump"_s, u"Tab"_s, u"Type"_s};
         QTest::newRow("UTF-8 file with BOM")
-            << fixture(u"tests/data/ini/bom.ini"_s) << u"DefaultPlayer"_s
+            << sourceBytes(u"tests/data/ini/bom.ini"_s) << u"DefaultPlayer"_s
             << QStringList{u"Name"_s, u"Zoë ā"_s, u"Neu"_s, u"€"_s};
         QTest::newRow("empty file") << QByteArray() << u"S"_s << QStringList{u"A"_s, u"1"_s, u"B"_s, u""_s};
     }
@@ -154,7 +140,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, value);
         QFETCH(QString, message);
-        const QByteArray sample = fixture(u"examples/System/User.ini"_s);
+        const QByteArray sample = sourceBytes(u"examples/System/User.ini"_s);
         writeBytes(path(u"user.ini"_s), sample);
         GameConfigStore store(path(u"user.ini"_s));
         // The refused pair stands in the middle: the ones before it are not
@@ -196,7 +182,7 @@ private Q_SLOTS:
         // Each replace of the file is a rename of a temporary file onto its
         // name; the folder's watch counts them. (Watching the moves from the
         // temporary names too keeps the kernel from merging the events.)
-        const QByteArray sample = fixture(u"examples/System/User.ini"_s);
+        const QByteArray sample = sourceBytes(u"examples/System/User.ini"_s);
         writeBytes(path(u"user.ini"_s), sample);
         const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
         QVERIFY(watch >= 0);

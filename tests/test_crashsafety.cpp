@@ -6,6 +6,7 @@
 #include "platform/SafeFile.h"
 #include "support/Files.h"
 #include "support/GameFixture.h"
+#include "support/RegistryText.h"
 #include "support/Users.h"
 
 #include <QDir>
@@ -239,13 +240,10 @@ void CrashSafetyTest::fullDiskLeavesTheFileAsItWas()
     writeBytes(path, original);
     const QString missing = dir.filePath(u"User.ini"_s);
     const QString registryPath = dir.filePath(u"system.reg"_s);
-    const QByteArray registry = "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n"
-                                "[Software\\\\Unreal Technology\\\\Installed Apps\\\\UnrealTournament] 1733592000\n"
-                                "\"Folder\"=\""
-        + QByteArray(80 * 1024, 'x') + "\"\n\"Version\"=\"436\"\n";
+    const QByteArray registry = registryText(installKeyText(QString(80 * 1024, u'x')));
     writeBytes(registryPath, registry);
     RegistryFile registryFile(registryPath);
-    QVERIFY(registryFile.OpenKey(u"\\Software\\Unreal Technology\\Installed Apps\\UnrealTournament"_s, false));
+    QVERIFY(registryFile.OpenKey(installKey, false));
     // Written in place (it has a second name): its backup fits, the new
     // content does not, and the write stops half-way.
     const QString linked = dir.filePath(u"Linked.ini"_s);
@@ -288,15 +286,10 @@ void CrashSafetyTest::fullDiskShowsTheErrorBox()
     GameFixture game;
     game.registerGameDir();
     const QByteArray original = readBytes(game.mainIniPath());
-    THauptForm* window = game.start();
-    QVERIFY(window);
-    auto* field = window->findChild<MaskedEdit*>(u"meCache"_s);
-    auto* button = window->findChild<QPushButton*>(u"bCacheEintragen"_s);
-    auto* label = window->findChild<QLabel*>(u"LCacheMom"_s);
-    QVERIFY(field && button && label);
-    field->setFocus();
-    QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
-    QTest::keyClicks(field, "128");
+    QVERIFY(game.start());
+    auto* button = game.child<QPushButton>(u"bCacheEintragen"_s);
+    auto* label = game.child<QLabel>(u"LCacheMom"_s);
+    typeOver(game.child<MaskedEdit>(u"meCache"_s), u"128"_s);
     QVERIFY(button->isEnabled());
     {
         FileSizeLimit limit(rlim_t(original.size() / 2));
@@ -378,14 +371,9 @@ void CrashSafetyTest::unwritableFileShowsTheErrorBox()
     game.registerGameDir();
     const QByteArray original = readBytes(game.mainIniPath());
     const QString system = QFileInfo(game.mainIniPath()).absolutePath();
-    THauptForm* window = game.start();
-    QVERIFY(window);
-    auto* nick = window->findChild<QLineEdit*>(u"eIRCNick"_s);
-    auto* button = window->findChild<QPushButton*>(u"bIRCNickEintragen"_s);
-    QVERIFY(nick && button);
-    nick->setFocus();
-    QTest::keyClick(nick, Qt::Key_A, Qt::ControlModifier);
-    QTest::keyClicks(nick, "Neo");
+    QVERIFY(game.start());
+    auto* button = game.child<QPushButton>(u"bIRCNickEintragen"_s);
+    typeOver(game.child<QLineEdit>(u"eIRCNick"_s), u"Neo"_s);
     QVERIFY(button->isEnabled());
 
     // Every folder up to System readable by anyone, System writable by
@@ -661,7 +649,7 @@ void CrashSafetyTest::otherProgramsChangesAreSeenAndKept()
                              "\"Folder\"=\"C:\\\\UT\"\n");
     RegistryFile registry(registryPath);
     registry.setClock([] { return Q_INT64_C(1733600000123); });
-    QVERIFY(registry.OpenKey(u"\\Software\\Unreal Technology\\Installed Apps\\UnrealTournament"_s, false));
+    QVERIFY(registry.OpenKey(installKey, false));
     QCOMPARE(registry.ReadString(u"Folder"_s), std::optional<QString>(u"C:\\UT"_s));
     const QByteArray byWine = "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n"
                               "[Software\\\\Unreal Technology\\\\Installed Apps\\\\UnrealTournament] 1733599999\n"
@@ -679,32 +667,25 @@ void CrashSafetyTest::otherProgramsChangesReachThePages()
     GameFixture game;
     game.registerGameDir();
     const QByteArray original = readBytes(game.mainIniPath());
-    THauptForm* window = game.start();
-    QVERIFY(window);
-    auto* label = window->findChild<QLabel*>(u"LCacheMom"_s);
-    auto* nick = window->findChild<QLineEdit*>(u"eIRCNick"_s);
-    auto* nickButton = window->findChild<QPushButton*>(u"bIRCNickEintragen"_s);
-    QVERIFY(label && nick && nickButton);
+    QVERIFY(game.start());
+    auto* label = game.child<QLabel>(u"LCacheMom"_s);
+    auto* nick = game.child<QLineEdit>(u"eIRCNick"_s);
     QCOMPARE(label->text(), u"Cache-Größe (in MB): 32"_s);
 
     // The game ran and changed its file meanwhile.
     const QByteArray byGame = withLine(withLine(original, "\nCacheSizeMegs=32\r\n", "\nCacheSizeMegs=64\r\n"),
                                        "\nNickName=Funkenflug\r\n", "\nNickName=Spieler\r\nBrowserNote=added\r\n");
     writeBytes(game.mainIniPath(), byGame);
-    window->PageControl1->setCurrentWidget(window->findChild<QWidget*>(u"tsUser"_s));
-    QCoreApplication::processEvents();
-    window->PageControl1->setCurrentWidget(window->findChild<QWidget*>(u"tsSystem"_s));
-    QCoreApplication::processEvents();
+    game.showPage("tsUser");
+    game.showPage("tsSystem");
     QCOMPARE(label->text(), u"Cache-Größe (in MB): 64"_s);
     QCOMPARE(nick->text(), u"Spieler"_s);
 
     // And again while the page stays open: the next write keeps it.
     const QByteArray again = withLine(byGame, "\nCacheSizeMegs=64\r\n", "\nCacheSizeMegs=96\r\n");
     writeBytes(game.mainIniPath(), again);
-    nick->setFocus();
-    QTest::keyClick(nick, Qt::Key_A, Qt::ControlModifier);
-    QTest::keyClicks(nick, "Neo");
-    QTest::mouseClick(nickButton, Qt::LeftButton);
+    typeOver(nick, u"Neo"_s);
+    click(game.child<QPushButton>(u"bIRCNickEintragen"_s));
     QCOMPARE(readBytes(game.mainIniPath()), withLine(again, "\nNickName=Spieler\r\n", "\nNickName=Neo\r\n"));
     QVERIFY(game.boxes.errors().isEmpty());
 }

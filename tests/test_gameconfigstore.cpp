@@ -20,10 +20,7 @@ namespace {
 
 QByteArray fixture(const QString& name)
 {
-    QFile file(QStringLiteral(BRENNWERK_SOURCE_DIR "/tests/data/ini/") + name);
-    if (!file.open(QIODevice::ReadOnly))
-        qFatal("missing fixture %s", qPrintable(name));
-    return file.readAll();
+    return sourceBytes(u"tests/data/ini/"_s + name);
 }
 
 // A byte string literal with its NUL bytes.
@@ -35,12 +32,7 @@ QByteArray raw(const char (&bytes)[N])
 
 QString writeError(GameConfigStore& store, const QString& section, const QString& key, const QString& value)
 {
-    try {
-        store.WriteString(section, key, value);
-    } catch (const EditorError& e) {
-        return e.message();
-    }
-    return QString();
+    return failureOf([&] { store.WriteString(section, key, value); });
 }
 
 } // namespace

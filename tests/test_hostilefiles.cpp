@@ -133,8 +133,8 @@ void HostileFilesTest::everyPageSurvives_data()
 {
     QTest::addColumn<QByteArray>("mainIni");
     QTest::addColumn<QByteArray>("userIni");
-    const QByteArray mainIni = readBytes(QStringLiteral(BRENNWERK_SOURCE_DIR "/examples/System/UnrealTournament.ini"));
-    const QByteArray userIni = readBytes(QStringLiteral(BRENNWERK_SOURCE_DIR "/examples/System/User.ini"));
+    const QByteArray mainIni = sourceBytes(u"examples/System/UnrealTournament.ini"_s);
+    const QByteArray userIni = sourceBytes(u"examples/System/User.ini"_s);
     QVERIFY(!mainIni.isEmpty() && !userIni.isEmpty());
 
     // In front, so that every key the pages read is found only after it.
@@ -214,17 +214,12 @@ void HostileFilesTest::everyPageSurvives()
 
     // The System page's cache field, written through its button.
     const QByteArray before = readBytes(game.mainIniPath());
-    auto* field = window->findChild<MaskedEdit*>(u"meCache"_s);
-    auto* button = window->findChild<QPushButton*>(u"bCacheEintragen"_s);
-    QVERIFY(field && button);
-    field->setFocus();
-    QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
-    QTest::keyClicks(field, "128");
-    QTest::mouseClick(button, Qt::LeftButton);
+    typeOver(game.child<MaskedEdit>(u"meCache"_s), u"128"_s);
+    click(game.child<QPushButton>(u"bCacheEintragen"_s));
     QCOMPARE(before.count("CacheSizeMegs=32"), 1);
     const QByteArray after = readBytes(game.mainIniPath());
     QVERIFY(after == QByteArray(before).replace("CacheSizeMegs=32", "CacheSizeMegs=128"));
-    QCOMPARE(window->findChild<QLabel*>(u"LCacheMom"_s)->text(), u"Cache-Größe (in MB): 128"_s);
+    QCOMPARE(game.child<QLabel>(u"LCacheMom"_s)->text(), u"Cache-Größe (in MB): 128"_s);
 
     QVERIFY2(game.boxes.errors().isEmpty(), qPrintable(game.boxes.errors().join(u"\n"_s)));
     for (const Recorder::Write& write : recorder.writes)

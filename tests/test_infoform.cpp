@@ -1,6 +1,6 @@
 #include "app/HauptUnit.h"
 #include "app/InfoUnit.h"
-#include "support/GameFixture.h"
+#include "support/PageTest.h"
 
 #include <QAction>
 #include <QApplication>
@@ -11,12 +11,11 @@
 #include <QTest>
 
 // The about box, opened from the main window's menu as the user does.
-class InfoFormTest : public QObject {
+class InfoFormTest : public PageTest {
     Q_OBJECT
 
 private Q_SLOTS:
     void init();
-    void cleanup();
 
     void boxShowsNameVersionAndLogo();
     void mainWindowTakesNoInputWhileTheBoxIsOpen();
@@ -32,24 +31,12 @@ private:
         return widget;
     }
     void openBox();
-
-    std::unique_ptr<GameFixture> game;
-    THauptForm* window = nullptr;
 };
 
 void InfoFormTest::init()
 {
-    game = std::make_unique<GameFixture>();
-    game->registerGameDir();
-    window = game->start();
-    QVERIFY(window);
-    QVERIFY(window->isEnabled());
-}
-
-void InfoFormTest::cleanup()
-{
-    game.reset();
-    window = nullptr;
+    PageTest::init();
+    start();
 }
 
 void InfoFormTest::openBox()

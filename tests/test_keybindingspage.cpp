@@ -1,15 +1,10 @@
-#include "app/HauptUnit.h"
-#include "support/GameFixture.h"
+#include "support/PageTest.h"
 
-#include <QFile>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTabWidget>
 #include <QTableWidget>
 #include <QTest>
-
-using Kind = ScriptedMessageBoxes::Kind;
 
 namespace {
 
@@ -30,13 +25,13 @@ const QStringList expectedKeys = QStringLiteral(
 // The key bindings page through its grid and buttons, against the bytes of the
 // sample's User.ini ([Engine.Input] with all 116 keys, extra Joy keys and the
 // aliases).
-class KeyBindingsPageTest : public QObject {
+class KeyBindingsPageTest : public PageTest {
     Q_OBJECT
 
-private Q_SLOTS:
-    void init();
-    void cleanup();
+public:
+    KeyBindingsPageTest() : PageTest({.file = File::User, .page = "tsTastenbelegung"}) {}
 
+private Q_SLOTS:
     void gridListsTheKeysWithTheFilesValues();
     void typedBindingIsWrittenWithEveryListedKey();
     void missingKeysStayMissingUnlessTyped();
@@ -44,56 +39,17 @@ private Q_SLOTS:
     void refusedOrFailedWriteLeavesTheFileWhole();
 
 private:
-    template <typename T>
-    T* child(const char* name) const { return game->child<T>(name); }
-    void startWith(const QByteArray& userIni);
-    void showPage(const char* name);
+    QTableWidget* grid() const { return child<QTableWidget>("vleKeyBindings"); }
     int rowOf(const QString& key) const;
     QString valueOf(const QString& key) const;
     // Clicks the key's value cell and types over its text; the editor stays
     // open, as when the user goes straight for a button.
     void typeInto(const QString& key, const QString& text);
-    void click(const char* button);
-
-    std::unique_ptr<GameFixture> game;
-    THauptForm* window = nullptr;
-    QTableWidget* grid = nullptr;
-    QByteArray original;
 };
-
-void KeyBindingsPageTest::init()
-{
-    game = std::make_unique<GameFixture>();
-    game->registerGameDir();
-    original = readBytes(game->userIniPath());
-}
-
-void KeyBindingsPageTest::cleanup()
-{
-    game.reset();
-    window = nullptr;
-    grid = nullptr;
-}
-
-void KeyBindingsPageTest::startWith(const QByteArray& userIni)
-{
-    writeBytes(game->userIniPath(), userIni);
-    original = userIni;
-    window = game->start();
-    QVERIFY(window);
-    QVERIFY(QTest::qWaitForWindowActive(window));
-    showPage("tsTastenbelegung");
-    grid = child<QTableWidget>("vleKeyBindings");
-}
-
-void KeyBindingsPageTest::showPage(const char* name)
-{
-    game->showPage(name);
-}
 
 int KeyBindingsPageTest::rowOf(const QString& key) const
 {
-    const QList<QTableWidgetItem*> found = grid->findItems(key, Qt::MatchExactly);
+    const QList<QTableWidgetItem*> found = grid()->findItems(key, Qt::MatchExactly);
     for (const QTableWidgetItem* item : found)
         if (item->column() == 0)
             return item->row();
@@ -102,36 +58,32 @@ int KeyBindingsPageTest::rowOf(const QString& key) const
 
 QString KeyBindingsPageTest::valueOf(const QString& key) const
 {
-    return grid->item(rowOf(key), 1)->text();
+    return grid()->item(rowOf(key), 1)->text();
 }
 
 void KeyBindingsPageTest::typeInto(const QString& key, const QString& text)
 {
-    QTableWidgetItem* cell = grid->item(rowOf(key), 1);
-    grid->scrollToItem(cell);
-    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualItemRect(cell).center());
-    auto* editor = qobject_cast<QLineEdit*>(grid->indexWidget(grid->indexFromItem(cell)));
+    QTableWidgetItem* cell = grid()->item(rowOf(key), 1);
+    grid()->scrollToItem(cell);
+    QTest::mouseClick(grid()->viewport(), Qt::LeftButton, {}, grid()->visualItemRect(cell).center());
+    auto* editor = qobject_cast<QLineEdit*>(grid()->indexWidget(grid()->indexFromItem(cell)));
     QVERIFY(editor);
     typeOver(editor, text, Selection::DeleteFirst);
 }
 
-void KeyBindingsPageTest::click(const char* button)
-{
-    QTest::mouseClick(child<QPushButton>(button), Qt::LeftButton);
-}
-
 void KeyBindingsPageTest::gridListsTheKeysWithTheFilesValues()
 {
-    startWith(withLine(original, "\nTab=Type\r\n", "\nTab=\r\n"));
-    QCOMPARE(grid->columnCount(), 2);
-    QCOMPARE(grid->horizontalHeaderItem(0)->text(), QStringLiteral("Key"));
-    QCOMPARE(grid->horizontalHeaderItem(1)->text(), QStringLiteral("Value"));
-    QCOMPARE(grid->rowCount(), 116);
+    const QByteArray file = withLine(original, "\nTab=Type\r\n", "\nTab=\r\n");
+    startWith(file);
+    QCOMPARE(grid()->columnCount(), 2);
+    QCOMPARE(grid()->horizontalHeaderItem(0)->text(), QStringLiteral("Key"));
+    QCOMPARE(grid()->horizontalHeaderItem(1)->text(), QStringLiteral("Value"));
+    QCOMPARE(grid()->rowCount(), 116);
     QStringList keys;
-    for (int row = 0; row < grid->rowCount(); ++row) {
-        keys << grid->item(row, 0)->text();
-        QVERIFY(!(grid->item(row, 0)->flags() & Qt::ItemIsEditable));
-        QVERIFY(grid->item(row, 1)->flags() & Qt::ItemIsEditable);
+    for (int row = 0; row < grid()->rowCount(); ++row) {
+        keys << grid()->item(row, 0)->text();
+        QVERIFY(!(grid()->item(row, 0)->flags() & Qt::ItemIsEditable));
+        QVERIFY(grid()->item(row, 1)->flags() & Qt::ItemIsEditable);
     }
     QCOMPARE(keys, expectedKeys);
 
@@ -143,8 +95,8 @@ void KeyBindingsPageTest::gridListsTheKeysWithTheFilesValues()
     QCOMPARE(valueOf("0"), QStringLiteral("SwitchWeapon 10"));
     QCOMPARE(valueOf("GreyPlus"), QStringLiteral("Grow"));
     // Keys of the section that are not listed stay out of the grid.
-    QVERIFY(grid->findItems(QStringLiteral("Joy1"), Qt::MatchExactly).isEmpty());
-    QCOMPARE(readBytes(game->userIniPath()), original);
+    QVERIFY(grid()->findItems(QStringLiteral("Joy1"), Qt::MatchExactly).isEmpty());
+    QCOMPARE(fileBytes(), file);
     QVERIFY(game->boxes.shown().isEmpty());
 }
 
@@ -163,7 +115,7 @@ void KeyBindingsPageTest::typedBindingIsWrittenWithEveryListedKey()
     typeInto(QStringLiteral("LeftMouse"), QStringLiteral("Fire | OnRelease Jump"));
     typeInto(QStringLiteral("G"), QStringLiteral("Say a=b | Say c"));
     typeInto(QStringLiteral("Tab"), QString());
-    QVERIFY(grid->indexWidget(grid->currentIndex())); // still being edited
+    QVERIFY(grid()->indexWidget(grid()->currentIndex())); // still being edited
     // Pressed without taking the focus from the cell (as a shortcut would):
     // the text in the open editor still counts.
     child<QPushButton>("bKeyBindEintragen")->click();
@@ -172,7 +124,7 @@ void KeyBindingsPageTest::typedBindingIsWrittenWithEveryListedKey()
     expected = withLine(expected, "\nG=Say GG=gut gespielt\r\n", "\nG=Say a=b | Say c\r\n");
     expected = withLine(expected, "\nTab=Type\r\n", "\nTab=\r\n");
     expected = withLine(expected, "\nJoy1=Fire\r\n", "\nJoy1=Outside\r\n");
-    QCOMPARE(readBytes(game->userIniPath()), expected);
+    QCOMPARE(fileBytes(), expected);
     QVERIFY(game->boxes.shown().isEmpty());
 
     // The grid keeps what was written; a reload shows the same.
@@ -200,14 +152,14 @@ void KeyBindingsPageTest::missingKeysStayMissingUnlessTyped()
     QByteArray expected = withLine(withoutSome, "\nSpace=Jump\r\n", "\nSpace=Eintrag nicht gefunden!\r\n");
     expected = withLine(expected, "Aliases[39]=(Command=\"\",Alias=None)\r\n",
                         "Aliases[39]=(Command=\"\",Alias=None)\r\nF12=Shot\r\n");
-    QCOMPARE(readBytes(game->userIniPath()), expected);
+    QCOMPARE(fileBytes(), expected);
 
     // A binding stored as the placeholder's text is a binding like any other.
     click("bKeyBindAktualisieren");
     QCOMPARE(valueOf("Space"), notFound);
     typeInto(QStringLiteral("Space"), QStringLiteral("Jump"));
     click("bKeyBindEintragen");
-    QCOMPARE(readBytes(game->userIniPath()), withLine(expected, "\nSpace=Eintrag nicht gefunden!\r\n", "\nSpace=Jump\r\n"));
+    QCOMPARE(fileBytes(), withLine(expected, "\nSpace=Eintrag nicht gefunden!\r\n", "\nSpace=Jump\r\n"));
 }
 
 void KeyBindingsPageTest::aktualisierenAndShowingAgainDiscardTyping()
@@ -221,7 +173,7 @@ void KeyBindingsPageTest::aktualisierenAndShowingAgainDiscardTyping()
     QCOMPARE(valueOf("A"), QStringLiteral("StrafeLeft"));
     // Nothing typed before the reload comes back with the next write.
     click("bKeyBindEintragen");
-    QCOMPARE(readBytes(game->userIniPath()), original);
+    QCOMPARE(fileBytes(), original);
 
     typeInto(QStringLiteral("Space"), QStringLiteral("Duck"));
     showPage("tsSystem");
@@ -235,7 +187,7 @@ void KeyBindingsPageTest::aktualisierenAndShowingAgainDiscardTyping()
     writeBytes(game->userIniPath(), withLine(original, "\nSpace=Jump\r\n", "\nSpace=Jump | Fire\r\n"));
     click("bKeyBindAktualisieren");
     QCOMPARE(valueOf("Space"), QStringLiteral("Jump | Fire"));
-    QCOMPARE(readBytes(game->userIniPath()), withLine(original, "\nSpace=Jump\r\n", "\nSpace=Jump | Fire\r\n"));
+    QCOMPARE(fileBytes(), withLine(original, "\nSpace=Jump\r\n", "\nSpace=Jump | Fire\r\n"));
 }
 
 void KeyBindingsPageTest::refusedOrFailedWriteLeavesTheFileWhole()
@@ -248,15 +200,15 @@ void KeyBindingsPageTest::refusedOrFailedWriteLeavesTheFileWhole()
     click("bKeyBindEintragen");
     QCOMPARE(game->boxes.errors().size(), 1);
     QVERIFY(game->boxes.errors().constFirst().contains(QStringLiteral("[Engine.Input] Z")));
-    QCOMPARE(readBytes(game->userIniPath()), original);
+    QCOMPARE(fileBytes(), original);
 
-    QFile::setPermissions(game->userIniPath(), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+    setReadOnly();
     typeInto(QStringLiteral("Z"), QStringLiteral("Say ok"));
     click("bKeyBindEintragen");
     QCOMPARE(game->boxes.errors().size(), 2);
     QCOMPARE(game->boxes.shown().last().kind, Kind::Error);
-    QCOMPARE(game->boxes.shown().last().text, QStringLiteral("Unable to write to %1.").arg(game->userIniPath()));
-    QCOMPARE(readBytes(game->userIniPath()), original);
+    QCOMPARE(game->boxes.shown().last().text, unableToWrite(game->userIniPath()));
+    QCOMPARE(fileBytes(), original);
     // What was typed is still there to try again.
     QCOMPARE(valueOf("A"), QStringLiteral("Say hi"));
     QCOMPARE(valueOf("Z"), QStringLiteral("Say ok"));

@@ -1,23 +1,17 @@
-#include "app/HauptUnit.h"
-#include "support/GameFixture.h"
+#include "support/PageTest.h"
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QFile>
 #include <QLineEdit>
-#include <QTabWidget>
 #include <QTest>
 
 // The Multiplayer Game page through its widgets, against the bytes of the
 // sample's UnrealTournament.ini (AdminPassword=Zunder42, German server texts,
 // MOTDLine4 present but empty, bLanPlay=False, DoUplink=True).
-class MultiplayerPageTest : public QObject {
+class MultiplayerPageTest : public PageTest {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
-    void cleanup();
-
     void showFillsThePageAndWritesNothingNew();
     void everyKeystrokeIsWritten();
     void clearedFieldKeepsItsKey();
@@ -29,16 +23,7 @@ private Q_SLOTS:
     void clickedBoxesWriteTheirState();
 
 private:
-    template <typename T>
-    T* child(const char* name) const { return game->child<T>(name); }
     void startWith(const QByteArray& mainIni);
-    void showPage(const char* name);
-    void setReadOnly(bool readOnly);
-    QByteArray main() const { return readBytes(game->mainIniPath()); }
-
-    std::unique_ptr<GameFixture> game;
-    THauptForm* window = nullptr;
-    QByteArray original;
 };
 
 namespace {
@@ -67,39 +52,11 @@ QByteArray withoutTextKeys(QByteArray file)
 
 } // namespace
 
-void MultiplayerPageTest::init()
-{
-    game = std::make_unique<GameFixture>();
-    game->registerGameDir();
-    original = readBytes(game->mainIniPath());
-}
-
-void MultiplayerPageTest::cleanup()
-{
-    game.reset();
-    window = nullptr;
-}
-
 void MultiplayerPageTest::startWith(const QByteArray& mainIni)
 {
-    writeBytes(game->mainIniPath(), mainIni);
-    window = game->start();
-    QVERIFY(window);
-    QVERIFY(QTest::qWaitForWindowActive(window));
-    QVERIFY(window->isEnabled());
+    PageTest::startWith(mainIni);
     // Nothing on this page is read or written before it is shown.
-    QCOMPARE(main(), mainIni);
-}
-
-void MultiplayerPageTest::showPage(const char* name)
-{
-    game->showPage(name);
-}
-
-void MultiplayerPageTest::setReadOnly(bool readOnly)
-{
-    const QFile::Permissions readable = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther;
-    QFile::setPermissions(game->mainIniPath(), readOnly ? readable : readable | QFile::WriteOwner);
+    QCOMPARE(fileBytes(), mainIni);
 }
 
 void MultiplayerPageTest::showFillsThePageAndWritesNothingNew()
@@ -118,11 +75,11 @@ void MultiplayerPageTest::showFillsThePageAndWritesNothingNew()
     QCOMPARE(child<QLineEdit>("leMOTD4")->text(), QString());
     QVERIFY(!child<QCheckBox>("cbLAN")->isChecked());
     QVERIFY(child<QCheckBox>("cbAdvertise")->isChecked());
-    QCOMPARE(main(), original);
+    QCOMPARE(fileBytes(), original);
     QVERIFY(game->boxes.shown().isEmpty());
 
     // Later shows set the same texts and leave the ticked box: no write at all.
-    setReadOnly(true);
+    setReadOnly();
     showPage("tsUser");
     showPage("tsMultiplayer");
     QVERIFY(game->boxes.errors().filter(game->mainIniPath()).isEmpty());
@@ -134,11 +91,11 @@ void MultiplayerPageTest::everyKeystrokeIsWritten()
     startWith(empty);
     showPage("tsMultiplayer");
     // Present but empty: the field stays empty and nothing is written.
-    QCOMPARE(main(), empty);
+    QCOMPARE(fileBytes(), empty);
     auto* field = child<QLineEdit>("leServerName");
     QCOMPARE(field->text(), QString());
     QList<QByteArray> history;
-    connect(field, &QLineEdit::textEdited, this, [&] { history << main(); });
+    connect(field, &QLineEdit::textEdited, this, [&] { history << fileBytes(); });
 
     field->setFocus();
     QTest::keyClicks(field, "abc");
@@ -156,9 +113,9 @@ void MultiplayerPageTest::clearedFieldKeepsItsKey()
     field->setFocus();
     QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
     QTest::keyClick(field, Qt::Key_Backspace);
-    QCOMPARE(main(), withLine(original, "\nAdminPassword=Zunder42\r\n", "\nAdminPassword=\r\n"));
+    QCOMPARE(fileBytes(), withLine(original, "\nAdminPassword=Zunder42\r\n", "\nAdminPassword=\r\n"));
     QTest::keyClicks(field, "Glut42");
-    QCOMPARE(main(), withLine(original, "\nAdminPassword=Zunder42\r\n", "\nAdminPassword=Glut42\r\n"));
+    QCOMPARE(fileBytes(), withLine(original, "\nAdminPassword=Zunder42\r\n", "\nAdminPassword=Glut42\r\n"));
 }
 
 void MultiplayerPageTest::absentTextKeysShowTheNoticeAndWriteNothing()
@@ -166,7 +123,7 @@ void MultiplayerPageTest::absentTextKeysShowTheNoticeAndWriteNothing()
     const QByteArray file = withLine(withoutTextKeys(original), "\nDoUplink=True", "\nDoUplink=False");
     startWith(file);
     // A write, even of an unchanged value, would fail on a read-only file.
-    setReadOnly(true);
+    setReadOnly();
     showPage("tsMultiplayer");
     for (const char* name : textFields)
         QCOMPARE(child<QLineEdit>(name)->text(), QStringLiteral("Eintrag nicht vorhanden!"));
@@ -174,7 +131,7 @@ void MultiplayerPageTest::absentTextKeysShowTheNoticeAndWriteNothing()
     showPage("tsUser");
     showPage("tsMultiplayer");
     QVERIFY(game->boxes.shown().isEmpty());
-    QCOMPARE(main(), file);
+    QCOMPARE(fileBytes(), file);
 
     // What the user types is written at once.
     setReadOnly(false);
@@ -182,8 +139,8 @@ void MultiplayerPageTest::absentTextKeysShowTheNoticeAndWriteNothing()
     field->setFocus();
     QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
     QTest::keyClicks(field, "Hi");
-    QVERIFY(main().contains("\r\nMOTDLine2=Hi\r\n"));
-    QCOMPARE(withKeyLine(main(), "MOTDLine2=", ""), file);
+    QVERIFY(fileBytes().contains("\r\nMOTDLine2=Hi\r\n"));
+    QCOMPARE(withKeyLine(fileBytes(), "MOTDLine2=", ""), file);
 }
 
 void MultiplayerPageTest::showWritesBackWithoutChangingAByte()
@@ -192,15 +149,15 @@ void MultiplayerPageTest::showWritesBackWithoutChangingAByte()
     // read-only file that is no error, and the show fills the whole page,
     // both boxes too.
     startWith(withLine(original, "\nbLanPlay=False", "\nbLanPlay=True"));
-    const QByteArray before = main();
-    setReadOnly(true);
+    const QByteArray before = fileBytes();
+    setReadOnly();
     showPage("tsMultiplayer");
     QVERIFY(game->boxes.shown().isEmpty());
     QCOMPARE(child<QLineEdit>("leAdminPasswort")->text(), QStringLiteral("Zunder42"));
     QCOMPARE(child<QLineEdit>("leMOTD3")->text(), QStringLiteral("Serverkosten: 15 € im Monat – Spenden willkommen!"));
     QVERIFY(child<QCheckBox>("cbLAN")->isChecked());
     QVERIFY(child<QCheckBox>("cbAdvertise")->isChecked());
-    QCOMPARE(main(), before);
+    QCOMPARE(fileBytes(), before);
 
     // A value longer than a read gives (2047 characters) is shown cut, and
     // writing the cut text back leaves the whole value in the file.
@@ -212,7 +169,7 @@ void MultiplayerPageTest::showWritesBackWithoutChangingAByte()
     startWith(file);
     showPage("tsMultiplayer");
     QCOMPARE(child<QLineEdit>("leMOTD1")->text(), QString::fromLatin1(motd.left(2047)));
-    QCOMPARE(main(), file);
+    QCOMPARE(fileBytes(), file);
     QVERIFY(game->boxes.shown().isEmpty());
 }
 
@@ -222,7 +179,7 @@ void MultiplayerPageTest::storedUplinkTicksTheBoxAndIsWrittenOnce()
     startWith(file);
     // The only write of the first show is "True" back to DoUplink, the
     // value it holds: no change, so no error on a read-only file.
-    setReadOnly(true);
+    setReadOnly();
     showPage("tsMultiplayer");
     QVERIFY(game->boxes.shown().isEmpty());
     QVERIFY(child<QCheckBox>("cbAdvertise")->isChecked());
@@ -231,7 +188,7 @@ void MultiplayerPageTest::storedUplinkTicksTheBoxAndIsWrittenOnce()
     showPage("tsUser");
     showPage("tsMultiplayer");
     QVERIFY(game->boxes.shown().isEmpty());
-    QCOMPARE(main(), file);
+    QCOMPARE(fileBytes(), file);
 
     // Nor does the show untick it, whatever the file says.
     setReadOnly(false);
@@ -239,7 +196,7 @@ void MultiplayerPageTest::storedUplinkTicksTheBoxAndIsWrittenOnce()
     showPage("tsUser");
     showPage("tsMultiplayer");
     QVERIFY(child<QCheckBox>("cbAdvertise")->isChecked());
-    QCOMPARE(main(), withLine(file, "\nDoUplink=True", "\nDoUplink=False"));
+    QCOMPARE(fileBytes(), withLine(file, "\nDoUplink=True", "\nDoUplink=False"));
 }
 
 void MultiplayerPageTest::lanSwitchCountsOnlyAsTrue_data()
@@ -260,25 +217,25 @@ void MultiplayerPageTest::lanSwitchCountsOnlyAsTrue()
     startWith(file);
     showPage("tsMultiplayer");
     QCOMPARE(child<QCheckBox>("cbLAN")->isChecked(), ticked);
-    QCOMPARE(main(), file);
+    QCOMPARE(fileBytes(), file);
 }
 
 void MultiplayerPageTest::clickedBoxesWriteTheirState()
 {
     startWith(original);
     showPage("tsMultiplayer");
-    click(child<QCheckBox>("cbAdvertise"));
-    QCOMPARE(main(), withLine(original, "\nDoUplink=True", "\nDoUplink=False"));
-    click(child<QCheckBox>("cbAdvertise"));
-    QCOMPARE(main(), original);
-    click(child<QCheckBox>("cbLAN"));
-    QCOMPARE(main(), withLine(original, "\nbLanPlay=False", "\nbLanPlay=True"));
+    click("cbAdvertise");
+    QCOMPARE(fileBytes(), withLine(original, "\nDoUplink=True", "\nDoUplink=False"));
+    click("cbAdvertise");
+    QCOMPARE(fileBytes(), original);
+    click("cbLAN");
+    QCOMPARE(fileBytes(), withLine(original, "\nbLanPlay=False", "\nbLanPlay=True"));
     // A ticked box stays ticked across shows although the file says False.
     writeBytes(game->mainIniPath(), original);
     showPage("tsUser");
     showPage("tsMultiplayer");
     QVERIFY(child<QCheckBox>("cbLAN")->isChecked());
-    QCOMPARE(main(), original);
+    QCOMPARE(fileBytes(), original);
 }
 
 QTEST_MAIN(MultiplayerPageTest)

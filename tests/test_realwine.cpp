@@ -1,6 +1,4 @@
 #include "app/HauptUnit.h"
-#include "app/RendererUnit.h"
-#include "app/Startup.h"
 #include "platform/EditorError.h"
 #include "platform/RegistryFile.h"
 #include "support/Files.h"
@@ -26,7 +24,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-const QString installKey = u"\\Software\\Unreal Technology\\Installed Apps\\UnrealTournament"_s;
 const QString testKey = u"\\Software\\Brennwerk\\Zeichentest"_s;
 // Umlauts (in every code page Wine's tools print with), the euro sign, CJK,
 // a character beyond the 16-bit range, quotes, a backslash before a letter
@@ -60,13 +57,16 @@ private:
     Result run(const QString& program, const QStringList& arguments, int timeoutMs = 120000) const;
     void wine(const QStringList& arguments, QByteArray* out = nullptr) const;
     void waitForWineServer() const;
+    // Starts a server that stays after its last program, as while a game
+    // runs (for a minute, should the test end without stopping it), and
+    // returns once it is up.
+    void startLastingServer() const;
     // The value "reg query" shows in a view (32-bit programs' unless told),
     // decoded from the console code page Wine prints with.
     QString queried(const QString& key, const QString& name, const QString& view = u"/reg:32"_s) const;
     // Whether "reg query" finds the key in the view.
     bool wineHas(const QString& key, const QString& view) const;
     void startEditor();
-    void showPage(const char* name);
 
     QProcessEnvironment environment;
     QTemporaryDir scratch;
@@ -74,7 +74,7 @@ private:
     QString hive;
     QString gameDir;
     std::unique_ptr<GameFixture> game;
-    std::unique_ptr<THauptForm> window;
+    THauptForm* window = nullptr;
     QByteArray savedWinePrefix;
 };
 
@@ -120,6 +120,14 @@ void RealWineTest::waitForWineServer() const
     QVERIFY2(result.finished, "wineserver -w did not return");
 }
 
+void RealWineTest::startLastingServer() const
+{
+    const Result server = run(u"wineserver"_s, {u"--persistent=60"_s});
+    QVERIFY(server.finished && server.exitCode == 0);
+    // A query returns once the server is up.
+    wine({u"reg"_s, u"query"_s, u"HKLM"_s + installKey, u"/reg:32"_s});
+}
+
 bool RealWineTest::wineHas(const QString& key, const QString& view) const
 {
     const Result result = run(u"wine"_s, {u"reg"_s, u"query"_s, key, view});
@@ -150,19 +158,9 @@ QString RealWineTest::queried(const QString& key, const QString& name, const QSt
 
 void RealWineTest::startEditor()
 {
-    ScriptedMessageBoxes& boxes = game->boxes;
-    QString out, err;
-    StartResult result = ::startEditor({u"brennwerk-editor"_s}, boxes, out, err, [] { return 512u << 20; });
-    window = std::move(result.window);
-    QVERIFY2(window, qPrintable(err));
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    window->RendererForm->close();
-}
-
-void RealWineTest::showPage(const char* name)
-{
-    window->PageControl1->setCurrentWidget(window->findChild<QWidget*>(name));
-    QCoreApplication::processEvents();
+    window = game->start();
+    QVERIFY2(window, qPrintable(game->err));
+    QVERIFY(QTest::qWaitForWindowExposed(window));
 }
 
 void RealWineTest::initTestCase()
@@ -215,6 +213,8 @@ void RealWineTest::initTestCase()
     waitForWineServer();
 
     game = std::make_unique<GameFixture>();
+    // Started with no options, as a newcomer does.
+    game->registryOption = false;
     gameDir = prefix + u"/drive_c/Games/Ünreal"_s;
     QVERIFY(QDir().mkpath(prefix + u"/drive_c/Games"_s));
     QVERIFY(QDir().rename(game->gameDir(), gameDir));
@@ -225,7 +225,6 @@ void RealWineTest::initTestCase()
 
 void RealWineTest::cleanupTestCase()
 {
-    window.reset();
     game.reset();
     if (prefix.isEmpty())
         return;
@@ -261,9 +260,9 @@ void RealWineTest::readsWhatWineRegAddWrote()
     QVERIFY(game->boxes.shown().isEmpty());
     QCOMPARE(window->state().GameDir, gameDir);
     QCOMPARE(window->PageControl1->currentWidget()->objectName(), u"tsSystem"_s);
-    QCOMPARE(window->findChild<QLineEdit*>("eIRCNick")->text(), u"Funkenflug"_s);
+    QCOMPARE(game->child<QLineEdit>("eIRCNick")->text(), u"Funkenflug"_s);
     QCOMPARE(readBytes(hive), before);
-    window.reset();
+    game->stop();
 }
 
 void RealWineTest::seesTheKeysA32BitProgramSees()
@@ -306,13 +305,13 @@ void RealWineTest::wineSeesWhatTheEditorWrote()
     startEditor();
     // The map registration found is written again as a whole; the module
     // and the link type (which only 64-bit programs see) are new.
-    showPage("tsRegistry");
-    QVERIFY(window->findChild<QCheckBox*>("cbMap")->isChecked());
-    QVERIFY(!window->findChild<QCheckBox*>("cbLink")->isChecked());
-    click(window->findChild<QCheckBox*>("cbModule"));
-    click(window->findChild<QCheckBox*>("cbLink"));
+    game->showPage("tsRegistry");
+    QVERIFY(game->child<QCheckBox>("cbMap")->isChecked());
+    QVERIFY(!game->child<QCheckBox>("cbLink")->isChecked());
+    click(game->child<QCheckBox>("cbModule"));
+    click(game->child<QCheckBox>("cbLink"));
     QVERIFY2(game->boxes.errors().isEmpty(), qPrintable(game->boxes.errors().join('\n')));
-    window.reset();
+    game->stop();
     {
         RegistryFile registry(hive);
         registry.SetRootKey(RegistryRoot::LocalMachine);
@@ -373,13 +372,7 @@ void RealWineTest::wineSeesWhatTheEditorWrote()
 void RealWineTest::refusesToWriteWhileWineRuns()
 {
     waitForWineServer();
-    // A server that stays after its last program, as while a game runs (for
-    // a minute, should the test end without stopping it); a query returns
-    // once it is up.
-    const Result server = run(u"wineserver"_s, {u"--persistent=60"_s});
-    QVERIFY(server.finished && server.exitCode == 0);
-    QByteArray out;
-    wine({u"reg"_s, u"query"_s, u"HKLM"_s + installKey, u"/reg:32"_s}, &out);
+    startLastingServer();
 
     const QByteArray before = readBytes(hive);
     const QString message = u"Wine läuft noch (wineserver für %1). Bitte beende das Spiel und alle "
@@ -399,13 +392,7 @@ void RealWineTest::refusesToWriteWhileWineRuns()
         QVERIFY(QDir().mkpath(tmp));
         QVERIFY(QDir(qEnvironmentVariable("TMPDIR", u"/tmp"_s)) != QDir(tmp));
         environment.insert(u"TMPDIR"_s, tmp);
-        // A server that stays after its last program, as while a game runs
-        // (for a minute, should the test end without stopping it); a query
-        // returns once it is up.
-        const Result server = run(u"wineserver"_s, {u"--persistent=60"_s});
-        QVERIFY(server.finished && server.exitCode == 0);
-        QByteArray out;
-        wine({u"reg"_s, u"query"_s, u"HKLM"_s + installKey, u"/reg:32"_s}, &out);
+        startLastingServer();
         // Wine saves the registry when its server ends, not before.
         const QByteArray before = readBytes(hive);
 
@@ -415,10 +402,10 @@ void RealWineTest::refusesToWriteWhileWineRuns()
         game->boxes.clear();
         startEditor();
         QCOMPARE(window->state().GameDir, gameDir);
-        showPage("tsRegistry");
+        game->showPage("tsRegistry");
         QCOMPARE(game->boxes.errors(), QStringList{message});
-        QVERIFY(window->findChild<QCheckBox*>("cbUTPath")->isEnabled());
-        window.reset();
+        QVERIFY(game->child<QCheckBox>("cbUTPath")->isEnabled());
+        game->stop();
         QCOMPARE(readBytes(hive), before);
 
         // -k and -w find the server through the same TMPDIR.

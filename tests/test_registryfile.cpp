@@ -2,6 +2,7 @@
 #include "platform/PhysicalMemory.h"
 #include "platform/RegistryFile.h"
 #include "support/Files.h"
+#include "support/RegistryText.h"
 
 #include <QDir>
 #include <QFile>
@@ -22,8 +23,6 @@ namespace {
 constexpr qint64 kNow = Q_INT64_C(1733600000123);
 constexpr QByteArrayView kNowSeconds = "1733600000";
 constexpr QByteArrayView kNowFileTime = "1db48dedf24c4b0"; // 100 ns ticks since 1601, in hex
-
-const QString kInstallKey = u"\\Software\\Unreal Technology\\Installed Apps\\UnrealTournament"_s;
 
 QString fixturePath(const QString& name)
 {
@@ -89,7 +88,7 @@ void TestRegistryFile::readsTheSampleFile()
     auto registry = registryAt(path);
     registry->SetRootKey(RegistryRoot::LocalMachine);
 
-    QVERIFY(registry->OpenKey(kInstallKey, false));
+    QVERIFY(registry->OpenKey(installKey, false));
     QCOMPARE(text(registry->ReadString(u"Folder"_s)), u"C:\\UnrealTournament"_s);
     QCOMPARE(text(registry->ReadString(u"VERSION"_s)), u"436"_s);
     QVERIFY(!registry->ReadString(u"Language"_s));
@@ -109,7 +108,7 @@ void TestRegistryFile::readsTheSampleFile()
     QVERIFY(!registry->OpenKey(u"\\Software\\Unreal Technology\\Installed Apps\\Unreal"_s, false));
     QVERIFY(!registry->OpenKey(u"\\Software\\Epic Games"_s, false));
     QVERIFY(!registry->KeyExists(u"\\Software\\Unreal"_s)); // a name is matched whole, not by its start
-    QVERIFY(registry->KeyExists(kInstallKey));
+    QVERIFY(registry->KeyExists(installKey));
     // A failed open leaves no key open.
     QVERIFY(!registry->ValueExists(u"Folder"_s));
 
@@ -179,7 +178,7 @@ void TestRegistryFile::writeChangesOnlyTheValueAndItsTimeStamp()
     const QByteArray original = bytesOf(path);
     auto registry = registryAt(path);
 
-    QVERIFY(registry->OpenKey(kInstallKey, true));
+    QVERIFY(registry->OpenKey(installKey, true));
     registry->WriteString(u"FOLDER"_s, u"D:\\Spiele\\UT"_s);
 
     QByteArray expected = replaced(original,
@@ -206,9 +205,9 @@ void TestRegistryFile::writesTheMapRegistrationIntoANewFile()
     const QString path = dir.filePath(u"config/brennwerk-editor/system.reg"_s);
     auto registry = registryAt(path);
 
-    QVERIFY(!registry->OpenKey(kInstallKey, false));
+    QVERIFY(!registry->OpenKey(installKey, false));
     QVERIFY(!registry->KeyExists(u"\\Software"_s));
-    QVERIFY(registry->OpenKey(kInstallKey, true));
+    QVERIFY(registry->OpenKey(installKey, true));
     QVERIFY(!QFileInfo::exists(path)); // opening alone writes nothing
     registry->WriteString(u"Folder"_s, u"C:\\Games\\UT"_s);
     registry->WriteString(u"Version"_s, u"436"_s);
@@ -365,7 +364,7 @@ void TestRegistryFile::failedWritesLeaveTheFileAlone()
     // No key open.
     QCOMPARE(failureOf([&] { registry->WriteString(u"Folder"_s, u"x"_s); }), u"Failed to set data for 'Folder'"_s);
     // The file cannot hold a NUL inside a text.
-    QVERIFY(registry->OpenKey(kInstallKey, false));
+    QVERIFY(registry->OpenKey(installKey, false));
     QCOMPARE(failureOf([&] { registry->WriteString(u"Folder"_s, u"a\0b"_s); }), u"Failed to set data for 'Folder'"_s);
     QCOMPARE(bytesOf(path), original);
 
@@ -374,10 +373,10 @@ void TestRegistryFile::failedWritesLeaveTheFileAlone()
     QVERIFY(::chmod(QFile::encodeName(path).constData(), 0444) == 0);
     QCOMPARE(failureOf([&] { registry->WriteString(QString(), u"x"_s); }), u"Failed to set data for ''"_s);
     QCOMPARE(bytesOf(path), original);
-    QVERIFY(!registry->OpenKey(kInstallKey, false));
+    QVERIFY(!registry->OpenKey(installKey, false));
     QVERIFY(!registry->OpenKey(u"\\Software\\New"_s, true));
-    QVERIFY(registry->KeyExists(kInstallKey)); // still readable
-    QVERIFY(registry->OpenKeyReadOnly(kInstallKey));
+    QVERIFY(registry->KeyExists(installKey)); // still readable
+    QVERIFY(registry->OpenKeyReadOnly(installKey));
     QVERIFY(registry->ReadString(u"Folder"_s).has_value());
     QVERIFY(::chmod(QFile::encodeName(path).constData(), 0644) == 0);
     // A key opened for reading is never written, even where the file could be.
@@ -386,15 +385,15 @@ void TestRegistryFile::failedWritesLeaveTheFileAlone()
 
     // A folder where the file should be.
     auto misplaced = registryAt(dir.path());
-    QVERIFY(!misplaced->OpenKey(kInstallKey, true));
+    QVERIFY(!misplaced->OpenKey(installKey, true));
 
     // The folder of a new file cannot be made: a file took its name after the key was opened.
     auto blocked = registryAt(dir.filePath(u"sub/system.reg"_s));
-    QVERIFY(blocked->OpenKey(kInstallKey, true));
+    QVERIFY(blocked->OpenKey(installKey, true));
     writeBytes(dir.filePath(u"sub"_s), "not a folder");
     QCOMPARE(failureOf([&] { blocked->WriteString(u"Folder"_s, u"x"_s); }), u"Failed to set data for 'Folder'"_s);
     QCOMPARE(bytesOf(dir.filePath(u"sub"_s)), QByteArray("not a folder"));
-    QVERIFY(!blocked->OpenKey(kInstallKey, true));
+    QVERIFY(!blocked->OpenKey(installKey, true));
 
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 2); // no leftovers
 }
@@ -412,14 +411,14 @@ void TestRegistryFile::neverWritesAFileThatIsNotAWineRegistry()
     for (const QByteArray& bytes : foreign) {
         writeBytes(path, bytes);
         auto registry = registryAt(path);
-        QVERIFY(!registry->OpenKey(kInstallKey, false));
-        QVERIFY(!registry->OpenKey(kInstallKey, true));
+        QVERIFY(!registry->OpenKey(installKey, false));
+        QVERIFY(!registry->OpenKey(installKey, true));
         QVERIFY(!registry->KeyExists(u"\\Software"_s));
         QCOMPARE(bytesOf(path), bytes);
 
         // Replaced by such a file after the key was opened.
         writeBytes(path, bytesOf(fixturePath(u"sample.reg"_s)));
-        QVERIFY(registry->OpenKey(kInstallKey, false));
+        QVERIFY(registry->OpenKey(installKey, false));
         writeBytes(path, bytes);
         QVERIFY(!registry->ReadString(u"Folder"_s));
         QCOMPARE(failureOf([&] { registry->WriteString(u"Folder"_s, u"x"_s); }),
@@ -430,8 +429,8 @@ void TestRegistryFile::neverWritesAFileThatIsNotAWineRegistry()
     // An empty file holds nothing to lose: it becomes a registry.
     writeBytes(path, QByteArray());
     auto registry = registryAt(path);
-    QVERIFY(!registry->OpenKey(kInstallKey, false));
-    QVERIFY(registry->OpenKey(kInstallKey, true));
+    QVERIFY(!registry->OpenKey(installKey, false));
+    QVERIFY(registry->OpenKey(installKey, true));
     registry->WriteString(u"Folder"_s, u"C:\\UT"_s);
     QCOMPARE(bytesOf(path),
              QByteArray("WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n"
@@ -444,7 +443,7 @@ void TestRegistryFile::seesChangesMadeByOtherPrograms()
     QTemporaryDir dir;
     const QString path = place(dir, u"sample.reg"_s);
     auto registry = registryAt(path);
-    QVERIFY(registry->OpenKey(kInstallKey, false));
+    QVERIFY(registry->OpenKey(installKey, false));
     QCOMPARE(text(registry->ReadString(u"Folder"_s)), u"C:\\UnrealTournament"_s);
 
     // Another program changes a value and adds a key.
@@ -464,9 +463,9 @@ void TestRegistryFile::seesChangesMadeByOtherPrograms()
     // The file removed: the open key reads nothing, and a write brings the key back.
     QVERIFY(QFile::remove(path));
     QVERIFY(!registry->ReadString(u"Folder"_s));
-    QVERIFY(!registry->KeyExists(kInstallKey));
+    QVERIFY(!registry->KeyExists(installKey));
     registry->WriteString(u"Folder"_s, u"F:\\UT"_s);
-    QVERIFY(registry->KeyExists(kInstallKey));
+    QVERIFY(registry->KeyExists(installKey));
     QCOMPARE(text(registry->ReadString(u"Folder"_s)), u"F:\\UT"_s);
 }
 
@@ -528,8 +527,8 @@ void TestRegistryFile::continuedDataOfOtherKeysIsNoKey()
                           "\"Folder\"=\"C:\\\\Fake\"\n";
         writeBytes(path, file);
         auto registry = registryAt(path);
-        QVERIFY2(!registry->KeyExists(kInstallKey), valueName.constData());
-        QVERIFY(!registry->OpenKey(kInstallKey, false));
+        QVERIFY2(!registry->KeyExists(installKey), valueName.constData());
+        QVERIFY(!registry->OpenKey(installKey, false));
         QVERIFY(registry->OpenKey(u"\\Software\\Other"_s, false));
         QCOMPARE(text(registry->ReadString(u"Folder"_s)), u"C:\\Fake"_s);
     }

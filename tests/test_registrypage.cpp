@@ -1,6 +1,7 @@
 #include "app/HauptUnit.h"
 #include "platform/RegistryFile.h"
-#include "support/GameFixture.h"
+#include "support/PageTest.h"
+#include "support/RegistryText.h"
 #include "support/WriteLog.h"
 
 #include <QCheckBox>
@@ -17,7 +18,6 @@ namespace {
 
 const QColor blue(0, 0, 255);
 const QColor red(255, 0, 0);
-const QString installKey = QStringLiteral("\\Software\\Unreal Technology\\Installed Apps\\UnrealTournament");
 
 // Stands between the page and the registry file and notes every value
 // written, with the root and key it went to ("HKLM \Software\CLASSES\.unr
@@ -116,17 +116,6 @@ QStringList expectedWrites(const Item& item, const QString& gameDir, const QStri
     return writes;
 }
 
-// The value as a fresh reader of the file sees it; "<no key>" or
-// "<no value>" when absent.
-QString valueIn(const QString& file, RegistryRoot root, const QString& key, const QString& name = QString())
-{
-    RegistryFile registry(file);
-    registry.SetRootKey(root);
-    if (!registry.OpenKey(key, false))
-        return QStringLiteral("<no key>");
-    return registry.ReadString(name).value_or(QStringLiteral("<no value>"));
-}
-
 bool keyIn(const QString& file, const QString& key)
 {
     RegistryFile registry(file);
@@ -143,25 +132,6 @@ QStringList valueLines(const QByteArray& file)
     return lines;
 }
 
-QByteArray registryFile(const QByteArray& keys)
-{
-    return "WINE REGISTRY Version 2\n"
-           ";; All keys relative to \\\\Machine\n"
-           "\n"
-           + keys;
-}
-
-QByteArray installKeyBlock(const QString& folder)
-{
-    QString escaped = folder;
-    escaped.replace("\\", "\\\\");
-    return "[Software\\\\Unreal Technology\\\\Installed Apps\\\\UnrealTournament] 1733592000\n"
-           "\"Folder\"=\""
-        + escaped.toUtf8()
-        + "\"\n"
-          "\"Version\"=\"400\"\n\n";
-}
-
 QColor colourOf(const QLabel* label)
 {
     return label->palette().color(QPalette::WindowText);
@@ -170,13 +140,13 @@ QColor colourOf(const QLabel* label)
 } // namespace
 
 // The Registry page through its widgets, against a temporary registry file.
-class RegistryPageTest : public QObject {
+class RegistryPageTest : public PageTest {
     Q_OBJECT
 
-private Q_SLOTS:
-    void init();
-    void cleanup();
+public:
+    RegistryPageTest() : PageTest({.file = File::Registry, .registered = false}) {}
 
+private Q_SLOTS:
     void commandAndIconFollowTheGameFolderUnderBothRoots();
     void eachBoxWritesItsRegistration_data();
     void eachBoxWritesItsRegistration();
@@ -189,37 +159,19 @@ private Q_SLOTS:
     void registryThatCannotBeWrittenShowsEverythingMissing();
 
 private:
-    template <typename T>
-    T* child(const char* name) const { return game->child<T>(name); }
-    void start(QStringList arguments = {});
-    void showPage(const char* name);
+    void start(const QStringList& arguments = {});
     RecordingRegistry* record();
     // Every write of the registry file stamps its key one second later than
     // the one before, from 1733600000 on.
     void tickingClock();
     void checkRegistration(const Item& item, bool present);
 
-    std::unique_ptr<GameFixture> game;
-    THauptForm* window = nullptr;
     RecordingRegistry* recorder = nullptr;
 };
 
-void RegistryPageTest::init()
+void RegistryPageTest::start(const QStringList& arguments)
 {
-    game = std::make_unique<GameFixture>();
-}
-
-void RegistryPageTest::cleanup()
-{
-    game.reset();
-    window = nullptr;
-    recorder = nullptr;
-}
-
-void RegistryPageTest::start(QStringList arguments)
-{
-    window = game->start(arguments);
-    QVERIFY(window);
+    PageTest::start(arguments);
     tickingClock();
 }
 
@@ -239,11 +191,6 @@ RecordingRegistry* RegistryPageTest::record()
     recorder = recording.get();
     slot = std::move(recording);
     return recorder;
-}
-
-void RegistryPageTest::showPage(const char* name)
-{
-    game->showPage(name);
 }
 
 // The status line and box of a registration after a check or a write.
@@ -272,7 +219,7 @@ void RegistryPageTest::commandAndIconFollowTheGameFolderUnderBothRoots()
     start();
     showPage("tsRegistry");
     QCOMPARE(child<QLabel>("lUTPath")->text(), QStringLiteral("UT ist in dem Ordner \"C:\\UT\" installiert."));
-    click(child<QCheckBox>("cbMap"));
+    click("cbMap");
     QVERIFY(game->boxes.errors().isEmpty());
 
     const QString file = game->registryPath();
@@ -313,7 +260,7 @@ void RegistryPageTest::eachBoxWritesItsRegistration()
 
     record();
     WriteLog log;
-    click(child<QCheckBox>(item.box));
+    click(item.box);
     QVERIFY(game->boxes.shown().isEmpty());
     const QStringList expected = expectedWrites(item, game->gameDir(), "/help/UNREAL.ICO");
     QCOMPARE(expected.size(), item.extension.isEmpty() ? 10 : 12);
@@ -348,8 +295,8 @@ void RegistryPageTest::eachBoxWritesItsRegistration()
 void RegistryPageTest::foundKeysAreRewrittenOnTheFirstShowOnly()
 {
     writeBytes(game->registryPath(),
-               registryFile(installKeyBlock("/old/place")
-                            + "[Software\\\\Classes\\\\Unreal.Map] 1733592000\n@=\"Old Map\"\n\n"
+               registryText(installKeyText("/old/place", "400")
+                            + "\n[Software\\\\Classes\\\\Unreal.Map] 1733592000\n@=\"Old Map\"\n\n"
                               "[Software\\\\Classes\\\\Unreal.Map\\\\Shell\\\\open\\\\command] 1733592000\n"
                               "@=\"/old/place\\\\System\\\\UnrealTournament.exe \\\"%1\\\"\"\n"));
     start({"--game-dir", game->gameDir()});
@@ -389,8 +336,8 @@ void RegistryPageTest::foundKeysAreRewrittenOnTheFirstShowOnly()
 
 void RegistryPageTest::extensionWithoutClassKeyIsMissing()
 {
-    writeBytes(game->registryPath(), registryFile(installKeyBlock(game->gameDir())
-                                                  + "[Software\\\\Classes\\\\.unr] 1733592000\n@=\"Unreal.Map\"\n"));
+    writeBytes(game->registryPath(), registryText(installKeyText(game->gameDir(), "400")
+                                                  + "\n[Software\\\\Classes\\\\.unr] 1733592000\n@=\"Unreal.Map\"\n"));
     start();
     showPage("tsRegistry");
     checkRegistration(map, false);
@@ -436,7 +383,7 @@ void RegistryPageTest::missingFirstRunWritesNoVersion()
     writeBytes(game->mainIniPath(), withValue(readBytes(game->mainIniPath()), "FirstRun", "FirstRun", std::nullopt));
     start({"--game-dir", game->gameDir()});
     showPage("tsRegistry");
-    click(child<QCheckBox>("cbUTPath"));
+    click("cbUTPath");
     QVERIFY(game->boxes.shown().isEmpty());
     RegistryFile registry(game->registryPath());
     QVERIFY(registry.OpenKey(installKey, false));
@@ -465,7 +412,7 @@ void RegistryPageTest::failedWriteStopsTheRegistrationThere()
     // install key's two values, so the map's fourth key (Shell) is the 6th.
     WriteLog log;
     log.failFrom("[Software\\\\Classes\\\\Unreal.Map\\\\Shell] 1733600006");
-    click(child<QCheckBox>("cbMap"));
+    click("cbMap");
 
     QCOMPARE(game->boxes.errors(), QStringList{"Failed to set data for ''"});
     QCOMPARE(log.count(), 3);
@@ -488,8 +435,8 @@ void RegistryPageTest::failedWriteStopsTheRegistrationThere()
 void RegistryPageTest::registryThatCannotBeWrittenShowsEverythingMissing()
 {
     const QString file = game->registryPath();
-    writeBytes(file, registryFile(installKeyBlock(game->gameDir())
-                                  + "[Software\\\\Classes\\\\Unreal.Map] 1733592000\n@=\"Unreal Map\"\n"));
+    writeBytes(file, registryText(installKeyText(game->gameDir(), "400")
+                                  + "\n[Software\\\\Classes\\\\Unreal.Map] 1733592000\n@=\"Unreal Map\"\n"));
     QVERIFY(QFile::setPermissions(file, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
     const QByteArray before = readBytes(file);
     // Start-up learns the folder all the same: reading needs no write access.
@@ -514,7 +461,7 @@ void RegistryPageTest::registryThatCannotBeWrittenShowsEverythingMissing()
     for (const Item* item : items)
         checkRegistration(*item, false);
 
-    click(child<QCheckBox>("cbMap"));
+    click("cbMap");
     QCOMPARE(game->boxes.errors(), QStringList{"Failed to set data for ''"});
     QVERIFY(child<QCheckBox>("cbMap")->isEnabled());
     QCOMPARE(child<QLabel>("lMap")->text(), QStringLiteral("\"Unreal Map\" ist nicht korrekt installiert!"));

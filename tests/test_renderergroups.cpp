@@ -1,7 +1,6 @@
 #include "app/HauptUnit.h"
 #include "controls/MaskedEdit.h"
-#include "app/RendererUnit.h"
-#include "support/GameFixture.h"
+#include "support/PageTest.h"
 #include "support/ModalAnswerer.h"
 #include "support/WriteLog.h"
 
@@ -15,8 +14,6 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
-
-using Kind = ScriptedMessageBoxes::Kind;
 
 namespace {
 const QByteArray d3d = "D3DDrv.D3DRenderDevice";
@@ -32,13 +29,10 @@ const QString rangeNotice = QStringLiteral(
 
 // The three renderer option groups through their widgets, against the bytes
 // of the sample's UnrealTournament.ini.
-class RendererGroupsTest : public QObject {
+class RendererGroupsTest : public PageTest {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
-    void cleanup();
-
     void direct3DReading_data();
     void direct3DReading();
     void openGLAndGlideReading_data();
@@ -58,47 +52,21 @@ private Q_SLOTS:
     void hiddenPageCannotBeReached();
 
 private:
-    template <typename T>
-    T* child(const char* name) const { return game->child<T>(name); }
+    // Starts the editor and gives the renderer question the answer (a
+    // button's name), or closes it. The device question that follows is
+    // answered "No".
     void startWith(const QByteArray& mainIni, const char* answer = nullptr);
-    void showPage(const char* name);
-
-    std::unique_ptr<GameFixture> game;
-    THauptForm* window = nullptr;
-    QByteArray original;
 };
 
-void RendererGroupsTest::init()
-{
-    game = std::make_unique<GameFixture>();
-    game->registerGameDir();
-    original = readBytes(game->mainIniPath());
-}
-
-void RendererGroupsTest::cleanup()
-{
-    game.reset();
-    window = nullptr;
-}
-
-// Starts the editor and gives the renderer question the answer (a button's
-// name), or closes it. The device question that follows is answered "No".
 void RendererGroupsTest::startWith(const QByteArray& mainIni, const char* answer)
 {
-    writeBytes(game->mainIniPath(), mainIni);
     game->closeRendererQuestion = answer == nullptr;
-    window = game->start();
-    QVERIFY(window);
+    PageTest::startWith(mainIni);
     if (answer) {
-        QTest::mouseClick(window->RendererForm->findChild<QPushButton*>(answer), Qt::LeftButton);
+        game->answerRendererQuestion(answer);
         QVERIFY(window->isEnabled());
+        QVERIFY(QTest::qWaitForWindowActive(window));
     }
-    QVERIFY(QTest::qWaitForWindowActive(window));
-}
-
-void RendererGroupsTest::showPage(const char* name)
-{
-    game->showPage(name);
 }
 
 void RendererGroupsTest::direct3DReading_data()
@@ -126,7 +94,7 @@ void RendererGroupsTest::direct3DReading()
     QFETCH(std::optional<QByteArray>, after);
     startWith(withValue(original, d3d, "UseVSync", stored));
     QCOMPARE(child<QCheckBox>("cbUseVSync")->isChecked(), ticked);
-    QCOMPARE(readBytes(game->mainIniPath()), withValue(original, d3d, "UseVSync", after));
+    QCOMPARE(fileBytes(), withValue(original, d3d, "UseVSync", after));
     // The other boxes show the sample as it is.
     QVERIFY(child<QCheckBox>("cbTranslucency")->isChecked());
     QVERIFY(!child<QCheckBox>("cbShinySurfaces")->isChecked());
@@ -161,10 +129,10 @@ void RendererGroupsTest::openGLAndGlideReading()
     QFETCH(QByteArray, after);
     startWith(withValue(original, section, key, stored), "bOpenGL");
     // Nothing is read before the page is shown.
-    QCOMPARE(readBytes(game->mainIniPath()), withValue(original, section, key, stored));
+    QCOMPARE(fileBytes(), withValue(original, section, key, stored));
     showPage("ts3DRender");
     QCOMPARE(child<QCheckBox>(box.constData())->isChecked(), ticked);
-    QCOMPARE(readBytes(game->mainIniPath()), withValue(original, section, key, after));
+    QCOMPARE(fileBytes(), withValue(original, section, key, after));
 }
 
 void RendererGroupsTest::tickedBoxWhoseKeyVanishedWritesFalse()
@@ -176,7 +144,7 @@ void RendererGroupsTest::tickedBoxWhoseKeyVanishedWritesFalse()
     showPage("tsUser");
     showPage("tsSystem");
     QVERIFY(!child<QCheckBox>("cbUseVertexFog")->isChecked());
-    const QByteArray after = readBytes(game->mainIniPath());
+    const QByteArray after = fileBytes();
     QVERIFY(after.contains("\nUseVertexFog=False\r\n"));
     QCOMPARE(withLine(after, "\nUseVertexFog=False\r\n", "\n"), withoutKey);
 }
@@ -199,7 +167,7 @@ void RendererGroupsTest::lockedGroupsStillRefreshAndHaveTheirHints()
     QVERIFY(!child<QRadioButton>("rbQuality")->isEnabled());
     QVERIFY(!child<QRadioButton>("rbFast")->isEnabled());
     // Locked, yet the show rewrote "1".
-    QCOMPARE(readBytes(game->mainIniPath()), withValue(original, d3d, "UseVSync", QByteArray("True")));
+    QCOMPARE(fileBytes(), withValue(original, d3d, "UseVSync", QByteArray("True")));
     QVERIFY(!window->PageControl1->isTabVisible(7));
 }
 
@@ -216,7 +184,7 @@ void RendererGroupsTest::noticesFollowTheTickedBox()
     QCOMPARE(game->boxes.shown()[1].text, uglyNotice);
     QCOMPARE(game->boxes.shown()[2].kind, Kind::Notice);
     QCOMPARE(game->boxes.shown()[2].text, rivaNotice);
-    QCOMPARE(readBytes(game->mainIniPath()), withValue(file, gl, "UseTNT", QByteArray("True")));
+    QCOMPARE(fileBytes(), withValue(file, gl, "UseTNT", QByteArray("True")));
 
     game->boxes.clear();
     showPage("tsSystem");
@@ -224,9 +192,9 @@ void RendererGroupsTest::noticesFollowTheTickedBox()
     QVERIFY(game->boxes.shown().isEmpty());
 
     // Clearing by hand shows nothing; ticking again does.
-    click(child<QCheckBox>("cbFastUglyRefresh3dfx"));
+    click("cbFastUglyRefresh3dfx");
     QVERIFY(game->boxes.shown().isEmpty());
-    click(child<QCheckBox>("cbFastUglyRefresh3dfx"));
+    click("cbFastUglyRefresh3dfx");
     QCOMPARE(game->boxes.shown().size(), 1);
     QCOMPARE(game->boxes.shown()[0].text, uglyNotice);
 }
@@ -237,7 +205,7 @@ void RendererGroupsTest::presetsWriteTheChangedKeysInTableOrder()
     QVERIFY(game->boxes.shown().isEmpty());
     {
         WriteLog log;
-        click(child<QRadioButton>("rbFast"));
+        click("rbFast");
         QCOMPARE(log.changedLines(),
                  (QStringList{"VolumetricLighting=False", "Coronas=False", "HighDetailActors=False", "UseVSync=True",
                               "Use32BitTextures=False", "UseVideoMemoryVB=True"}));
@@ -246,7 +214,7 @@ void RendererGroupsTest::presetsWriteTheChangedKeysInTableOrder()
     QVERIFY(!child<QRadioButton>("rbQuality")->isChecked());
     {
         WriteLog log;
-        click(child<QRadioButton>("rbQuality"));
+        click("rbQuality");
         QCOMPARE(log.changedLines(),
                  (QStringList{"VolumetricLighting=True", "ShinySurfaces=True", "Coronas=True", "HighDetailActors=True",
                               "UseAGPTextures=True", "UseTrilinear=True", "DetailTextures=True", "UseVSync=False",
@@ -259,19 +227,19 @@ void RendererGroupsTest::presetsWriteTheChangedKeysInTableOrder()
         expected = withValue(expected, d3d, key, QByteArray("True"));
     for (const char* key : {"UseVSync", "UseVertexFog", "UseVideoMemoryVB"})
         expected = withValue(expected, d3d, key, QByteArray("False"));
-    QCOMPARE(readBytes(game->mainIniPath()), expected);
+    QCOMPARE(fileBytes(), expected);
 }
 
 void RendererGroupsTest::presetAlreadyInPlaceWritesNothing()
 {
     startWith(original, "bOpenGL");
     showPage("ts3DRender");
-    click(child<QRadioButton>("rbQualityGL"));
+    click("rbQualityGL");
     QVERIFY(!child<QRadioButton>("rbQualityGL")->isChecked());
     WriteLog log;
-    click(child<QRadioButton>("rbQualityGL"));
+    click("rbQualityGL");
     QVERIFY(child<QRadioButton>("rbQualityGL")->isChecked());
-    click(child<QRadioButton>("rbQualityGL"));
+    click("rbQualityGL");
     QCOMPARE(log.count(), 0);
     QVERIFY(game->boxes.errors().isEmpty());
 }
@@ -280,16 +248,16 @@ void RendererGroupsTest::handClickWritesOnceAndClearsThePresets()
 {
     startWith(original, "bGlide");
     showPage("ts3DRender");
-    click(child<QRadioButton>("rbFast3dfx"));
-    click(child<QRadioButton>("rbFast3dfx"));
+    click("rbFast3dfx");
+    click("rbFast3dfx");
     QVERIFY(child<QRadioButton>("rbFast3dfx")->isChecked());
     WriteLog log;
-    click(child<QCheckBox>("cbCoronas3dfx"));
+    click("cbCoronas3dfx");
     QCOMPARE(log.changedLines(), QStringList{"Coronas=True"});
     QVERIFY(!child<QRadioButton>("rbFast3dfx")->isChecked());
     QVERIFY(!child<QRadioButton>("rbQuality3dfx")->isChecked());
     // The locked OpenGL group took no clicks.
-    click(child<QCheckBox>("cbCoronasGL"));
+    click("cbCoronasGL");
     QCOMPARE(log.count(), 1);
 }
 
@@ -298,14 +266,14 @@ void RendererGroupsTest::failedWriteStopsThePresetAtThatBox()
     startWith(original, "bDirect3D");
     WriteLog log;
     log.failFrom("Coronas=False");
-    click(child<QRadioButton>("rbFast"));
+    click("rbFast");
     QCOMPARE(log.changedLines(), QStringList{"VolumetricLighting=False"});
-    QCOMPARE(game->boxes.errors(), QStringList{QStringLiteral("Unable to write to %1.").arg(game->mainIniPath())});
+    QCOMPARE(game->boxes.errors(), QStringList{unableToWrite(game->mainIniPath())});
     QVERIFY(!child<QCheckBox>("cbVolumetricLighting")->isChecked());
     QVERIFY(!child<QCheckBox>("cbCoronas")->isChecked());        // the failing box keeps its new state
     QVERIFY(child<QCheckBox>("cbHighDetailActors")->isChecked()); // nothing after it is set
     QVERIFY(!child<QCheckBox>("cbUseVSync")->isChecked());
-    QCOMPARE(readBytes(game->mainIniPath()), withValue(original, d3d, "VolumetricLighting", QByteArray("False")));
+    QCOMPARE(fileBytes(), withValue(original, d3d, "VolumetricLighting", QByteArray("False")));
 }
 
 void RendererGroupsTest::refreshRateField_data()
@@ -355,10 +323,10 @@ void RendererGroupsTest::refreshRateField()
     child<QCheckBox>("cbDetailTexturesGL")->setFocus(); // leave the field
 
     if (stored) {
-        QCOMPARE(readBytes(game->mainIniPath()), withValue(original, gl, "RefreshRate", written));
+        QCOMPARE(fileBytes(), withValue(original, gl, "RefreshRate", written));
     } else {
         // A missing key is added to the section.
-        QVERIFY(readBytes(game->mainIniPath()).contains("\r\nRefreshRate=60Hz\r\n"));
+        QVERIFY(fileBytes().contains("\r\nRefreshRate=60Hz\r\n"));
     }
     QCOMPARE(game->boxes.errors(), error.isEmpty() ? QStringList() : QStringList{error});
     const bool noticeShown = !game->boxes.shown().isEmpty() && game->boxes.shown()[0].kind == Kind::Notice;
@@ -460,14 +428,14 @@ void RendererGroupsTest::refreshRateLeftEveryWay()
     QVERIFY(window->isVisible());
     if (!pageAfter.isEmpty()) {
         QCOMPARE(answerer.texts, QStringList());
-        QCOMPARE(readBytes(game->mainIniPath()), withValue(original, glide, "RefreshRate", QByteArray("75Hz")));
+        QCOMPARE(fileBytes(), withValue(original, glide, "RefreshRate", QByteArray("75Hz")));
         QCOMPARE(window->PageControl1->currentWidget()->objectName(), pageAfter);
         return;
     }
     QCOMPARE(answerer.texts, QStringList{rangeNotice});
     QCOMPARE(shownMeanwhile, QStringLiteral("60"));
     QCOMPARE(pageMeanwhile, QStringLiteral("ts3DRender"));
-    QCOMPARE(readBytes(game->mainIniPath()), withValue(original, glide, "RefreshRate", QByteArray("60Hz")));
+    QCOMPARE(fileBytes(), withValue(original, glide, "RefreshRate", QByteArray("60Hz")));
     QCOMPARE(window->PageControl1->currentWidget()->objectName(), QStringLiteral("ts3DRender"));
     QCOMPARE(window->PageControl1->tabBar()->currentIndex(), 7);
     QVERIFY(QTest::qWaitForWindowActive(window));
@@ -511,7 +479,7 @@ void RendererGroupsTest::hiddenPageCannotBeReached()
     const QByteArray stored = withValue(original, gl, "Coronas", QByteArray("1"));
     game->boxes.queueAnswer(MessageBoxes::Answer::No);
     startWith(stored, answer.isEmpty() ? nullptr : qPrintable(answer));
-    const QByteArray afterStart = readBytes(game->mainIniPath());
+    const QByteArray afterStart = fileBytes();
     if (from == "quit button focused") {
         window->bBeenden->setFocus();
         QCOMPARE(QApplication::focusWidget(), window->bBeenden);
@@ -522,7 +490,7 @@ void RendererGroupsTest::hiddenPageCannotBeReached()
     leaveBy(window, way);
     QCOMPARE(window->PageControl1->currentWidget()->objectName(), pageAfter);
     QVERIFY(!child<QWidget>("ts3DRender")->isVisible());
-    QCOMPARE(readBytes(game->mainIniPath()), afterStart);
+    QCOMPARE(fileBytes(), afterStart);
     QVERIFY(afterStart.contains("\r\nCoronas=1\r\n"));
 }
 

@@ -1,7 +1,7 @@
 #include "app/HauptUnit.h"
 #include "controls/MaskedEdit.h"
 #include "app/RendererUnit.h"
-#include "support/GameFixture.h"
+#include "support/PageTest.h"
 #include "support/WriteLog.h"
 
 #include <QCheckBox>
@@ -9,10 +9,8 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTabWidget>
 #include <QTest>
 
-using Kind = ScriptedMessageBoxes::Kind;
 using Answer = MessageBoxes::Answer;
 
 namespace {
@@ -28,13 +26,13 @@ QString question(const QString& device)
 
 // The question at start-up: which renderer, and whether to switch the game's
 // render device.
-class RendererQuestionTest : public QObject {
+class RendererQuestionTest : public PageTest {
     Q_OBJECT
 
-private Q_SLOTS:
-    void init();
-    void cleanup();
+public:
+    RendererQuestionTest() : PageTest({.closeRendererQuestion = false}) {}
 
+private Q_SLOTS:
     void questionIsShownOnTopAndDisablesTheMainWindow();
     void direct3DWithDirect3DConfiguredAsksNothing();
     void answers_data();
@@ -46,42 +44,8 @@ private Q_SLOTS:
     void failedWriteKeepsTheQuestionOpen();
 
 private:
-    void start(const QByteArray& mainIni);
-    void answer(const char* button);
-    template <typename T>
-    T* child(const char* name) const { return game->child<T>(name); }
     QList<QWidget*> groupControls(const char* group) const;
-
-    std::unique_ptr<GameFixture> game;
-    THauptForm* window = nullptr;
-    QByteArray original;
 };
-
-void RendererQuestionTest::init()
-{
-    game = std::make_unique<GameFixture>();
-    game->registerGameDir();
-    game->closeRendererQuestion = false;
-    original = readBytes(game->mainIniPath());
-}
-
-void RendererQuestionTest::cleanup()
-{
-    game.reset();
-    window = nullptr;
-}
-
-void RendererQuestionTest::start(const QByteArray& mainIni)
-{
-    writeBytes(game->mainIniPath(), mainIni);
-    window = game->start();
-    QVERIFY(window);
-}
-
-void RendererQuestionTest::answer(const char* button)
-{
-    QTest::mouseClick(window->RendererForm->findChild<QPushButton*>(button), Qt::LeftButton);
-}
 
 QList<QWidget*> RendererQuestionTest::groupControls(const char* group) const
 {
@@ -94,7 +58,7 @@ QList<QWidget*> RendererQuestionTest::groupControls(const char* group) const
 
 void RendererQuestionTest::questionIsShownOnTopAndDisablesTheMainWindow()
 {
-    start(original);
+    startWith(original);
     TRendererForm* form = window->RendererForm.get();
     QVERIFY(form->isVisible());
     QVERIFY(form->windowFlags() & Qt::WindowStaysOnTopHint);
@@ -111,8 +75,8 @@ void RendererQuestionTest::questionIsShownOnTopAndDisablesTheMainWindow()
 
 void RendererQuestionTest::direct3DWithDirect3DConfiguredAsksNothing()
 {
-    start(original);
-    answer("bDirect3D");
+    startWith(original);
+    game->answerRendererQuestion("bDirect3D");
     QVERIFY(game->boxes.shown().isEmpty());
     QVERIFY(!window->RendererForm->isVisible());
     QVERIFY(window->isEnabled());
@@ -125,7 +89,7 @@ void RendererQuestionTest::direct3DWithDirect3DConfiguredAsksNothing()
     QVERIFY(!window->PageControl1->isTabVisible(7));
     for (QWidget* control : groupControls("GroupBox11") + groupControls("GroupBox10"))
         QVERIFY(!control->isEnabled());
-    QCOMPARE(readBytes(game->mainIniPath()), original);
+    QCOMPARE(fileBytes(), original);
 }
 
 void RendererQuestionTest::answers_data()
@@ -154,10 +118,10 @@ void RendererQuestionTest::answers()
     QFETCH(int, controls);
     QFETCH(QString, device);
     QFETCH(bool, yes);
-    start(original);
+    startWith(original);
     game->boxes.queueAnswer(yes ? Answer::Yes : Answer::No);
     WriteLog log;
-    answer(button.constData());
+    game->answerRendererQuestion(button.constData());
 
     QCOMPARE(game->boxes.shown().size(), 1);
     QCOMPARE(game->boxes.shown()[0].kind, Kind::InformationYesNo);
@@ -177,35 +141,35 @@ void RendererQuestionTest::answers()
         QCOMPARE(log.changedLines(), (QStringList{"GameRenderDevice=" + device, "RenderDevice=" + device}));
         QByteArray expected = withValue(original, engine, "GameRenderDevice", device.toLatin1());
         expected = withValue(expected, engine, "RenderDevice", device.toLatin1());
-        QCOMPARE(readBytes(game->mainIniPath()), expected);
+        QCOMPARE(fileBytes(), expected);
     } else {
         QCOMPARE(log.count(), 0);
-        QCOMPARE(readBytes(game->mainIniPath()), original);
+        QCOMPARE(fileBytes(), original);
     }
 }
 
 void RendererQuestionTest::missingOrDifferentlySpelledDeviceIsAskedAbout()
 {
-    start(withValue(original, engine, "GameRenderDevice", std::nullopt));
+    startWith(withValue(original, engine, "GameRenderDevice", std::nullopt));
     game->boxes.queueAnswer(Answer::Yes);
-    answer("bDirect3D");
+    game->answerRendererQuestion("bDirect3D");
     QCOMPARE(game->boxes.shown()[0].text, question("Eintrag nicht gefunden!"));
-    const QByteArray after = readBytes(game->mainIniPath());
+    const QByteArray after = fileBytes();
     QVERIFY(after.contains("\nGameRenderDevice=D3DDrv.D3DRenderDevice\r\n"));
 
     GameFixture other;
     other.registerGameDir();
     other.closeRendererQuestion = false;
     writeBytes(other.mainIniPath(), withValue(original, engine, "GameRenderDevice", QByteArray("d3ddrv.d3drenderdevice")));
-    THauptForm* second = other.start();
-    QTest::mouseClick(second->RendererForm->findChild<QPushButton*>("bDirect3D"), Qt::LeftButton);
+    QVERIFY(other.start());
+    other.answerRendererQuestion("bDirect3D");
     QCOMPARE(other.boxes.shown().size(), 1);
     QCOMPARE(other.boxes.shown()[0].text, question("d3ddrv.d3drenderdevice"));
 }
 
 void RendererQuestionTest::closingTheQuestionUnlocksNothing()
 {
-    start(original);
+    startWith(original);
     window->RendererForm->close();
     QVERIFY(window->isEnabled());
     QVERIFY(!window->PageControl1->isTabVisible(7));
@@ -215,7 +179,7 @@ void RendererQuestionTest::closingTheQuestionUnlocksNothing()
             QVERIFY(!control->isEnabled());
     }
     QVERIFY(game->boxes.shown().isEmpty());
-    QCOMPARE(readBytes(game->mainIniPath()), original);
+    QCOMPARE(fileBytes(), original);
 }
 
 void RendererQuestionTest::keyboardAnswers_data()
@@ -232,8 +196,7 @@ void RendererQuestionTest::keyboardAnswers()
 {
     QFETCH(QList<int>, keys);
     QFETCH(QString, unlocked);
-    game->closeRendererQuestion = false;
-    start(withValue(original, engine, "GameRenderDevice", QByteArray("SoftDrv.SoftwareRenderDevice")));
+    startWith(withValue(original, engine, "GameRenderDevice", QByteArray("SoftDrv.SoftwareRenderDevice")));
     TRendererForm* question = window->RendererForm.get();
     QVERIFY(QTest::qWaitForWindowActive(question));
     for (const int key : keys)
@@ -245,28 +208,28 @@ void RendererQuestionTest::keyboardAnswers()
         QCOMPARE(child<QGroupBox>(group)->isEnabled(), unlocked == group);
     // The device question follows an answer only, and is answered "No".
     QCOMPARE(game->boxes.shown().size(), unlocked.isEmpty() ? 0 : 1);
-    QCOMPARE(readBytes(game->mainIniPath()),
+    QCOMPARE(fileBytes(),
              withValue(original, engine, "GameRenderDevice", QByteArray("SoftDrv.SoftwareRenderDevice")));
 }
 
 void RendererQuestionTest::failedWriteKeepsTheQuestionOpen()
 {
-    start(withValue(original, engine, "GameRenderDevice", QByteArray("SoftDrv.SoftwareRenderDevice")));
-    QFile::setPermissions(game->mainIniPath(), QFile::ReadOwner | QFile::ReadGroup);
+    startWith(withValue(original, engine, "GameRenderDevice", QByteArray("SoftDrv.SoftwareRenderDevice")));
+    setReadOnly();
     game->boxes.queueAnswer(Answer::Yes);
-    answer("bOpenGL");
-    QCOMPARE(game->boxes.errors(), QStringList{QStringLiteral("Unable to write to %1.").arg(game->mainIniPath())});
+    game->answerRendererQuestion("bOpenGL");
+    QCOMPARE(game->boxes.errors(), QStringList{unableToWrite(game->mainIniPath())});
     QVERIFY(window->RendererForm->isVisible());
     QVERIFY(!window->isEnabled());
     QVERIFY(child<QGroupBox>("GroupBox11")->isEnabledTo(window)); // already unlocked
 
     // Answering again once the file can be written goes through.
-    QFile::setPermissions(game->mainIniPath(), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
+    setReadOnly(false);
     game->boxes.queueAnswer(Answer::Yes);
-    answer("bOpenGL");
+    game->answerRendererQuestion("bOpenGL");
     QVERIFY(!window->RendererForm->isVisible());
     QVERIFY(window->isEnabled());
-    QVERIFY(readBytes(game->mainIniPath()).contains("\nRenderDevice=OpenGLDrv.OpenGLRenderDevice\r\n"));
+    QVERIFY(fileBytes().contains("\nRenderDevice=OpenGLDrv.OpenGLRenderDevice\r\n"));
 }
 
 QTEST_MAIN(RendererQuestionTest)

@@ -6,7 +6,8 @@
 #include "platform/GameRegistry.h"
 #include "platform/GamePaths.h"
 #include "support/Environment.h"
-#include "support/GameFixture.h"
+#include "support/PageTest.h"
+#include "support/RegistryText.h"
 #include "support/ModalAnswerer.h"
 
 #include <QAction>
@@ -17,13 +18,9 @@
 #include <QMessageBox>
 #include <QSettings>
 #include <QApplication>
-#include <QDir>
 #include <QFile>
-#include <QFileDialog>
 #include <QFileInfo>
-#include <QLineEdit>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QLabel>
@@ -34,10 +31,11 @@
 #include <QTabWidget>
 #include <QTest>
 
-using Kind = ScriptedMessageBoxes::Kind;
-
-class StartupTest : public QObject {
+class StartupTest : public PageTest {
     Q_OBJECT
+
+public:
+    StartupTest() : PageTest({.registered = false}) {}
 
 private Q_SLOTS:
     void registryFoundShowsTheSystemPage();
@@ -69,17 +67,15 @@ private Q_SLOTS:
 
 void StartupTest::registryFoundShowsTheSystemPage()
 {
-    GameFixture game;
-    game.registerGameDir();
-    const QByteArray registryBefore = readBytes(game.registryPath());
-    THauptForm* window = game.start();
-    QVERIFY(window);
+    game->registerGameDir();
+    const QByteArray registryBefore = readBytes(game->registryPath());
+    start();
     QCOMPARE(window->windowTitle(), QStringLiteral("Brennwerk-Editor v2.3"));
-    QVERIFY(game.boxes.shown().isEmpty());
-    QCOMPARE(window->state().GameDir, game.gameDir());
-    QCOMPARE(window->state().MainIniPath, game.mainIniPath());
-    QCOMPARE(window->state().UserIniPath, game.userIniPath());
-    QCOMPARE(readBytes(game.registryPath()), registryBefore);
+    QVERIFY(game->boxes.shown().isEmpty());
+    QCOMPARE(window->state().GameDir, game->gameDir());
+    QCOMPARE(window->state().MainIniPath, game->mainIniPath());
+    QCOMPARE(window->state().UserIniPath, game->userIniPath());
+    QCOMPARE(readBytes(game->registryPath()), registryBefore);
 
     QTabWidget* tabs = window->PageControl1;
     const QStringList captions{"System", "User", "Multiplayer Game", "Tastenbelegung",
@@ -103,54 +99,47 @@ void StartupTest::registryFoundShowsTheSystemPage()
 
 void StartupTest::missingRegistryAsksForTheExecutable()
 {
-    GameFixture game;
-    const QByteArray mainBefore = readBytes(game.mainIniPath());
-    game.boxes.queueOpenFile(game.gameDir() + "/System/UnrealTournament.exe");
-    THauptForm* window = game.start();
-    QVERIFY(window);
+    const QByteArray mainBefore = readBytes(game->mainIniPath());
+    game->boxes.queueOpenFile(game->gameDir() + "/System/UnrealTournament.exe");
+    start();
 
-    const auto& shown = game.boxes.shown();
+    const auto& shown = game->boxes.shown();
     QCOMPARE(shown.size(), 2);
     QCOMPARE(shown[0].kind, Kind::OpenDialog);
     QCOMPARE(shown[1].kind, Kind::Information);
     QCOMPARE(shown[1].text, QStringLiteral("Du solltest mit Hilfe des Registry-Tabs den Pfad dauerhaft speichern!\n"
                                            "(Der Öffnen-Dialog wird dann nicht mehr angezeigt.)"));
-    QCOMPARE(window->state().GameDir, game.gameDir());
-    QCOMPARE(window->state().MainIniPath, game.mainIniPath());
+    QCOMPARE(window->state().GameDir, game->gameDir());
+    QCOMPARE(window->state().MainIniPath, game->mainIniPath());
     QCOMPARE(window->PageControl1->currentWidget()->objectName(), QStringLiteral("tsRegistry"));
     // The System page was never shown, so nothing was read into it or written.
-    QCOMPARE(readBytes(game.mainIniPath()), mainBefore);
-    QVERIFY(!QFile::exists(game.registryPath()));
+    QCOMPARE(readBytes(game->mainIniPath()), mainBefore);
+    QVERIFY(!QFile::exists(game->registryPath()));
 }
 
 void StartupTest::cancelledDialogEndsWithNothingWritten()
 {
-    GameFixture game;
-    const QByteArray mainBefore = readBytes(game.mainIniPath());
-    const QByteArray userBefore = readBytes(game.userIniPath());
-    game.boxes.queueOpenFile(std::nullopt);
-    QVERIFY(!game.start());
-    QCOMPARE(game.exitCode(), 0);
-    QCOMPARE(game.boxes.shown().size(), 1);
-    QCOMPARE(game.boxes.shown()[0].kind, Kind::OpenDialog);
-    QCOMPARE(readBytes(game.mainIniPath()), mainBefore);
-    QCOMPARE(readBytes(game.userIniPath()), userBefore);
-    QVERIFY(!QFile::exists(game.registryPath()));
+    const QByteArray mainBefore = readBytes(game->mainIniPath());
+    const QByteArray userBefore = readBytes(game->userIniPath());
+    game->boxes.queueOpenFile(std::nullopt);
+    QVERIFY(!game->start());
+    QCOMPARE(game->exitCode(), 0);
+    QCOMPARE(game->boxes.shown().size(), 1);
+    QCOMPARE(game->boxes.shown()[0].kind, Kind::OpenDialog);
+    QCOMPARE(readBytes(game->mainIniPath()), mainBefore);
+    QCOMPARE(readBytes(game->userIniPath()), userBefore);
+    QVERIFY(!QFile::exists(game->registryPath()));
     for (QWidget* widget : QApplication::topLevelWidgets())
         QVERIFY(!widget->isVisible());
 }
 
 void StartupTest::folderThatIsNotTextCountsAsMissing()
 {
-    GameFixture game;
-    writeBytes(game.registryPath(),
-               "WINE REGISTRY Version 2\n"
-               ";; All keys relative to \\\\Machine\n\n"
-               "[Software\\\\Unreal Technology\\\\Installed Apps\\\\UnrealTournament] 1733592000\n"
-               "\"Folder\"=dword:00000001\n");
-    THauptForm* window = game.start();
-    QVERIFY(window);
-    QVERIFY(game.boxes.shown().isEmpty());
+    writeBytes(game->registryPath(),
+               registryText("[Software\\\\Unreal Technology\\\\Installed Apps\\\\UnrealTournament] 1733592000\n"
+                            "\"Folder\"=dword:00000001\n"));
+    start();
+    QVERIFY(game->boxes.shown().isEmpty());
     QCOMPARE(window->state().GameDir, QString());
     QCOMPARE(window->state().MainIniPath, GamePaths::mainIniPath(QString()));
     QVERIFY(window->state().MainIniPath.endsWith("/UnrealTournament.ini"));
@@ -158,12 +147,10 @@ void StartupTest::folderThatIsNotTextCountsAsMissing()
 
 void StartupTest::gameDirOptionSkipsTheRegistry()
 {
-    GameFixture game;
-    game.registerGameDir("/nowhere/at/all");
-    THauptForm* window = game.start({"--game-dir", game.gameDir()});
-    QVERIFY(window);
-    QVERIFY(game.boxes.shown().isEmpty());
-    QCOMPARE(window->state().GameDir, game.gameDir());
+    game->registerGameDir("/nowhere/at/all");
+    start({"--game-dir", game->gameDir()});
+    QVERIFY(game->boxes.shown().isEmpty());
+    QCOMPARE(window->state().GameDir, game->gameDir());
     QCOMPARE(window->PageControl1->currentWidget()->objectName(), QStringLiteral("tsSystem"));
 }
 
@@ -192,14 +179,13 @@ void StartupTest::commandLine()
 {
     QFETCH(QStringList, arguments);
     QFETCH(int, exitCode);
-    GameFixture game;
-    game.registerGameDir();
-    QVERIFY(!game.start(arguments));
-    QCOMPARE(game.exitCode(), exitCode);
-    QTEST(game.out, "out");
+    game->registerGameDir();
+    QVERIFY(!game->start(arguments));
+    QCOMPARE(game->exitCode(), exitCode);
+    QTEST(game->out, "out");
     QFETCH(QString, errPattern);
-    QVERIFY2(QRegularExpression(errPattern).match(game.err).hasMatch(), qPrintable(game.err));
-    QVERIFY(game.boxes.shown().isEmpty());
+    QVERIFY2(QRegularExpression(errPattern).match(game->err).hasMatch(), qPrintable(game->err));
+    QVERIFY(game->boxes.shown().isEmpty());
 }
 
 void StartupTest::executablePathIsCutBy28Characters()
@@ -221,15 +207,12 @@ void StartupTest::openDialogTakesTheLinuxExecutable()
 {
     // The real dialog and box: the user types the path of a Linux build's
     // executable and confirms, then dismisses the hint.
-    GameFixture game;
-    const QString executable = game.gameDir() + "/System/ut-bin";
+    const QString executable = game->gameDir() + "/System/ut-bin";
     writeBytes(executable, "#!/bin/sh\n");
     QVERIFY(QFile::setPermissions(executable, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     QStringList seen;
-    QTimer answer;
-    answer.setInterval(20);
-    connect(&answer, &QTimer::timeout, &answer, [&] {
-        QWidget* modal = QApplication::activeModalWidget();
+    game->realBoxes = true;
+    const ModalAnswerer answerer([&](QWidget* modal) {
         if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
             seen << dialog->nameFilters().join(';');
             auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
@@ -241,20 +224,13 @@ void StartupTest::openDialogTakesTheLinuxExecutable()
             QTest::mouseClick(box->buttons().constFirst(), Qt::LeftButton);
         }
     });
-    answer.start();
-    QtMessageBoxes boxes;
-    QString out, err;
-    const StartResult result =
-        startEditor({"brennwerk-editor", "--registry", game.registryPath()}, boxes, out, err, [] { return 512u << 20; });
-    answer.stop();
-    QVERIFY(result.window);
+    start();
     QCOMPARE(seen.size(), 2);
     QVERIFY2(seen[0].contains("(UnrealTournament.exe ut-bin ut-bin-amd64 ucc-bin)"), qPrintable(seen[0]));
     QVERIFY(seen[1].startsWith("Du solltest mit Hilfe des Registry-Tabs"));
-    QCOMPARE(result.window->state().GameDir, game.gameDir());
-    QCOMPARE(result.window->state().MainIniPath, game.mainIniPath());
-    QCOMPARE(result.window->PageControl1->currentWidget()->objectName(), QStringLiteral("tsRegistry"));
-    result.window->RendererForm->close();
+    QCOMPARE(window->state().GameDir, game->gameDir());
+    QCOMPARE(window->state().MainIniPath, game->mainIniPath());
+    QCOMPARE(window->PageControl1->currentWidget()->objectName(), QStringLiteral("tsRegistry"));
 }
 
 void StartupTest::helpNamesTheOptions()
@@ -324,16 +300,14 @@ void StartupTest::iniPathsMatchTheFilesOnDisk()
     // and writes a file that is missing where the game reads it.
     if (QByteArray(QTest::currentDataTag()) != "an empty folder beside the files")
         return;
-    GameFixture game;
-    QVERIFY(QDir().mkdir(game.gameDir() + "/system"));
-    QVERIFY(QFile::remove(game.userIniPath()));
-    THauptForm* window = game.start({"--game-dir", game.gameDir()});
-    QVERIFY(window);
-    QCOMPARE(window->state().MainIniPath, game.mainIniPath());
-    QCOMPARE(window->findChild<QLabel*>("LCacheMom")->text(), QStringLiteral("Cache-Größe (in MB): 32"));
+    QVERIFY(QDir().mkdir(game->gameDir() + "/system"));
+    QVERIFY(QFile::remove(game->userIniPath()));
+    start({"--game-dir", game->gameDir()});
+    QCOMPARE(window->state().MainIniPath, game->mainIniPath());
+    QCOMPARE(child<QLabel>("LCacheMom")->text(), QStringLiteral("Cache-Größe (in MB): 32"));
     window->state().UserIni->WriteString("DefaultPlayer", "Name", "Neu");
-    QCOMPARE(readBytes(game.userIniPath()), QByteArray("[DefaultPlayer]\r\nName=Neu\r\n"));
-    QVERIFY(QDir(game.gameDir() + "/system").isEmpty());
+    QCOMPARE(readBytes(game->userIniPath()), QByteArray("[DefaultPlayer]\r\nName=Neu\r\n"));
+    QVERIFY(QDir(game->gameDir() + "/system").isEmpty());
 }
 
 void StartupTest::linuxBuildEditsTheFilesTheGameReads_data()
@@ -384,13 +358,12 @@ void StartupTest::linuxBuildEditsTheFilesTheGameReads()
 {
     QFETCH(QStringList, made);
     QFETCH(QStringList, options);
-    GameFixture game;
     QTemporaryDir home;
     QTemporaryDir elsewhere;
     Environment environment;
     environment.set("HOME", QFile::encodeName(home.path()));
     const auto placed = [&](QString path) {
-        return path.replace("game/", game.gameDir() + "/").replace("~/", home.path() + "/")
+        return path.replace("game/", game->gameDir() + "/").replace("~/", home.path() + "/")
             .replace("elsewhere/", elsewhere.path() + "/");
     };
     for (QString& path : made)
@@ -404,19 +377,18 @@ void StartupTest::linuxBuildEditsTheFilesTheGameReads()
     user = placed(user);
 
     // The window reads and writes those files.
-    THauptForm* window = game.start(QStringList{"--game-dir", game.gameDir()} + options);
-    QVERIFY(window);
+    start(QStringList{"--game-dir", game->gameDir()} + options);
     QCOMPARE(window->state().MainIniPath, main);
     QCOMPARE(window->state().UserIniPath, user);
     const QString cache =
         QRegularExpression("(^|\n)CacheSizeMegs=(\\d+)").match(QString::fromLatin1(readBytes(main))).captured(2);
-    QCOMPARE(window->findChild<QLabel*>("LCacheMom")->text(), "Cache-Größe (in MB): " + cache);
+    QCOMPARE(child<QLabel>("LCacheMom")->text(), "Cache-Größe (in MB): " + cache);
 
     // The command line says which they are, and why.
     QString out, err;
     ScriptedMessageBoxes boxes;
     const StartResult result = startEditor(
-        QStringList{"brennwerk-editor", "--registry", game.registryPath(), "--game-dir", game.gameDir()} + options
+        QStringList{"brennwerk-editor", "--registry", game->registryPath(), "--game-dir", game->gameDir()} + options
             + QStringList{"paths"},
         boxes, out, err);
     QCOMPARE(result.exitCode, 0);
@@ -425,20 +397,17 @@ void StartupTest::linuxBuildEditsTheFilesTheGameReads()
     QCOMPARE(lines.size(), 4);
     QFETCH(QString, mainWhy);
     QFETCH(QString, userWhy);
-    QCOMPARE(lines[0], QStringLiteral("main INI: %1 (%2)").arg(main, mainWhy.arg(game.gameDir())));
-    QCOMPARE(lines[1], QStringLiteral("user INI: %1 (%2)").arg(user, userWhy.arg(game.gameDir())));
-    QVERIFY2(lines[2].startsWith("registry: " + game.registryPath() + " (given by --registry; does not exist yet)"),
+    QCOMPARE(lines[0], QStringLiteral("main INI: %1 (%2)").arg(main, mainWhy.arg(game->gameDir())));
+    QCOMPARE(lines[1], QStringLiteral("user INI: %1 (%2)").arg(user, userWhy.arg(game->gameDir())));
+    QVERIFY2(lines[2].startsWith("registry: " + game->registryPath() + " (given by --registry; does not exist yet)"),
              qPrintable(lines[2]));
 }
 
 void StartupTest::quitButtonFollowsThePage()
 {
-    GameFixture game;
-    game.registerGameDir();
-    THauptForm* window = game.start();
-    QVERIFY(window);
+    game->registerGameDir();
+    start();
     QTabWidget* tabs = window->PageControl1;
-    const auto showPage = [&game](const char* name) { game.showPage(name); };
     showPage("tsAliases");
     QVERIFY(!window->bBeenden->isVisible());
     tabs->setTabVisible(7, true);
@@ -464,38 +433,34 @@ void StartupTest::everyWayOfClosingEndsTheWindow_data()
 void StartupTest::everyWayOfClosingEndsTheWindow()
 {
     QFETCH(QString, way);
-    GameFixture game;
-    game.registerGameDir();
-    THauptForm* window = game.start();
-    QVERIFY(window);
-    const QByteArray mainAfterStart = readBytes(game.mainIniPath());
-    const QByteArray userAfterStart = readBytes(game.userIniPath());
+    game->registerGameDir();
+    start();
+    const QByteArray mainAfterStart = readBytes(game->mainIniPath());
+    const QByteArray userAfterStart = readBytes(game->userIniPath());
     if (way == "button") {
         QTest::mouseClick(window->bBeenden, Qt::LeftButton);
     } else if (way == "menu") {
-        window->findChild<QAction*>("mmBeenden")->trigger();
+        child<QAction>("mmBeenden")->trigger();
     } else {
         window->close();
     }
     QVERIFY(!window->isVisible());
-    QVERIFY(!window->findChild<QTimer*>("Timer1")->isActive());
-    QCOMPARE(readBytes(game.mainIniPath()), mainAfterStart);
-    QCOMPARE(readBytes(game.userIniPath()), userAfterStart);
-    QVERIFY(game.boxes.shown().isEmpty());
+    QVERIFY(!child<QTimer>("Timer1")->isActive());
+    QCOMPARE(readBytes(game->mainIniPath()), mainAfterStart);
+    QCOMPARE(readBytes(game->userIniPath()), userAfterStart);
+    QVERIFY(game->boxes.shown().isEmpty());
 }
 
 void StartupTest::clockShowsLocalTimeAndDate()
 {
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    GameFixture game;
-    game.registerGameDir();
-    THauptForm* window = game.start();
-    QVERIFY(window);
-    auto* time = window->findChild<QLabel*>("StatusBar1Panel1");
-    auto* date = window->findChild<QLabel*>("StatusBar1Panel2");
+    game->registerGameDir();
+    start();
+    auto* time = child<QLabel>("StatusBar1Panel1");
+    auto* date = child<QLabel>("StatusBar1Panel2");
     QVERIFY(QRegularExpression("^\\d\\d:\\d\\d:\\d\\d$").match(time->text()).hasMatch());
     QVERIFY(QRegularExpression("^\\d\\d\\.\\d\\d\\.\\d\\d$").match(date->text()).hasMatch());
-    QVERIFY(window->findChild<QLabel*>("StatusBar1Panel0")->text().isEmpty());
+    QVERIFY(child<QLabel>("StatusBar1Panel0")->text().isEmpty());
     // The panels show their whole text.
     QVERIFY(time->width() >= time->fontMetrics().horizontalAdvance(time->text()));
     QVERIFY(date->width() >= date->fontMetrics().horizontalAdvance(date->text()));
@@ -511,10 +476,8 @@ void StartupTest::clockShowsLocalTimeAndDate()
 
 void StartupTest::pagesAreBuiltOnTheirFirstShowAndFitTheWindow()
 {
-    GameFixture game;
-    game.registerGameDir();
-    THauptForm* window = game.start();
-    QVERIFY(window);
+    game->registerGameDir();
+    start();
     QTabWidget* tabs = window->PageControl1;
     window->revealOtherRenderersPage(); // as the renderer question does
     const QSize windowSize = window->size();
@@ -629,23 +592,21 @@ void StartupTest::readOnlyMainIniWithTheRealBoxes()
     // Players protect their settings with chmod 444. The System page's first
     // show then fails on the Direct3D refresh, which would rewrite "1" as
     // "True", while the window has just been shown.
-    GameFixture game;
-    game.registerGameDir();
+    game->registerGameDir();
     const QByteArray file =
-        withValue(readBytes(game.mainIniPath()), "D3DDrv.D3DRenderDevice", "UseMultitexture", QByteArray("1"));
-    writeBytes(game.mainIniPath(), file);
-    QFile::setPermissions(game.mainIniPath(), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
-    game.realBoxes = true;
+        withValue(readBytes(game->mainIniPath()), "D3DDrv.D3DRenderDevice", "UseMultitexture", QByteArray("1"));
+    writeBytes(game->mainIniPath(), file);
+    setReadOnly();
+    game->realBoxes = true;
     const ModalAnswerer answerer;
-    THauptForm* window = game.start();
-    QVERIFY(window);
-    QCOMPARE(answerer.texts, QStringList{QStringLiteral("Unable to write to %1.").arg(game.mainIniPath())});
+    start();
+    QCOMPARE(answerer.texts, QStringList{unableToWrite(game->mainIniPath())});
     QVERIFY(window->isVisible());
     // It goes on running: other pages show and the file stays as it was.
-    game.showPage("tsUser");
-    game.showPage("tsSystem");
+    game->showPage("tsUser");
+    game->showPage("tsSystem");
     QVERIFY(window->isVisible());
-    QCOMPARE(readBytes(game.mainIniPath()), file);
+    QCOMPARE(readBytes(game->mainIniPath()), file);
 }
 
 void StartupTest::realOpenFileDialogKeepsNoHistory_data()
@@ -661,9 +622,8 @@ void StartupTest::realOpenFileDialogKeepsNoHistory()
     QTemporaryDir config;
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config.path());
-    GameFixture game;
-    const QByteArray mainBefore = readBytes(game.mainIniPath());
-    game.realBoxes = true;
+    const QByteArray mainBefore = readBytes(game->mainIniPath());
+    game->realBoxes = true;
     QString filterShown;
     const ModalAnswerer answerer([&](QWidget* modal) {
         if (auto* box = qobject_cast<QMessageBox*>(modal)) {
@@ -679,17 +639,17 @@ void StartupTest::realOpenFileDialogKeepsNoHistory()
         }
         auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
         name->clear();
-        QTest::keyClicks(name, game.gameDir() + "/System/UnrealTournament.exe");
+        QTest::keyClicks(name, game->gameDir() + "/System/UnrealTournament.exe");
         QTest::keyClick(name, Qt::Key_Return);
     });
-    THauptForm* window = game.start();
+    window = game->start();
     QCOMPARE(window != nullptr, pick);
     QCOMPARE(filterShown, QStringLiteral("UnrealTournament.exe"));
     if (pick) {
-        QCOMPARE(window->state().GameDir, game.gameDir());
+        QCOMPARE(window->state().GameDir, game->gameDir());
         QCOMPARE(answerer.texts.size(), 1);
     } else {
-        QCOMPARE(readBytes(game.mainIniPath()), mainBefore);
+        QCOMPARE(readBytes(game->mainIniPath()), mainBefore);
     }
     QCOMPARE(QDir(config.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
     // Where a dialog of Qt's would have kept its history.
@@ -703,10 +663,9 @@ void StartupTest::qtTextsFollowTheUserLanguage()
     QVERIFY(loadQtTranslations(QLocale(QLocale::German, QLocale::Germany)));
     QCOMPARE(QCoreApplication::translate("QFileDialog", "Look in:"), QStringLiteral("Suchen in:"));
     // The program's own captions stay as they are.
-    GameFixture game;
-    game.registerGameDir();
-    QVERIFY(game.start());
-    QCOMPARE(game.window()->findChild<QAction*>(QStringLiteral("mmBeenden"))->text(), QStringLiteral("Beenden"));
+    game->registerGameDir();
+    start();
+    QCOMPARE(child<QAction>("mmBeenden")->text(), QStringLiteral("Beenden"));
 }
 
 QTEST_MAIN(StartupTest)

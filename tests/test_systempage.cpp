@@ -1,7 +1,6 @@
-#include "app/HauptUnit.h"
 #include "controls/MaskedEdit.h"
 #include "pages/SystemPage.h"
-#include "support/GameFixture.h"
+#include "support/PageTest.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -10,21 +9,15 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTabWidget>
 #include <QTest>
-
-using Kind = ScriptedMessageBoxes::Kind;
 
 // The System page through its widgets, against the bytes of the sample's
 // UnrealTournament.ini (CacheSizeMegs=32, NickName=Funkenflug,
 // LocalMap=CityIntro.unr).
-class SystemPageTest : public QObject {
+class SystemPageTest : public PageTest {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
-    void cleanup();
-
     void showFillsThePageFromTheFile();
     void recommendedSizeFollowsTheMemory();
     void storedRecommendationDisablesTheButton();
@@ -39,42 +32,7 @@ private Q_SLOTS:
     void introSwitchMovesOneWay();
     void failedWriteLeavesLabelButtonAndFile();
 
-private:
-    template <typename T>
-    T* child(const char* name) const { return game->child<T>(name); }
-    void startWith(const QByteArray& mainIni);
-    void showPage(const char* name);
-
-    std::unique_ptr<GameFixture> game;
-    THauptForm* window = nullptr;
-    QByteArray original;
 };
-
-void SystemPageTest::init()
-{
-    game = std::make_unique<GameFixture>();
-    game->registerGameDir();
-    original = readBytes(game->mainIniPath());
-}
-
-void SystemPageTest::cleanup()
-{
-    game.reset();
-    window = nullptr;
-}
-
-void SystemPageTest::startWith(const QByteArray& mainIni)
-{
-    writeBytes(game->mainIniPath(), mainIni);
-    original = mainIni;
-    window = game->start();
-    QVERIFY(window);
-}
-
-void SystemPageTest::showPage(const char* name)
-{
-    game->showPage(name);
-}
 
 void SystemPageTest::showFillsThePageFromTheFile()
 {
@@ -89,7 +47,7 @@ void SystemPageTest::showFillsThePageFromTheFile()
     QVERIFY(child<QPushButton>("bNoIntro")->isEnabled());
     QCOMPARE(child<QGroupBox>("GroupBox3")->title(), QStringLiteral(" D3D-Einstellungen (Read only) "));
     QVERIFY(!child<QGroupBox>("GroupBox3")->isEnabled());
-    QCOMPARE(readBytes(game->mainIniPath()), original);
+    QCOMPARE(fileBytes(), original);
     QVERIFY(game->boxes.shown().isEmpty());
 }
 
@@ -121,8 +79,8 @@ void SystemPageTest::typedCacheSizeChangesExactlyItsLine()
     auto* field = child<MaskedEdit>("meCache");
     typeOver(field, "2x56 7");
     QCOMPARE(field->value(), QStringLiteral("256"));
-    QTest::mouseClick(child<QPushButton>("bCacheEintragen"), Qt::LeftButton);
-    QCOMPARE(readBytes(game->mainIniPath()), withLine(original, "\nCacheSizeMegs=32\r\n", "\nCacheSizeMegs=256\r\n"));
+    click("bCacheEintragen");
+    QCOMPARE(fileBytes(), withLine(original, "\nCacheSizeMegs=32\r\n", "\nCacheSizeMegs=256\r\n"));
     QCOMPARE(child<QLabel>("LCacheMom")->text(), QStringLiteral("Cache-Größe (in MB): 256"));
     QVERIFY(!child<QPushButton>("bCacheEintragen")->isEnabled());
     QVERIFY(game->boxes.shown().isEmpty());
@@ -141,18 +99,19 @@ void SystemPageTest::clearedCacheFieldBecomesZero()
     QCOMPARE(field->value(), QStringLiteral("0"));
     QCOMPARE(field->text(), QStringLiteral("0__"));
     QVERIFY(child<QPushButton>("bCacheEintragen")->isEnabled());
-    QCOMPARE(readBytes(game->mainIniPath()), original);
+    QCOMPARE(fileBytes(), original);
 }
 
 void SystemPageTest::missingCacheKeyIsWrittenAsRecommended()
 {
-    startWith(withLine(original, "\nCacheSizeMegs=32\r\n", "\n"));
+    const QByteArray file = withLine(original, "\nCacheSizeMegs=32\r\n", "\n");
+    startWith(file);
     QCOMPARE(child<QLabel>("LCacheMom")->text(), QStringLiteral("Cache-Größe (in MB): nicht vorhanden!"));
     QVERIFY(child<QPushButton>("bCacheEintragen")->isEnabled());
-    QTest::mouseClick(child<QPushButton>("bCacheEintragen"), Qt::LeftButton);
-    const QByteArray after = readBytes(game->mainIniPath());
+    click("bCacheEintragen");
+    const QByteArray after = fileBytes();
     QVERIFY(after.contains("\nCacheSizeMegs=384\r\n"));
-    QCOMPARE(withLine(after, "\nCacheSizeMegs=384\r\n", "\n"), original);
+    QCOMPARE(withLine(after, "\nCacheSizeMegs=384\r\n", "\n"), file);
     QCOMPARE(child<QLabel>("LCacheMom")->text(), QStringLiteral("Cache-Größe (in MB): 384"));
 }
 
@@ -162,8 +121,8 @@ void SystemPageTest::fourDigitRecommendationIsShownAndWrittenWhole()
     startWith(original);
     QCOMPARE(child<MaskedEdit>("meCache")->value(), QStringLiteral("1536"));
     QCOMPARE(child<MaskedEdit>("meCache")->text(), QStringLiteral("1536"));
-    QTest::mouseClick(child<QPushButton>("bCacheEintragen"), Qt::LeftButton);
-    QCOMPARE(readBytes(game->mainIniPath()), withLine(original, "\nCacheSizeMegs=32\r\n", "\nCacheSizeMegs=1536\r\n"));
+    click("bCacheEintragen");
+    QCOMPARE(fileBytes(), withLine(original, "\nCacheSizeMegs=32\r\n", "\nCacheSizeMegs=1536\r\n"));
     // Typing still takes three digits at most, over the four shown too.
     auto* field = child<MaskedEdit>("meCache");
     field->setFocus();
@@ -189,7 +148,7 @@ void SystemPageTest::showAgainDiscardsWhatWasTyped()
     QCOMPARE(child<MaskedEdit>("meCache")->value(), QStringLiteral("384"));
     QCOMPARE(child<QLineEdit>("eIRCNick")->text(), QStringLiteral("Funkenflug"));
     QVERIFY(!child<QPushButton>("bIRCNickEintragen")->isEnabled());
-    QCOMPARE(readBytes(game->mainIniPath()), original);
+    QCOMPARE(fileBytes(), original);
 }
 
 void SystemPageTest::nickIsWrittenAsTyped()
@@ -197,8 +156,8 @@ void SystemPageTest::nickIsWrittenAsTyped()
     startWith(original);
     typeOver(child<QLineEdit>("eIRCNick"), QStringLiteral("Jürgen =[X] "));
     QVERIFY(child<QPushButton>("bIRCNickEintragen")->isEnabled());
-    QTest::mouseClick(child<QPushButton>("bIRCNickEintragen"), Qt::LeftButton);
-    QCOMPARE(readBytes(game->mainIniPath()),
+    click("bIRCNickEintragen");
+    QCOMPARE(fileBytes(),
              withLine(original, "\nNickName=Funkenflug\r\n", "\nNickName=J\xfcrgen =[X] \r\n"));
     // The button stays on after the write.
     QVERIFY(child<QPushButton>("bIRCNickEintragen")->isEnabled());
@@ -206,32 +165,33 @@ void SystemPageTest::nickIsWrittenAsTyped()
 
 void SystemPageTest::missingNickShowsTheNoticeAndKeepsTheButtonOff()
 {
-    startWith(withLine(original, "\nNickName=Funkenflug\r\n", "\n"));
+    const QByteArray file = withLine(original, "\nNickName=Funkenflug\r\n", "\n");
+    startWith(file);
     QCOMPARE(child<QLineEdit>("eIRCNick")->text(), QStringLiteral("Eintrag nicht gefunden"));
     QVERIFY(!child<QPushButton>("bIRCNickEintragen")->isEnabled());
     typeOver(child<QLineEdit>("eIRCNick"), "Neo");
     QVERIFY(child<QPushButton>("bIRCNickEintragen")->isEnabled());
-    QTest::mouseClick(child<QPushButton>("bIRCNickEintragen"), Qt::LeftButton);
-    const QByteArray after = readBytes(game->mainIniPath());
+    click("bIRCNickEintragen");
+    const QByteArray after = fileBytes();
     QVERIFY(after.contains("[UBrowser.UBrowserIRCSystemPage]\r\n"));
     QVERIFY(after.contains("\nNickName=Neo\r\n"));
-    QCOMPARE(withLine(after, "\nNickName=Neo\r\n", "\n"), original);
+    QCOMPARE(withLine(after, "\nNickName=Neo\r\n", "\n"), file);
 }
 
 void SystemPageTest::nickOutsideTheCodePageIsRefused()
 {
     startWith(original);
     typeOver(child<QLineEdit>("eIRCNick"), QStringLiteral("Schnee 雪"));
-    QTest::mouseClick(child<QPushButton>("bIRCNickEintragen"), Qt::LeftButton);
+    click("bIRCNickEintragen");
     QCOMPARE(game->boxes.errors().size(), 1);
-    QCOMPARE(readBytes(game->mainIniPath()), original);
+    QCOMPARE(fileBytes(), original);
 }
 
 void SystemPageTest::introSwitchMovesOneWay()
 {
     startWith(original);
-    QTest::mouseClick(child<QPushButton>("bNoIntro"), Qt::LeftButton);
-    QCOMPARE(readBytes(game->mainIniPath()),
+    click("bNoIntro");
+    QCOMPARE(fileBytes(),
              withLine(original, "\nLocalMap=CityIntro.unr\r\n", "\nLocalMap=UT-Logo-Map.unr\r\n"));
     QCOMPARE(child<QLabel>("LNoIntro")->text(), QStringLiteral("Das Intro ist deaktiviert!"));
     QVERIFY(child<QPushButton>("bNoIntro")->isEnabled());
@@ -251,8 +211,7 @@ void SystemPageTest::failedWriteLeavesLabelButtonAndFile()
     writeBytes(game->userIniPath(), user);
     for (const QString& file : {game->mainIniPath(), game->userIniPath()})
         QFile::setPermissions(file, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
-    window = game->start();
-    QVERIFY(window);
+    start();
     for (const char* page : {"tsUser", "tsMultiplayer", "tsSystem"})
         showPage(page);
     QVERIFY2(game->boxes.shown().isEmpty(), qPrintable(game->boxes.errors().join(u'\n')));
@@ -269,17 +228,17 @@ void SystemPageTest::failedWriteLeavesLabelButtonAndFile()
 
     // A real change is refused.
     typeOver(child<MaskedEdit>("meCache"), "128");
-    QTest::mouseClick(child<QPushButton>("bCacheEintragen"), Qt::LeftButton);
+    click("bCacheEintragen");
     QCOMPARE(game->boxes.shown().size(), 1);
     QCOMPARE(game->boxes.shown()[0].kind, Kind::Error);
-    QCOMPARE(game->boxes.shown()[0].text, QStringLiteral("Unable to write to %1.").arg(game->mainIniPath()));
+    QCOMPARE(game->boxes.shown()[0].text, unableToWrite(game->mainIniPath()));
     QCOMPARE(child<QLabel>("LCacheMom")->text(), QStringLiteral("Cache-Größe (in MB): 32"));
     QVERIFY(child<QPushButton>("bCacheEintragen")->isEnabled());
 
-    QTest::mouseClick(child<QPushButton>("bNoIntro"), Qt::LeftButton);
+    click("bNoIntro");
     QCOMPARE(game->boxes.errors().size(), 2);
     QCOMPARE(child<QLabel>("LNoIntro")->text(), QStringLiteral("Das Intro ausschalten!"));
-    QCOMPARE(readBytes(game->mainIniPath()), original);
+    QCOMPARE(fileBytes(), original);
     QCOMPARE(QDir(game->gameDir() + "/System").entryList(QDir::Files).size(), 3);
 }
 

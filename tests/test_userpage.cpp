@@ -1,31 +1,26 @@
-#include "app/HauptUnit.h"
 #include "controls/MaskedEdit.h"
-#include "support/GameFixture.h"
+#include "support/PageTest.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
-#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTabWidget>
 #include <QTest>
 #include <QWheelEvent>
-
-using Kind = ScriptedMessageBoxes::Kind;
 
 // The User page through its widgets, against the bytes of the sample's
 // User.ini (Name=Glutkern, Class=BotPack.TMale1 with Skin=CommandoSkins.goth,
 // Team=1, HasBeatenGame=False, DesiredFOV=90.000000, DefaultFOV=85.000000).
-class UserPageTest : public QObject {
+class UserPageTest : public PageTest {
     Q_OBJECT
 
-private Q_SLOTS:
-    void init();
-    void cleanup();
+public:
+    UserPageTest() : PageTest({.file = File::User}) {}
 
+private Q_SLOTS:
     void showFillsThePageAndAlignsTheFov();
     void failedWriteEndsTheShowInItsOrder();
 
@@ -58,22 +53,15 @@ private Q_SLOTS:
     void ladderFlagCountsOnlyAsTrue();
 
 private:
-    template <typename T>
-    T* child(const char* name) const { return game->child<T>(name); }
-    void startWith(const QByteArray& userIni);
-    void showPage(const char* name);
     void pick(QComboBox* combo, const QString& item);
-    void setReadOnly(bool readOnly);
-    QByteArray user() const { return readBytes(game->userIniPath()); }
     QString checkedTeam() const;
     QStringList boldTeams() const;
     QStringList visibleSkinBoxes() const;
-
-    std::unique_ptr<GameFixture> game;
-    THauptForm* window = nullptr;
-    QByteArray original;
     // The sample after the first show: it aligns DefaultFOV with DesiredFOV.
-    QByteArray aligned;
+    QByteArray aligned() const
+    {
+        return withLine(original, "\nDefaultFOV=85.000000\r\n", "\nDefaultFOV=90.000000\r\n");
+    }
 };
 
 namespace {
@@ -81,40 +69,18 @@ namespace {
 const char* const teamButtons[] = {"rbKeine", "rbBlau", "rbRot", "rbGold", "rbGruen"};
 const char* const skinBoxes[] = {"coboSkinMS", "coboSkinMC", "coboSkinFS", "coboSkinFC"};
 
+// The file with both fields of view written as fov.
+QByteArray withFov(const QByteArray& file, const QByteArray& fov)
+{
+    return withValue(withValue(file, "Engine.PlayerPawn", "DesiredFOV", fov), "Engine.PlayerPawn", "DefaultFOV", fov);
+}
+
 const QByteArray playerKeys = "Class=BotPack.TMale1\r\n"
                               "Skin=CommandoSkins.goth\r\n"
                               "Face=CommandoSkins.Grail\r\n"
                               "Voice=BotPack.VoiceMaleOne\r\n";
 
 } // namespace
-
-void UserPageTest::init()
-{
-    game = std::make_unique<GameFixture>();
-    game->registerGameDir();
-    original = readBytes(game->userIniPath());
-    aligned = withLine(original, "\nDefaultFOV=85.000000\r\n", "\nDefaultFOV=90.000000\r\n");
-}
-
-void UserPageTest::cleanup()
-{
-    game.reset();
-    window = nullptr;
-}
-
-void UserPageTest::startWith(const QByteArray& userIni)
-{
-    writeBytes(game->userIniPath(), userIni);
-    window = game->start();
-    QVERIFY(window);
-    QVERIFY(QTest::qWaitForWindowActive(window));
-    QVERIFY(window->isEnabled());
-}
-
-void UserPageTest::showPage(const char* name)
-{
-    game->showPage(name);
-}
 
 // Picks the item from the open list, as a click on it does.
 void UserPageTest::pick(QComboBox* combo, const QString& item)
@@ -127,12 +93,6 @@ void UserPageTest::pick(QComboBox* combo, const QString& item)
     QTest::keyClick(view, Qt::Key_Return);
     QCoreApplication::processEvents();
     QCOMPARE(combo->currentText(), item);
-}
-
-void UserPageTest::setReadOnly(bool readOnly)
-{
-    const QFile::Permissions readable = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther;
-    QFile::setPermissions(game->userIniPath(), readOnly ? readable : readable | QFile::WriteOwner);
 }
 
 QString UserPageTest::checkedTeam() const
@@ -166,7 +126,7 @@ void UserPageTest::showFillsThePageAndAlignsTheFov()
 {
     startWith(original);
     // Nothing is read or written before the page is shown.
-    QCOMPARE(user(), original);
+    QCOMPARE(fileBytes(), original);
     showPage("tsUser");
 
     QCOMPARE(child<MaskedEdit>("meFOV")->text(), QStringLiteral("90_"));
@@ -189,7 +149,7 @@ void UserPageTest::showFillsThePageAndAlignsTheFov()
         QCOMPARE(child<QComboBox>(name)->currentText(), QString());
 
     // DesiredFOV=90.000000 with DefaultFOV=85.000000: both become 90.
-    QCOMPARE(user(), aligned);
+    QCOMPARE(fileBytes(), aligned());
     QVERIFY(game->boxes.shown().isEmpty());
 }
 
@@ -197,9 +157,9 @@ void UserPageTest::failedWriteEndsTheShowInItsOrder()
 {
     // The field of view comes first: its write fails and nothing after it runs.
     startWith(original);
-    setReadOnly(true);
+    setReadOnly();
     showPage("tsUser");
-    QCOMPARE(game->boxes.errors(), QStringList{QStringLiteral("Unable to write to %1.").arg(game->userIniPath())});
+    QCOMPARE(game->boxes.errors(), QStringList{unableToWrite(game->userIniPath())});
     QCOMPARE(child<MaskedEdit>("meFOV")->value(), QStringLiteral("90"));
     QCOMPARE(child<MaskedEdit>("meDodge")->value(), QString());
     QCOMPARE(child<QLineEdit>("eName")->text(), QString());
@@ -213,7 +173,7 @@ void UserPageTest::failedWriteEndsTheShowInItsOrder()
     cleanup();
     init();
     startWith(withLine(withLine(original, "\nDesiredFOV=90.000000\r\n", "\n"), "\nTeam=1\r\n", "\nTeam=01\r\n"));
-    setReadOnly(true);
+    setReadOnly();
     showPage("tsUser");
     QCOMPARE(game->boxes.errors().size(), 1);
     QCOMPARE(child<QLineEdit>("eName")->text(), QStringLiteral("Glutkern"));
@@ -247,11 +207,9 @@ void UserPageTest::storedFovIsShownAndWritten()
     showPage("tsUser");
     QCOMPARE(child<MaskedEdit>("meFOV")->value(), shown);
     QByteArray expected = file;
-    if (!written.isEmpty()) {
-        expected = withLine(expected, stored, "DesiredFOV=" + written + "\r\n");
-        expected = withLine(expected, "DefaultFOV=85.000000\r\n", "DefaultFOV=" + written + "\r\n");
-    }
-    QCOMPARE(user(), expected);
+    if (!written.isEmpty())
+        expected = withFov(expected, written);
+    QCOMPARE(fileBytes(), expected);
     QVERIFY(game->boxes.shown().isEmpty());
 }
 
@@ -263,15 +221,12 @@ void UserPageTest::typingWritesEveryIntermediateFov()
     auto* field = child<MaskedEdit>("meFOV");
     QCOMPARE(field->value(), QString());
     QList<QByteArray> history;
-    connect(field, &MaskedEdit::valueEdited, this, [&] { history << user(); });
+    connect(field, &MaskedEdit::valueEdited, this, [&] { history << fileBytes(); });
 
     field->setFocus();
     QTest::keyClicks(field, "100");
-    const auto both = [&](const QByteArray& fov) {
-        return withLine(withLine(file, "DesiredFOV=90.5\r\n", "DesiredFOV=" + fov + "\r\n"),
-                        "DefaultFOV=85.000000\r\n", "DefaultFOV=" + fov + "\r\n");
-    };
-    QCOMPARE(history, (QList<QByteArray>{both("1.000000"), both("10.000000"), both("100.000000")}));
+    QCOMPARE(history,
+             (QList<QByteArray>{withFov(file, "1.000000"), withFov(file, "10.000000"), withFov(file, "100.000000")}));
 }
 
 void UserPageTest::clearedFovBecomesZero()
@@ -284,8 +239,7 @@ void UserPageTest::clearedFovBecomesZero()
     QTest::keyClick(field, Qt::Key_Backspace);
     QTest::keyClick(field, Qt::Key_Backspace);
     QCOMPARE(field->text(), QStringLiteral("0__"));
-    QCOMPARE(user(), withLine(withLine(original, "DesiredFOV=90.000000\r\n", "DesiredFOV=0.000000\r\n"),
-                              "DefaultFOV=85.000000\r\n", "DefaultFOV=0.000000\r\n"));
+    QCOMPARE(fileBytes(), withFov(original, "0.000000"));
     QVERIFY(game->boxes.shown().isEmpty());
 }
 
@@ -293,14 +247,10 @@ void UserPageTest::fovKeepsLeadingZerosAndBlanks()
 {
     // An empty field, so that the first digit can go to any place.
     const QByteArray file = withLine(original, "DesiredFOV=90.000000\r\n", "DesiredFOV=90.5\r\n");
-    const auto both = [&](const QByteArray& fov) {
-        return withLine(withLine(file, "DesiredFOV=90.5\r\n", "DesiredFOV=" + fov + "\r\n"),
-                        "DefaultFOV=85.000000\r\n", "DefaultFOV=" + fov + "\r\n");
-    };
     startWith(file);
     showPage("tsUser");
     typeOver(child<MaskedEdit>("meFOV"), "090");
-    QCOMPARE(user(), both("090.000000"));
+    QCOMPARE(fileBytes(), withFov(file, "090.000000"));
 
     // A blank place before the digit stays in the value as a space.
     cleanup();
@@ -312,7 +262,7 @@ void UserPageTest::fovKeepsLeadingZerosAndBlanks()
     field->setCursorPosition(1);
     QTest::keyClicks(field, "7");
     QCOMPARE(field->value(), QStringLiteral(" 7"));
-    QCOMPARE(user(), both(" 7.000000"));
+    QCOMPARE(fileBytes(), withFov(file, " 7.000000"));
     QVERIFY(game->boxes.shown().isEmpty());
 }
 
@@ -322,12 +272,12 @@ void UserPageTest::fovWithAGapIsAnError()
     showPage("tsUser");
     auto* field = child<MaskedEdit>("meFOV");
     typeOver(field, "1");
-    const QByteArray afterOne = user();
+    const QByteArray afterOne = fileBytes();
     QTest::keyClick(field, Qt::Key_Right);
     QTest::keyClicks(field, "3");
     QCOMPARE(field->text(), QStringLiteral("1_3"));
     QCOMPARE(game->boxes.errors(), QStringList{"'1 3' is not a valid integer value."});
-    QCOMPARE(user(), afterOne);
+    QCOMPARE(fileBytes(), afterOne);
     QVERIFY(afterOne.contains("\r\nDesiredFOV=1.000000\r\nDefaultFOV=1.000000\r\n"));
 }
 
@@ -340,17 +290,17 @@ void UserPageTest::nameFollowsTheEintragenPattern()
     QVERIFY(!button->isEnabled());
     typeOver(child<QLineEdit>("eName"), QStringLiteral("Jörg Glühwürmchen"));
     QVERIFY(button->isEnabled());
-    QCOMPARE(user(), aligned);
+    QCOMPARE(fileBytes(), aligned());
     QTest::mouseClick(button, Qt::LeftButton);
-    const QByteArray named = withLine(aligned, "\nName=Glutkern\r\n", "\nName=J\xf6rg Gl\xfchw\xfcrmchen\r\n");
-    QCOMPARE(user(), named);
+    const QByteArray named = withLine(aligned(), "\nName=Glutkern\r\n", "\nName=J\xf6rg Gl\xfchw\xfcrmchen\r\n");
+    QCOMPARE(fileBytes(), named);
     // The state is worked out again only on the next change of the text: the
     // show sets the same text, which is no change.
     QVERIFY(button->isEnabled());
     showPage("tsMultiplayer");
     showPage("tsUser");
     QVERIFY(button->isEnabled());
-    QCOMPARE(user(), named);
+    QCOMPARE(fileBytes(), named);
 }
 
 void UserPageTest::absentNameIsNeverWrittenUnlessTyped()
@@ -365,13 +315,13 @@ void UserPageTest::absentNameIsNeverWrittenUnlessTyped()
     showPage("tsSystem");
     showPage("tsUser");
     QVERIFY(!button->isEnabled());
-    QVERIFY(!user().contains("\nName="));
+    QVERIFY(!fileBytes().contains("\nName="));
 
     typeOver(child<QLineEdit>("eName"), QStringLiteral("Neo"));
     QVERIFY(button->isEnabled());
     QTest::mouseClick(button, Qt::LeftButton);
-    QVERIFY(user().contains("\r\nName=Neo\r\n"));
-    QCOMPARE(withLine(user(), "Name=Neo\r\n", ""),
+    QVERIFY(fileBytes().contains("\r\nName=Neo\r\n"));
+    QCOMPARE(withLine(fileBytes(), "Name=Neo\r\n", ""),
              withLine(file, "DefaultFOV=85.000000\r\n", "DefaultFOV=90.000000\r\n"));
 }
 
@@ -404,16 +354,16 @@ void UserPageTest::storedTeamSelectsItsColour()
     QFETCH(QByteArray, stored);
     QFETCH(QString, selected);
     QFETCH(QByteArray, written);
-    const QByteArray file = withLine(aligned, "Team=1\r\n", stored);
+    const QByteArray file = withLine(aligned(), "Team=1\r\n", stored);
     startWith(file);
     showPage("tsUser");
     QCOMPARE(checkedTeam(), selected);
     QCOMPARE(boldTeams(), QStringList{selected});
     if (stored.isEmpty()) {
         // Added after the last key of [DefaultPlayer].
-        QCOMPARE(user(), withLine(aligned, "Team=1\r\n", "Team=255\r\n"));
+        QCOMPARE(fileBytes(), withLine(aligned(), "Team=1\r\n", "Team=255\r\n"));
     } else {
-        QCOMPARE(user(), withLine(file, stored, written));
+        QCOMPARE(fileBytes(), withLine(file, stored, written));
     }
 }
 
@@ -423,37 +373,37 @@ void UserPageTest::teamOutsideTheTableSelectsAndWritesNothing()
     // shows no error.
     const QByteArray file = withLine(withLine(original, "\nTeam=1\r\n", "\nTeam=4\r\n"), "\nDesiredFOV=90.000000\r\n", "\n");
     startWith(file);
-    setReadOnly(true);
+    setReadOnly();
     showPage("tsUser");
     QVERIFY(game->boxes.shown().isEmpty());
     QCOMPARE(checkedTeam(), QString());
     QCOMPARE(boldTeams(), QStringList());
     // The show went on to the model.
     QCOMPARE(child<QComboBox>("coboModel")->currentText(), QStringLiteral("Male Commando"));
-    QCOMPARE(user(), file);
+    QCOMPARE(fileBytes(), file);
 }
 
 void UserPageTest::clickingAColourWritesOnlyOnAChange()
 {
     startWith(original);
     showPage("tsUser");
-    click(child<QRadioButton>("rbRot"));
-    QCOMPARE(user(), withLine(aligned, "\nTeam=1\r\n", "\nTeam=0\r\n"));
+    click("rbRot");
+    QCOMPARE(fileBytes(), withLine(aligned(), "\nTeam=1\r\n", "\nTeam=0\r\n"));
     QCOMPARE(checkedTeam(), QStringLiteral("rbRot"));
     QCOMPARE(boldTeams(), QStringList{"rbRot"});
 
     // The selected colour runs nothing: no write, so no error either.
-    setReadOnly(true);
-    click(child<QRadioButton>("rbRot"));
+    setReadOnly();
+    click("rbRot");
     QVERIFY(game->boxes.shown().isEmpty());
     // Every show writes the stored team back: the value the file holds,
     // which changes nothing and so is no error on a read-only file either.
-    const QByteArray before = user();
+    const QByteArray before = fileBytes();
     showPage("tsSystem");
     showPage("tsUser");
     QVERIFY(game->boxes.shown().isEmpty());
     QCOMPARE(checkedTeam(), QStringLiteral("rbRot"));
-    QCOMPARE(user(), before);
+    QCOMPARE(fileBytes(), before);
 }
 
 void UserPageTest::pickedModelShowsItsSkinBoxAndWritesNothing()
@@ -465,16 +415,16 @@ void UserPageTest::pickedModelShowsItsSkinBoxAndWritesNothing()
     QVERIFY(!child<QLabel>("LSkin")->isHidden());
     // The stored skin is the commando's: the soldier's box stays empty.
     QCOMPARE(child<QComboBox>("coboSkinMS")->currentText(), QString());
-    QCOMPARE(user(), aligned);
+    QCOMPARE(fileBytes(), aligned());
 
     pick(child<QComboBox>("coboModel"), QStringLiteral("Female Commando"));
     QCOMPARE(visibleSkinBoxes(), QStringList{"coboSkinFC"});
-    QCOMPARE(user(), aligned);
+    QCOMPARE(fileBytes(), aligned());
 
     // Typing a model's name is no pick.
     typeOver(child<QComboBox>("coboModel"), QStringLiteral("Boss"));
     QCOMPARE(visibleSkinBoxes(), QStringList{"coboSkinFC"});
-    QCOMPARE(user(), aligned);
+    QCOMPARE(fileBytes(), aligned());
     QVERIFY(game->boxes.shown().isEmpty());
 }
 
@@ -487,7 +437,7 @@ void UserPageTest::bossPickWritesFourKeysInOrder()
     QCOMPARE(child<QComboBox>("coboModel")->currentText(), QString());
     QCOMPARE(visibleSkinBoxes(), QStringList());
     pick(child<QComboBox>("coboModel"), QStringLiteral("Boss"));
-    QCOMPARE(user(), withLine(withLine(file, "DefaultFOV=85.000000\r\n", "DefaultFOV=90.000000\r\n"), "Team=1\r\n",
+    QCOMPARE(fileBytes(), withLine(withLine(file, "DefaultFOV=85.000000\r\n", "DefaultFOV=90.000000\r\n"), "Team=1\r\n",
                               "Team=1\r\n"
                               "Class=BotPack.TBoss\r\n"
                               "Voice=BotPack.VoiceBoss\r\n"
@@ -509,11 +459,11 @@ void UserPageTest::typedSkinWritesOnceItMatchesAnItem()
     const QByteArray file = withLine(original, playerKeys, "");
     startWith(file);
     showPage("tsUser");
-    const QByteArray shown = user();
+    const QByteArray shown = fileBytes();
     pick(child<QComboBox>("coboModel"), QStringLiteral("Male Soldier"));
     auto* box = child<QComboBox>("coboSkinMS");
     QList<QByteArray> history;
-    connect(box->lineEdit(), &QLineEdit::textEdited, this, [&] { history << user(); });
+    connect(box->lineEdit(), &QLineEdit::textEdited, this, [&] { history << fileBytes(); });
 
     box->setFocus();
     typeText(box, QStringLiteral("marine"));
@@ -534,7 +484,7 @@ void UserPageTest::typedSkinWritesOnceItMatchesAnItem()
 
     // A pick from the list writes as well.
     pick(box, QStringLiteral("War Machine"));
-    QCOMPARE(user(), withLine(withLine(marine, "Skin=SoldierSkins.blkt", "Skin=SoldierSkins.hkil"),
+    QCOMPARE(fileBytes(), withLine(withLine(marine, "Skin=SoldierSkins.blkt", "Skin=SoldierSkins.hkil"),
                               "Face=SoldierSkins.Malcom", "Face=SoldierSkins.Matrix"));
     QVERIFY(game->boxes.shown().isEmpty());
 }
@@ -570,7 +520,7 @@ void UserPageTest::storedClassAndSkinAreRecognisedExactly()
     QFETCH(QString, model);
     QFETCH(QString, skinBox);
     QFETCH(QString, skinShown);
-    const QByteArray file = withLine(withLine(aligned, "Class=BotPack.TMale1\r\n", "Class=" + playerClass + "\r\n"),
+    const QByteArray file = withLine(withLine(aligned(), "Class=BotPack.TMale1\r\n", "Class=" + playerClass + "\r\n"),
                                      "Skin=CommandoSkins.goth\r\n", "Skin=" + skin + "\r\n");
     startWith(file);
     showPage("tsUser");
@@ -579,14 +529,14 @@ void UserPageTest::storedClassAndSkinAreRecognisedExactly()
     QCOMPARE(child<QLabel>("LSkin")->isHidden(), skinBox.isEmpty());
     if (!skinBox.isEmpty())
         QCOMPARE(child<QComboBox>(skinBox.toLatin1().constData())->currentText(), skinShown);
-    QCOMPARE(user(), file);
+    QCOMPARE(fileBytes(), file);
 }
 
 void UserPageTest::tabbingThroughTheBoxesWritesNothing()
 {
     startWith(original);
     showPage("tsUser");
-    setReadOnly(true);
+    setReadOnly();
     // A box whose text the program set picks nothing when it loses the focus.
     for (const char* name : {"coboModel", "coboSkinMC", "eName"}) {
         child<QWidget>(name)->setFocus();
@@ -649,7 +599,7 @@ void UserPageTest::modelBoxIsPickedOnlyByPicking()
                             "Skin=BossSkins.Boss\r\n"
                             "Face=BossSkins.Xan\r\n"
                             "Voice=BotPack.VoiceBoss\r\n";
-    QCOMPARE(user(), picked ? withLine(aligned, playerKeys, boss) : aligned);
+    QCOMPARE(fileBytes(), picked ? withLine(aligned(), playerKeys, boss) : aligned());
 }
 
 void UserPageTest::tabEntersTheTeamGroupOnTheSelectedColour()
@@ -667,7 +617,7 @@ void UserPageTest::tabEntersTheTeamGroupOnTheSelectedColour()
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
     QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("rbBlau"));
     QCOMPARE(checkedTeam(), QStringLiteral("rbBlau"));
-    QCOMPARE(user(), aligned);
+    QCOMPARE(fileBytes(), aligned());
 }
 
 void UserPageTest::ladderFlagCountsOnlyAsTrue()
@@ -679,7 +629,7 @@ void UserPageTest::ladderFlagCountsOnlyAsTrue()
     QVERIFY(button->isEnabled());
 
     QTest::mouseClick(button, Qt::LeftButton);
-    QCOMPARE(user(), withLine(aligned, "HasBeatenGame=False", "HasBeatenGame=True"));
+    QCOMPARE(fileBytes(), withLine(aligned(), "HasBeatenGame=False", "HasBeatenGame=True"));
     QCOMPARE(child<QLabel>("LXan")->text(), QStringLiteral("Wert eingetragen..."));
     QVERIFY(button->isEnabled());
 

@@ -1,12 +1,11 @@
 #include "app/HauptUnit.h"
-#include "app/RendererUnit.h"
 #include "app/Startup.h"
 #include "platform/EditorError.h"
 #include "platform/RegistryFile.h"
 #include "platform/WinePaths.h"
 #include "support/Environment.h"
 #include "support/Files.h"
-#include "support/GameFixture.h"
+#include "support/PageTest.h"
 #include "support/RegistryText.h"
 
 #include <QCheckBox>
@@ -34,7 +33,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-const QString installKey = u"\\Software\\Unreal Technology\\Installed Apps\\UnrealTournament"_s;
 const QString wineRunning = u"Wine läuft noch (wineserver für %1). Bitte beende das Spiel und alle "
                             "Wine-Programme und versuche es dann erneut."_s;
 
@@ -105,9 +103,10 @@ QByteArray systemReg(const QByteArray& installKeyBlock)
 )reg";
 }
 
-QByteArray installBlock(const QByteArray& key, const QByteArray& folder)
+QByteArray installBlock(const QByteArray& key, QString folder)
 {
-    return "[" + key + "] 1796679996\n#time=1dd86946eb1e3ac\n\"Folder\"=\"" + folder
+    folder.replace(u"\\"_s, u"\\\\"_s);
+    return "[" + key + "] 1796679996\n#time=1dd86946eb1e3ac\n\"Folder\"=\"" + folder.toUtf8()
         + "\"\n\"Language\"=\"int\"\n\"Version\"=\"400\"\n\n";
 }
 
@@ -234,8 +233,11 @@ private:
 // The editor on a game installed in a Wine prefix: the prefix is the
 // fixture's temporary folder, holding system.reg, dosdevices (c: and z:) and
 // drive_c/Games/UnrealTournament, a copy of the sample installation.
-class WinePrefixTest : public QObject {
+class WinePrefixTest : public PageTest {
     Q_OBJECT
+
+public:
+    WinePrefixTest() : PageTest({.file = File::Registry, .registered = false}) {}
 
 private Q_SLOTS:
     void init();
@@ -255,29 +257,16 @@ private Q_SLOTS:
     void unixPathsToWindowsPaths();
 
 private:
-    template <typename T>
-    T* child(const char* name) const
-    {
-        T* widget = window->findChild<T*>(name);
-        if (!widget)
-            qFatal("no widget %s", name);
-        return widget;
-    }
-    // Starts the editor the way a user does: no options at all.
-    void startWithoutOptions();
-    void showPage(const char* name);
-
-    std::unique_ptr<GameFixture> game;
     std::unique_ptr<Environment> environment;
-    std::unique_ptr<THauptForm> ownWindow;
-    THauptForm* window = nullptr;
     QString prefix;
     QString gameDir; // in the prefix's drive_c
 };
 
 void WinePrefixTest::init()
 {
-    game = std::make_unique<GameFixture>();
+    PageTest::init();
+    // The editor started the way a user does: no options at all.
+    game->registryOption = false;
     environment = std::make_unique<Environment>();
     prefix = QFileInfo(QFileInfo(game->registryPath()).absolutePath()).canonicalFilePath();
     gameDir = prefix + u"/drive_c/Games/UnrealTournament"_s;
@@ -289,33 +278,14 @@ void WinePrefixTest::init()
     // Something to tell this installation's System page by.
     const QString mainIni = gameDir + u"/System/UnrealTournament.ini"_s;
     writeBytes(mainIni, withLine(readBytes(mainIni), "\nNickName=Funkenflug\r\n", "\nNickName=Weinkeller\r\n"));
-    writeBytes(game->registryPath(), systemReg(installBlock(installKeyInFile, R"(C:\\GAMES\\unrealtournament)")));
+    writeBytes(game->registryPath(), systemReg(installBlock(installKeyInFile, u"C:\\GAMES\\unrealtournament"_s)));
     environment->set("WINEPREFIX", QFile::encodeName(prefix));
 }
 
 void WinePrefixTest::cleanup()
 {
-    window = nullptr;
-    ownWindow.reset();
+    PageTest::cleanup();
     environment.reset();
-    game.reset();
-}
-
-void WinePrefixTest::startWithoutOptions()
-{
-    QString out, err;
-    StartResult result = startEditor({u"brennwerk-editor"_s}, game->boxes, out, err, [] { return 512u << 20; });
-    ownWindow = std::move(result.window);
-    window = ownWindow.get();
-    QVERIFY2(window, qPrintable(err));
-    QVERIFY(QTest::qWaitForWindowExposed(window));
-    window->RendererForm->close();
-}
-
-void WinePrefixTest::showPage(const char* name)
-{
-    window->PageControl1->setCurrentWidget(child<QWidget>(name));
-    QCoreApplication::processEvents();
 }
 
 void WinePrefixTest::registryComesFromThePrefix()
@@ -358,7 +328,7 @@ void WinePrefixTest::registryComesFromThePrefix()
 void WinePrefixTest::startsOnTheGameTheWindowsFolderNames()
 {
     const QByteArray registryBefore = readBytes(game->registryPath());
-    startWithoutOptions();
+    start();
     QVERIFY(game->boxes.shown().isEmpty());
     // "C:\GAMES\unrealtournament", matched on disk regardless of case.
     QCOMPARE(window->state().GameDir, gameDir);
@@ -376,11 +346,11 @@ void WinePrefixTest::keysAreWhereA32BitProgramHasThem()
     // its key below Wow6432Node (as the fixture has it), and the classes a
     // 32-bit program makes below Software\Classes\Wow6432Node, where Wine's
     // link Software\Wow6432Node\Classes leads.
-    startWithoutOptions();
+    start();
     QVERIFY(game->boxes.shown().isEmpty());
     QCOMPARE(window->state().GameDir, gameDir);
     showPage("tsRegistry");
-    click(child<QCheckBox>("cbModule"));
+    click("cbModule");
     QVERIFY(game->boxes.errors().isEmpty());
     const QByteArray after = readBytes(game->registryPath());
     const QByteArray block = blockOf(after, u"Software\\Wow6432Node\\Unreal Technology\\Installed Apps\\UnrealTournament"_s);
@@ -392,19 +362,18 @@ void WinePrefixTest::keysAreWhereA32BitProgramHasThem()
         QCOMPARE(blockOf(after, u"Software\\Wow6432Node\\Classes\\"_s + key), QByteArray("<no block>"));
     }
     QVERIFY(!after.contains("[" + installKey64InFile + "]"));
-    window = nullptr;
-    ownWindow.reset();
+    stop();
 
     // A key where only a 64-bit program sees it is none for the game.
-    writeBytes(game->registryPath(), systemReg(installBlock(installKey64InFile, R"(C:\\Games\\UnrealTournament)")));
+    writeBytes(game->registryPath(), systemReg(installBlock(installKey64InFile, u"C:\\Games\\UnrealTournament"_s)));
     game->boxes.clear();
     QString out, err;
     QVERIFY(!startEditor({u"brennwerk-editor"_s}, game->boxes, out, err).window);
     QCOMPARE(game->boxes.shown().size(), 1);
-    QCOMPARE(game->boxes.shown()[0].kind, ScriptedMessageBoxes::Kind::OpenDialog);
+    QCOMPARE(game->boxes.shown()[0].kind, Kind::OpenDialog);
 
     // A 32-bit prefix has one view: the key where it is named.
-    QByteArray win32 = systemReg(installBlock(installKeyInFile, R"(C:\\Games\\UnrealTournament)"));
+    QByteArray win32 = systemReg(installBlock(installKeyInFile, u"C:\\Games\\UnrealTournament"_s));
     win32.replace("#arch=win64", "#arch=win32");
     writeBytes(game->registryPath(), win32);
     RegistryFile registry(game->registryPath());
@@ -417,14 +386,13 @@ void WinePrefixTest::registryPageWritesWindowsPaths()
 {
     const QByteArray before = readBytes(game->registryPath());
     // A prefix's system.reg named on the command line is a prefix all the same.
-    window = game->start({u"--registry"_s, game->registryPath()});
-    QVERIFY(window);
+    start({u"--registry"_s, game->registryPath()});
     QCOMPARE(window->state().GameDir, gameDir);
     showPage("tsRegistry");
     // The pages name the folder as this machine has it.
     QCOMPARE(child<QLabel>("lUTPath")->text(), u"UT ist in dem Ordner \"%1\" installiert."_s.arg(gameDir));
-    click(child<QCheckBox>("cbMap"));
-    click(child<QCheckBox>("cbProtocol"));
+    click("cbMap");
+    click("cbProtocol");
     QVERIFY(game->boxes.shown().isEmpty());
 
     const QString file = game->registryPath();
@@ -487,15 +455,12 @@ void WinePrefixTest::registrySpellingOfTheFolderStays()
     const QString zPrefix = QString(prefix).mid(1).replace('/', '\\');
     folder = folder.arg(zPrefix);
     written = written.arg(zPrefix);
-    QString escaped = folder;
-    escaped.replace(u"\\"_s, u"\\\\"_s);
-    writeBytes(game->registryPath(), systemReg(installBlock(installKeyInFile, escaped.toUtf8())));
+    writeBytes(game->registryPath(), systemReg(installBlock(installKeyInFile, folder)));
 
-    window = game->start(QStringList{u"--registry"_s, game->registryPath()} + options);
-    QVERIFY(window);
+    start(QStringList{u"--registry"_s, game->registryPath()} + options);
     QVERIFY(WinePaths::sameFolder(window->state().GameDir, options.isEmpty() ? gameDir : other));
     showPage("tsRegistry");
-    click(child<QCheckBox>("cbMap"));
+    click("cbMap");
     QVERIFY2(game->boxes.shown().isEmpty(), qPrintable(game->boxes.errors().join('\n')));
     const QString file = game->registryPath();
     QCOMPARE(valueIn(file, RegistryRoot::LocalMachine, installKey, u"Folder"_s), written);
@@ -520,24 +485,21 @@ void WinePrefixTest::installPathThatNamesNoFolderHere()
 {
     QFETCH(QString, folder);
     QFETCH(QString, reason);
-    QString escaped = folder;
-    escaped.replace(u"\\"_s, u"\\\\"_s);
-    writeBytes(game->registryPath(), systemReg(installBlock(installKeyInFile, escaped.toUtf8())));
+    writeBytes(game->registryPath(), systemReg(installBlock(installKeyInFile, folder)));
     const QByteArray before = readBytes(game->registryPath());
 
     // Start-up asks for the game as when the key is missing.
     game->boxes.queueOpenFile(gameDir + u"/System/UnrealTournament.exe"_s);
-    startWithoutOptions();
+    start();
     QCOMPARE(window->state().GameDir, gameDir);
     QCOMPARE(game->boxes.shown().size(), 2);
-    QCOMPARE(game->boxes.shown()[0].kind, ScriptedMessageBoxes::Kind::OpenDialog);
+    QCOMPARE(game->boxes.shown()[0].kind, Kind::OpenDialog);
     // Its Registry page, shown first, mends the install path.
     QCOMPARE(window->PageControl1->currentWidget()->objectName(), u"tsRegistry"_s);
     QVERIFY(game->boxes.errors().isEmpty());
     QCOMPARE(valueIn(game->registryPath(), RegistryRoot::LocalMachine, installKey, u"Folder"_s),
              u"C:\\Games\\UnrealTournament"_s);
-    window = nullptr;
-    ownWindow.reset();
+    stop();
     writeBytes(game->registryPath(), before);
 
     // The command line says so in one line, and works on nothing.
@@ -594,8 +556,7 @@ void WinePrefixTest::runningWineServerRefusesEveryWrite()
     const QByteArray before = readBytes(file);
 
     // Reading goes on; the first write of the page is refused with the box.
-    window = game->start({u"--registry"_s, file});
-    QVERIFY(window);
+    start({u"--registry"_s, file});
     QCOMPARE(window->state().GameDir, gameDir);
     showPage("tsRegistry");
     const QString message = wineRunning.arg(prefix);
@@ -635,7 +596,7 @@ void WinePrefixTest::runningWineServerRefusesEveryWrite()
     QVERIFY(game->boxes.shown().isEmpty());
     QVERIFY(!cbUTPath->isEnabled());
     QCOMPARE(valueIn(file, RegistryRoot::LocalMachine, installKey, u"Folder"_s), u"C:\\Games\\UnrealTournament"_s);
-    click(child<QCheckBox>("cbMap"));
+    click("cbMap");
     QVERIFY(game->boxes.shown().isEmpty());
     QCOMPARE(valueIn(file, RegistryRoot::ClassesRoot, u"\\Unreal.Map\\Shell\\open\\command"_s),
              u"C:\\Games\\UnrealTournament\\System\\UnrealTournament.exe \"%1\""_s);

@@ -3,6 +3,7 @@
 #include "app/HauptUnit.h"
 #include "app/RendererUnit.h"
 #include "app/Startup.h"
+#include "support/RegistryText.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -11,6 +12,7 @@
 #include <QCheckBox>
 #include <QRadioButton>
 #include <QKeyEvent>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
 
@@ -49,21 +51,12 @@ QString GameFixture::registryPath() const { return dir_.filePath(QStringLiteral(
 
 void GameFixture::registerGameDir(const QString& folder) const
 {
-    QString escaped = folder;
-    escaped.replace(QLatin1Char('\\'), QStringLiteral("\\\\")).replace(QLatin1Char('"'), QStringLiteral("\\\""));
-    writeBytes(registryPath(),
-               "WINE REGISTRY Version 2\n"
-               ";; All keys relative to \\\\Machine\n"
-               "\n"
-               "[Software\\\\Unreal Technology\\\\Installed Apps\\\\UnrealTournament] 1733592000\n"
-               "\"Folder\"=\""
-                   + escaped.toUtf8() + "\"\n"
-                   "\"Version\"=\"436\"\n");
+    writeBytes(registryPath(), registryText(installKeyText(folder)));
 }
 
 THauptForm* GameFixture::start(QStringList arguments)
 {
-    if (!arguments.contains(QStringLiteral("--registry")))
+    if (registryOption && !arguments.contains(QStringLiteral("--registry")))
         arguments = QStringList{QStringLiteral("--registry"), registryPath()} + arguments;
     arguments.prepend(QStringLiteral("brennwerk-editor"));
     const std::uint32_t memory = physicalMemory;
@@ -140,4 +133,9 @@ void GameFixture::showPage(const char* name) const
 {
     window_->PageControl1->setCurrentWidget(child<QWidget>(name));
     QCoreApplication::processEvents();
+}
+
+void GameFixture::answerRendererQuestion(const char* button) const
+{
+    QTest::mouseClick(window_->RendererForm->findChild<QPushButton*>(button), Qt::LeftButton);
 }

@@ -34,23 +34,28 @@ public:
     void registerGameDir() const { registerGameDir(gameDir()); }
 
     // Starts the editor in-process with the arguments (after the program's
-    // name); "--registry <this fixture's file>" is added unless given.
-    // Waits until the window is exposed. Null when start-up ended it.
+    // name); "--registry <this fixture's file>" is added unless given or
+    // registryOption is off. Waits until the window is exposed. Null when
+    // start-up ended it.
     THauptForm* start(QStringList arguments = {});
     THauptForm* window() const { return window_.get(); }
+    // Ends the editor; the files stay.
+    void stop() { window_.reset(); }
 
     // A widget of the started editor by its name; the test ends when there is
     // none.
     template <typename T>
-    T* child(const char* name) const
+    T* child(const QString& name) const
     {
-        T* widget = window_ ? window_->findChild<T*>(QString::fromLatin1(name)) : nullptr;
+        T* widget = window_ ? window_->findChild<T*>(name) : nullptr;
         if (!widget)
-            qFatal("no widget %s", name);
+            qFatal("no widget %s", qPrintable(name));
         return widget;
     }
     // Makes the page current, as a click on its tab does, and lets it show.
     void showPage(const char* name) const;
+    // Clicks the renderer question's button of that name.
+    void answerRendererQuestion(const char* button) const;
     int exitCode() const { return exitCode_; }
     QString out, err;
 
@@ -61,6 +66,9 @@ public:
     // Closing the renderer question unlocks nothing; most tests want the
     // main window enabled and the renderer groups as they start.
     bool closeRendererQuestion = true;
+    // Off, the editor finds the registry as it does for a user (WINEPREFIX,
+    // ~/.wine, its own file).
+    bool registryOption = true;
     std::uint32_t physicalMemory = 512u * 1024u * 1024u;
 
 private:

@@ -2,6 +2,23 @@
 
 #include "platform/RegistryFile.h"
 
+QByteArray registryText(const QByteArray& keys)
+{
+    return "WINE REGISTRY Version 2\n"
+           ";; All keys relative to \\\\Machine\n"
+           "\n"
+        + keys;
+}
+
+QByteArray installKeyText(const QString& folder, const QByteArray& version)
+{
+    QString escaped = folder;
+    escaped.replace(QLatin1Char('\\'), QStringLiteral("\\\\")).replace(QLatin1Char('"'), QStringLiteral("\\\""));
+    return "[Software\\\\Unreal Technology\\\\Installed Apps\\\\UnrealTournament] 1733592000\n"
+           "\"Folder\"=\""
+        + escaped.toUtf8() + "\"\n\"Version\"=\"" + version + "\"\n";
+}
+
 QList<std::pair<QString, QByteArray>> blocksOf(const QByteArray& file)
 {
     QList<std::pair<QString, QByteArray>> blocks{{QString(), QByteArray()}};

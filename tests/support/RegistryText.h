@@ -9,6 +9,16 @@
 
 #include <utility>
 
+// The key the game's installer records its folder in.
+inline const QString installKey = QStringLiteral("\\Software\\Unreal Technology\\Installed Apps\\UnrealTournament");
+
+// A registry file as Wine writes one: its header, then the keys' text.
+QByteArray registryText(const QByteArray& keys);
+
+// The block of the game's install key naming the folder, escaped as the file
+// has it.
+QByteArray installKeyText(const QString& folder, const QByteArray& version = "436");
+
 // The key blocks of a registry file by their names (folded, one backslash
 // between names), each with its bytes from its "[" line up to the next key;
 // "" is what stands before the first key.

@@ -1,6 +1,6 @@
 #include "app/HauptUnit.h"
-#include "controls/MaskedEdit.h"
 #include "config/GameConfigStore.h"
+#include "controls/MaskedEdit.h"
 #include "platform/EditorError.h"
 #include "platform/RegistryFile.h"
 #include "platform/SafeFile.h"

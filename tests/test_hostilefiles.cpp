@@ -1,7 +1,7 @@
 #include "app/HauptUnit.h"
 #include "controls/MaskedEdit.h"
-#include "support/GameFixture.h"
 #include "platform/SafeFile.h"
+#include "support/GameFixture.h"
 
 #include <QLabel>
 #include <QPushButton>

@@ -1,7 +1,7 @@
 #include "app/HauptUnit.h"
 #include "controls/MaskedEdit.h"
-#include "support/PageTest.h"
 #include "support/ModalAnswerer.h"
+#include "support/PageTest.h"
 #include "support/WriteLog.h"
 
 #include <QApplication>

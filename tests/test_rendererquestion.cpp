@@ -1,6 +1,6 @@
 #include "app/HauptUnit.h"
-#include "controls/MaskedEdit.h"
 #include "app/RendererUnit.h"
+#include "controls/MaskedEdit.h"
 #include "support/PageTest.h"
 #include "support/WriteLog.h"
 

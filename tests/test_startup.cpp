@@ -1,14 +1,14 @@
-#include "controls/EventRules.h"
 #include "app/HauptUnit.h"
 #include "app/RendererUnit.h"
 #include "app/Startup.h"
 #include "config/GameConfigStore.h"
-#include "platform/GameRegistry.h"
+#include "controls/EventRules.h"
 #include "platform/GamePaths.h"
+#include "platform/GameRegistry.h"
 #include "support/Environment.h"
+#include "support/ModalAnswerer.h"
 #include "support/PageTest.h"
 #include "support/RegistryText.h"
-#include "support/ModalAnswerer.h"
 
 #include <QAction>
 #include <QComboBox>

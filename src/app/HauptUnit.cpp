@@ -1,13 +1,11 @@
 #include "app/HauptUnit.h"
 
-#include "platform/AppInfo.h"
-#include "controls/EventRules.h"
 #include "app/InfoUnit.h"
-#include "platform/InstallPath.h"
 #include "app/MainWindowInput.h"
-#include "controls/MessageBoxes.h"
 #include "app/RendererUnit.h"
 #include "config/GameConfigStore.h"
+#include "controls/EventRules.h"
+#include "controls/MessageBoxes.h"
 #include "pages/AliasesPage.h"
 #include "pages/KeyBindingsPage.h"
 #include "pages/MultiplayerPage.h"
@@ -17,9 +15,11 @@
 #include "pages/SystemPage.h"
 #include "pages/UserPage.h"
 #include "pages/WeaponPriorityPage.h"
+#include "platform/AppInfo.h"
 #include "platform/EditorError.h"
 #include "platform/GamePaths.h"
 #include "platform/GameRegistry.h"
+#include "platform/InstallPath.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -2,8 +2,8 @@
 
 #include "app/Startup.h"
 
-#include "platform/AppInfo.h"
 #include "app/HauptUnit.h"
+#include "platform/AppInfo.h"
 #include "platform/JpegDecoder.h"
 
 #include <QCloseEvent>

@@ -1,14 +1,14 @@
 #include "app/RendererUnit.h"
 
-#include "platform/AppInfo.h"
-#include "controls/EventRules.h"
-#include "controls/Fonts.h"
 #include "app/HauptUnit.h"
-#include "controls/MessageBoxes.h"
 #include "config/GameConfigStore.h"
 #include "config/NotFoundDefault.h"
+#include "controls/EventRules.h"
+#include "controls/Fonts.h"
+#include "controls/MessageBoxes.h"
 #include "pages/OtherRenderersPage.h"
 #include "pages/SystemPage.h"
+#include "platform/AppInfo.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>

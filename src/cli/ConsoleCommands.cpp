@@ -1,10 +1,10 @@
 #include "cli/ConsoleCommands.h"
 
-#include "platform/InstallPath.h"
 #include "cli/CommandLine.h"
 #include "config/GameConfigStore.h"
 #include "platform/EditorError.h"
 #include "platform/GamePaths.h"
+#include "platform/InstallPath.h"
 #include "platform/RegistryFile.h"
 
 #include <QDir>

@@ -1,10 +1,10 @@
 #include "pages/AliasesPage.h"
 
+#include "config/GameConfigStore.h"
+#include "config/NotFoundDefault.h"
 #include "controls/EventRules.h"
 #include "controls/MaskedEdit.h"
 #include "controls/MessageBoxes.h"
-#include "config/GameConfigStore.h"
-#include "config/NotFoundDefault.h"
 #include "controls/ValueListEditor.h"
 
 #include <QGridLayout>

@@ -1,8 +1,8 @@
 #include "pages/KeyBindingsPage.h"
 
-#include "controls/EventRules.h"
 #include "config/GameConfigStore.h"
 #include "config/NotFoundDefault.h"
+#include "controls/EventRules.h"
 #include "controls/ValueListEditor.h"
 
 #include <QHBoxLayout>

@@ -1,8 +1,8 @@
 #include "pages/MultiplayerPage.h"
 
-#include "controls/EventRules.h"
 #include "config/GameConfigStore.h"
 #include "config/NotFoundDefault.h"
+#include "controls/EventRules.h"
 
 #include <QCheckBox>
 #include <QGroupBox>

@@ -1,10 +1,10 @@
 #include "pages/OtherRenderersPage.h"
 
+#include "config/GameConfigStore.h"
+#include "config/IniNumbers.h"
 #include "controls/EventRules.h"
 #include "controls/MaskedEdit.h"
 #include "controls/MessageBoxes.h"
-#include "config/GameConfigStore.h"
-#include "config/IniNumbers.h"
 #include "pages/RendererGroup.h"
 #include "platform/EditorError.h"
 

@@ -1,8 +1,8 @@
 #include "pages/Page.h"
 
-#include "controls/EventRules.h"
 #include "config/GameConfigStore.h"
 #include "config/IniNumbers.h"
+#include "controls/EventRules.h"
 #include "controls/MaskedEdit.h"
 #include "platform/EditorError.h"
 

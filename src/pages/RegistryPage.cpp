@@ -1,9 +1,9 @@
 #include "pages/RegistryPage.h"
 
-#include "controls/EventRules.h"
-#include "controls/Fonts.h"
 #include "config/GameConfigStore.h"
 #include "config/NotFoundDefault.h"
+#include "controls/EventRules.h"
+#include "controls/Fonts.h"
 #include "platform/EditorError.h"
 #include "platform/GamePaths.h"
 #include "platform/GameRegistry.h"

@@ -1,9 +1,9 @@
 #include "pages/RendererGroup.h"
 
-#include "controls/EventRules.h"
-#include "controls/MessageBoxes.h"
 #include "config/GameConfigStore.h"
 #include "config/NotFoundDefault.h"
+#include "controls/EventRules.h"
+#include "controls/MessageBoxes.h"
 #include "pages/Page.h"
 
 #include <QCheckBox>

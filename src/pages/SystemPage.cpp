@@ -1,9 +1,9 @@
 #include "pages/SystemPage.h"
 
-#include "controls/EventRules.h"
-#include "controls/MaskedEdit.h"
 #include "config/GameConfigStore.h"
 #include "config/NotFoundDefault.h"
+#include "controls/EventRules.h"
+#include "controls/MaskedEdit.h"
 #include "pages/RendererGroup.h"
 
 #include <QGridLayout>

@@ -1,11 +1,11 @@
 #include "pages/UserPage.h"
 
+#include "config/GameConfigStore.h"
+#include "config/IniNumbers.h"
+#include "config/NotFoundDefault.h"
 #include "controls/EventRules.h"
 #include "controls/Fonts.h"
 #include "controls/MaskedEdit.h"
-#include "config/GameConfigStore.h"
-#include "config/NotFoundDefault.h"
-#include "config/IniNumbers.h"
 #include "platform/EditorError.h"
 
 #include <QComboBox>

@@ -1,10 +1,10 @@
 #include "pages/WeaponPriorityPage.h"
 
+#include "config/GameConfigStore.h"
+#include "config/NotFoundDefault.h"
 #include "controls/EventRules.h"
 #include "controls/Fonts.h"
 #include "controls/MaskedEdit.h"
-#include "config/GameConfigStore.h"
-#include "config/NotFoundDefault.h"
 
 #include <QComboBox>
 #include <QGridLayout>

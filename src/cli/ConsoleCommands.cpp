@@ -7,7 +7,6 @@
 #include "platform/InstallPath.h"
 #include "platform/RegistryFile.h"
 
-#include <QDir>
 #include <QFileInfo>
 
 #include <optional>
@@ -17,28 +16,6 @@ namespace {
 constexpr int statusAbsent = 1;
 constexpr int statusFailed = 1;
 constexpr int statusUsage = 2;
-
-// Whether the folder is a game's: its System folder (any letter case) holds
-// the main INI, the player's INI or the program, the Windows one or a Linux
-// build's ut-bin. A folder with none of them is a wrong folder, not one whose
-// keys are all absent.
-bool holdsGameFiles(const QString& gameDir)
-{
-    const QDir folder(gameDir);
-    for (const QString& system : folder.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden)) {
-        if (system.compare(QLatin1String("System"), Qt::CaseInsensitive) != 0
-            && system.compare(QLatin1String("System64"), Qt::CaseInsensitive) != 0)
-            continue;
-        for (const QString& file : QDir(folder.filePath(system)).entryList(QDir::Files | QDir::Hidden)) {
-            for (const char* name : {"UnrealTournament.ini", "User.ini", "UnrealTournament.exe"})
-                if (file.compare(QLatin1String(name), Qt::CaseInsensitive) == 0)
-                    return true;
-            if (file.startsWith(QLatin1String("ut-bin"), Qt::CaseInsensitive))
-                return true;
-        }
-    }
-    return false;
-}
 
 // The game folder a command works on and where it came from, or nullopt
 // with the reason in err.
@@ -77,7 +54,7 @@ std::optional<GamePaths::IniFiles> gameIniFiles(const CommandLine& commandLine, 
     std::optional<GameFolder> found = gameFolder(commandLine, err);
     if (!found)
         return std::nullopt;
-    if (!holdsGameFiles(found->dir)) {
+    if (!GamePaths::isGameFolder(found->dir)) {
         const QString origin = found->registryPath.isEmpty()
                                    ? found->origin
                                    : QStringLiteral("from the install path in %1").arg(found->registryPath);

@@ -133,6 +133,15 @@ QString gameFile(const QString& base, const QString& folder, const QString& file
     return base + QLatin1Char('/') + best + QLatin1Char('/') + (files.isEmpty() ? file : files.front());
 }
 
+bool isGameFolder(const QString& gameDir)
+{
+    for (const QString& folder : {QStringLiteral("System"), QStringLiteral("System64")})
+        for (const QString& system : matching(gameDir, folder, QDir::Dirs))
+            if (holdsGameFiles(joined(gameDir, system)))
+                return true;
+    return false;
+}
+
 QString mainIniPath(const QString& gameDir)
 {
     return gameFile(gameDir, QStringLiteral("System"), QStringLiteral("UnrealTournament.ini"));

@@ -26,6 +26,11 @@ QString gameDirFromExecutable(const QString& executablePath);
 // game's spelling, in the existing folder.
 QString gameFile(const QString& base, const QString& folder, const QString& file);
 
+// Whether the folder is a game's: a System or System64 folder in it (any
+// letter case) holds one of the files by which the game's System folder is
+// known (its INI files, its Windows or Linux programs, its core packages).
+bool isGameFolder(const QString& gameDir);
+
 // The installation's own INI files: <gameDir>/System/UnrealTournament.ini
 // and <gameDir>/System/User.ini, as gameFile() finds them.
 QString mainIniPath(const QString& gameDir);

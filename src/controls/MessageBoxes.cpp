@@ -1,6 +1,7 @@
 #include "controls/MessageBoxes.h"
 
 #include "platform/AppInfo.h"
+#include "platform/GamePaths.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -97,7 +98,8 @@ std::optional<QString> QtMessageBoxes::openGameExecutable(QWidget* parent)
     // Only files of exactly these names are listed: the game's executable
     // for Windows and those of its Linux builds. No default suffix: it would
     // turn a typed "ut-bin" into "ut-bin.exe".
-    dialog.setNameFilter(QStringLiteral("UnrealTournament.exe (UnrealTournament.exe ut-bin ut-bin-amd64 ucc-bin)"));
+    dialog.setNameFilter(QStringLiteral("UnrealTournament.exe (UnrealTournament.exe %1)")
+                             .arg(GamePaths::linuxExecutables().join(QLatin1Char(' '))));
     dialog.setOption(QFileDialog::HideNameFilterDetails);
     dialog.selectFile(QStringLiteral("UnrealTournament.exe"));
     dialog.setSizeGripEnabled(true);

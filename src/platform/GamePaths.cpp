@@ -77,10 +77,11 @@ bool isFile(const QString& path)
 // Files by which a folder is known as the game's System folder.
 bool holdsGameFiles(const QString& folder)
 {
-    static const QStringList names{
-        QStringLiteral("UnrealTournament.ini"), QStringLiteral("User.ini"), QStringLiteral("UnrealTournament.exe"),
-        QStringLiteral("ut-bin"),  QStringLiteral("ut-bin-amd64"), QStringLiteral("ucc-bin"),
-        QStringLiteral("UCC.exe"), QStringLiteral("Core.u"), QStringLiteral("Engine.u")};
+    static const QStringList names =
+        QStringList{QStringLiteral("UnrealTournament.ini"), QStringLiteral("User.ini"),
+                    QStringLiteral("UnrealTournament.exe"), QStringLiteral("UCC.exe"), QStringLiteral("Core.u"),
+                    QStringLiteral("Engine.u")}
+        + linuxExecutables();
     return std::any_of(names.begin(), names.end(),
                        [&](const QString& name) { return !matching(folder, name, QDir::Files).isEmpty(); });
 }
@@ -99,12 +100,17 @@ QString matchOnDisk(const QString& path)
     return matchFrom(absolute ? QStringLiteral("/") : QString(), parts, 0).path;
 }
 
+const QStringList& linuxExecutables()
+{
+    static const QStringList names{QStringLiteral("ut-bin"), QStringLiteral("ut-bin-amd64"),
+                                   QStringLiteral("ucc-bin")};
+    return names;
+}
+
 QString gameDirFromExecutable(const QString& executablePath)
 {
-    static const QStringList linuxExecutables{QStringLiteral("ut-bin"), QStringLiteral("ut-bin-amd64"),
-                                              QStringLiteral("ucc-bin")};
     const qsizetype slash = executablePath.lastIndexOf(QLatin1Char('/'));
-    if (slash >= 0 && linuxExecutables.contains(executablePath.mid(slash + 1))) {
+    if (slash >= 0 && linuxExecutables().contains(executablePath.mid(slash + 1))) {
         const QString folder = executablePath.left(slash);
         return folder.left(qMax<qsizetype>(0, folder.lastIndexOf(QLatin1Char('/'))));
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -11,6 +12,10 @@ namespace GamePaths {
 // nothing keeps the spelling given. Where several names match, the one under
 // which most of the rest of the path exists wins, then the exact spelling.
 QString matchOnDisk(const QString& path);
+
+// The executables of the game's Linux builds, beside the Windows
+// UnrealTournament.exe: ut-bin, ut-bin-amd64, ucc-bin.
+const QStringList& linuxExecutables();
 
 // The game folder from the path of its executable: the folder above the one
 // holding it. For the Windows executable (and any other name) by count alone,

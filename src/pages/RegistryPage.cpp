@@ -87,16 +87,6 @@ void writeDefault(GameRegistry& registry, const QString& key, const QString& val
     registry.WriteString(QString(), value);
 }
 
-// "Folder" of the open install-path key; empty when it is missing or no text.
-QString readFolder(GameRegistry& registry)
-{
-    try {
-        return registry.ReadString(QStringLiteral("Folder")).value_or(QString());
-    } catch (const EditorError&) {
-        return QString();
-    }
-}
-
 QLabel* boldLabel(const QString& text, QWidget* parent, const QString& name)
 {
     QLabel* label = named(new QLabel(text, parent), name);
@@ -185,16 +175,6 @@ void RegistryPage::build()
     events.onClick(registrations_[Protocol].box, [this] { cbProtocolClick(); });
 }
 
-QString RegistryPage::registeredFolder() const
-{
-    GameRegistry& reg = registry();
-    const KeyCloser closer(reg);
-    reg.SetRootKey(RegistryRoot::LocalMachine);
-    if (!reg.OpenKey(installPathKey, false))
-        return QString();
-    return readFolder(reg);
-}
-
 GameRegistry& RegistryPage::registry() const
 {
     if (!services_.state.GameRegistry)
@@ -272,7 +252,7 @@ void RegistryPage::writeRegistration(Registration& registration)
     const ShellRegistration& item = *registration.item;
     const QString& gameDir = services_.state.GameDir;
     GameRegistry& reg = registry();
-    const QString registered = registeredFolder();
+    const QString registered = readInstallPath(reg).registered;
     const QString icon = registryGamePath(reg, gameDir, iconTail, registered);
     const QString command = registryGamePath(reg, gameDir, item.commandTail, registered);
     {
@@ -307,7 +287,7 @@ void RegistryPage::cbUTPathClick()
             try {
                 // The registry's own spelling stays while it names the game folder.
                 reg.WriteString(QStringLiteral("Folder"),
-                                registryGamePath(reg, services_.state.GameDir, QString(), readFolder(reg)));
+                                registryGamePath(reg, services_.state.GameDir, QString(), readFolderValue(reg)));
                 // A game folder without the key has no version to tell; an
                 // invented one would be worse than none.
                 const QString version =

@@ -68,8 +68,6 @@ private:
     void getState(Registration& registration);
     void writeRegistration(Registration& registration);
     GameRegistry& registry() const;
-    // The install path as the registry spells it now; empty when it has none.
-    QString registeredFolder() const;
 
     QGroupBox* GroupBox1 = nullptr;
     QLabel* Label4 = nullptr;

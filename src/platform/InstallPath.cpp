@@ -6,6 +6,16 @@
 
 const QString installPathKey = QStringLiteral("\\Software\\Unreal Technology\\Installed Apps\\UnrealTournament");
 
+QString readFolderValue(const GameRegistry& registry)
+{
+    try {
+        return registry.ReadString(QStringLiteral("Folder")).value_or(QString());
+    } catch (const EditorError&) {
+        // A "Folder" that is not text is as good as none.
+        return QString();
+    }
+}
+
 InstallPath readInstallPath(GameRegistry& registry)
 {
     InstallPath result;
@@ -14,11 +24,7 @@ InstallPath readInstallPath(GameRegistry& registry)
     // only read still names the game.
     if (!registry.OpenKeyReadOnly(installPathKey))
         return result;
-    try {
-        result.registered = registry.ReadString(QStringLiteral("Folder")).value_or(QString());
-    } catch (const EditorError&) {
-        // A "Folder" that is not text is as good as none.
-    }
+    result.registered = readFolderValue(registry);
     registry.CloseKey();
     result.state = InstallPath::State::Found;
     result.folder = result.registered;

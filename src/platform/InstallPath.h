@@ -20,7 +20,12 @@ struct InstallPath {
     QString registered; // "Folder" as the registry holds it
 };
 
+// Leaves no key open.
 InstallPath readInstallPath(GameRegistry& registry);
+
+// "Folder" of the install-path key open in the registry; empty when it is
+// missing or no text.
+QString readFolderValue(const GameRegistry& registry);
 
 // One line (no line break) that says why an unreachable install path names
 // no folder here.

@@ -12,19 +12,11 @@
 #include <QFileInfo>
 
 #include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
 // Far beyond any real system.reg; a bigger file is not read at all.
 constexpr qint64 maxFileSize = qint64(256) * 1024 * 1024;
-
-bool canWriteIn(const QString& folder)
-{
-    return ::access(QFile::encodeName(folder).constData(), W_OK | X_OK) == 0;
-}
 
 // The key where a 32-bit program finds it (the game and its installer are
 // 32-bit programs): in a 64-bit prefix through Wine's 32-bit view.
@@ -107,27 +99,21 @@ QStringList RegistryFile::hivePath(const QString& path) const
     return names;
 }
 
-// Whether a write could change the file: the same test the crash-safe write
-// makes, done up front because opening a key asks for write access. A file
-// that may be written is, in place where its folder cannot be written.
+// Whether a write could change the file, asked up front because opening a
+// key asks for write access. A file that may be written is, in place where
+// its folder cannot be written.
 bool RegistryFile::writable() const
 {
-    const QFileInfo info(path_);
-    if (info.exists()) {
-        const QString target = info.canonicalFilePath();
-        return !target.isEmpty() && info.isFile() && !SafeFile::isReadOnly(target)
-            && ::faccessat(AT_FDCWD, QFile::encodeName(target).constData(), W_OK, AT_EACCESS) == 0;
-    }
-    // The file and maybe its folders are still to be made: the nearest folder
-    // that exists has to take them.
-    QString folder = info.absolutePath();
-    while (!QFileInfo::exists(folder)) {
-        const QString parent = QFileInfo(folder).absolutePath();
-        if (parent == folder)
+    // The file and maybe its folders are still to be made: the nearest
+    // folder that exists has to take them.
+    QString first = QFileInfo(path_).absoluteFilePath();
+    while (!QFileInfo::exists(first) && !QFileInfo::exists(QFileInfo(first).absolutePath())) {
+        const QString parent = QFileInfo(first).absolutePath();
+        if (parent == first)
             return false;
-        folder = parent;
+        first = parent;
     }
-    return QFileInfo(folder).isDir() && canWriteIn(folder);
+    return SafeFile::mayWrite(first);
 }
 
 bool RegistryFile::OpenKey(const QString& path, bool canCreate)

@@ -342,6 +342,17 @@ bool isReadOnly(const QString& path)
     return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
 }
 
+bool mayWrite(const QString& path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st {};
+    if (::stat(name.constData(), &st) != 0) {
+        const QString folder = QFileInfo(path).absolutePath();
+        return errno == ENOENT && QFileInfo(folder).isDir() && canWrite(QFile::encodeName(folder), W_OK | X_OK);
+    }
+    return S_ISREG(st.st_mode) && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0 && canWrite(name, W_OK);
+}
+
 void setWriteHook(WriteHook hook)
 {
     writeHook() = std::move(hook);
@@ -428,7 +439,7 @@ void Update::write(const QByteArray& content)
 
     struct stat before {};
     const bool existed = ::stat(target.constData(), &before) == 0;
-    if (existed && (!S_ISREG(before.st_mode) || isReadOnly(target_) || !canWrite(target, W_OK)))
+    if (existed && !mayWrite(target_))
         fail(path_);
     const bool folderWritable = canWrite(folder, W_OK | X_OK);
     if (folderWritable)

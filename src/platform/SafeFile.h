@@ -21,6 +21,12 @@ std::optional<QByteArray> read(const QString& path);
 // file is never changed, even by root.
 bool isReadOnly(const QString& path);
 
+// Whether write() may change the file, as far as permissions tell: a plain
+// file (through a symbolic link, its target) that is not read-only and that
+// this process may write; for a file that does not exist yet, a folder this
+// process may make files in.
+bool mayWrite(const QString& path);
+
 // One read-change-write of a file, serialised with every writer of this
 // program in another process for as long as the object lives: create it,
 // read() the file as it stands, work out the new content and write() it.

@@ -350,7 +350,7 @@ bool mayWrite(const QString& path)
         const QString folder = QFileInfo(path).absolutePath();
         return errno == ENOENT && QFileInfo(folder).isDir() && canWrite(QFile::encodeName(folder), W_OK | X_OK);
     }
-    return S_ISREG(st.st_mode) && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0 && canWrite(name, W_OK);
+    return S_ISREG(st.st_mode) && !isReadOnly(path) && canWrite(name, W_OK);
 }
 
 void setWriteHook(WriteHook hook)

@@ -158,16 +158,13 @@ QString userIniPath(const QString& gameDir)
     return gameFile(gameDir, QStringLiteral("System"), QStringLiteral("User.ini"));
 }
 
-bool hasLinuxBuild(const QString& gameDir)
-{
-    return isFile(gameFile(gameDir, QStringLiteral("System"), QStringLiteral("ut-bin")))
-        || isFile(gameFile(gameDir, QStringLiteral("System64"), QStringLiteral("ut-bin-amd64")));
-}
-
 IniFiles gameIniFiles(const QString& gameDir, const std::optional<QString>& iniDir)
 {
-    const bool linuxBuild = !iniDir && hasLinuxBuild(gameDir);
-    const bool only64 = linuxBuild && !isFile(gameFile(gameDir, QStringLiteral("System"), QStringLiteral("ut-bin")));
+    // A Linux build: ut-bin in System, or ut-bin-amd64 alone in System64.
+    const bool build32 = !iniDir && isFile(gameFile(gameDir, QStringLiteral("System"), QStringLiteral("ut-bin")));
+    const bool only64 = !iniDir && !build32
+        && isFile(gameFile(gameDir, QStringLiteral("System64"), QStringLiteral("ut-bin-amd64")));
+    const bool linuxBuild = build32 || only64;
     const QString home = QDir::homePath();
     const auto choose = [&](const QString& name) -> IniFile {
         if (iniDir)

@@ -58,10 +58,6 @@ struct IniFiles {
     IniFile user; // User.ini
 };
 
-// Whether the game folder holds a Linux build of the game: System/ut-bin or
-// System64/ut-bin-amd64.
-bool hasLinuxBuild(const QString& gameDir);
-
 // The INI files the game uses. In iniDir when one is given. For a Linux
 // build, each file on its own: in ~/.utpg/System/ when it is there, else in
 // ~/.loki/ut/System/ when it is there, else the installation's own (in

@@ -617,7 +617,8 @@ void StartupTest::realOpenFileDialogKeepsNoHistory()
 {
     QFETCH(bool, pick);
     QTemporaryDir config;
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+    Environment environment;
+    environment.set("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config.path());
     game->realBoxes = true;
     QString filterShown;
@@ -651,7 +652,6 @@ void StartupTest::realOpenFileDialogKeepsNoHistory()
     // Where a dialog of Qt's would have kept its history.
     delete new QFileDialog;
     QVERIFY(QFile::exists(config.filePath(QStringLiteral("QtProject.conf"))));
-    qunsetenv("XDG_CONFIG_HOME");
 }
 
 void StartupTest::qtTextsFollowTheUserLanguage()

@@ -297,7 +297,7 @@ void CrashSafetyTest::fullDiskShowsTheErrorBox()
             QSKIP("the file size limit cannot be lowered here");
         QTest::mouseClick(button, Qt::LeftButton);
     }
-    QCOMPARE(game.boxes.errors(), QStringList{u"Unable to write to %1."_s.arg(game.mainIniPath())});
+    QCOMPARE(game.boxes.errors(), QStringList{unableToWrite(game.mainIniPath())});
     QCOMPARE(readBytes(game.mainIniPath()), original);
     QCOMPARE(label->text(), u"Cache-Größe (in MB): 32"_s);
     QVERIFY(button->isEnabled());
@@ -393,7 +393,7 @@ void CrashSafetyTest::unwritableFileShowsTheErrorBox()
             QSKIP("running as root and unable to act as another user: a file's mode does not stop root");
         QTest::mouseClick(button, Qt::LeftButton);
     }
-    QCOMPARE(game.boxes.errors(), QStringList{u"Unable to write to %1."_s.arg(game.mainIniPath())});
+    QCOMPARE(game.boxes.errors(), QStringList{unableToWrite(game.mainIniPath())});
     QCOMPARE(readBytes(game.mainIniPath()), original);
     struct stat after {};
     QCOMPARE(::stat(QFile::encodeName(game.mainIniPath()).constData(), &after), 0);

@@ -135,10 +135,7 @@ void MultiplayerPageTest::absentTextKeysShowTheNoticeAndWriteNothing()
 
     // What the user types is written at once.
     setReadOnly(false);
-    auto* field = child<QLineEdit>("leMOTD2");
-    field->setFocus();
-    QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
-    QTest::keyClicks(field, "Hi");
+    typeOver(child<QLineEdit>("leMOTD2"), "Hi");
     QVERIFY(fileBytes().contains("\r\nMOTDLine2=Hi\r\n"));
     QCOMPARE(withKeyLine(fileBytes(), "MOTDLine2=", ""), file);
 }

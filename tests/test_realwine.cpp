@@ -371,10 +371,6 @@ void RealWineTest::wineSeesWhatTheEditorWrote()
 
 void RealWineTest::refusesToWriteWhileWineRuns()
 {
-    waitForWineServer();
-    startLastingServer();
-
-    const QByteArray before = readBytes(hive);
     const QString message = u"Wine läuft noch (wineserver für %1). Bitte beende das Spiel und alle "
                             "Wine-Programme und versuche es dann erneut."_s
                                 .arg(prefix);

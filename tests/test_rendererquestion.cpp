@@ -154,17 +154,14 @@ void RendererQuestionTest::missingOrDifferentlySpelledDeviceIsAskedAbout()
     game->boxes.queueAnswer(Answer::Yes);
     game->answerRendererQuestion("bDirect3D");
     QCOMPARE(game->boxes.shown()[0].text, question("Eintrag nicht gefunden!"));
-    const QByteArray after = fileBytes();
-    QVERIFY(after.contains("\nGameRenderDevice=D3DDrv.D3DRenderDevice\r\n"));
+    QVERIFY(fileBytes().contains("\nGameRenderDevice=D3DDrv.D3DRenderDevice\r\n"));
 
-    GameFixture other;
-    other.registerGameDir();
-    other.closeRendererQuestion = false;
-    writeBytes(other.mainIniPath(), withValue(original, engine, "GameRenderDevice", QByteArray("d3ddrv.d3drenderdevice")));
-    QVERIFY(other.start());
-    other.answerRendererQuestion("bDirect3D");
-    QCOMPARE(other.boxes.shown().size(), 1);
-    QCOMPARE(other.boxes.shown()[0].text, question("d3ddrv.d3drenderdevice"));
+    cleanup();
+    init();
+    startWith(withValue(original, engine, "GameRenderDevice", QByteArray("d3ddrv.d3drenderdevice")));
+    game->answerRendererQuestion("bDirect3D");
+    QCOMPARE(game->boxes.shown().size(), 1);
+    QCOMPARE(game->boxes.shown()[0].text, question("d3ddrv.d3drenderdevice"));
 }
 
 void RendererQuestionTest::closingTheQuestionUnlocksNothing()
@@ -196,7 +193,8 @@ void RendererQuestionTest::keyboardAnswers()
 {
     QFETCH(QList<int>, keys);
     QFETCH(QString, unlocked);
-    startWith(withValue(original, engine, "GameRenderDevice", QByteArray("SoftDrv.SoftwareRenderDevice")));
+    const QByteArray file = withValue(original, engine, "GameRenderDevice", QByteArray("SoftDrv.SoftwareRenderDevice"));
+    startWith(file);
     TRendererForm* question = window->RendererForm.get();
     QVERIFY(QTest::qWaitForWindowActive(question));
     for (const int key : keys)
@@ -208,8 +206,7 @@ void RendererQuestionTest::keyboardAnswers()
         QCOMPARE(child<QGroupBox>(group)->isEnabled(), unlocked == group);
     // The device question follows an answer only, and is answered "No".
     QCOMPARE(game->boxes.shown().size(), unlocked.isEmpty() ? 0 : 1);
-    QCOMPARE(fileBytes(),
-             withValue(original, engine, "GameRenderDevice", QByteArray("SoftDrv.SoftwareRenderDevice")));
+    QCOMPARE(fileBytes(), file);
 }
 
 void RendererQuestionTest::failedWriteKeepsTheQuestionOpen()

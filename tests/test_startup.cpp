@@ -99,7 +99,6 @@ void StartupTest::registryFoundShowsTheSystemPage()
 
 void StartupTest::missingRegistryAsksForTheExecutable()
 {
-    const QByteArray mainBefore = readBytes(game->mainIniPath());
     game->boxes.queueOpenFile(game->gameDir() + "/System/UnrealTournament.exe");
     start();
 
@@ -113,20 +112,19 @@ void StartupTest::missingRegistryAsksForTheExecutable()
     QCOMPARE(window->state().MainIniPath, game->mainIniPath());
     QCOMPARE(window->PageControl1->currentWidget()->objectName(), QStringLiteral("tsRegistry"));
     // The System page was never shown, so nothing was read into it or written.
-    QCOMPARE(readBytes(game->mainIniPath()), mainBefore);
+    QCOMPARE(fileBytes(), original);
     QVERIFY(!QFile::exists(game->registryPath()));
 }
 
 void StartupTest::cancelledDialogEndsWithNothingWritten()
 {
-    const QByteArray mainBefore = readBytes(game->mainIniPath());
     const QByteArray userBefore = readBytes(game->userIniPath());
     game->boxes.queueOpenFile(std::nullopt);
     QVERIFY(!game->start());
     QCOMPARE(game->exitCode(), 0);
     QCOMPARE(game->boxes.shown().size(), 1);
     QCOMPARE(game->boxes.shown()[0].kind, Kind::OpenDialog);
-    QCOMPARE(readBytes(game->mainIniPath()), mainBefore);
+    QCOMPARE(fileBytes(), original);
     QCOMPARE(readBytes(game->userIniPath()), userBefore);
     QVERIFY(!QFile::exists(game->registryPath()));
     for (QWidget* widget : QApplication::topLevelWidgets())
@@ -593,8 +591,7 @@ void StartupTest::readOnlyMainIniWithTheRealBoxes()
     // show then fails on the Direct3D refresh, which would rewrite "1" as
     // "True", while the window has just been shown.
     game->registerGameDir();
-    const QByteArray file =
-        withValue(readBytes(game->mainIniPath()), "D3DDrv.D3DRenderDevice", "UseMultitexture", QByteArray("1"));
+    const QByteArray file = withValue(original, "D3DDrv.D3DRenderDevice", "UseMultitexture", QByteArray("1"));
     writeBytes(game->mainIniPath(), file);
     setReadOnly();
     game->realBoxes = true;
@@ -603,10 +600,10 @@ void StartupTest::readOnlyMainIniWithTheRealBoxes()
     QCOMPARE(answerer.texts, QStringList{unableToWrite(game->mainIniPath())});
     QVERIFY(window->isVisible());
     // It goes on running: other pages show and the file stays as it was.
-    game->showPage("tsUser");
-    game->showPage("tsSystem");
+    showPage("tsUser");
+    showPage("tsSystem");
     QVERIFY(window->isVisible());
-    QCOMPARE(readBytes(game->mainIniPath()), file);
+    QCOMPARE(fileBytes(), file);
 }
 
 void StartupTest::realOpenFileDialogKeepsNoHistory_data()
@@ -620,9 +617,9 @@ void StartupTest::realOpenFileDialogKeepsNoHistory()
 {
     QFETCH(bool, pick);
     QTemporaryDir config;
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+    Environment environment;
+    environment.set("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config.path());
-    const QByteArray mainBefore = readBytes(game->mainIniPath());
     game->realBoxes = true;
     QString filterShown;
     const ModalAnswerer answerer([&](QWidget* modal) {
@@ -649,13 +646,12 @@ void StartupTest::realOpenFileDialogKeepsNoHistory()
         QCOMPARE(window->state().GameDir, game->gameDir());
         QCOMPARE(answerer.texts.size(), 1);
     } else {
-        QCOMPARE(readBytes(game->mainIniPath()), mainBefore);
+        QCOMPARE(fileBytes(), original);
     }
     QCOMPARE(QDir(config.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
     // Where a dialog of Qt's would have kept its history.
     delete new QFileDialog;
     QVERIFY(QFile::exists(config.filePath(QStringLiteral("QtProject.conf"))));
-    qunsetenv("XDG_CONFIG_HOME");
 }
 
 void StartupTest::qtTextsFollowTheUserLanguage()

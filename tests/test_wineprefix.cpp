@@ -278,7 +278,8 @@ void WinePrefixTest::init()
     // Something to tell this installation's System page by.
     const QString mainIni = gameDir + u"/System/UnrealTournament.ini"_s;
     writeBytes(mainIni, withLine(readBytes(mainIni), "\nNickName=Funkenflug\r\n", "\nNickName=Weinkeller\r\n"));
-    writeBytes(game->registryPath(), systemReg(installBlock(installKeyInFile, u"C:\\GAMES\\unrealtournament"_s)));
+    original = systemReg(installBlock(installKeyInFile, u"C:\\GAMES\\unrealtournament"_s));
+    writeBytes(filePath(), original);
     environment->set("WINEPREFIX", QFile::encodeName(prefix));
 }
 
@@ -327,7 +328,6 @@ void WinePrefixTest::registryComesFromThePrefix()
 
 void WinePrefixTest::startsOnTheGameTheWindowsFolderNames()
 {
-    const QByteArray registryBefore = readBytes(game->registryPath());
     start();
     QVERIFY(game->boxes.shown().isEmpty());
     // "C:\GAMES\unrealtournament", matched on disk regardless of case.
@@ -337,7 +337,7 @@ void WinePrefixTest::startsOnTheGameTheWindowsFolderNames()
     QCOMPARE(window->PageControl1->currentWidget()->objectName(), u"tsSystem"_s);
     QCOMPARE(child<QLineEdit>("eIRCNick")->text(), u"Weinkeller"_s);
     QCOMPARE(child<QLabel>("LCacheMom")->text(), u"Cache-Größe (in MB): 32"_s);
-    QCOMPARE(readBytes(game->registryPath()), registryBefore);
+    QCOMPARE(fileBytes(), original);
 }
 
 void WinePrefixTest::keysAreWhereA32BitProgramHasThem()
@@ -367,8 +367,7 @@ void WinePrefixTest::keysAreWhereA32BitProgramHasThem()
     // A key where only a 64-bit program sees it is none for the game.
     writeBytes(game->registryPath(), systemReg(installBlock(installKey64InFile, u"C:\\Games\\UnrealTournament"_s)));
     game->boxes.clear();
-    QString out, err;
-    QVERIFY(!startEditor({u"brennwerk-editor"_s}, game->boxes, out, err).window);
+    QVERIFY(!game->start());
     QCOMPARE(game->boxes.shown().size(), 1);
     QCOMPARE(game->boxes.shown()[0].kind, Kind::OpenDialog);
 
@@ -384,7 +383,6 @@ void WinePrefixTest::keysAreWhereA32BitProgramHasThem()
 
 void WinePrefixTest::registryPageWritesWindowsPaths()
 {
-    const QByteArray before = readBytes(game->registryPath());
     // A prefix's system.reg named on the command line is a prefix all the same.
     start({u"--registry"_s, game->registryPath()});
     QCOMPARE(window->state().GameDir, gameDir);
@@ -419,8 +417,8 @@ void WinePrefixTest::registryPageWritesWindowsPaths()
         for (const QString& sub : {u""_s, u"\\defaulticon"_s, u"\\shell"_s, u"\\shell\\open"_s,
                                    u"\\shell\\open\\command"_s})
             written << u"software\\classes\\wow6432node\\"_s + classKey + sub;
-    QCOMPARE(withoutKeys(after, written), withoutKeys(before, written));
-    QCOMPARE(blocksOf(after).size(), blocksOf(before).size() + written.size() - 1);
+    QCOMPARE(withoutKeys(after, written), withoutKeys(original, written));
+    QCOMPARE(blocksOf(after).size(), blocksOf(original).size() + written.size() - 1);
     const QByteArray block = blockOf(after, written[0]);
     QVERIFY2(block.contains("\n\"Folder\"=\"C:\\\\GAMES\\\\unrealtournament\"\n\"Language\"=\"int\"\n\"Version\"=\"436\"\n"),
              block.constData());
@@ -455,9 +453,8 @@ void WinePrefixTest::registrySpellingOfTheFolderStays()
     const QString zPrefix = QString(prefix).mid(1).replace('/', '\\');
     folder = folder.arg(zPrefix);
     written = written.arg(zPrefix);
-    writeBytes(game->registryPath(), systemReg(installBlock(installKeyInFile, folder)));
-
-    start(QStringList{u"--registry"_s, game->registryPath()} + options);
+    startWith(systemReg(installBlock(installKeyInFile, folder)),
+              QStringList{u"--registry"_s, game->registryPath()} + options);
     QVERIFY(WinePaths::sameFolder(window->state().GameDir, options.isEmpty() ? gameDir : other));
     showPage("tsRegistry");
     click("cbMap");

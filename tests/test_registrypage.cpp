@@ -159,23 +159,16 @@ private Q_SLOTS:
     void registryThatCannotBeWrittenShowsEverythingMissing();
 
 private:
-    void start(const QStringList& arguments = {});
-    RecordingRegistry* record();
     // Every write of the registry file stamps its key one second later than
     // the one before, from 1733600000 on.
-    void tickingClock();
+    void started() override;
+    RecordingRegistry* record();
     void checkRegistration(const Item& item, bool present);
 
     RecordingRegistry* recorder = nullptr;
 };
 
-void RegistryPageTest::start(const QStringList& arguments)
-{
-    PageTest::start(arguments);
-    tickingClock();
-}
-
-void RegistryPageTest::tickingClock()
+void RegistryPageTest::started()
 {
     auto* file = dynamic_cast<RegistryFile*>(window->state().GameRegistry.get());
     if (!file)

@@ -32,6 +32,7 @@ void PageTest::start(const QStringList& arguments)
     }
     if (setup_.page)
         showPage(setup_.page);
+    started();
 }
 
 void PageTest::startWith(const QByteArray& bytes, const QStringList& arguments)

@@ -45,6 +45,8 @@ protected:
     void startWith(const QByteArray& bytes, const QStringList& arguments = {});
     // Ends the editor; the files stay.
     void stop();
+    // Runs at the end of every start, for what a class sets on each editor.
+    virtual void started() {}
 
     template <typename T>
     T* child(const QString& name) const

@@ -32,6 +32,25 @@ bool haveDisplay()
     return set("DISPLAY") || set("WAYLAND_DISPLAY");
 }
 
+// While the application connects to the display: Qt ends the process with a
+// page of advice when the display named cannot be reached (no X server at
+// DISPLAY, no Wayland compositor); say it in one line instead, as when no
+// display is named at all. Qt's platform warnings on the way there belong to
+// that page; anything else is printed as Qt would.
+void displayFailed(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (type != QtFatalMsg) {
+        if (!QByteArrayView(context.category).startsWith("qt.qpa"))
+            std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+        return;
+    }
+    const QByteArray display = qgetenv("WAYLAND_DISPLAY").isEmpty() ? "DISPLAY=" + qgetenv("DISPLAY")
+                                                                     : "WAYLAND_DISPLAY=" + qgetenv("WAYLAND_DISPLAY");
+    std::fprintf(stderr, "brennwerk-editor: cannot open the display (%s); start it from a desktop session.\n",
+                 display.constData());
+    std::_Exit(1);
+}
+
 void print(const QString& text, std::FILE* stream)
 {
     const QByteArray bytes = text.toLocal8Bit();
@@ -49,7 +68,9 @@ int main(int argc, char** argv)
                                   "start it from a desktop session.\n");
             return false;
         }
+        const QtMessageHandler previous = qInstallMessageHandler(displayFailed);
         app.emplace(argc, argv);
+        qInstallMessageHandler(previous);
         QApplication::setApplicationName(QStringLiteral("brennwerk-editor"));
         QApplication::setApplicationVersion(AppInfo::version);
         QApplication::setWindowIcon(QIcon(QStringLiteral(":/brennwerk-editor.png")));

@@ -31,7 +31,8 @@ private:
         QByteArray out;
         QByteArray err;
     };
-    Run run(const QStringList& arguments) const;
+    // Without a display, or with DISPLAY set to display.
+    Run run(const QStringList& arguments, const QString& display = QString()) const;
 
     std::unique_ptr<GameFixture> game;
 };
@@ -41,12 +42,14 @@ void ConsoleCommandsTest::init()
     game = std::make_unique<GameFixture>();
 }
 
-ConsoleCommandsTest::Run ConsoleCommandsTest::run(const QStringList& arguments) const
+ConsoleCommandsTest::Run ConsoleCommandsTest::run(const QStringList& arguments, const QString& display) const
 {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
         environment.remove(name);
+    if (!display.isEmpty())
+        environment.insert("DISPLAY", display);
     process.setProcessEnvironment(environment);
     process.start(QStringLiteral(BRENNWERK_EDITOR_PROGRAM),
                   QStringList{"--registry", game->registryPath()} + arguments);
@@ -254,12 +257,17 @@ void ConsoleCommandsTest::wrongUsage()
 void ConsoleCommandsTest::onlyTheWindowNeedsADisplay()
 {
     const QByteArray before = readBytes(game->mainIniPath());
-    const Run window = run({"--game-dir", game->gameDir()});
-    QCOMPARE(window.status, 1);
-    QVERIFY2(window.err.startsWith("brennwerk-editor: no display found"), window.err.constData());
-    QCOMPARE(window.err.count('\n'), 1);
-    QCOMPARE(window.out, QByteArray());
-    QCOMPARE(readBytes(game->mainIniPath()), before);
+    // None named, or one where no X server listens.
+    for (const auto& [display, message] :
+         {std::pair{"", "brennwerk-editor: no display found"},
+          std::pair{":987", "brennwerk-editor: cannot open the display (DISPLAY=:987)"}}) {
+        const Run window = run({"--game-dir", game->gameDir()}, display);
+        QCOMPARE(window.status, 1);
+        QVERIFY2(window.err.startsWith(message), window.err.constData());
+        QCOMPARE(window.err.count('\n'), 1);
+        QCOMPARE(window.out, QByteArray());
+        QCOMPARE(readBytes(game->mainIniPath()), before);
+    }
 
     const Run help = run({"--help"});
     QCOMPARE(help.status, 0);

@@ -1,12 +1,15 @@
 #include "app/HauptUnit.h"
 #include "app/RendererUnit.h"
 #include "controls/MaskedEdit.h"
+#include "support/ModalAnswerer.h"
 #include "support/PageTest.h"
 #include "support/WriteLog.h"
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
@@ -42,6 +45,7 @@ private Q_SLOTS:
     void keyboardAnswers_data();
     void keyboardAnswers();
     void failedWriteKeepsTheQuestionOpen();
+    void errorOfAnAnswerStandsOverTheQuestion();
 
 private:
     QList<QWidget*> groupControls(const char* group) const;
@@ -227,6 +231,35 @@ void RendererQuestionTest::failedWriteKeepsTheQuestionOpen()
     QVERIFY(!window->RendererForm->isVisible());
     QVERIFY(window->isEnabled());
     QVERIFY(fileBytes().contains("\nRenderDevice=OpenGLDrv.OpenGLRenderDevice\r\n"));
+}
+
+void RendererQuestionTest::errorOfAnAnswerStandsOverTheQuestion()
+{
+    // With the real boxes and the keyboard: the error box belongs to the
+    // question, which stays on top, and the keys go back to the question.
+    game->realBoxes = true;
+    startWith(withValue(original, engine, "GameRenderDevice", QByteArray("SoftDrv.SoftwareRenderDevice")));
+    setReadOnly();
+    TRendererForm* question = window->RendererForm.get();
+    QVERIFY(QTest::qWaitForWindowActive(question));
+    QList<QWidget*> parents;
+    ModalAnswerer answerer([&](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        QVERIFY(box);
+        parents << box->parentWidget();
+        for (QAbstractButton* button : box->buttons())
+            if (button->text() == "&Yes" || button->text() == "OK")
+                return button->click();
+    });
+    QTest::keyClick(static_cast<QWidget*>(nullptr), Qt::Key_Tab);
+    QTest::keyClick(static_cast<QWidget*>(nullptr), Qt::Key_Return); // OpenGL, then Yes
+    QCOMPARE(answerer.texts.size(), 2);
+    QCOMPARE(answerer.texts.back(), unableToWrite(game->mainIniPath()));
+    QCOMPARE(parents, (QList<QWidget*>{question, question}));
+    QTRY_VERIFY(question->isActiveWindow());
+    QTest::keyClick(static_cast<QWidget*>(nullptr), Qt::Key_Escape);
+    QVERIFY(!question->isVisible());
+    QCOMPARE(fileBytes(), withValue(original, engine, "GameRenderDevice", QByteArray("SoftDrv.SoftwareRenderDevice")));
 }
 
 QTEST_MAIN(RendererQuestionTest)

@@ -24,9 +24,10 @@ namespace {
 const QString engineSection = QStringLiteral("Engine.Engine");
 }
 
-TRendererForm::TRendererForm(THauptForm& hauptForm, const EventRules& events)
+TRendererForm::TRendererForm(THauptForm& hauptForm)
     : WindowOverMain(hauptForm, QStringLiteral("RendererForm"), QStringLiteral("Renderer"),
-                     Qt::WindowMinimizeButtonHint)
+                     Qt::WindowMinimizeButtonHint),
+      events_(hauptForm.boxes(), this)
 {
     Label1 = new QLabel(QStringLiteral("Welcher Renderer wird verwendet¿"), this);
     Label1->setObjectName(QStringLiteral("Label1"));
@@ -41,9 +42,9 @@ TRendererForm::TRendererForm(THauptForm& hauptForm, const EventRules& events)
     bOpenGL->setObjectName(QStringLiteral("bOpenGL"));
     bGlide = new QPushButton(QStringLiteral("3dfx Glide"), this);
     bGlide->setObjectName(QStringLiteral("bGlide"));
-    events.onClick(bDirect3D, [this] { bDirect3DClick(); });
-    events.onClick(bOpenGL, [this] { bOpenGLClick(); });
-    events.onClick(bGlide, [this] { bGlideClick(); });
+    events_.onClick(bDirect3D, [this] { bDirect3DClick(); });
+    events_.onClick(bOpenGL, [this] { bOpenGLClick(); });
+    events_.onClick(bGlide, [this] { bGlideClick(); });
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(bDirect3D);

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "app/WindowOverMain.h"
+#include "controls/EventRules.h"
 
-class EventRules;
 class QLabel;
 class QPushButton;
 class THauptForm;
@@ -14,7 +14,7 @@ class TRendererForm final : public WindowOverMain {
     Q_OBJECT
 
 public:
-    TRendererForm(THauptForm& hauptForm, const EventRules& events);
+    explicit TRendererForm(THauptForm& hauptForm);
 
     void bDirect3DClick();
     void bOpenGLClick();
@@ -27,6 +27,9 @@ private:
     // Asks to switch the game to the device when the file names another.
     void offerRenderDevice(const QString& device);
 
+    // Its own rules: the error box of a failed answer belongs to the question,
+    // which stays on top of the main window.
+    EventRules events_;
     QLabel* Label1 = nullptr;
     QPushButton* bDirect3D = nullptr;
     QPushButton* bOpenGL = nullptr;

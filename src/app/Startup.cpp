@@ -44,7 +44,7 @@ std::unique_ptr<THauptForm> openEditor(const EditorOptions& options, MessageBoxe
                                                std::move(totalPhysicalMemory), options.gameDir, options.iniDir);
     if (!window->FormCreate())
         return nullptr;
-    window->RendererForm = std::make_unique<TRendererForm>(*window, window->events());
+    window->RendererForm = std::make_unique<TRendererForm>(*window);
     return window;
 }
 

@@ -32,7 +32,10 @@ QMessageBox::StandardButton exec(QWidget* parent, QMessageBox::Icon icon, const 
     } else {
         box.addButton(QMessageBox::Ok)->setText(QStringLiteral("OK"));
     }
-    const QPointer<QWidget> active = QApplication::activeWindow();
+    // A box right after another finds no window active yet: the one it
+    // stands over gets the keys back then.
+    const QPointer<QWidget> active =
+        QApplication::activeWindow() ? QApplication::activeWindow() : parent ? parent->window() : nullptr;
     const auto pressed = static_cast<QMessageBox::StandardButton>(box.exec());
     // Without a window manager nobody gives the window that was active the
     // focus back, and the next key would go nowhere.

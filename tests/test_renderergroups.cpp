@@ -430,6 +430,8 @@ void RendererGroupsTest::refreshRateLeftEveryWay()
         QCOMPARE(answerer.texts, QStringList());
         QCOMPARE(fileBytes(), withValue(original, glide, "RefreshRate", QByteArray("75Hz")));
         QCOMPARE(window->PageControl1->currentWidget()->objectName(), pageAfter);
+        // The keys go on in the new page.
+        QVERIFY(window->PageControl1->currentWidget()->isAncestorOf(QApplication::focusWidget()));
         return;
     }
     QCOMPARE(answerer.texts, QStringList{rangeNotice});

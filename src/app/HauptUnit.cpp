@@ -237,8 +237,22 @@ void THauptForm::pageBecameCurrent(int index)
     // the open-file dialog) run their handler when it is.
     if (!isVisible())
         return;
-    if (auto* page = dynamic_cast<Page*>(PageControl1->widget(index)))
-        page->runShowHandler();
+    auto* page = dynamic_cast<Page*>(PageControl1->widget(index));
+    if (!page)
+        return;
+    page->runShowHandler();
+    // A field left for the change of page gave the focus to the window
+    // itself, where Qt does not look when it moves the focus into the new
+    // page: the keys would go nowhere. The page's own last focus, else its
+    // first stop, takes them, as Qt gives them from a page that had them.
+    if (focusWidget() != this || !page->isVisible())
+        return;
+    QWidget* focus = page->focusWidget();
+    for (QWidget* w = page->nextInFocusChain(); !focus && w && w != page; w = w->nextInFocusChain())
+        if (page->isAncestorOf(w) && (w->focusPolicy() & Qt::TabFocus) && w->isEnabled() && w->isVisibleTo(page))
+            focus = w;
+    if (focus && focus->isEnabled() && focus->isVisibleTo(page))
+        focus->setFocus(Qt::OtherFocusReason);
 }
 
 void THauptForm::revealOtherRenderersPage()

@@ -37,8 +37,10 @@ public:
     virtual bool ValueExists(const QString& name) const = 0;
 
     // Sets a text value of the open key and stores it at once (crash-safe,
-    // every other key and line kept). Throws EditorError
-    // "Failed to set data for '<name>'" on any failure, nothing written.
+    // every other key and line kept). The text a read of the value gives
+    // already is no change: nothing is written and the call succeeds. Throws
+    // EditorError "Failed to set data for '<name>'" on any failure, nothing
+    // written.
     virtual void WriteString(const QString& name, const QString& value) = 0;
 
     // Whether a key exists below the current root, without opening it.

@@ -26,7 +26,8 @@
 // The file may be a Wine prefix's own system.reg. Wine's server keeps the
 // registry in memory while any Wine program runs and writes it back later,
 // which would undo a write of ours; so while a wineserver runs for the folder
-// of the file, every WriteString is refused before anything is written.
+// of the file, every WriteString that would change the file is refused
+// before anything is written.
 //
 // The game and its installer are 32-bit programs: in a 64-bit prefix every
 // key is read, written and made where a 32-bit program has it (Wine's 32-bit

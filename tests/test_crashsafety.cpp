@@ -6,6 +6,7 @@
 #include "platform/SafeFile.h"
 #include "support/Files.h"
 #include "support/GameFixture.h"
+#include "support/Environment.h"
 #include "support/RegistryText.h"
 #include "support/Users.h"
 
@@ -22,6 +23,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <cstring>
 #include <sched.h>
 #include <sys/mount.h>
 #include <fcntl.h>
@@ -55,28 +57,23 @@ QByteArray bigIni(const QByteArray& cacheValue)
     return ini;
 }
 
-// Lowers the file size limit of this process for as long as it lives: writes
-// past it fail with EFBIG, as on a full disk, instead of killing the process.
+// Lowers the file size limit of this process for as long as it lives. The
+// signal that a write past it sends keeps its default, which ends the
+// process: the program itself must turn it into a failed write.
 class FileSizeLimit {
 public:
     explicit FileSizeLimit(rlim_t bytes)
     {
-        oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
         ::getrlimit(RLIMIT_FSIZE, &old_);
         rlimit limit = old_;
         limit.rlim_cur = bytes;
         ok_ = ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
     }
-    ~FileSizeLimit()
-    {
-        ::setrlimit(RLIMIT_FSIZE, &old_);
-        std::signal(SIGXFSZ, oldHandler_);
-    }
+    ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &old_); }
     bool ok() const { return ok_; }
 
 private:
     rlimit old_{};
-    void (*oldHandler_)(int) = nullptr;
     bool ok_ = false;
 };
 
@@ -264,13 +261,14 @@ void CrashSafetyTest::fullDiskLeavesTheFileAsItWas()
         inPlace = failureOf(
             [&] { GameConfigStore(linked).WriteString(u"DefaultPlayer"_s, u"Name"_s, QString(60 * 1024, u'n')); });
     }
-    QCOMPARE(inPlace, u"Unable to write to "_s + linked);
+    const QString tooLarge = u": "_s + QString::fromLocal8Bit(std::strerror(EFBIG));
+    QCOMPARE(inPlace, u"Unable to write to "_s + linked + tooLarge);
     QCOMPARE(readBytes(linked), small);
     QCOMPARE(readBytes(linked + u".link"_s), small);
     QVERIFY(QFile::remove(linked + u".link"_s) && QFile::remove(linked));
-    QCOMPARE(changed, u"Unable to write to "_s + path);
+    QCOMPARE(changed, u"Unable to write to "_s + path + tooLarge);
     QCOMPARE(readBytes(path), original);
-    QCOMPARE(created, u"Unable to write to "_s + missing);
+    QCOMPARE(created, u"Unable to write to "_s + missing + tooLarge);
     QVERIFY(!QFileInfo::exists(missing));
     QCOMPARE(registryWrite, u"Failed to set data for 'Version'"_s);
     QCOMPARE(readBytes(registryPath), registry);
@@ -297,7 +295,8 @@ void CrashSafetyTest::fullDiskShowsTheErrorBox()
             QSKIP("the file size limit cannot be lowered here");
         QTest::mouseClick(button, Qt::LeftButton);
     }
-    QCOMPARE(game.boxes.errors(), QStringList{unableToWrite(game.mainIniPath())});
+    QCOMPARE(game.boxes.errors(),
+             QStringList{u"Unable to write to %1: %2."_s.arg(game.mainIniPath(), QString::fromLocal8Bit(std::strerror(EFBIG)))});
     QCOMPARE(readBytes(game.mainIniPath()), original);
     QCOMPARE(label->text(), u"Cache-Größe (in MB): 32"_s);
     QVERIFY(button->isEnabled());
@@ -313,9 +312,14 @@ void CrashSafetyTest::readOnlyFolderWritesTheFileInPlace()
 {
     // A server set-up: the player may write the game's files, not the folder
     // that holds them. A replacement cannot be made there, so the files are
-    // written in place; only a file that is not there yet cannot be.
+    // written in place, their journal in the player's state folder; only a
+    // file that is not there yet cannot be written.
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
+    const QString state = dir.filePath(u"state"_s);
+    QVERIFY(QDir().mkpath(state) && ::chown(QFile::encodeName(state).constData(), 65534, 65534) == 0);
+    Environment environment;
+    environment.set("XDG_STATE_HOME", QFile::encodeName(state));
     const QString folder = dir.filePath(u"System"_s);
     QVERIFY(QDir().mkpath(folder));
     const QString path = folder + u"/User.ini"_s;
@@ -363,6 +367,7 @@ void CrashSafetyTest::readOnlyFolderWritesTheFileInPlace()
     QVERIFY(readBytes(registryPath).startsWith(registry + "\n[Software\\\\Brennwerk] 1733600000\n"));
     QVERIFY(readBytes(registryPath).endsWith("\n\"Version\"=\"1\"\n"));
     QCOMPARE(strays(folder, {u"User.ini"_s, u"system.reg"_s}), QStringList());
+    QCOMPARE(strays(state + u"/brennwerk-editor"_s, {}), QStringList());
 }
 
 void CrashSafetyTest::unwritableFileShowsTheErrorBox()

@@ -6,6 +6,7 @@
 #include "platform/GamePaths.h"
 #include "platform/InstallPath.h"
 #include "platform/RegistryFile.h"
+#include "platform/SafeFile.h"
 
 #include <QFileInfo>
 
@@ -143,6 +144,11 @@ int runConsoleCommand(const CommandLine& commandLine, QByteArray& out, QByteArra
     const QString& key = operands.value(2);
 
     if (commandLine.action == CommandLine::Action::Get) {
+        // Silence would read as "no such key".
+        if (const std::optional<QString> refusal = SafeFile::refusalOf(*path)) {
+            err += QStringLiteral("brennwerk-editor: cannot read %1: %2\n").arg(*path, *refusal).toUtf8();
+            return statusFailed;
+        }
         const std::optional<QString> value = store.Find(section, key);
         if (value)
             out += value->toUtf8() + '\n';

@@ -196,7 +196,7 @@ void GameConfigStore::WriteStrings(const QString& section, const QList<std::pair
     }
     if (bytes && changed == text)
         return; // nothing to write, so nothing to refuse on a read-only file
-    if (SafeFile::isReadOnly(path_))
+    if (update.isReadOnly())
         throw EditorError(QStringLiteral("Unable to write to %1").arg(path_));
     update.write(changed);
 }

@@ -2,22 +2,33 @@
 
 #include "platform/EditorError.h"
 
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <QList>
 #include <QRandomGenerator>
+#include <QSet>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -30,48 +41,234 @@ WriteHook& writeHook()
     return hook;
 }
 
-[[noreturn]] void fail(const QString& path)
+JournalHook& journalHook()
 {
-    throw EditorError(QStringLiteral("Unable to write to %1").arg(path));
+    static JournalHook hook;
+    return hook;
 }
 
-// Where a write really has to go: the end of a chain of symbolic links. A
-// dangling link names a file still to be created.
-QString writeTarget(const QString& path)
-{
-    QString target = path;
-    for (int hops = 0; hops < 40; ++hops) {
-        const QFileInfo info(target);
-        if (!info.isSymLink())
-            return target;
-        QString next = info.symLinkTarget();
-        if (next.isEmpty())
-            return target;
-        target = next;
+// ---- descriptors -------------------------------------------------------------
+
+class Fd {
+public:
+    Fd() = default;
+    explicit Fd(int fd) : fd_(fd) {}
+    Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    Fd& operator=(Fd&& other) noexcept
+    {
+        if (this != &other) {
+            reset();
+            fd_ = std::exchange(other.fd_, -1);
+        }
+        return *this;
     }
-    fail(path);
-}
+    ~Fd() { reset(); }
+    void reset()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+    }
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
 
-void syncFolder(const QByteArray& folder)
-{
-    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    ::fsync(fd);
-    ::close(fd);
-}
+private:
+    int fd_ = -1;
+};
 
 bool sameFile(const struct stat& a, const struct stat& b)
 {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-bool canWrite(const QByteArray& path, int what)
+QString userName(uid_t uid)
 {
-    return ::faccessat(AT_FDCWD, path.constData(), what, AT_EACCESS) == 0;
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    char buffer[4096];
+    if (::getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found)
+        return QString::fromLocal8Bit(found->pw_name);
+    return QString::number(uid);
 }
 
-// ---- this program's locks --------------------------------------------------
+// ---- resolving a path once -----------------------------------------------------
+
+// Where a path leads: the folder that holds the file (a descriptor that names
+// no path any more) and the file's name in it; the file itself when it is
+// there.
+struct Place {
+    Fd folder;
+    QByteArray name;
+    Fd file; // O_PATH; not valid when nothing is there
+    struct stat st {};
+    // The last name was a link to a file that does not exist: nothing may
+    // be created through it.
+    QString danglingLink;
+    // Set: the path may not be used at all, and why.
+    QString refusal;
+    // Set: the path cannot be resolved (a folder on the way is missing).
+    int error = 0;
+};
+
+QByteArray joined(const QByteArray& base, const QByteArray& name)
+{
+    if (base.isEmpty())
+        return name;
+    return base.endsWith('/') ? base + name : base + '/' + name;
+}
+
+QByteArray folderOf(const QByteArray& path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    if (slash < 0)
+        return QByteArray();
+    return slash == 0 ? QByteArray("/") : path.left(slash);
+}
+
+// Resolves text (a path, or the text of a link) starting at the folder dir,
+// one name at a time, never letting the kernel follow a link on its own.
+// shownBase is how the user would name dir, for messages.
+Place resolveIn(int dir, const QByteArray& text, const QByteArray& shownBase, int& hops)
+{
+    Place place;
+    const bool absolute = text.startsWith('/');
+    Fd current(absolute         ? ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC)
+               : dir == AT_FDCWD ? ::open(".", O_PATH | O_DIRECTORY | O_CLOEXEC)
+                                 : ::fcntl(dir, F_DUPFD_CLOEXEC, 0));
+    if (!current.valid()) {
+        place.error = errno;
+        return place;
+    }
+    QByteArray shown = absolute ? QByteArray("/") : shownBase;
+    QList<QByteArray> names = text.split('/');
+    names.removeAll(QByteArray());
+    names.removeAll(QByteArray("."));
+    if (names.isEmpty()) {
+        place.error = EISDIR;
+        return place;
+    }
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        const QByteArray& name = names[i];
+        const bool last = i == names.size() - 1;
+        const QByteArray here = joined(shown, name);
+        Fd next(::openat(current.get(), name.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        struct stat st {};
+        if (!next.valid() || ::fstat(next.get(), &st) != 0) {
+            if (errno == ENOENT && last) {
+                place.folder = std::move(current);
+                place.name = name;
+                return place;
+            }
+            place.error = errno;
+            return place;
+        }
+        if (S_ISLNK(st.st_mode)) {
+            if (++hops > 40) {
+                place.error = ELOOP;
+                return place;
+            }
+            QByteArray target(PATH_MAX, '\0');
+            const ssize_t length = ::readlinkat(next.get(), "", target.data(), size_t(target.size()));
+            if (length < 0 || length >= target.size()) {
+                place.error = length < 0 ? errno : ENAMETOOLONG;
+                return place;
+            }
+            target.truncate(length);
+            Place reached = resolveIn(current.get(), target, folderOf(here), hops);
+            if (!reached.refusal.isEmpty() || reached.error != 0)
+                return reached;
+            if (!reached.file.valid()) {
+                if (!last) {
+                    place.error = ENOENT;
+                    return place;
+                }
+                reached.danglingLink = QString::fromLocal8Bit(here);
+                return reached;
+            }
+            // A link planted by someone else must not lead this user (root
+            // above all) to a file that someone does not own.
+            if (st.st_uid != ::geteuid() && st.st_uid != reached.st.st_uid) {
+                place.refusal = QStringLiteral("%1 is a symbolic link of user %2 to a file of user %3; it is not "
+                                               "followed")
+                                    .arg(QString::fromLocal8Bit(here), userName(st.st_uid),
+                                         userName(reached.st.st_uid));
+                return place;
+            }
+            if (last)
+                return reached;
+            if (!S_ISDIR(reached.st.st_mode)) {
+                place.error = ENOTDIR;
+                return place;
+            }
+            current = std::move(reached.file);
+            shown = here;
+            continue;
+        }
+        if (last) {
+            place.folder = std::move(current);
+            place.name = name;
+            place.file = std::move(next);
+            place.st = st;
+            return place;
+        }
+        if (!S_ISDIR(st.st_mode)) {
+            place.error = ENOTDIR;
+            return place;
+        }
+        current = std::move(next);
+        shown = here;
+    }
+    place.error = EINVAL;
+    return place;
+}
+
+Place resolve(const QString& path)
+{
+    int hops = 0;
+    return resolveIn(AT_FDCWD, QFile::encodeName(path), QByteArray(), hops);
+}
+
+// The path a descriptor stands for now, as the kernel tells it.
+QByteArray pathOf(int fd)
+{
+    QByteArray path(PATH_MAX, '\0');
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
+    const ssize_t length = ::readlink(self.constData(), path.data(), size_t(path.size()));
+    if (length <= 0 || length >= path.size())
+        return QByteArray();
+    path.truncate(length);
+    return path;
+}
+
+// Opens the file that the place's O_PATH descriptor names, without looking
+// up its path again. Without /proc, the name in the folder already resolved
+// is opened, and taken only if it is still that file.
+Fd reopen(const Place& place, int flags)
+{
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(place.file.get());
+    Fd fd(::open(self.constData(), flags | O_CLOEXEC | O_NOCTTY));
+    if (fd.valid() || errno != ENOENT)
+        return fd;
+    fd = Fd(::openat(place.folder.get(), place.name.constData(), flags | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY));
+    struct stat st {};
+    if (fd.valid() && (::fstat(fd.get(), &st) != 0 || !sameFile(st, place.st))) {
+        errno = ESTALE;
+        return Fd();
+    }
+    return fd;
+}
+
+bool mayCreateIn(int folder)
+{
+    return ::faccessat(folder, ".", W_OK | X_OK, AT_EACCESS) == 0;
+}
+
+bool readOnly(const struct stat& st)
+{
+    return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}
+
+// ---- this program's locks ------------------------------------------------------
 
 // The files and folders this process holds locked for an update. A read or a
 // second update of one of them in the same process must not wait for the
@@ -91,26 +288,79 @@ bool heldHere(const struct stat& st)
     return std::find(held().begin(), held().end(), std::pair(st.st_dev, st.st_ino)) != held().end();
 }
 
-void setHeld(dev_t dev, ino_t ino, bool isHeld)
+void setHeld(const struct stat& st, bool isHeld)
 {
     const std::lock_guard<std::mutex> guard(heldMutex);
-    const auto at = std::find(held().begin(), held().end(), std::pair(dev, ino));
+    const auto at = std::find(held().begin(), held().end(), std::pair(st.st_dev, st.st_ino));
     if (isHeld && at == held().end())
-        held().emplace_back(dev, ino);
+        held().emplace_back(st.st_dev, st.st_ino);
     else if (!isHeld && at != held().end())
         held().erase(at);
 }
 
-bool lock(int fd, int how)
+// Files whose lock a read waited for in vain: a later read of them does not
+// wait again, so a lock nobody releases costs the window one wait, not one
+// per key.
+QSet<QPair<dev_t, ino_t>>& stuck()
 {
-    while (::flock(fd, how) != 0) {
-        if (errno != EINTR)
-            return false;
-    }
-    return true;
+    static QSet<QPair<dev_t, ino_t>> files;
+    return files;
 }
 
-// ---- plain reads and writes ------------------------------------------------
+// The process that holds a flock on the file, as /proc/locks tells; 0 when
+// it does not.
+pid_t lockHolder(const struct stat& st)
+{
+    QFile locks(QStringLiteral("/proc/locks"));
+    if (!locks.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray device = QString::asprintf("%02x:%02x:%llu", major(st.st_dev), minor(st.st_dev),
+                                                static_cast<unsigned long long>(st.st_ino))
+                                  .toLatin1();
+    for (const QByteArray& line : locks.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        // "1: FLOCK  ADVISORY  WRITE 1234 08:01:5678 0 EOF"; waiters carry "->".
+        if (fields.size() >= 6 && fields[1] == "FLOCK" && fields[5] == device)
+            return pid_t(fields[4].toInt());
+    }
+    return 0;
+}
+
+QString heldBy(const struct stat& st)
+{
+    const pid_t holder = lockHolder(st);
+    return holder > 0 ? QStringLiteral("process %1").arg(holder) : QStringLiteral("another process");
+}
+
+enum class Locked { Yes, No, TimedOut };
+
+// Takes the lock, waiting lockWaitSeconds at most. After a second of waiting
+// it says on stderr which file it waits for.
+Locked lockBounded(int fd, int how, const struct stat& st, const QString& path, int waitSeconds)
+{
+    QElapsedTimer clock;
+    clock.start();
+    bool told = false;
+    for (;;) {
+        if (::flock(fd, how | LOCK_NB) == 0)
+            return Locked::Yes;
+        if (errno == EINTR)
+            continue;
+        // A file system without locks: nobody can lock there.
+        if (errno != EWOULDBLOCK)
+            return Locked::No;
+        if (clock.elapsed() >= qint64(waitSeconds) * 1000)
+            return Locked::TimedOut;
+        if (!told && clock.elapsed() >= 1000) {
+            std::fprintf(stderr, "brennwerk-editor: waiting for %s, which %s holds locked\n",
+                         QFile::encodeName(path).constData(), heldBy(st).toLocal8Bit().constData());
+            told = true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+// ---- plain reads and writes ------------------------------------------------------
 
 std::optional<QByteArray> readAll(int fd)
 {
@@ -134,6 +384,7 @@ std::optional<QByteArray> readAll(int fd)
     }
 }
 
+// False with errno set when not all of it could be written.
 bool writeAll(int fd, const QByteArray& content, off_t at = 0)
 {
     const char* data = content.constData();
@@ -145,8 +396,10 @@ bool writeAll(int fd, const QByteArray& content, off_t at = 0)
                 continue;
             return false;
         }
-        if (written == 0)
+        if (written == 0) {
+            errno = EIO;
             return false;
+        }
         data += written;
         at += written;
         left -= written;
@@ -154,11 +407,48 @@ bool writeAll(int fd, const QByteArray& content, off_t at = 0)
     return true;
 }
 
-// ---- temporary files -------------------------------------------------------
+void syncFolder(int folder)
+{
+    const int fd = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+// Whether a file of that size would pass this process's file size limit;
+// errno EFBIG when not. (The limit would otherwise cut the write short.)
+bool withinSizeLimit(qsizetype size)
+{
+    rlimit limit {};
+    if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY && rlim_t(size) > limit.rlim_cur) {
+        errno = EFBIG;
+        return false;
+    }
+    return true;
+}
+
+// ---- failures ----------------------------------------------------------------------
+
+[[noreturn]] void refuse(const QString& path, const QString& why)
+{
+    throw EditorError(QStringLiteral("Unable to write to %1: %2").arg(path, why));
+}
+
+// A plain lack of permission says no more than the path; a limit says which.
+[[noreturn]] void fail(const QString& path, int error = 0)
+{
+    if (error == EFBIG || error == ENOSPC || error == EDQUOT)
+        refuse(path, QString::fromLocal8Bit(std::strerror(error)));
+    throw EditorError(QStringLiteral("Unable to write to %1").arg(path));
+}
+
+const QString changedMeanwhile = QStringLiteral("it was changed while being written; nothing was written");
+
+// ---- temporary files ---------------------------------------------------------------
 
 // Our own temporary files are named so that they cannot be mistaken for a
 // file of the user's ("User.ini.backup"): only such files are ever removed.
-// (QSaveFile's fallback name, "<name>.XXXXXX", could be either.)
 constexpr int randomLength = 6;
 
 QByteArray temporaryPrefix(const QByteArray& fileName)
@@ -166,10 +456,10 @@ QByteArray temporaryPrefix(const QByteArray& fileName)
     return '.' + fileName + ".brennwerk-";
 }
 
-// Never matched by isTemporaryOf: the random part would hold a "-".
-QByteArray backupPrefix(const QByteArray& fileName)
+// Never matched by isTemporaryOf: "journal" has seven letters.
+QByteArray journalName(const QByteArray& fileName)
 {
-    return temporaryPrefix(fileName) + "backup-";
+    return temporaryPrefix(fileName) + "journal";
 }
 
 bool isTemporaryOf(const char* entry, const QByteArray& prefix)
@@ -186,71 +476,81 @@ bool isTemporaryOf(const char* entry, const QByteArray& prefix)
 
 // A writer holds its temporary file locked from creation to rename; one that
 // nobody holds was left by a writer that died (a kill, a crash, a power cut).
-void removeStaleTemporaries(const QByteArray& folder, const QByteArray& prefix)
+void removeStaleTemporaries(int folder, const QByteArray& prefix)
 {
-    DIR* dir = ::opendir(folder.constData());
-    if (!dir)
+    const int listFd = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listFd < 0)
         return;
-    const int dirFd = ::dirfd(dir);
+    DIR* dir = ::fdopendir(listFd);
+    if (!dir) {
+        ::close(listFd);
+        return;
+    }
     while (const dirent* entry = ::readdir(dir)) {
         if (!isTemporaryOf(entry->d_name, prefix))
             continue;
-        const int fd = ::openat(dirFd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0)
+        const Fd fd(::openat(folder, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        if (!fd.valid())
             continue;
         struct stat opened {};
         struct stat named {};
-        if (::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0
-            && ::fstatat(dirFd, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(opened, named))
-            ::unlinkat(dirFd, entry->d_name, 0);
-        ::close(fd);
+        if (::fstat(fd.get(), &opened) == 0 && S_ISREG(opened.st_mode) && ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0
+            && ::fstatat(folder, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(opened, named))
+            ::unlinkat(folder, entry->d_name, 0);
     }
     ::closedir(dir);
 }
 
-// Creates and locks a new temporary file; -1 on failure.
-int createTemporary(const QByteArray& folder, const QByteArray& prefix, mode_t mode, QByteArray* name)
+// A new temporary file, locked, in the folder; not valid on failure (errno).
+struct Temporary {
+    Fd fd;
+    QByteArray name;
+};
+
+Temporary createTemporary(int folder, const QByteArray& prefix, mode_t mode)
 {
     static constexpr char randomLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     for (int attempt = 0; attempt < 100; ++attempt) {
-        QByteArray candidate = folder + '/' + prefix;
+        QByteArray candidate = prefix;
         for (int i = 0; i < randomLength; ++i)
             candidate += randomLetters[QRandomGenerator::global()->bounded(int(sizeof randomLetters - 1))];
-        const int fd = ::open(candidate.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-        if (fd < 0) {
+        Fd fd(::openat(folder, candidate.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+        if (!fd.valid()) {
             if (errno == EEXIST)
                 continue;
-            return -1;
+            return {};
         }
         // Where the file system has no locks, nobody else can lock either,
         // so no clean-up will take the file away.
-        (void)::flock(fd, LOCK_EX);
+        (void)::flock(fd.get(), LOCK_EX);
         // A clean-up may have opened the file before the lock was taken and
         // removed it since; then start again under a new name.
         struct stat opened {};
         struct stat named {};
-        if (::fstat(fd, &opened) == 0 && ::stat(candidate.constData(), &named) == 0 && sameFile(opened, named)) {
-            *name = std::move(candidate);
-            return fd;
-        }
-        ::close(fd);
+        if (::fstat(fd.get(), &opened) == 0 && ::fstatat(folder, candidate.constData(), &named, AT_SYMLINK_NOFOLLOW) == 0
+            && sameFile(opened, named))
+            return {std::move(fd), std::move(candidate)};
     }
-    return -1;
+    errno = EEXIST;
+    return {};
 }
 
-// ---- what a replacement has to keep ----------------------------------------
+// ---- what a replacement has to keep ----------------------------------------------------
+
+// A file capability would make the new file a privileged program; the kernel
+// drops it on every write too.
+const QByteArray capabilityAttribute = "security.capability";
 
 // The names of the file's extended attributes (ACLs, security labels, a
-// user's own); nothing when they cannot be listed.
-std::optional<QList<QByteArray>> attributeNames(const QByteArray& path, int fd)
+// user's own) but a capability; nothing when they cannot be listed.
+std::optional<QList<QByteArray>> attributeNames(int fd)
 {
     for (int attempt = 0; attempt < 3; ++attempt) {
-        const ssize_t size = fd >= 0 ? ::flistxattr(fd, nullptr, 0) : ::listxattr(path.constData(), nullptr, 0);
+        const ssize_t size = ::flistxattr(fd, nullptr, 0);
         if (size < 0)
             return errno == ENOTSUP ? std::optional(QList<QByteArray>()) : std::nullopt;
         QByteArray list(qsizetype(size), '\0');
-        const ssize_t got = fd >= 0 ? ::flistxattr(fd, list.data(), size_t(size))
-                                    : ::listxattr(path.constData(), list.data(), size_t(size));
+        const ssize_t got = ::flistxattr(fd, list.data(), size_t(size));
         if (got < 0 && errno == ERANGE)
             continue; // grew in between
         if (got < 0)
@@ -258,33 +558,37 @@ std::optional<QList<QByteArray>> attributeNames(const QByteArray& path, int fd)
         list.truncate(got);
         QList<QByteArray> names = list.split('\0');
         names.removeAll(QByteArray());
+        names.removeAll(capabilityAttribute);
         std::sort(names.begin(), names.end());
         return names;
     }
     return std::nullopt;
 }
 
-bool copyAttributes(const QByteArray& from, int to)
+bool copyAttributes(int from, int to)
 {
-    const std::optional<QList<QByteArray>> names = attributeNames(from, -1);
+    const std::optional<QList<QByteArray>> names = attributeNames(from);
     if (!names)
         return false;
     for (const QByteArray& name : *names) {
-        const ssize_t size = ::getxattr(from.constData(), name.constData(), nullptr, 0);
+        const ssize_t size = ::fgetxattr(from, name.constData(), nullptr, 0);
         if (size < 0)
             return false;
         QByteArray value(qsizetype(size), '\0');
-        const ssize_t got = ::getxattr(from.constData(), name.constData(), value.data(), size_t(size));
+        const ssize_t got = ::fgetxattr(from, name.constData(), value.data(), size_t(size));
         if (got != size || ::fsetxattr(to, name.constData(), value.constData(), size_t(size), 0) != 0)
             return false;
     }
     // Nor may the new file carry one the old did not (a folder's default ACL).
-    return attributeNames({}, to) == names;
+    return attributeNames(to) == names;
 }
 
-// Gives the new file the old one's owner, group, mode and extended
-// attributes; false when it cannot have all of them.
-bool takeOver(int fd, const QByteArray& original, const struct stat& before)
+constexpr mode_t withoutSetId = 01777;
+
+// Gives the new file the old one's owner, group, mode (without set-id bits)
+// and extended attributes (without a capability), all taken from the
+// descriptor of the old; false when it cannot have all of them.
+bool takeOver(int fd, int old, const struct stat& before)
 {
     struct stat st {};
     if (::fstat(fd, &st) != 0)
@@ -294,63 +598,648 @@ bool takeOver(int fd, const QByteArray& original, const struct stat& before)
     if ((st.st_uid != before.st_uid || st.st_gid != before.st_gid)
         && ::fchown(fd, st.st_uid != before.st_uid ? before.st_uid : uid_t(-1), before.st_gid) != 0)
         return false;
-    if (!copyAttributes(original, fd))
+    if (!copyAttributes(old, fd))
         return false;
-    // After the owner: a change of owner clears the set-id bits.
-    (void)::fchmod(fd, before.st_mode & 07777);
+    const mode_t mode = before.st_mode & withoutSetId;
+    (void)::fchmod(fd, mode);
     return ::fstat(fd, &st) == 0 && st.st_uid == before.st_uid && st.st_gid == before.st_gid
-        && (st.st_mode & 07777) == (before.st_mode & 07777);
+        && (st.st_mode & 07777) == mode;
 }
 
-// Whether a new file renamed over this one could be the same file again but
-// for its content, as far as can be seen before making it.
-bool replaceable(const struct stat& before, const QByteArray& folder)
+// ---- the journal of an in-place write -----------------------------------------------
+
+// The file's owner and group for a copy of it, as far as this user may give
+// them; what cannot be given stays this user's.
+void giveOwnership(int fd, const struct stat& file)
 {
-    struct stat dir {};
-    if (before.st_nlink != 1 || ::stat(folder.constData(), &dir) != 0 || dir.st_dev != before.st_dev)
+    if (::fchown(fd, file.st_uid, file.st_gid) != 0 && ::fchown(fd, uid_t(-1), file.st_gid) != 0)
+        return;
+}
+
+// The state folder of this user, where a journal goes that the file's own
+// folder cannot take.
+QByteArray stateFolder()
+{
+    QByteArray base = qgetenv("XDG_STATE_HOME");
+    if (!base.startsWith('/')) {
+        QByteArray home = qgetenv("HOME");
+        if (home.isEmpty()) {
+            if (const passwd* entry = ::getpwuid(::geteuid()))
+                home = entry->pw_dir;
+        }
+        if (home.isEmpty())
+            return QByteArray();
+        base = home + "/.local/state";
+    }
+    return base + "/brennwerk-editor";
+}
+
+QByteArray stateJournalName(const struct stat& st)
+{
+    return QByteArray::number(qulonglong(st.st_dev), 16) + '-' + QByteArray::number(qulonglong(st.st_ino)) + ".journal";
+}
+
+QByteArray hashOf(const QByteArray& bytes)
+{
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+}
+
+constexpr char journalMagic[] = "BRENNWERK-JOURNAL 1";
+
+// A complete journal: the file it belongs to, and its content before and
+// after the write, each with its length and checksum, so that a cut-short or
+// foreign journal is never taken for one.
+struct Journal {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    QByteArray path;
+    QByteArray before;
+    QByteArray after;
+
+    QByteArray bytes() const
+    {
+        return journalMagic + QByteArray("\nfile ") + QByteArray::number(qulonglong(dev)) + ' '
+            + QByteArray::number(qulonglong(ino)) + "\npath " + path.toPercentEncoding("/") + "\nbefore "
+            + QByteArray::number(before.size()) + ' ' + hashOf(before) + "\nafter " + QByteArray::number(after.size())
+            + ' ' + hashOf(after) + "\n\n" + before + after;
+    }
+
+    static std::optional<Journal> parse(const QByteArray& bytes)
+    {
+        const qsizetype end = bytes.indexOf("\n\n");
+        if (end < 0)
+            return std::nullopt;
+        const QList<QByteArray> lines = bytes.left(end).split('\n');
+        if (lines.size() != 5 || lines[0] != journalMagic)
+            return std::nullopt;
+        const QList<QByteArray> file = lines[1].split(' ');
+        const QList<QByteArray> before = lines[3].split(' ');
+        const QList<QByteArray> after = lines[4].split(' ');
+        if (file.size() != 3 || file[0] != "file" || !lines[2].startsWith("path ") || before.size() != 3
+            || before[0] != "before" || after.size() != 3 || after[0] != "after")
+            return std::nullopt;
+        bool ok[4] = {};
+        Journal journal;
+        journal.dev = dev_t(file[1].toULongLong(&ok[0]));
+        journal.ino = ino_t(file[2].toULongLong(&ok[1]));
+        const qsizetype beforeSize = before[1].toLongLong(&ok[2]);
+        const qsizetype afterSize = after[1].toLongLong(&ok[3]);
+        if (!ok[0] || !ok[1] || !ok[2] || !ok[3] || beforeSize < 0 || afterSize < 0
+            || bytes.size() - end - 2 != beforeSize + afterSize)
+            return std::nullopt;
+        journal.path = QByteArray::fromPercentEncoding(lines[2].mid(5));
+        journal.before = bytes.mid(end + 2, beforeSize);
+        journal.after = bytes.mid(end + 2 + beforeSize);
+        if (hashOf(journal.before) != before[2] || hashOf(journal.after) != after[2])
+            return std::nullopt;
+        return journal;
+    }
+
+    // Whether the file is as a write from before to after can leave it when
+    // it stops at any point, or as putting before back can leave it: every
+    // byte is the one of before or of after at that place.
+    bool leftAsIs(const QByteArray& now) const
+    {
+        if (now.size() < std::min(before.size(), after.size()) || now.size() > std::max(before.size(), after.size()))
+            return false;
+        for (qsizetype i = 0; i < now.size(); ++i) {
+            if (!(i < before.size() && now[i] == before[i]) && !(i < after.size() && now[i] == after[i]))
+                return false;
+        }
+        return true;
+    }
+};
+
+// Writes the journal complete under a temporary name and renames it to its
+// own only then, so that the name always stands for a complete copy. It gets
+// the file's owner, group and mode where the writer can give them, so that
+// whoever may restore the file may read it. Never replaces a journal that is
+// there: it is the only copy of an earlier write's old content.
+bool writeJournal(int folder, const QByteArray& name, const Journal& journal, const struct stat& file)
+{
+    removeStaleTemporaries(folder, temporaryPrefix(name));
+    Temporary temporary = createTemporary(folder, temporaryPrefix(name), 0600);
+    if (!temporary.fd.valid())
         return false;
-    const uid_t me = ::geteuid();
-    return me == 0 || me == before.st_uid;
+    const int fd = temporary.fd.get();
+    giveOwnership(fd, file);
+    (void)::fchmod(fd, file.st_mode & 0666);
+    const QByteArray bytes = journal.bytes();
+    if (!withinSizeLimit(bytes.size()) || !writeAll(fd, bytes) || ::fsync(fd) != 0
+        || ::renameat2(folder, temporary.name.constData(), folder, name.constData(), RENAME_NOREPLACE) != 0) {
+        const int error = errno;
+        ::unlinkat(folder, temporary.name.constData(), 0);
+        errno = error;
+        return false;
+    }
+    syncFolder(folder);
+    return true;
+}
+
+// Where a journal of the file may be: beside it, and in the state folder.
+struct JournalPlace {
+    Fd folder;
+    QByteArray name;
+    QByteArray shown; // its path, for messages
+};
+
+std::vector<JournalPlace> journalPlaces(const Place& place, const QString& path, const struct stat& st)
+{
+    std::vector<JournalPlace> places;
+    Q_UNUSED(path);
+    const QByteArray shownFolder = pathOf(place.folder.get());
+    places.push_back({Fd(::fcntl(place.folder.get(), F_DUPFD_CLOEXEC, 0)), journalName(place.name),
+                      joined(shownFolder, journalName(place.name))});
+    const QByteArray state = stateFolder();
+    if (!state.isEmpty())
+        places.push_back({Fd(::open(state.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC)), stateJournalName(st),
+                          joined(state, stateJournalName(st))});
+    return places;
+}
+
+bool journalThere(const std::vector<JournalPlace>& places)
+{
+    struct stat st {};
+    return std::any_of(places.begin(), places.end(), [&](const JournalPlace& at) {
+        return at.folder.valid() && ::fstatat(at.folder.get(), at.name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    });
+}
+
+RecoveryReport& recoveryReport()
+{
+    static RecoveryReport report;
+    return report;
+}
+
+void tell(const Recovery& recovery, const struct stat& journal)
+{
+    static QSet<QPair<dev_t, ino_t>> told;
+    if (told.contains({journal.st_dev, journal.st_ino}))
+        return;
+    told.insert({journal.st_dev, journal.st_ino});
+    if (recoveryReport())
+        recoveryReport()(recovery);
+    else
+        std::fprintf(stderr, "brennwerk-editor: %s\n", describe(recovery).toLocal8Bit().constData());
+}
+
+// A journal is the word of whoever made it: taken only from the file's
+// owner, this user, or a member of a group that may write the file anyway,
+// so that the owner of a folder cannot have a file that is not his written
+// with a content of his.
+bool trusted(const struct stat& journal, const struct stat& file)
+{
+    return S_ISREG(journal.st_mode) && journal.st_nlink == 1
+        && (journal.st_uid == file.st_uid || journal.st_uid == ::geteuid()
+            || ((file.st_mode & S_IWGRP) && journal.st_gid == file.st_gid));
+}
+
+// The old content kept as a plain file beside the journal, for the user to
+// restore by hand; its path, or nothing.
+std::optional<QByteArray> keepCopy(const JournalPlace& at, const QByteArray& fileName, const Journal& journal,
+                                   const struct stat& file)
+{
+    const QByteArray name = fileName + ".brennwerk-kept-"
+        + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")).toLatin1();
+    Temporary temporary = createTemporary(at.folder.get(), temporaryPrefix(name), 0600);
+    if (!temporary.fd.valid())
+        return std::nullopt;
+    const int fd = temporary.fd.get();
+    giveOwnership(fd, file);
+    (void)::fchmod(fd, file.st_mode & 0666);
+    if (!writeAll(fd, journal.before) || ::fsync(fd) != 0
+        || ::renameat2(at.folder.get(), temporary.name.constData(), at.folder.get(), name.constData(), RENAME_NOREPLACE)
+            != 0) {
+        ::unlinkat(at.folder.get(), temporary.name.constData(), 0);
+        return std::nullopt;
+    }
+    return joined(folderOf(at.shown), name);
+}
+
+// Runs with the file locked for writing: puts back the old content of a
+// write that a crash left unfinished, where the file is still as it left it.
+// Returns false when a journal stays (nothing may be written in place then).
+bool recover(const Place& place, const QString& path, int fd, bool writable, const struct stat& st)
+{
+    bool clear = true;
+    for (const JournalPlace& at : journalPlaces(place, path, st)) {
+        if (!at.folder.valid())
+            continue;
+        const Fd journalFd(::openat(at.folder.get(), at.name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        struct stat journalSt {};
+        if (!journalFd.valid() || ::fstat(journalFd.get(), &journalSt) != 0)
+            continue;
+        Recovery recovery;
+        recovery.file = path;
+        recovery.copy = QString::fromLocal8Bit(at.shown);
+        const std::optional<QByteArray> bytes = readAll(journalFd.get());
+        const std::optional<Journal> journal = bytes ? Journal::parse(*bytes) : std::nullopt;
+        if (!journal || !trusted(journalSt, st) || journal->dev != st.st_dev || journal->ino != st.st_ino) {
+            // Not one this program would have made for this file: left alone.
+            recovery.outcome = Recovery::Outcome::NotPutBack;
+            recovery.reason = QStringLiteral("that copy is not a complete one of this file");
+            tell(recovery, journalSt);
+            clear = false;
+            continue;
+        }
+        const std::optional<QByteArray> now = readAll(fd);
+        if (now && journal->leftAsIs(*now)) {
+            if (!writable && *now != journal->before) {
+                recovery.outcome = Recovery::Outcome::NotPutBack;
+                recovery.reason = QStringLiteral("this user may not write the file");
+                tell(recovery, journalSt);
+                clear = false;
+                continue;
+            }
+            if (*now != journal->before
+                && !(writeAll(fd, journal->before) && ::ftruncate(fd, off_t(journal->before.size())) == 0
+                     && ::fsync(fd) == 0)) {
+                recovery.outcome = Recovery::Outcome::NotPutBack;
+                recovery.reason = QString::fromLocal8Bit(std::strerror(errno));
+                tell(recovery, journalSt);
+                clear = false;
+                continue;
+            }
+            recovery.outcome = Recovery::Outcome::PutBack;
+        } else {
+            // Someone wrote the file since (the game, a text editor): theirs
+            // stays, and the old content is kept where the user can take it.
+            const std::optional<QByteArray> kept = now ? keepCopy(at, place.name, *journal, st) : std::nullopt;
+            if (!kept) {
+                recovery.outcome = Recovery::Outcome::NotPutBack;
+                recovery.reason = QStringLiteral("the file was changed since");
+                tell(recovery, journalSt);
+                clear = false;
+                continue;
+            }
+            recovery.outcome = Recovery::Outcome::Kept;
+            recovery.copy = QString::fromLocal8Bit(*kept);
+        }
+        ::unlinkat(at.folder.get(), at.name.constData(), 0);
+        syncFolder(at.folder.get());
+        tell(recovery, journalSt);
+    }
+    return clear;
+}
+
+void ignoreFileSizeSignal()
+{
+    // Past the file size limit a write fails with EFBIG instead of ending
+    // the process half-way through a file.
+    static std::once_flag once;
+    std::call_once(once, [] { std::signal(SIGXFSZ, SIG_IGN); });
 }
 
 } // namespace
 
-std::optional<QByteArray> read(const QString& path)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0)
-        return std::nullopt;
-    struct stat st {};
-    // A pipe or a device at the path would block or never end.
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return std::nullopt;
+// ---- one update ------------------------------------------------------------------------
+
+struct Update::State {
+    ~State()
+    {
+        if (ownLock)
+            setHeld(locked, false);
     }
-    // A writer of this program holds its lock until its write is whole.
-    if (!heldHere(st))
-        (void)lock(fd, LOCK_SH);
-    std::optional<QByteArray> bytes = readAll(fd);
-    ::close(fd);
-    return bytes;
+
+    QString path;
+    Place place;
+    Fd file;      // open for reading (and writing where it may), locked
+    Fd folderLock; // locked while the file does not exist
+    bool writable = false;
+    bool exists = false;
+    bool ownLock = false;
+    bool journalLeft = false;
+    struct stat locked {};
+};
+
+Update::Update(const QString& path) : state_(std::make_unique<State>())
+{
+    State& s = *state_;
+    s.path = path;
+    ignoreFileSizeSignal();
+    Place place = resolve(path);
+    if (!place.refusal.isEmpty()) {
+        refuse(path, place.refusal);
+    }
+    s.place = std::move(place);
+    if (s.place.error != 0)
+        return; // write() fails: a folder on the way is missing
+    // A writer that waited while another replaced the file holds the lock of
+    // a file that is no longer there: it locks the new one instead.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const bool onFile = s.place.file.valid();
+        Fd fd;
+        struct stat st {};
+        if (onFile) {
+            st = s.place.st;
+            // A pipe or a device at the path would block or never end.
+            if (!S_ISREG(st.st_mode)) {
+                s.exists = true;
+                return;
+            }
+            fd = reopen(s.place, O_RDWR);
+            s.writable = fd.valid();
+            if (!fd.valid())
+                fd = reopen(s.place, O_RDONLY);
+            if (!fd.valid()) {
+                // A file that cannot be opened cannot be read either, and no
+                // write goes on without reading it.
+                s.exists = true;
+                return;
+            }
+        } else {
+            fd = Fd(::openat(s.place.folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            if (!fd.valid() || ::fstat(fd.get(), &st) != 0)
+                return;
+        }
+        const bool already = heldHere(st);
+        if (!already) {
+            const Locked locked = lockBounded(fd.get(), LOCK_EX, st, path, lockWaitSeconds);
+            if (locked == Locked::TimedOut) {
+                const QString holder = heldBy(st);
+                        refuse(path, QStringLiteral("%1 has held it locked for %2 seconds; nothing was written")
+                                 .arg(holder)
+                                 .arg(lockWaitSeconds));
+            }
+        }
+        // Only the last name is looked up again, in the folder already
+        // resolved: a writer before us may have renamed a new file over it.
+        struct stat now {};
+        const bool found = ::fstatat(s.place.folder.get(), s.place.name.constData(), &now, AT_SYMLINK_NOFOLLOW) == 0;
+        if (onFile ? found && sameFile(st, now) : !found && errno == ENOENT) {
+            s.exists = onFile;
+            s.locked = st;
+            s.ownLock = !already;
+            if (s.ownLock)
+                setHeld(st, true);
+            if (onFile) {
+                s.file = std::move(fd);
+                s.journalLeft = !recover(s.place, path, s.file.get(), s.writable, st);
+            } else {
+                s.folderLock = std::move(fd);
+            }
+            return;
+        }
+        fd.reset();
+        int hops = 0;
+        Place again = resolveIn(s.place.folder.get(), s.place.name, pathOf(s.place.folder.get()), hops);
+        if (!again.refusal.isEmpty() || again.error != 0)
+            refuse(path, again.refusal.isEmpty() ? changedMeanwhile : again.refusal);
+        s.place = std::move(again);
+    }
+    refuse(path, changedMeanwhile);
 }
 
-bool isReadOnly(const QString& path)
+Update::~Update() = default;
+
+std::optional<QByteArray> Update::read() const
 {
-    struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return false;
-    return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+    if (!state_->file.valid())
+        return std::nullopt;
+    return readAll(state_->file.get());
+}
+
+bool Update::exists() const
+{
+    return state_->exists;
+}
+
+bool Update::isReadOnly() const
+{
+    return state_->exists && readOnly(state_->locked);
+}
+
+void Update::write(const QByteArray& content)
+{
+    State& s = *state_;
+    const QString& path = s.path;
+    if (writeHook() && !writeHook()(path, content))
+        fail(path);
+    if (s.place.error != 0)
+        fail(path);
+    const int folder = s.place.folder.get();
+    const QByteArray& name = s.place.name;
+    const bool folderWritable = mayCreateIn(folder);
+    if (folderWritable)
+        removeStaleTemporaries(folder, temporaryPrefix(name));
+
+    if (!s.exists) {
+        if (!s.place.danglingLink.isEmpty())
+            refuse(path, QStringLiteral("%1 is a symbolic link to a file that does not exist; nothing is created "
+                                        "through a link")
+                             .arg(s.place.danglingLink));
+        if (!folderWritable)
+            fail(path);
+        if (!withinSizeLimit(content.size()))
+            fail(path, errno);
+        // A new file gets the mode the umask allows, as any new file would.
+        Temporary temporary = createTemporary(folder, temporaryPrefix(name), 0666);
+        if (!temporary.fd.valid())
+            fail(path, errno);
+        if (!writeAll(temporary.fd.get(), content) || ::fsync(temporary.fd.get()) != 0) {
+            const int error = errno;
+            ::unlinkat(folder, temporary.name.constData(), 0);
+            fail(path, error);
+        }
+        if (::renameat2(folder, temporary.name.constData(), folder, name.constData(), RENAME_NOREPLACE) != 0) {
+            const int error = errno;
+            ::unlinkat(folder, temporary.name.constData(), 0);
+            if (error == EEXIST)
+                refuse(path, changedMeanwhile);
+            fail(path, error);
+        }
+        syncFolder(folder);
+        return;
+    }
+
+    const int fd = s.file.get();
+    const struct stat& before = s.locked;
+    if (!s.file.valid() || !s.writable || readOnly(before))
+        fail(path);
+    if (!withinSizeLimit(content.size()))
+        fail(path, errno);
+    // The name must still name the file that was locked and read: whatever
+    // stands there now (a link a folder's owner swapped in) is not written.
+    const auto stillThere = [&] {
+        struct stat named {};
+        return ::fstatat(folder, name.constData(), &named, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(named, before);
+    };
+
+    // By replacement where it changes nothing but the content.
+    struct stat folderSt {};
+    const uid_t me = ::geteuid();
+    if (folderWritable && before.st_nlink == 1 && ::fstat(folder, &folderSt) == 0 && folderSt.st_dev == before.st_dev
+        && (me == 0 || me == before.st_uid)) {
+        Temporary temporary = createTemporary(folder, temporaryPrefix(name), 0600);
+        if (temporary.fd.valid()) {
+            const int newFd = temporary.fd.get();
+            const auto discard = [&] { ::unlinkat(folder, temporary.name.constData(), 0); };
+            if (!writeAll(newFd, content) || ::fsync(newFd) != 0) {
+                const int error = errno;
+                discard();
+                fail(path, error);
+            }
+            if (takeOver(newFd, fd, before)) {
+                if (!stillThere()) {
+                    discard();
+                    refuse(path, changedMeanwhile);
+                }
+                if (::renameat(folder, temporary.name.constData(), folder, name.constData()) == 0) {
+                    temporary.fd.reset(); // releases its lock only now that the name is gone
+                    syncFolder(folder);
+                    return;
+                }
+            }
+            // A file mounted on its own refuses the rename (EBUSY), for one.
+            discard();
+        }
+    }
+
+    // In place, as a careful editor writes a file it must not replace, with
+    // a journal so that a crash can be undone.
+    if (s.journalLeft)
+        refuse(path, QStringLiteral("the copy that an interrupted write left of it is still there; nothing was "
+                                    "written"));
+    const std::optional<QByteArray> old = readAll(fd);
+    if (!old)
+        fail(path);
+    if (!stillThere())
+        refuse(path, changedMeanwhile);
+    Journal journal{before.st_dev, before.st_ino, joined(pathOf(folder), name), *old, content};
+    std::vector<JournalPlace> places = journalPlaces(s.place, path, before);
+    const JournalPlace* journalAt = nullptr;
+    if (folderWritable && writeJournal(folder, places[0].name, journal, before)) {
+        journalAt = &places[0];
+    } else if (places.size() > 1) {
+        // Only this user's, as the state folder should be.
+        const QByteArray state = stateFolder();
+        (void)QDir().mkpath(QFile::decodeName(folderOf(state)));
+        (void)::mkdir(state.constData(), 0700);
+        places[1].folder = Fd(::open(state.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (places[1].folder.valid() && writeJournal(places[1].folder.get(), places[1].name, journal, before))
+            journalAt = &places[1];
+    }
+    if (!journalAt)
+        refuse(path, QStringLiteral("no copy of its content could be made first, neither beside it nor in %1; "
+                                    "nothing was written")
+                         .arg(QFile::decodeName(stateFolder())));
+    if (journalHook())
+        journalHook()(path);
+
+    // A write never leaves a privileged program behind, not even one root
+    // wrote into (root's writes keep these bits otherwise).
+    if (before.st_mode & (S_ISUID | S_ISGID))
+        (void)::fchmod(fd, before.st_mode & withoutSetId);
+    (void)::fremovexattr(fd, capabilityAttribute.constData());
+
+    const auto done = [&] {
+        ::unlinkat(journalAt->folder.get(), journalAt->name.constData(), 0);
+        syncFolder(journalAt->folder.get());
+    };
+    // Room for a longer content first, so that a full disk stops the write
+    // before it begins where the file system can tell.
+    if (content.size() > old->size()
+        && ::fallocate(fd, FALLOC_FL_KEEP_SIZE, off_t(old->size()), off_t(content.size() - old->size())) != 0
+        && (errno == ENOSPC || errno == EDQUOT || errno == EFBIG)) {
+        const int error = errno;
+        done();
+        fail(path, error);
+    }
+    if (writeAll(fd, content) && (content.size() >= old->size() || ::ftruncate(fd, off_t(content.size())) == 0)
+        && ::fsync(fd) == 0) {
+        done();
+        return;
+    }
+    const int error = errno;
+    // The old content back; the journal stays only where even that failed,
+    // for the next access to try again.
+    if (writeAll(fd, *old) && ::ftruncate(fd, off_t(old->size())) == 0 && ::fsync(fd) == 0)
+        done();
+    fail(path, error);
+}
+
+// ---- reads --------------------------------------------------------------------------------
+
+std::optional<QByteArray> read(const QString& path)
+{
+    const Place place = resolve(path);
+    if (!place.file.valid() || !S_ISREG(place.st.st_mode))
+        return std::nullopt;
+    const Fd fd = reopen(place, O_RDONLY | O_NONBLOCK);
+    if (!fd.valid())
+        return std::nullopt;
+    const struct stat& st = place.st;
+    if (!heldHere(st)) {
+        // A writer of this program holds its lock until its write is whole.
+        const QPair<dev_t, ino_t> id{st.st_dev, st.st_ino};
+        const Locked locked = lockBounded(fd.get(), LOCK_SH, st, path, stuck().contains(id) ? 0 : lockWaitSeconds);
+        if (locked == Locked::TimedOut) {
+            if (!stuck().contains(id))
+                std::fprintf(stderr, "brennwerk-editor: %s has stayed locked by %s for %d seconds; read anyway\n",
+                             QFile::encodeName(path).constData(), heldBy(st).toLocal8Bit().constData(),
+                             lockWaitSeconds);
+            stuck().insert(id);
+        } else {
+            stuck().remove(id);
+        }
+        // A write that a crash left unfinished is undone first, under the
+        // writers' lock.
+        if (locked != Locked::TimedOut && journalThere(journalPlaces(place, path, st))) {
+            ::flock(fd.get(), LOCK_UN);
+            try {
+                return Update(path).read();
+            } catch (const EditorError&) {
+                return readAll(fd.get());
+            }
+        }
+    }
+    return readAll(fd.get());
+}
+
+std::optional<QString> refusalOf(const QString& path)
+{
+    const Place place = resolve(path);
+    if (!place.refusal.isEmpty())
+        return place.refusal;
+    return std::nullopt;
 }
 
 bool mayWrite(const QString& path)
 {
-    const QByteArray name = QFile::encodeName(path);
-    struct stat st {};
-    if (::stat(name.constData(), &st) != 0) {
-        const QString folder = QFileInfo(path).absolutePath();
-        return errno == ENOENT && QFileInfo(folder).isDir() && canWrite(QFile::encodeName(folder), W_OK | X_OK);
+    const Place place = resolve(path);
+    if (!place.refusal.isEmpty() || place.error != 0)
+        return false;
+    if (!place.file.valid())
+        return place.danglingLink.isEmpty() && mayCreateIn(place.folder.get());
+    return S_ISREG(place.st.st_mode) && !readOnly(place.st) && reopen(place, O_WRONLY | O_NONBLOCK).valid();
+}
+
+void write(const QString& path, const QByteArray& content)
+{
+    Update(path).write(content);
+}
+
+QString describe(const Recovery& recovery)
+{
+    switch (recovery.outcome) {
+    case Recovery::Outcome::PutBack:
+        return QStringLiteral("%1: a write was interrupted; the file's content from before it is put back")
+            .arg(recovery.file);
+    case Recovery::Outcome::Kept:
+        return QStringLiteral("%1: a write was interrupted and the file changed since, so it is left as it is; its "
+                              "content from before that write is kept in %2")
+            .arg(recovery.file, recovery.copy);
+    case Recovery::Outcome::NotPutBack:
+        break;
     }
-    return S_ISREG(st.st_mode) && !isReadOnly(path) && canWrite(name, W_OK);
+    return QStringLiteral("%1: a write was interrupted, and its content from before cannot be put back (%2); the "
+                          "copy is %3")
+        .arg(recovery.file, recovery.reason, recovery.copy);
+}
+
+void setRecoveryReport(RecoveryReport report)
+{
+    recoveryReport() = std::move(report);
 }
 
 void setWriteHook(WriteHook hook)
@@ -358,163 +1247,9 @@ void setWriteHook(WriteHook hook)
     writeHook() = std::move(hook);
 }
 
-Update::Update(const QString& path) : path_(path), target_(writeTarget(path))
+void setJournalHook(JournalHook hook)
 {
-    const QByteArray target = QFile::encodeName(target_);
-    const QByteArray folder = QFile::encodeName(QFileInfo(target_).absolutePath());
-    // A writer that waited while another replaced the file holds the lock of
-    // a file that is no longer there: it locks the new one instead.
-    for (int attempt = 0; attempt < 1000; ++attempt) {
-        bool onFile = true;
-        int fd = ::open(target.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-        if (fd < 0) {
-            // A file that cannot be opened cannot be read either, and no
-            // write goes on without reading it.
-            if (errno != ENOENT)
-                return;
-            onFile = false;
-            fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            if (fd < 0)
-                return;
-        }
-        struct stat st {};
-        if (::fstat(fd, &st) != 0 || (onFile && !S_ISREG(st.st_mode))) {
-            ::close(fd);
-            return;
-        }
-        const bool already = heldHere(st);
-        if (!already && !lock(fd, LOCK_EX)) {
-            // A file system without locks: nobody can lock there.
-            ::close(fd);
-            return;
-        }
-        struct stat now {};
-        const bool found = ::stat(target.constData(), &now) == 0;
-        const bool missing = !found && errno == ENOENT;
-        if (onFile ? found && sameFile(st, now) : missing) {
-            lockFd_ = fd;
-            lockedFile_ = onFile;
-            ownLock_ = !already;
-            lockDev_ = st.st_dev;
-            lockIno_ = st.st_ino;
-            if (ownLock_)
-                setHeld(lockDev_, lockIno_, true);
-            return;
-        }
-        ::close(fd);
-    }
-}
-
-Update::~Update()
-{
-    if (ownLock_)
-        setHeld(lockDev_, lockIno_, false);
-    if (lockFd_ >= 0)
-        ::close(lockFd_);
-}
-
-std::optional<QByteArray> Update::read() const
-{
-    if (lockFd_ >= 0 && lockedFile_)
-        return readAll(lockFd_);
-    return SafeFile::read(target_);
-}
-
-bool Update::exists() const
-{
-    return QFileInfo::exists(target_);
-}
-
-void Update::write(const QByteArray& content)
-{
-    if (writeHook() && !writeHook()(path_, content))
-        fail(path_);
-    const QFileInfo info(target_);
-    const QString folderPath = info.absolutePath();
-    if (!QFileInfo(folderPath).isDir())
-        fail(path_);
-    const QByteArray target = QFile::encodeName(target_);
-    const QByteArray folder = QFile::encodeName(folderPath);
-    const QByteArray name = QFile::encodeName(info.fileName());
-
-    struct stat before {};
-    const bool existed = ::stat(target.constData(), &before) == 0;
-    if (existed && !mayWrite(target_))
-        fail(path_);
-    const bool folderWritable = canWrite(folder, W_OK | X_OK);
-    if (folderWritable)
-        removeStaleTemporaries(folder, temporaryPrefix(name));
-
-    // By replacement where it changes nothing but the content.
-    if (folderWritable && (!existed || replaceable(before, folder))) {
-        QByteArray temporary;
-        // A new file gets the mode the umask allows, as any new file would.
-        const int fd = createTemporary(folder, temporaryPrefix(name), existed ? 0600 : 0666, &temporary);
-        if (fd >= 0) {
-            if (writeAll(fd, content) && (!existed || takeOver(fd, target, before)) && ::fsync(fd) == 0
-                && ::rename(temporary.constData(), target.constData()) == 0) {
-                ::close(fd); // releases the lock only now that the name is gone
-                syncFolder(folder);
-                return;
-            }
-            // A file mounted on its own refuses the rename (EBUSY), for one.
-            ::unlink(temporary.constData());
-            ::close(fd);
-        }
-    }
-    if (!existed)
-        fail(path_);
-
-    // In place, as a careful editor writes a file it must not replace.
-    const int fd = ::open(target.constData(), O_RDWR | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
-        fail(path_);
-    const std::optional<QByteArray> old = readAll(fd);
-    if (!old) {
-        ::close(fd);
-        fail(path_);
-    }
-    QByteArray backup;
-    int backupFd = -1;
-    const auto finish = [&](bool keepBackup) {
-        if (backupFd >= 0) {
-            if (!keepBackup)
-                ::unlink(backup.constData());
-            ::close(backupFd);
-        }
-        ::close(fd);
-    };
-    if (folderWritable) {
-        backupFd = createTemporary(folder, backupPrefix(name), 0600, &backup);
-        if (backupFd < 0 || !writeAll(backupFd, *old) || ::fsync(backupFd) != 0) {
-            finish(false);
-            fail(path_);
-        }
-        syncFolder(folder);
-    }
-    // Room for a longer content first, so that a full disk stops the write
-    // before it begins where the file system can tell.
-    if (content.size() > old->size()
-        && ::fallocate(fd, FALLOC_FL_KEEP_SIZE, off_t(old->size()), off_t(content.size() - old->size())) != 0
-        && (errno == ENOSPC || errno == EDQUOT || errno == EFBIG)) {
-        finish(false);
-        fail(path_);
-    }
-    if (writeAll(fd, content) && (content.size() >= old->size() || ::ftruncate(fd, off_t(content.size())) == 0)
-        && ::fsync(fd) == 0) {
-        finish(false);
-        syncFolder(folder);
-        return;
-    }
-    // The old content back; the backup stays only where even that failed.
-    const bool restored = writeAll(fd, *old) && ::ftruncate(fd, off_t(old->size())) == 0 && ::fsync(fd) == 0;
-    finish(!restored);
-    fail(path_);
-}
-
-void write(const QString& path, const QByteArray& content)
-{
-    Update(path).write(content);
+    journalHook() = std::move(hook);
 }
 
 } // namespace SafeFile

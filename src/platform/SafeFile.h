@@ -6,25 +6,39 @@
 #include <sys/types.h>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 // Whole-file reads and crash-safe whole-file writes, shared by the INI layer
 // and the registry file.
+//
+// The game's files often lie in folders that belong to someone else than the
+// user running this program (root editing /srv/ut for the game's own user,
+// a player editing a shared folder). So a path is resolved once, one name at
+// a time, and everything after that goes through the descriptors it gave: the
+// owner of a folder on the way can swap names, but never make a write land
+// somewhere else or give a file more than it had.
+//
+// A symbolic link on the way is followed only when its owner is the user
+// running this program or also owns what it points to (the rule the kernel's
+// protected_symlinks applies in sticky folders, here in every folder).
 namespace SafeFile {
 
-// The file's bytes, or nothing when it does not exist, is no plain file or
-// cannot be read. Waits while a writer of this program (any process) is in
-// the middle of changing it, so that a read never sees half a write.
+// The file's bytes, or nothing when it does not exist, is no plain file,
+// cannot be read or is reached by a link that is not followed. Waits (a few
+// seconds at most) while a writer of this program is in the middle of
+// changing it, so that a read never sees half a write; a write a crash left
+// half done is undone first (see Update).
 std::optional<QByteArray> read(const QString& path);
 
-// True when the file exists and carries no write permission bit at all. Such a
-// file is never changed, even by root.
-bool isReadOnly(const QString& path);
+// Why the path may not be used at all (a link that is not followed, a loop of
+// links), as one sentence; nothing when it may.
+std::optional<QString> refusalOf(const QString& path);
 
 // Whether write() may change the file, as far as permissions tell: a plain
-// file (through a symbolic link, its target) that is not read-only and that
-// this process may write; for a file that does not exist yet, a folder this
-// process may make files in.
+// file that carries a write permission bit and that this process may write;
+// for a file that does not exist yet, a folder this process may make files in.
+// A file without any write permission bit is never changed, even by root.
 bool mayWrite(const QString& path);
 
 // One read-change-write of a file, serialised with every writer of this
@@ -37,61 +51,90 @@ bool mayWrite(const QString& path);
 //
 // The lock is an advisory lock (flock) on the file itself, or on its folder
 // while the file does not exist yet. A file replaced while a writer waits for
-// its lock is locked anew, so the lock survives the replacement. Nothing is
-// created for it: no lock file is ever left behind.
+// its lock is locked anew. The wait is bounded: after lockWaitSeconds the
+// update gives up with an error naming the file and, where the system tells,
+// the process that holds it.
 class Update {
 public:
-    // A symbolic link is followed: the update is of the file it names.
+    // Throws EditorError "Unable to write to <path>: <why>" when the path is
+    // refused or its lock stays taken.
     explicit Update(const QString& path);
     ~Update();
     Update(const Update&) = delete;
     Update& operator=(const Update&) = delete;
 
-    // The file as it stands now, as read() above gives it.
+    // The file as it stands now; nothing when it does not exist or cannot be
+    // read.
     std::optional<QByteArray> read() const;
     // Whether something is at the path (a file that cannot be read included).
     bool exists() const;
+    // Whether the file is there and carries no write permission bit at all.
+    bool isReadOnly() const;
 
     // Replaces the file's content. Where it changes nothing but the content,
-    // by replacement: a temporary file in the same folder, flushed to disk and
-    // renamed over the original, so that a crash leaves the old or the new
-    // file. Where a replacement would fail or would change more than the
-    // content (a folder the user cannot write, a file mounted on its own, a
-    // second hard link, an owner, group, mode or extended attribute the
-    // writer cannot give a new file), in place: the old content is first
-    // copied to a backup file in the folder where the folder can be written,
-    // the new content is written over the old and synced, and the backup is
-    // removed; a failure in between puts the old content back. A file that
-    // does not exist is created when its folder exists, with the mode the
-    // umask allows. On any failure throws EditorError "Unable to write to
-    // <path>", the file as it was.
+    // by replacement: a temporary file ".<name>.brennwerk-XXXXXX" in the same
+    // folder, flushed to disk, given the file's owner, group, mode and
+    // extended attributes, and renamed over the original, so that a crash
+    // leaves the old or the new file. Where a replacement would fail or
+    // would change more than the content (a folder the user cannot write, a
+    // file mounted on its own, a second hard link, an owner, group, mode or
+    // attribute the writer cannot give a new file), in place: first a
+    // complete, synced copy of the old and the new content (the journal,
+    // ".<name>.brennwerk-journal" beside the file, else in the user's state
+    // folder), then the new content over the old, synced, and the journal
+    // removed. A process killed in mid-write leaves the journal, and the next
+    // access to the file puts the old content back from it, as long as the
+    // file is still as the write left it.
     //
-    // The temporary file is ".<name>.brennwerk-XXXXXX" (six letters or
-    // digits) beside the file, locked while it is written. A process killed in
-    // mid-write leaves it behind; the next write to the same file removes
-    // every such file that no living writer holds locked. The backup of an
-    // in-place write is ".<name>.brennwerk-backup-XXXXXX": only a writer
-    // killed in the middle of an in-place write leaves one, and it is then
-    // the old content to restore by hand, so no write ever removes it.
+    // Never gives the file set-user-ID or set-group-ID bits or file
+    // capabilities. A file that does not exist is created when its folder
+    // exists, with the mode the umask allows, never through a link. On any
+    // failure throws EditorError "Unable to write to <path>" (with the
+    // cause where it is not a plain lack of permission), the file as it was
+    // and nothing of this write left behind.
     void write(const QByteArray& content);
 
 private:
-    QString path_;
-    QString target_;
-    int lockFd_ = -1;
-    bool lockedFile_ = false; // the lock is on the file, not on its folder
-    bool ownLock_ = false;    // not a lock this process held already
-    dev_t lockDev_ = 0;
-    ino_t lockIno_ = 0;
+    struct State;
+    std::unique_ptr<State> state_;
 };
 
 // An update of its own: the file's content replaced by content.
 void write(const QString& path, const QByteArray& content);
 
-// Tests watch the order of writes and make a chosen write fail through this
-// hook: it sees every write before it happens; returning false makes that
-// write fail as a full disk would. Empty: no hook.
+// How long a writer waits for another's lock before it gives up.
+constexpr int lockWaitSeconds = 10;
+
+// What the next access to a file did about a write that a crash left
+// unfinished.
+struct Recovery {
+    enum class Outcome {
+        PutBack,    // the old content is back in the file
+        Kept,       // the file was changed since; the old content is in copy
+        NotPutBack, // it could not be put back (reason); the journal is copy
+    };
+    Outcome outcome = Outcome::PutBack;
+    QString file;
+    QString copy;
+    QString reason;
+};
+// The line that tells the user about a recovery on the command line.
+QString describe(const Recovery& recovery);
+// Who hears about recoveries: by default a line on stderr; the window shows
+// an information box instead. Each journal is told about once per process.
+using RecoveryReport = std::function<void(const Recovery&)>;
+void setRecoveryReport(RecoveryReport report);
+
+// Tests watch the order of writes, make a chosen write fail or hold a write
+// between its read and its first change through this hook: it sees every
+// write before it happens; returning false makes that write fail as a full
+// disk would. Empty: no hook.
 using WriteHook = std::function<bool(const QString& path, const QByteArray& content)>;
 void setWriteHook(WriteHook hook);
+
+// Tests hold an in-place write after its journal is complete and before its
+// first byte reaches the file through this hook. Empty: no hook.
+using JournalHook = std::function<void(const QString& path)>;
+void setJournalHook(JournalHook hook);
 
 } // namespace SafeFile

@@ -4,6 +4,7 @@
 #include "platform/AppInfo.h"
 
 #include <QApplication>
+#include <QFile>
 
 #include <cstdio>
 #include <cstdlib>
@@ -11,11 +12,30 @@
 
 namespace {
 
-QStringList argumentList(int argc, char** argv)
+// The arguments as text. File names on Linux are bytes, and Qt holds them as
+// UTF-8 text: bytes that are no UTF-8 would come back from that text as other
+// bytes, naming another file. Such an argument is refused (the reason in
+// err), never used for a file it does not name.
+std::optional<QStringList> argumentList(int argc, char** argv, QString& err)
 {
     QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
+    for (int i = 0; i < argc; ++i) {
+        const QByteArray raw(argv[i]);
+        const QString text = QFile::decodeName(raw);
+        if (i > 0 && QFile::encodeName(text) != raw) {
+            QString shown;
+            for (const char c : raw) {
+                const auto byte = static_cast<unsigned char>(c);
+                shown += byte >= 0x20 && byte < 0x7f ? QString(QLatin1Char(c))
+                                                     : QStringLiteral("\\x%1").arg(byte, 2, 16, QLatin1Char('0'));
+            }
+            err += QStringLiteral("brennwerk-editor: the argument '%1' is not UTF-8 text, and this program names "
+                                  "files by UTF-8 names only; nothing was done.\n")
+                       .arg(shown);
+            return std::nullopt;
+        }
+        arguments << text;
+    }
     return arguments;
 }
 
@@ -80,7 +100,12 @@ int main(int argc, char** argv)
 
     QtMessageBoxes boxes;
     QString out, err;
-    const StartResult start = startEditor(argumentList(argc, argv), boxes, out, err, {}, makeApplication);
+    const std::optional<QStringList> arguments = argumentList(argc, argv, err);
+    if (!arguments) {
+        print(err, stderr);
+        return 2;
+    }
+    const StartResult start = startEditor(*arguments, boxes, out, err, {}, makeApplication);
     print(out, stdout);
     print(err, stderr);
     if (!start.window)

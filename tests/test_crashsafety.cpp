@@ -21,16 +21,19 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtEndian>
 
 #include <csignal>
 #include <cstring>
 #include <sched.h>
 #include <sys/mount.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -86,7 +89,12 @@ class CrashSafetyTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    void killedWriterLeavesOldOrNewFile_data();
     void killedWriterLeavesOldOrNewFile();
+    void nextAccessPutsBackWhatAKillCutShort_data();
+    void nextAccessPutsBackWhatAKillCutShort();
+    void hostileOwnerOfTheFolder_data();
+    void hostileOwnerOfTheFolder();
     void staleTemporaryFilesAreCleanedUp();
     void fullDiskLeavesTheFileAsItWas();
     void fullDiskShowsTheErrorBox();
@@ -100,14 +108,50 @@ private Q_SLOTS:
     void otherProgramsChangesReachThePages();
 };
 
+void CrashSafetyTest::killedWriterLeavesOldOrNewFile_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("replaced") << u"replaced"_s;
+    QTest::newRow("in place, journal beside (second hard link)") << u"beside"_s;
+    QTest::newRow("in place, journal in the state folder (read-only folder)") << u"state"_s;
+}
+
 void CrashSafetyTest::killedWriterLeavesOldOrNewFile()
 {
+    // A kill at any moment leaves the old or the new file, or a file that
+    // the next access puts back to the old one from the journal.
+    QFETCH(QString, how);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    const QString path = dir.filePath(u"UnrealTournament.ini"_s);
+    QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0755) == 0);
+    const QString folder = dir.filePath(u"System"_s);
+    const QString state = dir.filePath(u"state"_s);
+    QVERIFY(QDir().mkpath(folder) && QDir().mkpath(state));
+    const QString path = folder + u"/UnrealTournament.ini"_s;
+    const QString journal = folder + u"/.UnrealTournament.ini.brennwerk-journal"_s;
     const QByteArray versionA = bigIni("16");
     const QByteArray versionB = bigIni("32768");
     writeBytes(path, versionA);
+    QStringList names{u"UnrealTournament.ini"_s};
+    Environment environment;
+    environment.set("XDG_STATE_HOME", QFile::encodeName(state));
+    if (how == u"beside") {
+        QVERIFY(::link(QFile::encodeName(path).constData(), QFile::encodeName(folder + u"/Link.ini"_s).constData()) == 0);
+        names << u"Link.ini"_s;
+    } else if (how == u"state") {
+        if (::geteuid() != 0)
+            QSKIP("a read-only folder with a writable file of another user needs root to set up");
+        QVERIFY(::chown(QFile::encodeName(state).constData(), 65534, 65534) == 0);
+        QVERIFY(::chmod(QFile::encodeName(path).constData(), 0666) == 0);
+        QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0555) == 0);
+    }
+    int putBack = 0;
+    SafeFile::setRecoveryReport([&](const SafeFile::Recovery& recovery) {
+        putBack += recovery.outcome == SafeFile::Recovery::Outcome::PutBack;
+    });
+    const struct ReportEnds {
+        ~ReportEnds() { SafeFile::setRecoveryReport({}); }
+    } reportEnds;
 
     // The child announces each write on the pipe just before it begins, so
     // that the kill lands somewhere inside one.
@@ -120,8 +164,11 @@ void CrashSafetyTest::killedWriterLeavesOldOrNewFile()
     GameConfigStore(path).WriteString(u"Engine.GameEngine"_s, u"CacheSizeMegs"_s, u"16"_s);
     const qint64 oneWriteUs = std::max<qint64>(clock.nsecsElapsed() / 2000, 100);
     QCOMPARE(readBytes(path), versionA);
+    struct stat file {};
+    QCOMPARE(::stat(QFile::encodeName(path).constData(), &file), 0);
 
     for (int kill = 0; kill < kKills; ++kill) {
+        const bool aimsInPlace = how != u"replaced" && kill % 2;
         int pipeFds[2];
         QCOMPARE(::pipe(pipeFds), 0);
         const pid_t child = ::fork();
@@ -140,10 +187,23 @@ void CrashSafetyTest::killedWriterLeavesOldOrNewFile()
         if (child == 0) {
             ::close(pipeFds[0]);
             const int announce = pipeFds[1];
-            SafeFile::setWriteHook([announce](const QString&, const QByteArray&) {
-                const char byte = 'w';
-                return ::write(announce, &byte, 1) == 1;
-            });
+            if (how == u"state"
+                && (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0
+                    || ::setresuid(65534, 65534, 65534) != 0))
+                ::_exit(4);
+            // Every other kill aims at the bytes written in place, after
+            // the journal is whole.
+            if (aimsInPlace) {
+                SafeFile::setJournalHook([announce](const QString&) {
+                    const char byte = 'j';
+                    (void)!::write(announce, &byte, 1);
+                });
+            } else {
+                SafeFile::setWriteHook([announce](const QString&, const QByteArray&) {
+                    const char byte = 'w';
+                    return ::write(announce, &byte, 1) == 1;
+                });
+            }
             GameConfigStore store(path);
             for (int i = 0;; ++i) {
                 try {
@@ -159,7 +219,7 @@ void CrashSafetyTest::killedWriterLeavesOldOrNewFile()
         char byte = 0;
         for (int i = 0; i <= writesFirst; ++i)
             QCOMPARE(::read(pipeFds[0], &byte, 1), ssize_t(1));
-        ::usleep(useconds_t(random.bounded(quint32(oneWriteUs * 3 / 2))));
+        ::usleep(useconds_t(random.bounded(quint32(aimsInPlace ? oneWriteUs / 3 : oneWriteUs * 3 / 2))));
         ::kill(child, SIGKILL);
         int status = 0;
         QCOMPARE(::waitpid(child, &status, 0), child);
@@ -167,21 +227,233 @@ void CrashSafetyTest::killedWriterLeavesOldOrNewFile()
         ::close(pipeFds[0]);
         QVERIFY2(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL, "the writer ended before the kill");
 
+        // A journal left behind may be read by whoever may read the file.
+        const QDir journalFolder(how == u"state" ? state + u"/brennwerk-editor"_s : folder);
+        for (const QString& name : journalFolder.entryList({u"*journal"_s}, QDir::Files | QDir::Hidden)) {
+            struct stat st {};
+            QCOMPARE(::stat(QFile::encodeName(journalFolder.filePath(name)).constData(), &st), 0);
+            QCOMPARE(st.st_mode & 0777, file.st_mode & 0666);
+            if (how == u"beside")
+                QVERIFY(st.st_uid == file.st_uid && st.st_gid == file.st_gid);
+        }
+        // The next access, here a read, puts back what a kill cut short.
+        GameConfigStore(path).ReadString(u"URL"_s, u"LocalMap"_s, QString());
         const QByteArray now = readBytes(path);
         QVERIFY2(now == versionA || now == versionB,
                  qPrintable(u"after kill %1 the file holds %2 bytes, neither version"_s.arg(kill).arg(now.size())));
+        QVERIFY(!QFileInfo::exists(journal));
+        QCOMPARE(journalFolder.entryList({u"*journal"_s}, QDir::Files | QDir::Hidden), QStringList());
         // One interrupted write may leave its temporary file until the next
         // write; never more than that.
-        const QStringList left = strays(dir.path(), {u"UnrealTournament.ini"_s});
+        const QStringList left = strays(folder, names) + (how == u"state" ? strays(journalFolder.path(), {}) : QStringList());
         QVERIFY2(left.size() <= 1, qPrintable(left.join(u", "_s)));
         midWrite += int(left.size());
     }
-    qInfo("%d of %d kills interrupted a write after its temporary file was made", midWrite, kKills);
+    qInfo("%d of %d kills left a temporary file; %d left a journal the next access put back", midWrite, kKills,
+          putBack);
 
     // The next write goes through and leaves nothing behind.
     GameConfigStore(path).WriteString(u"Engine.GameEngine"_s, u"CacheSizeMegs"_s, u"64"_s);
     QCOMPARE(readBytes(path), bigIni("64"));
-    QCOMPARE(strays(dir.path(), {u"UnrealTournament.ini"_s}), QStringList());
+    QCOMPARE(strays(folder, names), QStringList());
+    ::chmod(QFile::encodeName(folder).constData(), 0755);
+}
+
+void CrashSafetyTest::nextAccessPutsBackWhatAKillCutShort_data()
+{
+    QTest::addColumn<int>("written");    // bytes of the new content in the file at the kill; -1: all, cut to size
+    QTest::addColumn<QByteArray>("after"); // what another program wrote before the next access; empty: nothing
+    QTest::addColumn<int>("outcome");
+    const int putBack = int(SafeFile::Recovery::Outcome::PutBack);
+    QTest::newRow("killed before the first byte") << 0 << QByteArray() << putBack;
+    QTest::newRow("a prefix of the new content, the old after it") << 9000 << QByteArray() << putBack;
+    QTest::newRow("the new content, then the tail of the old") << 20000 << QByteArray() << putBack;
+    QTest::newRow("the new content whole, journal not yet removed") << -1 << QByteArray() << putBack;
+    QTest::newRow("the game wrote the file since") << 9000 << QByteArray("[URL]\r\nLocalMap=Game.unr\r\n")
+                                                   << int(SafeFile::Recovery::Outcome::Kept);
+}
+
+void CrashSafetyTest::nextAccessPutsBackWhatAKillCutShort()
+{
+    // Each state a kill can leave an in-place write in, forced: the writer
+    // kills itself after its journal is whole and some of its bytes are in.
+    QFETCH(int, written);
+    QFETCH(QByteArray, after);
+    QFETCH(int, outcome);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(u"UnrealTournament.ini"_s);
+    const QString journal = dir.filePath(u".UnrealTournament.ini.brennwerk-journal"_s);
+    const QByteArray old = bigIni("16").left(20000) + "\r\n[URL]\r\nLocalMap=CityIntro.unr\r\n";
+    writeBytes(path, old);
+    QVERIFY(::link(QFile::encodeName(path).constData(), QFile::encodeName(path + u".link"_s).constData()) == 0);
+    const QByteArray content = withLine(old, "CacheSizeMegs=16", "CacheSizeMegs=" + QByteArray(12000, '7'));
+
+    const pid_t child = ::fork();
+    QVERIFY(child >= 0);
+    if (child == 0) {
+        SafeFile::setJournalHook([&](const QString&) {
+            const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY);
+            const QByteArray part = written < 0 ? content : content.left(written);
+            if (fd < 0 || ::pwrite(fd, part.constData(), size_t(part.size()), 0) != part.size()
+                || (written < 0 && ::ftruncate(fd, off_t(content.size())) != 0))
+                ::_exit(5);
+            ::raise(SIGKILL);
+        });
+        GameConfigStore(path).WriteString(u"Engine.GameEngine"_s, u"CacheSizeMegs"_s, QString(12000, u'7'));
+        ::_exit(6);
+    }
+    int status = 0;
+    QCOMPARE(::waitpid(child, &status, 0), child);
+    QVERIFY2(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL, "the writer did not stop inside its write");
+    QVERIFY(QFileInfo::exists(journal));
+    if (!after.isEmpty())
+        writeBytes(path, after);
+
+    QList<SafeFile::Recovery> told;
+    SafeFile::setRecoveryReport([&](const SafeFile::Recovery& recovery) { told << recovery; });
+    const QString read = GameConfigStore(path).ReadString(u"URL"_s, u"LocalMap"_s, QString());
+    SafeFile::setRecoveryReport({});
+    QCOMPARE(told.size(), 1);
+    QCOMPARE(int(told[0].outcome), outcome);
+    QCOMPARE(told[0].file, path);
+    QVERIFY(!QFileInfo::exists(journal));
+    if (after.isEmpty()) {
+        QCOMPARE(read, u"CityIntro.unr"_s);
+        QCOMPARE(readBytes(path), old);
+        QCOMPARE(strays(dir.path(), {u"UnrealTournament.ini"_s, u"UnrealTournament.ini.link"_s}), QStringList());
+    } else {
+        // Theirs stays; the old content waits beside it, named.
+        QCOMPARE(read, u"Game.unr"_s);
+        QCOMPARE(readBytes(path), after);
+        QVERIFY(QFileInfo(told[0].copy).fileName().startsWith(u"UnrealTournament.ini.brennwerk-kept-"_s));
+        QCOMPARE(readBytes(told[0].copy), old);
+        QCOMPARE(SafeFile::describe(told[0]),
+                 u"%1: a write was interrupted and the file changed since, so it is left as it is; its content from "
+                 "before that write is kept in %2"_s.arg(path, told[0].copy));
+    }
+    // Told once; the next write goes through.
+    GameConfigStore(path).WriteString(u"URL"_s, u"LocalMap"_s, u"DM-Deck16][.unr"_s);
+    QVERIFY(readBytes(path + u".link"_s).endsWith("LocalMap=DM-Deck16][.unr\r\n"));
+}
+
+void CrashSafetyTest::hostileOwnerOfTheFolder_data()
+{
+    // What the game's user, who owns the folder, plants before root's write,
+    // and swaps in between root's read and root's write.
+    QTest::addColumn<QString>("plant");
+    QTest::addColumn<QString>("swap");
+    QTest::addColumn<QString>("refusal"); // after "Unable to write to <path>: "; %1 the path; empty: written
+    const QString changed = u"it was changed while being written; nothing was written"_s;
+    QTest::newRow("file swapped for a link to a set-user-ID program") << QString() << u"program"_s << changed;
+    QTest::newRow("second hard link, swapped for a link to root's file") << u"hard link"_s << u"secret"_s << changed;
+    QTest::newRow("link to root's file") << u"link to secret"_s << QString()
+                                         << u"%1 is a symbolic link of user nobody to a file of user root; it is not "
+                                            "followed"_s;
+    QTest::newRow("dangling link into root's folder")
+        << u"dangling link"_s << QString()
+        << u"%1 is a symbolic link to a file that does not exist; nothing is created through a link"_s;
+    QTest::newRow("link to a file of his own") << u"link to his own"_s << QString() << QString();
+    QTest::newRow("set-id bits and a capability, replaced") << u"privileged"_s << QString() << QString();
+    QTest::newRow("set-id bits and a capability, in place") << u"privileged, hard link"_s << QString() << QString();
+}
+
+void CrashSafetyTest::hostileOwnerOfTheFolder()
+{
+    // Root (a server's script) writes a file in a folder of the game's own
+    // user. Whatever that user does, root's write never lands anywhere but in
+    // his file, and never makes a privileged program.
+    QFETCH(QString, plant);
+    QFETCH(QString, swap);
+    QFETCH(QString, refusal);
+    if (::geteuid() != 0)
+        QSKIP("root's write into another user's folder needs root");
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0755) == 0);
+    const auto put = [](const QString& file, const QByteArray& bytes, uid_t uid, mode_t mode) {
+        writeBytes(file, bytes);
+        const QByteArray name = QFile::encodeName(file);
+        return ::chown(name.constData(), uid, uid) == 0 && ::chmod(name.constData(), mode) == 0;
+    };
+    const auto link = [](const QString& target, const QString& at) {
+        const QByteArray name = QFile::encodeName(at);
+        return ::symlink(QFile::encodeName(target).constData(), name.constData()) == 0
+            && ::lchown(name.constData(), 65534, 65534) == 0;
+    };
+    // Root's own: a folder only root enters, a secret in it, a set-user-ID program.
+    const QString rootOnly = dir.filePath(u"root"_s);
+    const QString secret = rootOnly + u"/secret"_s;
+    const QString program = dir.filePath(u"program"_s);
+    QVERIFY(QDir().mkpath(rootOnly) && ::chmod(QFile::encodeName(rootOnly).constData(), 0700) == 0);
+    QVERIFY(put(secret, "root's own\n", 0, 0600) && put(program, "#!/bin/sh\n", 0, 04755));
+    // The game's user's folder and file.
+    const QString folder = dir.filePath(u"System"_s);
+    QVERIFY(QDir().mkpath(folder) && put(folder + u"/.keep"_s, {}, 65534, 0644));
+    QVERIFY(::chown(QFile::encodeName(folder).constData(), 65534, 65534) == 0);
+    const QString path = folder + u"/User.ini"_s;
+    const QByteArray original = "[DefaultPlayer]\nName=Glutkern\n";
+    QString written = path; // the file the write goes to, when it goes through
+    if (plant == u"link to secret") {
+        QVERIFY(link(secret, path));
+    } else if (plant == u"dangling link") {
+        QVERIFY(link(rootOnly + u"/new.ini"_s, path));
+    } else if (plant == u"link to his own") {
+        written = folder + u"/Real.ini"_s;
+        QVERIFY(put(written, original, 65534, 0644) && link(u"Real.ini"_s, path));
+    } else {
+        QVERIFY(put(path, original, 65534, plant.startsWith(u"privileged"_s) ? 06755 : 0644));
+    }
+    if (plant.endsWith(u"hard link"_s))
+        QVERIFY(::link(QFile::encodeName(path).constData(), QFile::encodeName(folder + u"/Other.ini"_s).constData()) == 0);
+    if (plant.startsWith(u"privileged"_s)) {
+        // A file capability (CAP_NET_BIND_SERVICE, effective).
+        const quint32 capability[5] = {qToLittleEndian(0x02000001u), qToLittleEndian(1u << 10), 0, 0, 0};
+        if (::setxattr(QFile::encodeName(path).constData(), "security.capability", capability, sizeof capability, 0) != 0)
+            QSKIP("file capabilities cannot be set on this file system");
+    }
+
+    // The swap, as the folder's owner in a process of his own.
+    SafeFile::setWriteHook([&](const QString&, const QByteArray&) {
+        if (swap.isEmpty())
+            return true;
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ActingAs owner;
+            const QByteArray name = QFile::encodeName(path);
+            const QByteArray target = QFile::encodeName(swap == u"program" ? program : secret);
+            ::_exit(owner.ok() && ::rename(name.constData(), (name + ".moved").constData()) == 0
+                            && ::symlink(target.constData(), name.constData()) == 0
+                        ? 0
+                        : 1);
+        }
+        int status = -1;
+        return ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    });
+    const QString error = failureOf([&] { GameConfigStore(path).WriteString(u"DefaultPlayer"_s, u"Name"_s, u"Bob"_s); });
+    SafeFile::setWriteHook({});
+
+    QCOMPARE(error, refusal.isEmpty() ? QString() : u"Unable to write to %1: "_s.arg(path) + refusal.arg(path));
+    // Root's files are as they were, and nothing new is in root's folder.
+    QCOMPARE(readBytes(secret), QByteArray("root's own\n"));
+    QCOMPARE(readBytes(program), QByteArray("#!/bin/sh\n"));
+    struct stat st {};
+    QCOMPARE(::stat(QFile::encodeName(program).constData(), &st), 0);
+    QCOMPARE(st.st_mode & 07777, mode_t(04755));
+    QCOMPARE(QDir(rootOnly).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList{u"secret"_s});
+    // No file in his folder is privileged, and none of the write's is left.
+    for (const QFileInfo& entry : QDir(folder).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden)) {
+        QVERIFY2(!entry.fileName().contains(u"brennwerk"_s), qPrintable(entry.fileName()));
+        QCOMPARE(::lstat(QFile::encodeName(entry.filePath()).constData(), &st), 0);
+        QVERIFY2((st.st_mode & 06000) == 0 || st.st_uid != 0, qPrintable(entry.fileName()));
+        QVERIFY(::lgetxattr(QFile::encodeName(entry.filePath()).constData(), "security.capability", nullptr, 0) < 0);
+    }
+    if (!refusal.isEmpty())
+        return;
+    QCOMPARE(readBytes(written), withLine(original, "Name=Glutkern", "Name=Bob"));
+    QCOMPARE(::stat(QFile::encodeName(written).constData(), &st), 0);
+    QCOMPARE(st.st_uid, uid_t(65534));
+    QCOMPARE(st.st_mode & 07777, plant.startsWith(u"privileged"_s) ? mode_t(0755) : mode_t(0644));
 }
 
 void CrashSafetyTest::staleTemporaryFilesAreCleanedUp()

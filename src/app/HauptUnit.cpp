@@ -20,6 +20,7 @@
 #include "platform/GamePaths.h"
 #include "platform/GameRegistry.h"
 #include "platform/InstallPath.h"
+#include "platform/SafeFile.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -60,6 +61,27 @@ QString longTimeFormat(const QLocale& locale)
     QString format = locale.timeFormat(QLocale::LongFormat);
     format.remove(QLatin1Char('t'));
     return format.trimmed();
+}
+
+// What the window tells when an access to a file undid a write that a crash
+// had left unfinished.
+QString recoveryText(const SafeFile::Recovery& recovery)
+{
+    switch (recovery.outcome) {
+    case SafeFile::Recovery::Outcome::PutBack:
+        return QStringLiteral("Ein Schreibvorgang in %1 wurde unterbrochen. Der Inhalt von davor ist "
+                              "wiederhergestellt.")
+            .arg(recovery.file);
+    case SafeFile::Recovery::Outcome::Kept:
+        return QStringLiteral("Ein Schreibvorgang in %1 wurde unterbrochen, und die Datei wurde seither geändert; "
+                              "sie bleibt, wie sie ist. Ihr Inhalt von davor liegt in %2.")
+            .arg(recovery.file, recovery.copy);
+    case SafeFile::Recovery::Outcome::NotPutBack:
+        break;
+    }
+    return QStringLiteral("Ein Schreibvorgang in %1 wurde unterbrochen. Der Inhalt von davor kann nicht "
+                          "wiederhergestellt werden (%2); die Kopie liegt in %3.")
+        .arg(recovery.file, recovery.reason, recovery.copy);
 }
 
 } // namespace
@@ -130,10 +152,17 @@ THauptForm::THauptForm(MessageBoxes& boxes, std::unique_ptr<GameRegistry> regist
     // Connected once the pages are in: adding them made the first current.
     connect(PageControl1, &QTabWidget::currentChanged, this, &THauptForm::pageBecameCurrent);
     input_ = new MainWindowInput(*this);
+
+    // Told once the running handler is done: a box inside a file read would
+    // stop a handler half-way.
+    SafeFile::setRecoveryReport([this](const SafeFile::Recovery& recovery) {
+        QTimer::singleShot(0, this, [this, text = recoveryText(recovery)] { boxes_.information(this, text, false); });
+    });
 }
 
 THauptForm::~THauptForm()
 {
+    SafeFile::setRecoveryReport({});
     events_->stop();
     RendererForm.reset();
     // The pages use the shared state; they go first. The filters must not

@@ -133,6 +133,12 @@ int printPaths(const CommandLine& commandLine, QByteArray& out, QByteArray& err)
 
 int runConsoleCommand(const CommandLine& commandLine, QByteArray& out, QByteArray& err)
 {
+    SafeFile::setRecoveryReport([&err](const SafeFile::Recovery& recovery) {
+        err += QStringLiteral("brennwerk-editor: %1\n").arg(SafeFile::describe(recovery)).toUtf8();
+    });
+    const struct ReportEnds {
+        ~ReportEnds() { SafeFile::setRecoveryReport({}); }
+    } reportEnds;
     if (commandLine.action == CommandLine::Action::Paths)
         return printPaths(commandLine, out, err);
     const QStringList& operands = commandLine.operands;

@@ -715,10 +715,11 @@ struct Journal {
 // the file's owner, group and mode where the writer can give them, so that
 // whoever may restore the file may read it. Never replaces a journal that is
 // there: it is the only copy of an earlier write's old content.
-bool writeJournal(int folder, const QByteArray& name, const Journal& journal, const struct stat& file)
+bool writeJournal(int folder, const QByteArray& name, const QByteArray& prefix, const Journal& journal,
+                  const struct stat& file)
 {
-    removeStaleTemporaries(folder, temporaryPrefix(name));
-    Temporary temporary = createTemporary(folder, temporaryPrefix(name), 0600);
+    removeStaleTemporaries(folder, prefix);
+    Temporary temporary = createTemporary(folder, prefix, 0600);
     if (!temporary.fd.valid())
         return false;
     const int fd = temporary.fd.get();
@@ -773,10 +774,15 @@ RecoveryReport& recoveryReport()
 
 void tell(const Recovery& recovery, const struct stat& journal)
 {
-    static QSet<QPair<dev_t, ino_t>> told;
-    if (told.contains({journal.st_dev, journal.st_ino}))
-        return;
-    told.insert({journal.st_dev, journal.st_ino});
+    // A journal that stays would be told of at every read of the file.
+    static QSet<QList<qint64>> told;
+    if (recovery.outcome == Recovery::Outcome::NotPutBack) {
+        const QList<qint64> id{qint64(journal.st_dev), qint64(journal.st_ino), qint64(journal.st_mtim.tv_sec),
+                               qint64(journal.st_mtim.tv_nsec)};
+        if (told.contains(id))
+            return;
+        told.insert(id);
+    }
     if (recoveryReport())
         recoveryReport()(recovery);
     else
@@ -784,13 +790,13 @@ void tell(const Recovery& recovery, const struct stat& journal)
 }
 
 // A journal is the word of whoever made it: taken only from the file's
-// owner, this user, or a member of a group that may write the file anyway,
-// so that the owner of a folder cannot have a file that is not his written
-// with a content of his.
+// owner, this user, or someone who may write the file anyway (its group,
+// anyone), so that the owner of a folder cannot have a file that is not his
+// written with a content of his.
 bool trusted(const struct stat& journal, const struct stat& file)
 {
     return S_ISREG(journal.st_mode) && journal.st_nlink == 1
-        && (journal.st_uid == file.st_uid || journal.st_uid == ::geteuid()
+        && (journal.st_uid == file.st_uid || journal.st_uid == ::geteuid() || (file.st_mode & S_IWOTH)
             || ((file.st_mode & S_IWGRP) && journal.st_gid == file.st_gid));
 }
 
@@ -1108,7 +1114,7 @@ void Update::write(const QByteArray& content)
     Journal journal{before.st_dev, before.st_ino, joined(pathOf(folder), name), *old, content};
     std::vector<JournalPlace> places = journalPlaces(s.place, path, before);
     const JournalPlace* journalAt = nullptr;
-    if (folderWritable && writeJournal(folder, places[0].name, journal, before)) {
+    if (folderWritable && writeJournal(folder, places[0].name, temporaryPrefix(name), journal, before)) {
         journalAt = &places[0];
     } else if (places.size() > 1) {
         // Only this user's, as the state folder should be.
@@ -1116,7 +1122,8 @@ void Update::write(const QByteArray& content)
         (void)QDir().mkpath(QFile::decodeName(folderOf(state)));
         (void)::mkdir(state.constData(), 0700);
         places[1].folder = Fd(::open(state.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-        if (places[1].folder.valid() && writeJournal(places[1].folder.get(), places[1].name, journal, before))
+        if (places[1].folder.valid()
+            && writeJournal(places[1].folder.get(), places[1].name, temporaryPrefix(places[1].name), journal, before))
             journalAt = &places[1];
     }
     if (!journalAt)

@@ -121,7 +121,8 @@ struct Recovery {
 // The line that tells the user about a recovery on the command line.
 QString describe(const Recovery& recovery);
 // Who hears about recoveries: by default a line on stderr; the window shows
-// an information box instead. Each journal is told about once per process.
+// an information box instead. A journal that stays is told about once per
+// process.
 using RecoveryReport = std::function<void(const Recovery&)>;
 void setRecoveryReport(RecoveryReport report);
 

@@ -1,4 +1,5 @@
 #include "support/GameFixture.h"
+#include "support/Users.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -6,6 +7,16 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTest>
+
+#include <csignal>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 // "get" and "set" from the command line, run as the real program with no
 // display at all.
@@ -24,6 +35,7 @@ private Q_SLOTS:
     void wrongUsage_data();
     void wrongUsage();
     void onlyTheWindowNeedsADisplay();
+    void namesAreTakenAsGiven();
 
 private:
     struct Run {
@@ -31,8 +43,9 @@ private:
         QByteArray out;
         QByteArray err;
     };
-    // Without a display, or with DISPLAY set to display.
-    Run run(const QStringList& arguments, const QString& display = QString()) const;
+    // Without a display, or with DISPLAY set to display; under a file size
+    // limit of fileSizeLimit bytes when that is not 0.
+    Run run(const QStringList& arguments, const QString& display = QString(), rlim_t fileSizeLimit = 0) const;
 
     std::unique_ptr<GameFixture> game;
 };
@@ -42,9 +55,19 @@ void ConsoleCommandsTest::init()
     game = std::make_unique<GameFixture>();
 }
 
-ConsoleCommandsTest::Run ConsoleCommandsTest::run(const QStringList& arguments, const QString& display) const
+ConsoleCommandsTest::Run ConsoleCommandsTest::run(const QStringList& arguments, const QString& display,
+                                                  rlim_t fileSizeLimit) const
 {
     QProcess process;
+    if (fileSizeLimit) {
+        // As "ulimit -f" in a server's script leaves it: the limit, and the
+        // signal past it at its default, which ends the process.
+        process.setChildProcessModifier([fileSizeLimit] {
+            const rlimit limit{fileSizeLimit, fileSizeLimit};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            std::signal(SIGXFSZ, SIG_DFL);
+        });
+    }
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
         environment.remove(name);
@@ -130,22 +153,65 @@ void ConsoleCommandsTest::setOnAnyPathAndNewKeys()
 void ConsoleCommandsTest::refusedValuesLeaveTheFile_data()
 {
     QTest::addColumn<QString>("value");
-    QTest::addColumn<bool>("readOnly");
-    QTest::addColumn<QString>("errorPart");
-    QTest::newRow("line break") << "Evil\n[Engine.Engine]" << false << "line break";
-    QTest::newRow("outside Windows-1252") << "雪" << false << "";
-    QTest::newRow("read-only file") << "64" << true << "Unable to write to";
+    QTest::addColumn<QString>("condition");
+    QTest::addColumn<QString>("errorPart"); // %1: the file, %2: the process that holds it locked
+    QTest::newRow("line break") << "Evil\n[Engine.Engine]" << QString() << "line break";
+    QTest::newRow("outside Windows-1252") << "雪" << QString() << "";
+    QTest::newRow("read-only file") << "64" << "read-only" << "Unable to write to";
+    QTest::newRow("file size limit below the new content")
+        << QString(4000, u'9') << "size limit" << QString("Unable to write to %1: ") + std::strerror(EFBIG);
+    QTest::newRow("lock that nobody releases")
+        << "64" << "locked"
+        << "brennwerk-editor: waiting for %1, which process %2 holds locked\nbrennwerk-editor: Unable to write to %1: "
+           "process %2 has held it locked for 10 seconds; nothing was written\n";
 }
 
 void ConsoleCommandsTest::refusedValuesLeaveTheFile()
 {
     QFETCH(QString, value);
-    QFETCH(bool, readOnly);
+    QFETCH(QString, condition);
     QFETCH(QString, errorPart);
     const QByteArray before = readBytes(game->mainIniPath());
-    if (readOnly)
+    if (condition == "read-only")
         QFile::setPermissions(game->mainIniPath(), QFile::ReadOwner | QFile::ReadGroup);
-    const Run result = run({"--game-dir", game->gameDir(), "set", "main", "Engine.GameEngine", "CacheSizeMegs", value});
+    // Another process, of a user who may only read the file, holds its lock
+    // until the end of the test.
+    int holding[2] = {-1, -1};
+    int held[2] = {-1, -1};
+    pid_t holder = 0;
+    if (condition == "locked") {
+        QVERIFY(::pipe(holding) == 0 && ::pipe(held) == 0);
+        holder = ::fork();
+        QVERIFY(holder >= 0);
+        if (holder == 0) {
+            ::close(holding[1]);
+            ::close(held[0]);
+            // Opened for reading (the test's folders are root's only), then
+            // locked as another user.
+            const int fd = ::open(QFile::encodeName(game->mainIniPath()).constData(), O_RDONLY);
+            ActingAs reader;
+            char byte = 'h';
+            ::_exit(fd >= 0 && ::flock(fd, LOCK_EX) == 0 && ::write(held[1], &byte, 1) == 1
+                            && ::read(holding[0], &byte, 1) >= 0
+                        ? 0
+                        : 1);
+        }
+        ::close(holding[0]);
+        ::close(held[1]);
+        char byte;
+        QCOMPARE(::read(held[0], &byte, 1), ssize_t(1));
+        ::close(held[0]);
+    }
+    const Run result = run({"--game-dir", game->gameDir(), "set", "main", "Engine.GameEngine", "CacheSizeMegs", value},
+                           QString(), condition == "size limit" ? rlim_t(before.size() + 100) : 0);
+    if (holder > 0) {
+        ::close(holding[1]);
+        ::waitpid(holder, nullptr, 0);
+        errorPart = errorPart.arg(game->mainIniPath()).arg(holder);
+        QCOMPARE(QString::fromUtf8(result.err), errorPart);
+    }
+    if (errorPart.contains("%1"))
+        errorPart = errorPart.arg(game->mainIniPath());
     QCOMPARE(result.status, 1);
     QVERIFY(result.err.startsWith("brennwerk-editor: "));
     QVERIFY2(QString::fromUtf8(result.err).contains(errorPart), result.err.constData());
@@ -273,6 +339,69 @@ void ConsoleCommandsTest::onlyTheWindowNeedsADisplay()
     QCOMPARE(help.status, 0);
     QVERIFY2(help.out.startsWith("Usage: brennwerk-editor [OPTION]..."), help.out.constData());
     QCOMPARE(help.err, QByteArray());
+}
+
+void ConsoleCommandsTest::namesAreTakenAsGiven()
+{
+    // A file name that is no UTF-8 is refused as a whole, never turned into
+    // the name of another file.
+    const QByteArray folder = QFile::encodeName(game->gameDir());
+    const QByteArray latin1 = folder + "/lat\xe9.ini";
+    const int fd = ::open(latin1.constData(), O_CREAT | O_WRONLY, 0644);
+    QVERIFY(fd >= 0 && ::write(fd, "[S]\nK=old\n", 10) == 10 && ::close(fd) == 0);
+    for (const QList<QByteArray>& arguments :
+         {QList<QByteArray>{"set", latin1, "S", "K", "new"}, QList<QByteArray>{"get", latin1, "S", "K"},
+          QList<QByteArray>{"--create", "set", folder + "/neu\xe9.ini", "S", "K", "V"}}) {
+        int output[2];
+        QCOMPARE(::pipe(output), 0);
+        const pid_t child = ::fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            ::dup2(output[1], 1);
+            ::dup2(output[1], 2);
+            std::vector<char*> argv{const_cast<char*>(BRENNWERK_EDITOR_PROGRAM)};
+            for (const QByteArray& argument : arguments)
+                argv.push_back(const_cast<char*>(argument.constData()));
+            argv.push_back(nullptr);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        ::close(output[1]);
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QByteArray said(4096, '\0');
+        said.truncate(std::max<ssize_t>(::read(output[0], said.data(), size_t(said.size())), 0));
+        ::close(output[0]);
+        QCOMPARE(WEXITSTATUS(status), 2);
+        QCOMPARE(said, "brennwerk-editor: the argument '" + QByteArray(*std::find_if(arguments.begin(), arguments.end(), [](const QByteArray& a) { return a.contains('\xe9'); })).replace("\xe9", "\\xe9")
+                           + "' is not UTF-8 text, and this program names files by UTF-8 names only; nothing was "
+                             "done.\n");
+    }
+    QCOMPARE(readBytes(QFile::decodeName(latin1)), QByteArray());
+    QDir files(game->gameDir());
+    QCOMPARE(files.entryList(QDir::Files).size(), 1); // the file with the name that is no UTF-8
+    const int kept = ::open(latin1.constData(), O_RDONLY);
+    char bytes[16] = {};
+    QVERIFY(kept >= 0 && ::read(kept, bytes, sizeof bytes) == 10 && ::close(kept) == 0);
+    QCOMPARE(QByteArray(bytes), QByteArray("[S]\nK=old\n"));
+
+    // A link that another user planted to root's file is named, not read.
+    if (::geteuid() != 0)
+        return;
+    const QString secret = game->gameDir() + "/secret.ini";
+    const QString link = game->gameDir() + "/System/Server.ini";
+    writeBytes(secret, "[S]\nK=root's\n");
+    QVERIFY(::chmod(QFile::encodeName(secret).constData(), 0600) == 0);
+    QVERIFY(QFile::link(secret, link) && ::lchown(QFile::encodeName(link).constData(), 65534, 65534) == 0);
+    const QString why = link + " is a symbolic link of user nobody to a file of user root; it is not followed";
+    Run result = run({"get", link, "S", "K"});
+    QCOMPARE(result.status, 1);
+    QCOMPARE(result.out, QByteArray());
+    QCOMPARE(result.err, ("brennwerk-editor: cannot read " + link + ": " + why + "\n").toUtf8());
+    result = run({"set", link, "S", "K", "his"});
+    QCOMPARE(result.status, 1);
+    QCOMPARE(result.err, ("brennwerk-editor: Unable to write to " + link + ": " + why + "\n").toUtf8());
+    QCOMPARE(readBytes(secret), QByteArray("[S]\nK=root's\n"));
 }
 
 QTEST_GUILESS_MAIN(ConsoleCommandsTest)

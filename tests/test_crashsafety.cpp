@@ -542,7 +542,7 @@ void CrashSafetyTest::fullDiskLeavesTheFileAsItWas()
     QCOMPARE(readBytes(path), original);
     QCOMPARE(created, u"Unable to write to "_s + missing + tooLarge);
     QVERIFY(!QFileInfo::exists(missing));
-    QCOMPARE(registryWrite, u"Failed to set data for 'Version'"_s);
+    QCOMPARE(registryWrite, u"Failed to set data for 'Version' (Unable to write to "_s + registryPath + tooLarge + u')');
     QCOMPARE(readBytes(registryPath), registry);
     QCOMPARE(strays(dir.path(), {u"UnrealTournament.ini"_s, u"system.reg"_s}), QStringList());
 

@@ -214,7 +214,10 @@ void RegistryFile::WriteString(const QString& name, const QString& value)
         if (!document || document->cutShort())
             fail();
         update.write(document->withStringValue(*openKey_, name, value, clock_()));
-    } catch (const EditorError&) {
+    } catch (const EditorError& error) {
+        // A refusal with a cause (a limit, a link, a lock) says the file and why.
+        if (error.message().startsWith(QStringLiteral("Unable to write to %1: ").arg(path_)))
+            throw EditorError(QStringLiteral("Failed to set data for '%1' (%2)").arg(name, error.message()));
         fail();
     }
 }

@@ -156,7 +156,12 @@ THauptForm::THauptForm(MessageBoxes& boxes, std::unique_ptr<GameRegistry> regist
     // Told once the running handler is done: a box inside a file read would
     // stop a handler half-way.
     SafeFile::setRecoveryReport([this](const SafeFile::Recovery& recovery) {
-        QTimer::singleShot(0, this, [this, text = recoveryText(recovery)] { boxes_.information(this, text, false); });
+        QTimer::singleShot(0, this, [this, text = recoveryText(recovery)] {
+            // Over the renderer question while it is open, so that the keys
+            // go back to it afterwards.
+            QWidget* over = RendererForm && RendererForm->isVisible() ? static_cast<QWidget*>(RendererForm.get()) : this;
+            boxes_.information(over, text, false);
+        });
     });
 }
 

@@ -1114,9 +1114,14 @@ void Update::write(const QByteArray& content)
     Journal journal{before.st_dev, before.st_ino, joined(pathOf(folder), name), *old, content};
     std::vector<JournalPlace> places = journalPlaces(s.place, path, before);
     const JournalPlace* journalAt = nullptr;
-    if (folderWritable && writeJournal(folder, places[0].name, temporaryPrefix(name), journal, before)) {
-        journalAt = &places[0];
-    } else if (places.size() > 1) {
+    int journalError = 0;
+    if (folderWritable) {
+        if (writeJournal(folder, places[0].name, temporaryPrefix(name), journal, before))
+            journalAt = &places[0];
+        else
+            journalError = errno;
+    }
+    if (!journalAt && places.size() > 1) {
         // Only this user's, as the state folder should be.
         const QByteArray state = stateFolder();
         (void)QDir().mkpath(QFile::decodeName(folderOf(state)));
@@ -1125,11 +1130,18 @@ void Update::write(const QByteArray& content)
         if (places[1].folder.valid()
             && writeJournal(places[1].folder.get(), places[1].name, temporaryPrefix(places[1].name), journal, before))
             journalAt = &places[1];
+        else if (journalError == 0)
+            journalError = errno;
     }
-    if (!journalAt)
+    if (!journalAt) {
+        // The journal holds the old and the new content: a limit may stop it
+        // where the new content alone would fit.
+        if (journalError == EFBIG || journalError == ENOSPC || journalError == EDQUOT)
+            fail(path, journalError);
         refuse(path, QStringLiteral("no copy of its content could be made first, neither beside it nor in %1; "
                                     "nothing was written")
                          .arg(QFile::decodeName(stateFolder())));
+    }
     if (journalHook())
         journalHook()(path);
 

@@ -744,10 +744,9 @@ struct JournalPlace {
     QByteArray shown; // its path, for messages
 };
 
-std::vector<JournalPlace> journalPlaces(const Place& place, const QString& path, const struct stat& st)
+std::vector<JournalPlace> journalPlaces(const Place& place, const struct stat& st)
 {
     std::vector<JournalPlace> places;
-    Q_UNUSED(path);
     const QByteArray shownFolder = pathOf(place.folder.get());
     places.push_back({Fd(::fcntl(place.folder.get(), F_DUPFD_CLOEXEC, 0)), journalName(place.name),
                       joined(shownFolder, journalName(place.name))});
@@ -758,12 +757,15 @@ std::vector<JournalPlace> journalPlaces(const Place& place, const QString& path,
     return places;
 }
 
-bool journalThere(const std::vector<JournalPlace>& places)
+// Whether a journal of the file is there: a look at two names, made before
+// every read.
+bool journalThere(const Place& place, const struct stat& st)
 {
-    struct stat st {};
-    return std::any_of(places.begin(), places.end(), [&](const JournalPlace& at) {
-        return at.folder.valid() && ::fstatat(at.folder.get(), at.name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0;
-    });
+    struct stat journal {};
+    if (::fstatat(place.folder.get(), journalName(place.name).constData(), &journal, AT_SYMLINK_NOFOLLOW) == 0)
+        return true;
+    const QByteArray state = stateFolder();
+    return !state.isEmpty() && ::lstat((state + '/' + stateJournalName(st)).constData(), &journal) == 0;
 }
 
 RecoveryReport& recoveryReport()
@@ -828,7 +830,7 @@ std::optional<QByteArray> keepCopy(const JournalPlace& at, const QByteArray& fil
 bool recover(const Place& place, const QString& path, int fd, bool writable, const struct stat& st)
 {
     bool clear = true;
-    for (const JournalPlace& at : journalPlaces(place, path, st)) {
+    for (const JournalPlace& at : journalPlaces(place, st)) {
         if (!at.folder.valid())
             continue;
         const Fd journalFd(::openat(at.folder.get(), at.name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
@@ -909,7 +911,7 @@ struct Update::State {
 
     QString path;
     Place place;
-    Fd file;      // open for reading (and writing where it may), locked
+    Fd file;       // open for reading (and writing where it may), locked
     Fd folderLock; // locked while the file does not exist
     bool writable = false;
     bool exists = false;
@@ -924,9 +926,8 @@ Update::Update(const QString& path) : state_(std::make_unique<State>())
     s.path = path;
     ignoreFileSizeSignal();
     Place place = resolve(path);
-    if (!place.refusal.isEmpty()) {
+    if (!place.refusal.isEmpty())
         refuse(path, place.refusal);
-    }
     s.place = std::move(place);
     if (s.place.error != 0)
         return; // write() fails: a folder on the way is missing
@@ -961,12 +962,10 @@ Update::Update(const QString& path) : state_(std::make_unique<State>())
         const bool already = heldHere(st);
         if (!already) {
             const Locked locked = lockBounded(fd.get(), LOCK_EX, st, path, lockWaitSeconds);
-            if (locked == Locked::TimedOut) {
-                const QString holder = heldBy(st);
-                        refuse(path, QStringLiteral("%1 has held it locked for %2 seconds; nothing was written")
-                                 .arg(holder)
+            if (locked == Locked::TimedOut)
+                refuse(path, QStringLiteral("%1 has held it locked for %2 seconds; nothing was written")
+                                 .arg(heldBy(st))
                                  .arg(lockWaitSeconds));
-            }
         }
         // Only the last name is looked up again, in the folder already
         // resolved: a writer before us may have renamed a new file over it.
@@ -980,7 +979,7 @@ Update::Update(const QString& path) : state_(std::make_unique<State>())
                 setHeld(st, true);
             if (onFile) {
                 s.file = std::move(fd);
-                s.journalLeft = !recover(s.place, path, s.file.get(), s.writable, st);
+                s.journalLeft = journalThere(s.place, st) && !recover(s.place, path, s.file.get(), s.writable, st);
             } else {
                 s.folderLock = std::move(fd);
             }
@@ -1112,7 +1111,7 @@ void Update::write(const QByteArray& content)
     if (!stillThere())
         refuse(path, changedMeanwhile);
     Journal journal{before.st_dev, before.st_ino, joined(pathOf(folder), name), *old, content};
-    std::vector<JournalPlace> places = journalPlaces(s.place, path, before);
+    std::vector<JournalPlace> places = journalPlaces(s.place, before);
     const JournalPlace* journalAt = nullptr;
     int journalError = 0;
     if (folderWritable) {
@@ -1203,7 +1202,7 @@ std::optional<QByteArray> read(const QString& path)
         }
         // A write that a crash left unfinished is undone first, under the
         // writers' lock.
-        if (locked != Locked::TimedOut && journalThere(journalPlaces(place, path, st))) {
+        if (locked != Locked::TimedOut && journalThere(place, st)) {
             ::flock(fd.get(), LOCK_UN);
             try {
                 return Update(path).read();

@@ -7,7 +7,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QMenuBar>
-#include <QWheelEvent>
 #include <QGroupBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -357,6 +356,9 @@ void leaveBy(THauptForm* window, const QString& way)
         QTest::mouseClick(menu, Qt::LeftButton, {}, menuItem("mmInfo"));
     else if (way == "menu Beenden")
         QTest::mouseClick(menu, Qt::LeftButton, {}, menuItem("mmBeenden"));
+    else if (way == "F10, Right, Return") // "Info" by keys
+        for (const Qt::Key key : {Qt::Key_F10, Qt::Key_Right, Qt::Key_Return})
+            QTest::keyClick(focus, key);
     else if (way == "quit button")
         QTest::mouseClick(window->bBeenden, Qt::LeftButton);
     else if (way == "Ctrl+Tab")
@@ -373,12 +375,9 @@ void leaveBy(THauptForm* window, const QString& way)
         QTest::keyClick(focus, Qt::Key_Tab);
     else if (way == "Shift+Tab")
         QTest::keyClick(focus, Qt::Key_Backtab, Qt::ShiftModifier);
-    else if (way == "wheel up" || way == "wheel down") {
-        const QPoint at = tabs->rect().center();
-        QWheelEvent wheel(at, tabs->mapToGlobal(at), {}, QPoint(0, way == "wheel up" ? 120 : -120), Qt::NoButton,
-                          Qt::NoModifier, Qt::NoScrollPhase, false);
-        QApplication::sendEvent(tabs, &wheel);
-    } else
+    else if (way == "wheel up" || way == "wheel down")
+        wheelOver(tabs, way == "wheel up" ? 1 : -1);
+    else
         qFatal("no way %s", qPrintable(way));
     QCoreApplication::processEvents();
 }
@@ -390,8 +389,8 @@ void RendererGroupsTest::refreshRateLeftEveryWay_data()
     QTest::addColumn<QString>("way");
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("pageAfter"); // empty: the field kept the user
-    for (const char* way : {"tab click", "menu Info", "menu Beenden", "quit button", "Ctrl+Tab", "Ctrl+Shift+Tab",
-                            "Ctrl+PgDown", "wheel up", "Tab", "Shift+Tab"})
+    for (const char* way : {"tab click", "menu Info", "menu Beenden", "F10, Right, Return", "quit button", "Ctrl+Tab",
+                            "Ctrl+Shift+Tab", "Ctrl+PgDown", "wheel up", "Tab", "Shift+Tab"})
         QTest::newRow(way) << way << "59" << "";
     // In range the field lets the user go.
     QTest::newRow("in range, tab click") << "tab click" << "75" << "tsSystem";

@@ -9,11 +9,15 @@
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QWheelEvent>
+#include <QWindow>
+
+#include <utility>
 
 namespace {
 
@@ -120,8 +124,18 @@ MainWindowInput::~MainWindowInput()
 bool MainWindowInput::eventFilter(QObject* watched, QEvent* event)
 {
     const QEvent::Type type = event->type();
-    if (type != QEvent::KeyPress && type != QEvent::Wheel && type != QEvent::MouseButtonPress
-        && type != QEvent::MouseButtonDblClick)
+    if (type == QEvent::WindowDeactivate && watched == &window_) {
+        altAlone_ = false;
+        closeMenu();
+        return false;
+    }
+    // The window system's wheel reaches the window before Qt hands it to the
+    // widget under the pointer, and Qt gives that widget the focus on the
+    // way when its policy asks for it: here nothing has moved yet.
+    if (type == QEvent::Wheel && watched == static_cast<QObject*>(window_.windowHandle()))
+        return window_.isEnabled() && window_.PageControl1 && wheelOverWindow(event);
+    if (type != QEvent::KeyPress && type != QEvent::KeyRelease && type != QEvent::Wheel
+        && type != QEvent::MouseButtonPress && type != QEvent::MouseButtonDblClick)
         return false;
     auto* target = qobject_cast<QWidget*>(watched);
     if (!target || target->window() != &window_ || !window_.isEnabled() || !window_.PageControl1)
@@ -129,9 +143,21 @@ bool MainWindowInput::eventFilter(QObject* watched, QEvent* event)
     switch (type) {
     case QEvent::KeyPress:
         return keyPress(target, event);
+    case QEvent::KeyRelease: {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() != Qt::Key_Alt || !std::exchange(altAlone_, false))
+            return false;
+        if (menuOpen_)
+            closeMenu();
+        else
+            openMenu();
+        return true;
+    }
     case QEvent::Wheel:
         return wheel(target, event);
     default:
+        altAlone_ = false;
+        closeMenu();
         return mousePress(target);
     }
 }
@@ -139,6 +165,21 @@ bool MainWindowInput::eventFilter(QObject* watched, QEvent* event)
 bool MainWindowInput::keyPress(QWidget* target, QEvent* event)
 {
     const auto* key = static_cast<QKeyEvent*>(event);
+    altAlone_ = key->key() == Qt::Key_Alt && !(key->modifiers() & ~(Qt::AltModifier | Qt::KeypadModifier));
+    if (menuOpen_)
+        return menuKey(key);
+    if (key->key() == Qt::Key_F10 && !(key->modifiers() & ~Qt::KeypadModifier)) {
+        openMenu();
+        return true;
+    }
+    // A push button of a window takes Return only in a dialog; here too.
+    if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && !(key->modifiers() & ~Qt::KeypadModifier)) {
+        if (auto* button = qobject_cast<QPushButton*>(target); button && button->hasFocus()) {
+            if (!key->isAutoRepeat() && button->isEnabled())
+                button->click();
+            return true;
+        }
+    }
     const bool control = key->modifiers() & Qt::ControlModifier;
     const bool onTabBar = target == window_.PageControl1->tabBar();
     int step = 0;
@@ -202,6 +243,81 @@ bool MainWindowInput::wheel(QWidget* target, QEvent* event)
     }
     QWidget* control = valueControlAt(target);
     return control && !hasFocusWithin(control);
+}
+
+bool MainWindowInput::wheelOverWindow(QEvent* event)
+{
+    // A list that is open gets the wheel in a window of its own.
+    if (QApplication::activePopupWidget())
+        return false;
+    QWidget* under = window_.childAt(static_cast<QWheelEvent*>(event)->position().toPoint());
+    QWidget* control = under ? valueControlAt(under) : nullptr;
+    return control && !hasFocusWithin(control);
+}
+
+void MainWindowInput::openMenu()
+{
+    QMenuBar* bar = window_.menuBar();
+    for (QAction* action : bar->actions()) {
+        if (action->isVisible() && action->isEnabled() && !action->isSeparator()) {
+            menuOpen_ = true;
+            bar->setActiveAction(action);
+            return;
+        }
+    }
+}
+
+void MainWindowInput::closeMenu()
+{
+    if (!std::exchange(menuOpen_, false))
+        return;
+    QMenuBar* bar = window_.menuBar();
+    bar->setActiveAction(nullptr);
+    // Qt's menu bar takes a highlight set from outside for an open menu and
+    // keeps that state, lighting items up under the pointer as if one were
+    // open, until the pointer leaves it.
+    QEvent leave(QEvent::Leave);
+    QCoreApplication::sendEvent(bar, &leave);
+}
+
+// The keys while the menu bar is open: they go to it, not to the focus.
+bool MainWindowInput::menuKey(const QKeyEvent* key)
+{
+    QMenuBar* bar = window_.menuBar();
+    QList<QAction*> items;
+    for (QAction* action : bar->actions())
+        if (action->isVisible() && action->isEnabled() && !action->isSeparator())
+            items << action;
+    const qsizetype current = qMax<qsizetype>(items.indexOf(bar->activeAction()), 0);
+    switch (key->key()) {
+    case Qt::Key_Left:
+    case Qt::Key_Right: {
+        if (items.isEmpty())
+            break;
+        const bool forward = (key->key() == Qt::Key_Right) != (bar->layoutDirection() == Qt::RightToLeft);
+        bar->setActiveAction(items[(current + (forward ? 1 : items.size() - 1)) % items.size()]);
+        break;
+    }
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Space: {
+        QAction* chosen = items.value(current);
+        closeMenu();
+        // As a click on the item: the field being edited is left first.
+        if (chosen && window_.leaveField())
+            chosen->trigger();
+        break;
+    }
+    case Qt::Key_Escape:
+    case Qt::Key_F10:
+        closeMenu();
+        break;
+    default:
+        // Any other key does nothing while the menu is open; Alt closes it
+        // on its release.
+        break;
+    }
+    return true;
 }
 
 bool MainWindowInput::mousePress(QWidget* target)

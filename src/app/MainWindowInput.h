@@ -3,6 +3,7 @@
 #include <QObject>
 
 class QEvent;
+class QKeyEvent;
 class QWidget;
 class THauptForm;
 
@@ -16,10 +17,15 @@ class THauptForm;
 //  - a click on a control that the field's exit handler refused the focus
 //    to does nothing more;
 //  - the wheel changes only the control that has the focus: over any other
-//    value control it does nothing, as a player scrolling past a combo box
-//    expects;
+//    value control it does nothing, not even take the focus, whatever the
+//    control's focus policy, as a player scrolling past a combo box expects;
 //  - Tab into a group of radio buttons lands on the selected one, and Tab
-//    from there leaves the group, so Space never selects another by surprise.
+//    from there leaves the group, so Space never selects another by surprise;
+//  - Return and keypad Enter press the focused push button, as in a dialog;
+//  - F10, or Alt pressed and released alone, opens the menu bar: Left and
+//    Right move along it, Return, Enter or Space chooses, Escape, F10, Alt or
+//    a click leaves it. The focus stays where it was meanwhile, so leaving
+//    the menu again leaves no field.
 class MainWindowInput : public QObject {
 public:
     explicit MainWindowInput(THauptForm& window);
@@ -31,7 +37,14 @@ protected:
 private:
     bool keyPress(QWidget* target, QEvent* event);
     bool wheel(QWidget* target, QEvent* event);
+    bool wheelOverWindow(QEvent* event);
     bool mousePress(QWidget* target);
+    bool menuKey(const QKeyEvent* key);
+    void openMenu();
+    void closeMenu();
 
     THauptForm& window_;
+    bool menuOpen_ = false;
+    // Alt went down with no other key since: its release opens the menu.
+    bool altAlone_ = false;
 };

@@ -15,6 +15,9 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
+#include <QWheelEvent>
+#include <QWindow>
+#include <QtTest/qtestspontaneevent.h>
 
 namespace {
 
@@ -79,6 +82,22 @@ void click(QAbstractButton* button)
     const bool indicator = qobject_cast<QCheckBox*>(button) || qobject_cast<QRadioButton*>(button);
     const QPoint at = indicator ? QPoint(qMin(8, button->width() / 2), button->height() / 2) : button->rect().center();
     QTest::mouseClick(button, Qt::LeftButton, {}, at);
+}
+
+void wheelOver(QWidget* widget, int notches)
+{
+    QWindow* window = widget->window()->windowHandle();
+    if (!window)
+        qFatal("no window for %s", qPrintable(widget->objectName()));
+    const QPoint global = widget->mapToGlobal(widget->rect().center());
+    const QPoint local = window->mapFromGlobal(global);
+    for (int notch = 0; notch < qAbs(notches); ++notch) {
+        QWheelEvent wheel(local, global, {}, QPoint(0, notches > 0 ? 120 : -120), Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        // sendEvent would mark it as the program's own.
+        QSpontaneKeyEvent::setSpontaneous(&wheel);
+        QCoreApplication::instance()->notify(window, &wheel);
+    }
 }
 
 void typeText(QWidget* widget, const QString& text)

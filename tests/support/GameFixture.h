@@ -82,6 +82,11 @@ private:
 // indicator (its widget may be wider than the part that takes clicks).
 void click(QAbstractButton* button);
 
+// Turns the mouse wheel over the middle of the widget, notches up (positive)
+// or down, the way the window system delivers it: a spontaneous event to the
+// widget's window, which hands it on and gives the focus as Qt does.
+void wheelOver(QWidget* widget, int notches);
+
 // Types any text into the widget, one key event a character.
 void typeText(QWidget* widget, const QString& text);
 

@@ -205,6 +205,8 @@ void THauptForm::buildPages()
     PageControl1->addTab(tsAliases, QStringLiteral("Aliases"));
     PageControl1->addTab(ts3DRender, QStringLiteral("andere 3D-Renderer"));
     PageControl1->setCurrentWidget(tsSystem);
+    // The quit button was made before the pages: Tab reaches it after them.
+    putLastInTabOrder(bBeenden);
 }
 
 bool THauptForm::FormCreate()

@@ -89,6 +89,14 @@ void ValueListEditor::setValue(int row, const QString& value)
     item(row, valueColumn)->setText(value);
 }
 
+void ValueListEditor::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint)
+{
+    const bool leaving = hint == QAbstractItemDelegate::EditNextItem || hint == QAbstractItemDelegate::EditPreviousItem;
+    QTableWidget::closeEditor(editor, leaving ? QAbstractItemDelegate::NoHint : hint);
+    if (leaving && hasFocus())
+        focusNextPrevChild(hint == QAbstractItemDelegate::EditNextItem);
+}
+
 void ValueListEditor::commitEditor()
 {
     if (QWidget* editor = openEditor()) {

@@ -28,6 +28,12 @@ public:
     // Closes an open editor, dropping what was typed.
     void discardEditor();
 
+protected:
+    // Tab and Shift+Tab in a value's editor keep what was typed and leave
+    // the grid for the next control, as in a grid of this kind, instead of
+    // going on to the next cell: the grid's values would trap the keys.
+    void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
+
 private:
     QWidget* openEditor() const;
 };

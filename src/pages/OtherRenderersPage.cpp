@@ -128,6 +128,9 @@ void OtherRenderersPage::build()
     layout->addWidget(GroupBox11, 1);
     layout->addWidget(GroupBox10, 1);
 
+    // Left group before right, each top to bottom with its refresh rate.
+    setTabChain(openGL->tabOrder(meRefreshRateGL) + glide->tabOrder(meRefreshRate3dfx));
+
     services_.events.onExit(meRefreshRateGL, [this] { meRefreshRateGLExit(); });
     services_.events.onExit(meRefreshRate3dfx, [this] { meRefreshRate3dfxExit(); });
 }

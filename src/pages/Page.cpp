@@ -14,10 +14,20 @@ int fieldNumber(const MaskedEdit* field)
     return IniNumbers::decimalToInt32(field->value().trimmed()).value_or(-1);
 }
 
-void setTabChain(std::initializer_list<QWidget*> widgets)
+void setTabChain(const QList<QWidget*>& widgets)
 {
-    for (auto it = widgets.begin(); it != widgets.end() && it + 1 != widgets.end(); ++it)
-        QWidget::setTabOrder(*it, *(it + 1));
+    for (qsizetype i = 0; i + 1 < widgets.size(); ++i)
+        QWidget::setTabOrder(widgets[i], widgets[i + 1]);
+}
+
+void putLastInTabOrder(QWidget* widget)
+{
+    QWidget* window = widget->window();
+    QWidget* last = window->previousInFocusChain();
+    while (last != window && (last == widget || last->focusPolicy() == Qt::NoFocus))
+        last = last->previousInFocusChain();
+    if (last != window)
+        QWidget::setTabOrder(last, widget);
 }
 
 Page::Page(const PageServices& services, const QString& objectName) : services_(services)
@@ -31,6 +41,8 @@ void Page::ensureBuilt()
         return;
     built_ = true;
     build();
+    if (window() == services_.bBeenden->window())
+        putLastInTabOrder(services_.bBeenden);
     if (!isVisible())
         return;
     // Built while already on screen: show the new controls as a first show

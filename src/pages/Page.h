@@ -1,11 +1,11 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QWidget>
 
 #include <cstdint>
 #include <functional>
-#include <initializer_list>
 #include <memory>
 
 class EventRules;
@@ -30,7 +30,12 @@ T* named(T* widget, const QString& name)
 int fieldNumber(const MaskedEdit* field);
 
 // Tab goes from each widget to the next, in the order given.
-void setTabChain(std::initializer_list<QWidget*> widgets);
+void setTabChain(const QList<QWidget*>& widgets);
+
+// Puts the widget after every other one in its window's Tab order. Widgets
+// made later join the order at its end, so the quit button, which comes last
+// on every page, goes there again whenever a page is built.
+void putLastInTabOrder(QWidget* widget);
 
 // What start-up sets once and every page shares. Owned by the main window;
 // the stores and the registry live from start-up to exit.

@@ -54,6 +54,18 @@ RendererGroup::RendererGroup(const RendererGroupTable& table, QGroupBox* groupBo
     grid->setRowStretch(presetRow + 1, 1);
 }
 
+QList<QWidget*> RendererGroup::tabOrder(QWidget* footOfFirstColumn) const
+{
+    QList<QWidget*> order;
+    for (qsizetype i = 0; i < boxes_.size(); ++i) {
+        order << boxes_[i];
+        if (i + 1 == table_.columns.value(0))
+            order << footOfFirstColumn;
+    }
+    order << rbQuality << rbFast;
+    return order;
+}
+
 GameConfigStore& RendererGroup::mainIni() const
 {
     return *services_.state.MainIni;

@@ -14,6 +14,7 @@ class QCheckBox;
 class QGridLayout;
 class QGroupBox;
 class QRadioButton;
+class QWidget;
 
 // One on/off option of a render device: its key, its check box and the
 // states the two presets give it.
@@ -74,6 +75,9 @@ public:
     // The row below the last box of the first column, free for a field.
     QGridLayout* grid = nullptr;
     int firstFreeRow() const { return table_.columns.value(0); }
+    // The group's controls in Tab order: down each column of boxes, the
+    // field at the foot of the first column in it, then the two presets.
+    QList<QWidget*> tabOrder(QWidget* footOfFirstColumn) const;
 
 private:
     void click(int index);

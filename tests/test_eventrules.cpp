@@ -211,6 +211,22 @@ void EventRulesTest::maskedEditTyping()
     edit->setValue("3072");
     QCOMPARE(edit->value(), QStringLiteral("3072"));
     QCOMPARE(edits, 5);
+
+    // End goes to the end of what was typed, not behind the blank place,
+    // and the digit typed there is taken.
+    edit->setValue("95");
+    QTest::keyClick(edit, Qt::Key_Home);
+    QTest::keyClick(edit, Qt::Key_End, Qt::ShiftModifier);
+    QCOMPARE(edit->selectedText(), QStringLiteral("95"));
+    QTest::keyClick(edit, Qt::Key_End);
+    QTest::keyClicks(edit, "1");
+    QCOMPARE(edit->value(), QStringLiteral("951"));
+    // Put behind the last place (a click there), a digit goes to the first
+    // blank place after the digits; a full field takes none.
+    edit->setValue("9");
+    edit->setCursorPosition(3);
+    QTest::keyClicks(edit, "512");
+    QCOMPARE(edit->value(), QStringLiteral("951"));
 }
 
 void EventRulesTest::maskedEditBlankBeforeADigitReadsAsSpace()

@@ -69,6 +69,14 @@ void MaskedEdit::removeRange(int from, int count)
     show(places.left(places_), qMin(from, places_));
 }
 
+int MaskedEdit::typedEnd() const
+{
+    QString places = QLineEdit::text();
+    while (places.endsWith(blankPlace))
+        places.chop(1);
+    return int(places.size());
+}
+
 void MaskedEdit::typeDigits(const QString& digits)
 {
     if (hasSelectedText())
@@ -77,6 +85,10 @@ void MaskedEdit::typeDigits(const QString& digits)
     // longer text the program set.
     QString places = QLineEdit::text().left(places_);
     int cursor = qMin(cursorPosition(), places_);
+    // Behind the last place there is nothing to overwrite; a blank place
+    // after the digits takes the next one.
+    if (cursor == places_)
+        cursor = qMin(typedEnd(), places_);
     for (const QChar digit : digits) {
         if (cursor >= places.size())
             break;
@@ -99,6 +111,17 @@ void MaskedEdit::keyPressEvent(QKeyEvent* event)
         copy();
         if (hasSelectedText())
             removeRange(selectionStart(), selectedText().size());
+    } else if (event->matches(QKeySequence::MoveToEndOfLine) || event->matches(QKeySequence::MoveToEndOfBlock)
+               || event->matches(QKeySequence::MoveToEndOfDocument)) {
+        // The end of what was typed, where the next digit belongs, not
+        // behind the blank places.
+        setCursorPosition(typedEnd());
+    } else if (event->matches(QKeySequence::SelectEndOfLine) || event->matches(QKeySequence::SelectEndOfBlock)
+               || event->matches(QKeySequence::SelectEndOfDocument)) {
+        const int anchor = !hasSelectedText()                  ? cursorPosition()
+                           : cursorPosition() == selectionStart() ? selectionEnd()
+                                                                  : selectionStart();
+        setSelection(anchor, typedEnd() - anchor);
     } else if (event->matches(QKeySequence::Undo) || event->matches(QKeySequence::Redo)) {
         // Qt's undo would restore texts the mask never saw.
     } else if (event->key() == Qt::Key_Backspace || event->key() == Qt::Key_Delete) {

@@ -4,11 +4,13 @@
 
 // The masked edit of the digit fields ("999", "99"): unfilled places show as
 // "_", typing takes digits only and overwrites place by place up to the
-// mask's length, and value() reads a blank place before a digit as a space and
-// drops blanks at the end ("3_8" reads "3 8", "38_" reads "38"). The program
-// may set a longer text; it is kept unchanged. Qt's input mask behaves
-// differently on each of these points, hence this control. The field is as
-// wide as its mask and two digits more, whatever room its line has.
+// mask's length (behind the last place, a digit goes to the first blank
+// place after what was typed; End goes there too), and value() reads a blank
+// place before a digit as a space and drops blanks at the end ("3_8" reads
+// "3 8", "38_" reads "38"). The program may set a longer text; it is kept
+// unchanged. Qt's input mask behaves differently on each of these points,
+// hence this control. The field is as wide as its mask and two digits more,
+// whatever room its line has.
 class MaskedEdit : public QLineEdit {
     Q_OBJECT
 
@@ -29,6 +31,8 @@ protected:
 
 private:
     void fitWidth();
+    // Where what was typed ends: before the blank places at the end.
+    int typedEnd() const;
     void typeDigits(const QString& digits);
     void removeRange(int from, int count);
     void show(QString places, int cursor);

@@ -36,6 +36,8 @@ private Q_SLOTS:
     void direct3DReading();
     void openGLAndGlideReading_data();
     void openGLAndGlideReading();
+    void maxAnisotropyKeepsItsLevel_data();
+    void maxAnisotropyKeepsItsLevel();
     void tickedBoxWhoseKeyVanishedWritesFalse();
     void lockedGroupsStillRefreshAndHaveTheirHints();
     void noticesFollowTheTickedBox();
@@ -132,6 +134,48 @@ void RendererGroupsTest::openGLAndGlideReading()
     showPage("ts3DRender");
     QCOMPARE(child<QCheckBox>(box.constData())->isChecked(), ticked);
     QCOMPARE(fileBytes(), withValue(original, section, key, after));
+}
+
+void RendererGroupsTest::maxAnisotropyKeepsItsLevel_data()
+{
+    QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<QString>("action"); // "show", a control to click, or "meanwhile 8, tick"
+    QTest::addColumn<bool>("ticked");
+    QTest::addColumn<QByteArray>("written");
+    // The renderer reads a level, 0 for off; "True" is 0 to it.
+    QTest::newRow("16 shows on") << QByteArray("16") << "show" << true << QByteArray("16");
+    QTest::newRow("0 shows off") << QByteArray("0") << "show" << false << QByteArray("0");
+    QTest::newRow("-1 shows off") << QByteArray("-1") << "show" << false << QByteArray("-1");
+    QTest::newRow("True becomes 16") << QByteArray("True") << "show" << true << QByteArray("16");
+    QTest::newRow("Quality keeps 16") << QByteArray("16") << "rbQualityGL" << true << QByteArray("16");
+    QTest::newRow("Quality keeps 4.000000") << QByteArray("4.000000") << "rbQualityGL" << true
+                                            << QByteArray("4.000000");
+    QTest::newRow("Quality over 0 writes 16") << QByteArray("0") << "rbQualityGL" << true << QByteArray("16");
+    QTest::newRow("Fast writes 0") << QByteArray("16") << "rbFastGL" << false << QByteArray("0");
+    QTest::newRow("tick over False writes 16") << QByteArray("False") << "cbMaxAnisotropyGL" << true
+                                               << QByteArray("16");
+    QTest::newRow("untick writes 0") << QByteArray("16") << "cbMaxAnisotropyGL" << false << QByteArray("0");
+    QTest::newRow("tick keeps a level written meanwhile") << QByteArray("0") << "meanwhile 8, tick" << true
+                                                          << QByteArray("8");
+}
+
+void RendererGroupsTest::maxAnisotropyKeepsItsLevel()
+{
+    QFETCH(QByteArray, stored);
+    QFETCH(QString, action);
+    QFETCH(bool, ticked);
+    QFETCH(QByteArray, written);
+    startWith(withValue(original, gl, "MaxAnisotropy", stored), "bOpenGL");
+    showPage("ts3DRender");
+    if (action == "meanwhile 8, tick") {
+        writeBytes(game->mainIniPath(), withValue(fileBytes(), gl, "MaxAnisotropy", QByteArray("8")));
+        click("cbMaxAnisotropyGL");
+    } else if (action != "show") {
+        click(qPrintable(action));
+    }
+    QCOMPARE(child<QCheckBox>("cbMaxAnisotropyGL")->isChecked(), ticked);
+    QVERIFY2(fileBytes().contains("\r\nMaxAnisotropy=" + written + "\r\n"), fileBytes().constData());
+    QVERIFY(game->boxes.errors().isEmpty());
 }
 
 void RendererGroupsTest::tickedBoxWhoseKeyVanishedWritesFalse()

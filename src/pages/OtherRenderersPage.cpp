@@ -42,7 +42,10 @@ const RendererGroupTable openGLTable{
         {"ShinySurfaces", "cbShinySurfacesGL", "ShinySurfaces", nullptr, true, false},
         {"Coronas", "cbCoronasGL", "Coronas", nullptr, true, false},
         {"HighDetailActors", "cbHighDetailActorsGL", "HighDetailActors", nullptr, true, false},
-        {"MaxAnisotropy", "cbMaxAnisotropyGL", "MaxAnisotropy", nullptr, true, false},
+        // The renderer reads a level here, 0 for off, and "True" as 0: it is
+        // kept when on, else set to 16, which the renderer lowers to what the
+        // card supports.
+        {"MaxAnisotropy", "cbMaxAnisotropyGL", "MaxAnisotropy", nullptr, true, false, nullptr, "16"},
         {"AlwaysMipmap", "cbAlwaysMipmapGL", "AlwaysMipmap", nullptr, true, true},
         {"UsePrecache", "cbUsePrecacheGL", "UsePrecache", nullptr, true, false},
     },

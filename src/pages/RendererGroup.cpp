@@ -9,13 +9,24 @@
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QLocale>
 #include <QRadioButton>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 const QString onText = QStringLiteral("True");
 const QString offText = QStringLiteral("False");
+const QString levelOffText = QStringLiteral("0");
+
+// A level the render device uses: a number above 0 ("16", "4.000000").
+bool isLevel(const QString& value)
+{
+    bool ok = false;
+    const double level = QLocale::c().toDouble(value, &ok);
+    return ok && std::isfinite(level) && level > 0;
+}
 } // namespace
 
 RendererGroup::RendererGroup(const RendererGroupTable& table, QGroupBox* groupBox, const PageServices& services)
@@ -82,6 +93,10 @@ void RendererGroup::GetValues()
 {
     for (int i = 0; i < keys_.size(); ++i) {
         const QString value = mainIni().ReadString(table_.section, keys_[i], NotFoundDefault::entryNotFound);
+        if (table_.options[i].levelOn) {
+            values_[i] = value == onText || isLevel(value);
+            continue;
+        }
         switch (table_.reading) {
         case RendererGroupTable::Reading::TrueFalseOrNumber:
             if (value == onText)
@@ -121,8 +136,17 @@ void RendererGroup::unlock(const QString& title)
 void RendererGroup::click(int index)
 {
     const bool ticked = boxes_[index]->isChecked();
-    mainIni().WriteString(table_.section, keys_.value(index, QString::fromLatin1(table_.options[index].key)),
-                          ticked ? onText : offText);
+    const RendererOption& option = table_.options[index];
+    const QString key = keys_.value(index, QString::fromLatin1(option.key));
+    if (!option.levelOn) {
+        mainIni().WriteString(table_.section, key, ticked ? onText : offText);
+    } else if (!ticked) {
+        mainIni().WriteString(table_.section, key, levelOffText);
+    } else if (!isLevel(mainIni().ReadString(table_.section, key, NotFoundDefault::entryNotFound))) {
+        // The device reads "True" as 0, no filtering at all; a level it
+        // lowers to what the card has is what "on" means to it.
+        mainIni().WriteString(table_.section, key, QString::fromLatin1(option.levelOn));
+    }
     if (ticked && table_.options[index].notice)
         services_.boxes.notice(boxes_[index]->window(), QString::fromUtf8(table_.options[index].notice));
     EventRules::deselect(rbQuality);

@@ -26,6 +26,10 @@ struct RendererOption {
     bool quality;
     bool fast;
     const char* notice = nullptr; // shown after the key is written "True"
+    // The key holds a level, 0 for off (MaxAnisotropy): on is "True" or a
+    // number above 0; on is written as the level the file holds already,
+    // else as levelOn, off as "0".
+    const char* levelOn = nullptr;
 };
 
 // The table that makes a renderer group of a render device's section.
@@ -48,8 +52,8 @@ struct RendererGroupTable {
 // A locked group of check boxes, one per key of a render device's section,
 // with the presets "Quality Settings" and "Fast Settings". Every change of a
 // box, the user's or the program's (refresh, preset), writes its key as
-// "True" or "False" and clears both presets; a failed write ends the refresh
-// or preset at that box.
+// "True" or "False" (a level key as its level) and clears both presets; a
+// failed write ends the refresh or preset at that box.
 class RendererGroup {
 public:
     // Builds the boxes and presets into the group box, disabled.

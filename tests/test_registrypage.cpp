@@ -148,6 +148,7 @@ public:
 
 private Q_SLOTS:
     void commandAndIconFollowTheGameFolderUnderBothRoots();
+    void longFolderIsElidedInItsMiddle();
     void eachBoxWritesItsRegistration_data();
     void eachBoxWritesItsRegistration();
     void foundKeysAreRewrittenOnTheFirstShowOnly();
@@ -227,6 +228,25 @@ void RegistryPageTest::commandAndIconFollowTheGameFolderUnderBothRoots()
     const QByteArray bytes = readBytes(file);
     QVERIFY(bytes.contains("\n@=\"C:\\\\UT\\\\System\\\\UnrealTournament.exe \\\"%1\\\"\"\n"));
     QVERIFY(bytes.contains("\n@=\"C:\\\\UT\\\\Help\\\\Unreal.ico\"\n"));
+}
+
+void RegistryPageTest::longFolderIsElidedInItsMiddle()
+{
+    const QString folder = "C:\\Spiele\\" + QString(30, 'a') + "\\" + QString(120, 'b') + "\\UnrealTournament";
+    game->registerGameDir(folder);
+    start();
+    const QSize windowSize = window->size();
+    showPage("tsRegistry");
+    const auto* line = child<QLabel>("lUTPath");
+    const QString text = line->text();
+    QVERIFY2(text.startsWith("UT ist in dem Ordner \"C:\\Spiele\\aaa"), qPrintable(text));
+    QVERIFY2(text.endsWith("\\UnrealTournament\" installiert."), qPrintable(text));
+    QVERIFY2(text.contains(QChar(0x2026)), qPrintable(text));
+    QVERIFY(line->fontMetrics().horizontalAdvance(text) <= line->contentsRect().width());
+    QCOMPARE(line->toolTip(), folder);
+    QCOMPARE(window->size(), windowSize);
+    // The folder written is the whole one.
+    QCOMPARE(valueIn(game->registryPath(), RegistryRoot::LocalMachine, installKey, "Folder"), folder);
 }
 
 void RegistryPageTest::eachBoxWritesItsRegistration_data()

@@ -3,6 +3,9 @@
 #include "app/Startup.h"
 #include "config/GameConfigStore.h"
 #include "controls/EventRules.h"
+#include "controls/MaskedEdit.h"
+#include "controls/TextColours.h"
+#include "pages/OtherRenderersPage.h"
 #include "platform/GamePaths.h"
 #include "platform/GameRegistry.h"
 #include "support/Environment.h"
@@ -10,8 +13,11 @@
 #include "support/PageTest.h"
 #include "support/RegistryText.h"
 
+#include <QAbstractScrollArea>
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -24,7 +30,11 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QLabel>
+#include <QProcess>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QScopeGuard>
+#include <QStyleOption>
 #include <QRegularExpression>
 #include <QTabBar>
 #include <QVBoxLayout>
@@ -55,7 +65,14 @@ private Q_SLOTS:
     void quitButtonFollowsThePage();
     void everyWayOfClosingEndsTheWindow_data();
     void everyWayOfClosingEndsTheWindow();
+    void returnPressesTheFocusedButton_data();
+    void returnPressesTheFocusedButton();
+    void tabGoesDownThePageAndEndsOnBeenden_data();
+    void tabGoesDownThePageAndEndsOnBeenden();
     void clockShowsLocalTimeAndDate();
+    void colouredTextsStayReadable_data();
+    void colouredTextsStayReadable();
+    void pagesAreBuiltOnTheirFirstShowAndFitTheWindow_data();
     void pagesAreBuiltOnTheirFirstShowAndFitTheWindow();
     void pageBuiltAfterTheWindowWasSizedGrowsIt();
     void readOnlyMainIniWithTheRealBoxes();
@@ -426,6 +443,10 @@ void StartupTest::everyWayOfClosingEndsTheWindow_data()
     QTest::newRow("quit button") << "button";
     QTest::newRow("menu item") << "menu";
     QTest::newRow("window close") << "close";
+    // By keys alone: the first item of the menu bar is "Beenden".
+    QTest::newRow("F10, Return") << "F10";
+    QTest::newRow("Alt, Return") << "Alt";
+    QTest::newRow("Return on the quit button") << "Return";
 }
 
 void StartupTest::everyWayOfClosingEndsTheWindow()
@@ -437,6 +458,15 @@ void StartupTest::everyWayOfClosingEndsTheWindow()
     const QByteArray userAfterStart = readBytes(game->userIniPath());
     if (way == "button") {
         QTest::mouseClick(window->bBeenden, Qt::LeftButton);
+    } else if (way == "F10" || way == "Alt") {
+        QWidget* field = child<QWidget>("meCache");
+        field->setFocus();
+        QTest::keyClick(field, way == "F10" ? Qt::Key_F10 : Qt::Key_Alt);
+        QVERIFY(window->isVisible());
+        QTest::keyClick(field, Qt::Key_Return);
+    } else if (way == "Return") {
+        window->bBeenden->setFocus();
+        QTest::keyClick(window->bBeenden, Qt::Key_Return);
     } else if (way == "menu") {
         child<QAction>("mmBeenden")->trigger();
     } else {
@@ -447,6 +477,134 @@ void StartupTest::everyWayOfClosingEndsTheWindow()
     QCOMPARE(readBytes(game->mainIniPath()), mainAfterStart);
     QCOMPARE(readBytes(game->userIniPath()), userAfterStart);
     QVERIFY(game->boxes.shown().isEmpty());
+}
+
+void StartupTest::returnPressesTheFocusedButton_data()
+{
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<QString>("focus");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<QString>("pressed"); // empty: none
+    QTest::newRow("Eintragen, System") << "tsSystem" << "bCacheEintragen" << int(Qt::Key_Return) << "bCacheEintragen";
+    QTest::newRow("Eintragen, User") << "tsUser" << "bXanEintragen" << int(Qt::Key_Enter) << "bXanEintragen";
+    QTest::newRow("<--") << "tsWeapponpriority" << "bPriorityEintragen" << int(Qt::Key_Return) << "bPriorityEintragen";
+    QTest::newRow("Aktualisieren") << "tsTastenbelegung" << "bKeyBindAktualisieren" << int(Qt::Key_Enter)
+                                   << "bKeyBindAktualisieren";
+    QTest::newRow("Wiederherstellen, Aliases") << "tsAliases" << "bOriginalAliases" << int(Qt::Key_Return)
+                                               << "bOriginalAliases";
+    // In a field Return stays the field's: no button is pressed.
+    QTest::newRow("in a field") << "tsSystem" << "meCache" << int(Qt::Key_Return) << "";
+    // While the menu bar is open the keys are its own.
+    QTest::newRow("F10 and Escape first") << "tsSystem" << "bCacheEintragen" << -int(Qt::Key_Return)
+                                          << "bCacheEintragen";
+}
+
+void StartupTest::returnPressesTheFocusedButton()
+{
+    QFETCH(QString, page);
+    QFETCH(QString, focus);
+    QFETCH(int, key);
+    QFETCH(QString, pressed);
+    game->registerGameDir();
+    start();
+    showPage(qPrintable(page));
+    QList<QPushButton*> buttons = window->PageControl1->currentWidget()->findChildren<QPushButton*>();
+    buttons << window->bBeenden;
+    QStringList clicked;
+    for (QPushButton* button : buttons)
+        connect(button, &QPushButton::clicked, this, [&clicked, button] { clicked << button->objectName(); });
+    QWidget* target = child<QWidget>(focus);
+    QVERIFY(target->isEnabled());
+    target->setFocus();
+    QCOMPARE(QApplication::focusWidget(), target);
+    if (key < 0) {
+        QTest::keyClick(target, Qt::Key_F10);
+        QTest::keyClick(target, Qt::Key_Escape);
+        QVERIFY(window->isVisible());
+        key = -key;
+    }
+    QTest::keyClick(target, Qt::Key(key), key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+    QCOMPARE(clicked, pressed.isEmpty() ? QStringList() : QStringList{pressed});
+    QVERIFY(window->isVisible());
+}
+
+void StartupTest::tabGoesDownThePageAndEndsOnBeenden_data()
+{
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<QStringList>("stops");
+    // The controls that take the focus on a fresh start: the locked
+    // Direct3D group and the buttons disabled at start are skipped.
+    QTest::newRow("System") << "tsSystem"
+                            << QStringList{"meCache", "bCacheEintragen", "bNoIntro", "eIRCNick", "bBeenden"};
+    QTest::newRow("User") << "tsUser"
+                          << QStringList{"eName", "rbBlau", "coboModel", "coboSkinMC", "bXanEintragen", "meFOV",
+                                         "bBeenden"};
+    QTest::newRow("Multiplayer Game") << "tsMultiplayer"
+                                      << QStringList{"leServerName", "leAdminName", "leAdminEmail", "leAdminPasswort",
+                                                     "cbLAN", "cbAdvertise", "leMOTD1", "leMOTD2", "leMOTD3",
+                                                     "leMOTD4", "bBeenden"};
+    QTest::newRow("Tastenbelegung") << "tsTastenbelegung"
+                                    << QStringList{"vleKeyBindings", "bKeyBindAktualisieren", "bKeyBindEintragen",
+                                                   "bBeenden"};
+    QTest::newRow("Registry") << "tsRegistry"
+                              << QStringList{"cbModule", "cbMap", "cbLink", "cbProtocol", "bBeenden"};
+    QTest::newRow("WeapponPriority") << "tsWeapponpriority"
+                                     << QStringList{"bPriorityEintragen", "mePriority", "coboWeappon", "bBeenden"};
+    // The quit button is hidden here.
+    QTest::newRow("Aliases") << "tsAliases"
+                             << QStringList{"vleAliases", "leAliasName", "leAliasCommand", "meAliasPosition",
+                                            "bIJumpEintragen", "bAliasDelete", "bOriginalAliases", "BitBtn1"};
+    // Each group down its left column, the refresh rate at its foot, down
+    // the right column, then the presets (one stop for the two).
+    QTest::newRow("andere 3D-Renderer")
+        << "ts3DRender"
+        << QStringList{"cbDetailTexturesGL", "cbUseTrilinearGL", "cbUseS3TCGL", "cbUseTNTGL", "cbUseMultiTextureGL",
+                       "cbTranslucencyGL", "meRefreshRateGL", "cbVolumetricLightingGL", "cbShinySurfacesGL",
+                       "cbCoronasGL", "cbHighDetailActorsGL", "cbMaxAnisotropyGL", "cbAlwaysMipmapGL",
+                       "cbUsePrecacheGL", "rbQualityGL", "cbTranslucency3dfx", "cbVolumetricLighting3dfx",
+                       "cbShinySurfaces3dfx", "cbCoronas3dfx", "meRefreshRate3dfx", "cbHighDetailActors3dfx",
+                       "cbDetailTextures3dfx", "cbFastUglyRefresh3dfx", "cbScreenSmoothing3dfx",
+                       "cbDisableVSync3dfx", "rbQuality3dfx", "bBeenden"};
+}
+
+void StartupTest::tabGoesDownThePageAndEndsOnBeenden()
+{
+    QFETCH(QString, page);
+    QFETCH(QStringList, stops);
+    game->registerGameDir();
+    start();
+    // Both groups of the page open, as after the renderer question.
+    window->revealOtherRenderersPage();
+    OtherRenderersPage* renderers = window->otherRenderersPage();
+    renderers->unlockOpenGL();
+    renderers->activateOpenGL();
+    renderers->unlockGlide();
+    renderers->activateGlide();
+    showPage(qPrintable(page));
+    QTabBar* tabs = window->PageControl1->tabBar();
+    tabs->setFocus();
+    QStringList reached;
+    for (int key = 0; key < 60; ++key) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QWidget* focus = QApplication::focusWidget();
+        if (focus == tabs)
+            break;
+        // A combo box's line edit and a grid's editor stand for their control.
+        while (focus->objectName().isEmpty() || focus->objectName().startsWith(QLatin1String("qt_")))
+            focus = focus->parentWidget();
+        reached << focus->objectName();
+    }
+    QCOMPARE(reached, stops);
+    // Shift+Tab goes back the same way from the tab bar.
+    QStringList back;
+    for (qsizetype stop = stops.size() - 1; stop >= 0; --stop) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+        QWidget* focus = QApplication::focusWidget();
+        while (focus->objectName().isEmpty() || focus->objectName().startsWith(QLatin1String("qt_")))
+            focus = focus->parentWidget();
+        back.prepend(focus->objectName());
+    }
+    QCOMPARE(back, stops);
 }
 
 void StartupTest::clockShowsLocalTimeAndDate()
@@ -472,10 +630,239 @@ void StartupTest::clockShowsLocalTimeAndDate()
     QLocale::setDefault(QLocale::c());
 }
 
-void StartupTest::pagesAreBuiltOnTheirFirstShowAndFitTheWindow()
+namespace {
+
+// What a person would see cut in the window: a text wider or taller than the
+// room its control gives it (a text in a sunken panel keeps the 2 pixels a
+// line edit keeps inside its frame), a control that leaves its parent or
+// touches the window's edge, and a frame that lost a line where the window
+// is drawn at a fractional scale. Each as one line that says what and where.
+QStringList cutInWindow(QWidget* window)
 {
+    QStringList cut;
+    const auto check = [&cut](const QWidget* widget, const QString& text, const QFontMetrics& metrics,
+                              const QRect& room) {
+        if (text.isEmpty())
+            return;
+        int width = 0;
+        const QStringList lines = text.split(QLatin1Char('\n'));
+        for (const QString& line : lines)
+            width = qMax(width, metrics.horizontalAdvance(line));
+        const int height = metrics.height() * int(lines.size());
+        if (width > room.width() || height > room.height() || !widget->rect().contains(room))
+            cut << QStringLiteral("%1 \"%2\": needs %3 x %4, has %5 x %6")
+                       .arg(widget->objectName(), text)
+                       .arg(width)
+                       .arg(height)
+                       .arg(room.width())
+                       .arg(room.height());
+    };
+    const QImage shot = window->grab().toImage();
+    const qreal scale = shot.devicePixelRatio();
+    const QColor background = window->palette().color(QPalette::Window);
+    // Whether one of the device pixel lines around a frame's edge differs
+    // from the window along most of that edge.
+    const auto lineAt = [&](bool vertical, int at, int from, int to) {
+        for (int line = at - 1; line <= at + 1; ++line) {
+            int differing = 0;
+            for (int i = from; i <= to; ++i) {
+                const QColor pixel = vertical ? shot.pixelColor(line, i) : shot.pixelColor(i, line);
+                differing += qAbs(pixel.lightness() - background.lightness()) > 12 ? 1 : 0;
+            }
+            if (differing > (to - from) / 2)
+                return true;
+        }
+        return false;
+    };
+
+    for (const QWidget* widget : window->findChildren<QWidget*>()) {
+        if (!widget->isVisible() || widget->isWindow())
+            continue;
+        const QStyle* style = widget->style();
+        const QString name = widget->objectName();
+        if (const auto* label = qobject_cast<const QLabel*>(widget)) {
+            const int padding = label->frameShape() == QFrame::NoFrame ? 0 : label->frameWidth() + 2;
+            const int margin = label->margin() + qMax(label->indent(), 0);
+            const QRect room = label->frameShape() == QFrame::NoFrame
+                ? label->contentsRect().adjusted(margin, 0, -margin, 0)
+                : label->rect().adjusted(padding, label->frameWidth(), -padding, -label->frameWidth());
+            check(label, label->text(), label->fontMetrics(), room);
+        } else if (const auto* button = qobject_cast<const QAbstractButton*>(widget)) {
+            QStyleOptionButton option;
+            option.initFrom(button);
+            option.text = button->text();
+            option.icon = button->icon();
+            option.iconSize = button->iconSize();
+            QRect room;
+            if (qobject_cast<const QCheckBox*>(button))
+                room = style->subElementRect(QStyle::SE_CheckBoxContents, &option, button);
+            else if (qobject_cast<const QRadioButton*>(button))
+                room = style->subElementRect(QStyle::SE_RadioButtonContents, &option, button);
+            else
+                room = style->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+            if (!button->icon().isNull())
+                room.adjust(button->iconSize().width() + 4, 0, 0, 0);
+            check(button, button->text(), button->fontMetrics(), room);
+        } else if (const auto* box = qobject_cast<const QGroupBox*>(widget)) {
+            QStyleOptionGroupBox option;
+            option.initFrom(box);
+            option.text = box->title();
+            option.lineWidth = 1;
+            option.textAlignment = box->alignment();
+            option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
+            // The blanks around a title are the caption's own.
+            check(box, box->title().trimmed(), box->fontMetrics(),
+                  style->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, box));
+        } else if (const auto* edit = qobject_cast<const QLineEdit*>(widget)) {
+            // A line edit scrolls its text; only a field as wide as its digits
+            // and the text of a combo box must show whole.
+            if (qobject_cast<const MaskedEdit*>(edit) || qobject_cast<const QComboBox*>(edit->parentWidget()))
+                check(edit, edit->text(), edit->fontMetrics(),
+                      edit->contentsRect().marginsRemoved(edit->textMargins()).adjusted(2, 0, -2, 0));
+        } else if (const auto* tabs = qobject_cast<const QTabBar*>(widget)) {
+            for (int i = 0; i < tabs->count(); ++i)
+                if (tabs->isTabVisible(i) && !tabs->rect().contains(tabs->tabRect(i)))
+                    cut << QStringLiteral("tab \"%1\" lies outside its bar").arg(tabs->tabText(i));
+        } else if (const auto* menu = qobject_cast<const QMenuBar*>(widget)) {
+            for (QAction* action : menu->actions())
+                if (!menu->rect().contains(menu->actionGeometry(action)))
+                    cut << QStringLiteral("menu item \"%1\" lies outside its bar").arg(action->text());
+        }
+
+        const QWidget* parent = widget->parentWidget();
+        const bool scrolled = qobject_cast<const QAbstractScrollArea*>(parent ? parent->parentWidget() : nullptr);
+        if (!scrolled && !parent->rect().contains(widget->geometry()))
+            cut << QStringLiteral("%1 lies outside %2").arg(name, parent->objectName());
+        const auto* frame = qobject_cast<const QFrame*>(widget);
+        const bool framed = (frame && frame->frameShape() != QFrame::NoFrame && frame->frameWidth() > 0)
+            || qobject_cast<const QAbstractButton*>(widget) || qobject_cast<const QLineEdit*>(widget);
+        const QRect inWindow(widget->mapTo(window, QPoint(0, 0)), widget->size());
+        if (framed && !qobject_cast<const QLineEdit*>(parent)
+            && !window->rect().adjusted(1, 1, -1, -1).contains(inWindow))
+            cut << QStringLiteral("%1 touches the window's edge").arg(name);
+        if (frame && frame->frameShape() != QFrame::NoFrame && frame->frameWidth() > 0 && !scrolled
+            && frame->width() > 16 && frame->height() > 16) {
+            const int left = qFloor(inWindow.left() * scale), top = qFloor(inWindow.top() * scale);
+            const int right = qCeil((inWindow.right() + 1) * scale) - 1;
+            const int bottom = qCeil((inWindow.bottom() + 1) * scale) - 1;
+            const int inset = qCeil(8 * scale);
+            const bool sides[] = {lineAt(true, left, top + inset, bottom - inset),
+                                  lineAt(false, top, left + inset, right - inset),
+                                  lineAt(true, right, top + inset, bottom - inset),
+                                  lineAt(false, bottom, left + inset, right - inset)};
+            const char* sideNames[] = {"left", "top", "right", "bottom"};
+            for (int side = 0; side < 4; ++side)
+                if (!sides[side])
+                    cut << QStringLiteral("%1 lost its %2 line").arg(name, QLatin1String(sideNames[side]));
+        }
+    }
+    return cut;
+}
+
+} // namespace
+
+void StartupTest::colouredTextsStayReadable_data()
+{
+    QTest::addColumn<QString>("theme"); // light, or dark before or after the start
+    QTest::newRow("light") << "light";
+    QTest::newRow("dark") << "dark";
+    QTest::newRow("dark, chosen while running") << "dark later";
+}
+
+void StartupTest::colouredTextsStayReadable()
+{
+    QFETCH(QString, theme);
+    const QPalette before = QApplication::palette();
+    const auto restore = qScopeGuard([before] { QApplication::setPalette(before); });
+    // Dark colours as a dark desktop theme gives them, with Fusion.
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(60, 60, 60));
+    dark.setColor(QPalette::WindowText, Qt::white);
+    dark.setColor(QPalette::Base, QColor(42, 42, 42));
+    dark.setColor(QPalette::AlternateBase, QColor(66, 66, 66));
+    dark.setColor(QPalette::Text, Qt::white);
+    dark.setColor(QPalette::Button, QColor(53, 53, 53));
+    dark.setColor(QPalette::ButtonText, Qt::white);
+    // The Parts' blue and red stand at 1.3:1 and 2.8:1 against it.
+    QCOMPARE(qRound(contrastRatio(QColor(0, 0, 255), dark.color(QPalette::Window)) * 10), 13);
+    QCOMPARE(qRound(contrastRatio(QColor(255, 0, 0), dark.color(QPalette::Window)) * 10), 28);
+    QCOMPARE(contrastRatio(Qt::black, Qt::white), 21.0);
+    if (theme == "dark")
+        QApplication::setPalette(dark);
     game->registerGameDir();
     start();
+    if (theme == "dark later")
+        QApplication::setPalette(dark);
+
+    // The colours the pages give: status lines found and missing, team
+    // colours.
+    const QList<std::pair<const char*, QColor>> coloured{
+        {"lUTPath", QColor(0, 0, 255)}, {"lModule", QColor(255, 0, 0)}, {"rbBlau", QColor(0, 0, 255)},
+        {"rbRot", QColor(255, 0, 0)},   {"rbGold", QColor(215, 175, 0)}, {"rbGruen", QColor(0, 128, 0)}};
+    showPage("tsUser");
+    showPage("tsRegistry");
+    for (const auto& [name, colour] : coloured) {
+        const QWidget* widget = child<QWidget>(name);
+        const QColor shown = widget->palette().color(QPalette::WindowText);
+        const QColor window = widget->palette().color(QPalette::Window);
+        if (theme == "light") {
+            QCOMPARE(shown, colour);
+            continue;
+        }
+        QVERIFY2(contrastRatio(shown, window) >= 4.5, name);
+        // A tint of the same hue, no lighter than it needs to be.
+        QVERIFY2(qAbs(shown.hsvHue() - colour.hsvHue()) <= 2, name);
+        QVERIFY2(contrastRatio(shown.darker(110), window) < 4.5 || shown == colour, name);
+    }
+    // The window keeps its own text colour.
+    QCOMPARE(child<QWidget>("rbKeine")->palette().color(QPalette::WindowText),
+             QApplication::palette().color(QPalette::WindowText));
+}
+
+void StartupTest::pagesAreBuiltOnTheirFirstShowAndFitTheWindow_data()
+{
+    QTest::addColumn<QByteArray>("scale");
+    QTest::addColumn<QLocale>("locale");
+    for (const char* scale : {"1", "1.25", "1.5", "2"}) {
+        for (const QLocale& locale : {QLocale(QLocale::German, QLocale::Germany),
+                                      QLocale(QLocale::English, QLocale::UnitedStates), QLocale::c()})
+            QTest::addRow("%s, %s", scale, qPrintable(locale.name())) << QByteArray(scale) << locale;
+    }
+}
+
+void StartupTest::pagesAreBuiltOnTheirFirstShowAndFitTheWindow()
+{
+    QFETCH(QByteArray, scale);
+    QFETCH(QLocale, locale);
+    const QByteArray ownScale = qEnvironmentVariableIsSet("QT_SCALE_FACTOR") ? qgetenv("QT_SCALE_FACTOR") : "1";
+    if (ownScale != scale) {
+        // Qt takes the scale when the application starts: this row runs in
+        // a run of this test of its own.
+        QProcess run;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_SCALE_FACTOR"), QString::fromLatin1(scale));
+        // The screen of a scaled desktop: the offscreen one is 800 pixels
+        // wide, and Qt holds a window's tabs to the screen's width.
+        QTemporaryDir screen;
+        if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
+            writeBytes(screen.filePath(QStringLiteral("screen.json")),
+                       R"({"screens": [{"name": "desktop", "width": 3840, "height": 2160}]})");
+            environment.insert(QStringLiteral("QT_QPA_PLATFORM"),
+                               QStringLiteral("offscreen:configfile=") + screen.filePath(QStringLiteral("screen.json")));
+        }
+        run.setProcessEnvironment(environment);
+        run.setProcessChannelMode(QProcess::MergedChannels);
+        run.start(QCoreApplication::applicationFilePath(),
+                  {QStringLiteral("pagesAreBuiltOnTheirFirstShowAndFitTheWindow:") + QTest::currentDataTag()});
+        QVERIFY(run.waitForFinished(120000));
+        QVERIFY2(run.exitStatus() == QProcess::NormalExit && run.exitCode() == 0, run.readAll().constData());
+        return;
+    }
+    QLocale::setDefault(locale);
+    const auto restore = qScopeGuard([] { QLocale::setDefault(QLocale::system()); });
+    game->registerGameDir();
+    start();
+    QVERIFY2(cutInWindow(window).isEmpty(), qPrintable(cutInWindow(window).join(u'\n')));
     QTabWidget* tabs = window->PageControl1;
     window->revealOtherRenderersPage(); // as the renderer question does
     const QSize windowSize = window->size();
@@ -513,6 +900,7 @@ void StartupTest::pagesAreBuiltOnTheirFirstShowAndFitTheWindow()
             QVERIFY2(page->width() >= page->minimumSizeHint().width()
                          && page->height() >= page->minimumSizeHint().height(),
                      qPrintable(page->objectName()));
+            QVERIFY2(cutInWindow(window).isEmpty(), qPrintable(cutInWindow(window).join(u'\n')));
         }
     }
     // The window kept its size: it was measured to hold every page.

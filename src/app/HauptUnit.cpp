@@ -63,6 +63,18 @@ QString longTimeFormat(const QLocale& locale)
     return format.trimmed();
 }
 
+// A clock panel of the status bar: its text keeps clear of its frame, where
+// the glyphs drawn at a fractional scale may come out wider than measured.
+class StatusPanel final : public QLabel {
+public:
+    using QLabel::QLabel;
+    QSize sizeHint() const override { return QLabel::sizeHint() + QSize(2 * padding, 0); }
+    QSize minimumSizeHint() const override { return QLabel::minimumSizeHint() + QSize(2 * padding, 0); }
+
+private:
+    static constexpr int padding = 3;
+};
+
 // What the window tells when an access to a file undid a write that a crash
 // had left unfinished.
 QString recoveryText(const SafeFile::Recovery& recovery)
@@ -130,14 +142,17 @@ THauptForm::THauptForm(MessageBoxes& boxes, std::unique_ptr<GameRegistry> regist
     StatusBar1->setSizeGripEnabled(false);
     auto* panel0 = new QLabel(StatusBar1);
     panel0->setObjectName(QStringLiteral("StatusBar1Panel0"));
-    clockTime_ = new QLabel(StatusBar1);
+    clockTime_ = new StatusPanel(StatusBar1);
     clockTime_->setObjectName(QStringLiteral("StatusBar1Panel1"));
-    clockDate_ = new QLabel(StatusBar1);
+    clockDate_ = new StatusPanel(StatusBar1);
     clockDate_->setObjectName(QStringLiteral("StatusBar1Panel2"));
     for (QLabel* panel : {clockTime_, clockDate_}) {
         panel->setAlignment(Qt::AlignCenter);
-        panel->setFrameShape(QFrame::StyledPanel);
+        // Fusion's styled panel loses lines at fractional scales (1.25, 1.5).
+        panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     }
+    // The last panel stays clear of the window's edge.
+    StatusBar1->setContentsMargins(0, 0, 3, 0);
     StatusBar1->addWidget(panel0, 1);
     StatusBar1->addPermanentWidget(clockTime_);
     StatusBar1->addPermanentWidget(clockDate_);

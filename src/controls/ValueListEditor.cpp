@@ -27,6 +27,10 @@ ValueListEditor::ValueListEditor(const QString& keyTitle, const QString& valueTi
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setWordWrap(false);
     setTabKeyNavigation(false);
+    // Fusion's styled frame loses lines at fractional scales (1.25, 1.5),
+    // and a one-pixel one its right line under the scroll bar; the two-pixel
+    // sunken frame of a classic grid keeps all four.
+    setFrameStyle(QFrame::WinPanel | QFrame::Sunken);
 
     for (int row = 0; row < keys.size(); ++row) {
         auto* keyItem = new QTableWidgetItem(keys[row]);

@@ -4,6 +4,7 @@
 #include "config/NotFoundDefault.h"
 #include "controls/EventRules.h"
 #include "controls/Fonts.h"
+#include "controls/TextColours.h"
 #include "platform/EditorError.h"
 #include "platform/GamePaths.h"
 #include "platform/GameRegistry.h"
@@ -14,6 +15,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
+#include <QResizeEvent>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
@@ -58,11 +60,54 @@ QString missingText(const ShellRegistration& item)
 
 void setStatus(QLabel* label, const QString& text, const QColor& colour)
 {
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, colour);
-    label->setPalette(palette);
+    setTextColour(label, colour);
     label->setText(text);
 }
+
+// The folder line: "UT ist in dem Ordner "…" installiert." with a folder too
+// long for the line elided in its middle, where the names that tell folders
+// apart are least often; the whole folder is its tool tip.
+class FolderLine final : public QLabel {
+public:
+    explicit FolderLine(QWidget* parent) : QLabel(parent)
+    {
+        // The line takes the room its column has, not what the folder asks.
+        setSizePolicy(QSizePolicy::Ignored, sizePolicy().verticalPolicy());
+    }
+
+    void setFolder(const QString& folder)
+    {
+        folder_ = folder;
+        setToolTip(folder);
+        fit();
+    }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override
+    {
+        QLabel::resizeEvent(event);
+        fit();
+    }
+
+    void changeEvent(QEvent* event) override
+    {
+        QLabel::changeEvent(event);
+        if (event->type() == QEvent::FontChange)
+            fit();
+    }
+
+private:
+    void fit()
+    {
+        const QString before = QStringLiteral("UT ist in dem Ordner \"");
+        const QString after = QStringLiteral("\" installiert.");
+        const QFontMetrics metrics = fontMetrics();
+        const int room = contentsRect().width() - 2 * margin() - metrics.horizontalAdvance(before + after);
+        setText(before + metrics.elidedText(folder_, Qt::ElideMiddle, qMax(room, 0)) + after);
+    }
+
+    QString folder_;
+};
 
 // The registry keeps at most one key open; whatever a handler leaves open is
 // closed when it ends, a failure included.
@@ -132,7 +177,7 @@ void RegistryPage::build()
 {
     GroupBox1 = named(new QGroupBox(QStringLiteral("GroupBox1"), this), QStringLiteral("GroupBox1"));
     Label4 = boldLabel(QStringLiteral("Installation wird geprüft..."), GroupBox1, QStringLiteral("Label4"));
-    lUTPath = named(new QLabel(GroupBox1), QStringLiteral("lUTPath"));
+    lUTPath = named(new FolderLine(GroupBox1), QStringLiteral("lUTPath"));
     cbUTPath = named(new QCheckBox(GroupBox1), QStringLiteral("cbUTPath"));
     Label1 = named(new QLabel(QStringLiteral("Eintragen"), GroupBox1), QStringLiteral("Label1"));
     Label5 = boldLabel(QStringLiteral("Registrierung der Dateinamenerweiterung wird geprüft..."), GroupBox1,
@@ -186,8 +231,8 @@ void RegistryPage::tsRegistryShow()
 {
     setQuitButtonVisible(true);
     // The folder line stands in every case, also when the write below fails.
-    setStatus(lUTPath, QStringLiteral("UT ist in dem Ordner \"%1\" installiert.").arg(services_.state.GameDir),
-              present);
+    setTextColour(lUTPath, present);
+    static_cast<FolderLine*>(lUTPath)->setFolder(services_.state.GameDir);
     GameRegistry& reg = registry();
     {
         const KeyCloser closer(reg);

@@ -6,6 +6,7 @@
 #include "controls/EventRules.h"
 #include "controls/Fonts.h"
 #include "controls/MaskedEdit.h"
+#include "controls/TextColours.h"
 #include "platform/EditorError.h"
 
 #include <QComboBox>
@@ -124,13 +125,6 @@ void writeLook(GameConfigStore& userIni, const ModelRow& model, const SkinRow& s
     userIni.WriteString(playerSection, faceKey, QLatin1String(skin.face));
 }
 
-void setCaptionColour(QRadioButton* button, const QColor& colour)
-{
-    QPalette palette = button->palette();
-    palette.setColor(QPalette::WindowText, colour);
-    button->setPalette(palette);
-}
-
 } // namespace
 
 UserPage::UserPage(const PageServices& services) : Page(services, QStringLiteral("tsUser"))
@@ -148,17 +142,19 @@ void UserPage::build()
     LTeamfarbe = named(new QLabel(QStringLiteral("Teamfarbe"), GroupBox2), QStringLiteral("LTeamfarbe"));
     // The five buttons share this frame as parent, which makes them one group.
     Bevel1 = named(new QFrame(GroupBox2), QStringLiteral("Bevel1"));
-    Bevel1->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    // Fusion's styled panel loses its top and left lines at fractional
+    // scales (1.25, 1.5); a plain sunken panel keeps all four.
+    Bevel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     rbKeine = named(new QRadioButton(QStringLiteral("Keine"), Bevel1), QStringLiteral("rbKeine"));
     rbBlau = named(new QRadioButton(QStringLiteral("Blau"), Bevel1), QStringLiteral("rbBlau"));
     rbRot = named(new QRadioButton(QStringLiteral("Rot"), Bevel1), QStringLiteral("rbRot"));
     rbGold = named(new QRadioButton(QStringLiteral("Gold"), Bevel1), QStringLiteral("rbGold"));
     rbGruen = named(new QRadioButton(QStringLiteral("Grün"), Bevel1), QStringLiteral("rbGruen"));
-    setCaptionColour(rbBlau, QColor(0, 0, 255));
-    setCaptionColour(rbRot, QColor(255, 0, 0));
+    setTextColour(rbBlau, QColor(0, 0, 255));
+    setTextColour(rbRot, QColor(255, 0, 0));
     // A deep yellow: the pure one cannot be read on a light background.
-    setCaptionColour(rbGold, QColor(215, 175, 0));
-    setCaptionColour(rbGruen, QColor(0, 128, 0));
+    setTextColour(rbGold, QColor(215, 175, 0));
+    setTextColour(rbGruen, QColor(0, 128, 0));
     auto* teamLayout = new QHBoxLayout(Bevel1);
     for (QRadioButton* button : {rbKeine, rbBlau, rbRot, rbGold, rbGruen}) {
         setBold(button, false);

@@ -605,6 +605,12 @@ void StartupTest::tabGoesDownThePageAndEndsOnBeenden()
         back.prepend(focus->objectName());
     }
     QCOMPARE(back, stops);
+
+    // Ctrl+Tab from a control of the page takes the keys into the next one,
+    // also when that is built only then.
+    child<QWidget>(stops.first())->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ControlModifier);
+    QVERIFY(window->PageControl1->currentWidget()->isAncestorOf(QApplication::focusWidget()));
 }
 
 void StartupTest::clockShowsLocalTimeAndDate()

@@ -292,17 +292,25 @@ void THauptForm::pageBecameCurrent(int index)
     if (!page)
         return;
     page->runShowHandler();
-    // A field left for the change of page gave the focus to the window
-    // itself, where Qt does not look when it moves the focus into the new
-    // page: the keys would go nowhere. The page's own last focus, else its
-    // first stop, takes them, as Qt gives them from a page that had them.
-    if (focusWidget() != this || !page->isVisible())
+    // The keys go on in the new page. A field left for the change of page
+    // gave the focus to the window itself, where the keys would go nowhere.
+    // Qt hands the focus of the page left to a control of the new page
+    // before its show handler runs; when the handler disables that control
+    // (a ticked box of the Registry page), the focus moves on along the Tab
+    // order to the quit button, where Space would quit. The page's own last
+    // focus, else its first stop, takes the keys; the tab bar keeps them.
+    const QWidget* now = focusWidget();
+    if ((now && (now == PageControl1->tabBar() || page->isAncestorOf(now))) || !page->isVisible())
         return;
+    const auto usable = [page](const QWidget* w) { return w && w->isEnabled() && w->isVisibleTo(page); };
     QWidget* focus = page->focusWidget();
+    // The last focus may since have been disabled or hidden by the page.
+    if (!usable(focus))
+        focus = nullptr;
     for (QWidget* w = page->nextInFocusChain(); !focus && w && w != page; w = w->nextInFocusChain())
-        if (page->isAncestorOf(w) && (w->focusPolicy() & Qt::TabFocus) && w->isEnabled() && w->isVisibleTo(page))
+        if (page->isAncestorOf(w) && (w->focusPolicy() & Qt::TabFocus) && usable(w))
             focus = w;
-    if (focus && focus->isEnabled() && focus->isVisibleTo(page))
+    if (focus)
         focus->setFocus(Qt::OtherFocusReason);
 }
 

@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QFrame>
 #include <QLabel>
@@ -20,6 +21,7 @@ private Q_SLOTS:
     void boxShowsNameVersionAndLogo();
     void mainWindowTakesNoInputWhileTheBoxIsOpen();
     void undecodableLogoLeavesTheFrameEmpty();
+    void longPathsAreElidedWithinTheMainWindowsWidth();
 
 private:
     template <typename T>
@@ -137,6 +139,23 @@ void InfoFormTest::mainWindowTakesNoInputWhileTheBoxIsOpen()
         QVERIFY(window->isEnabled());
     }
     QVERIFY(game->boxes.shown().isEmpty());
+}
+
+void InfoFormTest::longPathsAreElidedWithinTheMainWindowsWidth()
+{
+    stop();
+    const QString folder = game->gameDir() + "/" + QString(150, 'x') + "/" + QString(150, 'y');
+    QVERIFY(QDir().mkpath(folder));
+    start({"--ini-dir", folder});
+    openBox();
+    TInfoForm* box = window->InfoForm.get();
+    QVERIFY(box->width() <= window->width());
+    const auto* line = inBox<QLabel>("LUserIni");
+    QVERIFY2(line->text().startsWith("User-INI: " + game->gameDir()), qPrintable(line->text()));
+    QVERIFY2(line->text().endsWith("yyy/User.ini (noch nicht vorhanden)"), qPrintable(line->text()));
+    QVERIFY(line->text().contains(QChar(0x2026)));
+    QVERIFY(line->fontMetrics().horizontalAdvance(line->text()) <= line->contentsRect().width());
+    QCOMPARE(line->toolTip(), folder + "/User.ini");
 }
 
 void InfoFormTest::undecodableLogoLeavesTheFrameEmpty()

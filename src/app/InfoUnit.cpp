@@ -3,6 +3,7 @@
 #include "app/Startup.h"
 
 #include "app/HauptUnit.h"
+#include "controls/ElidedLabel.h"
 #include "platform/AppInfo.h"
 #include "platform/JpegDecoder.h"
 
@@ -12,6 +13,7 @@
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLayout>
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
@@ -82,9 +84,9 @@ TInfoForm::TInfoForm(THauptForm& hauptForm, const QByteArray& logo)
 
     // Which files the editor edits: for a Linux build of the game they are
     // not in the game folder.
-    LMainIni = new QLabel(this);
+    LMainIni = new ElidedLabel(this);
     LMainIni->setObjectName(QStringLiteral("LMainIni"));
-    LUserIni = new QLabel(this);
+    LUserIni = new ElidedLabel(this);
     LUserIni->setObjectName(QStringLiteral("LUserIni"));
     for (QLabel* label : {LMainIni, LUserIni})
         label->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -117,6 +119,11 @@ TInfoForm::TInfoForm(THauptForm& hauptForm, const QByteArray& logo)
 void TInfoForm::FormCreate()
 {
     LVersionInfo->setText(AppInfo::name + QLatin1Char('\n') + QLatin1Char('v') + AppInfo::version);
+    // The box is no wider than the main window: a long path is elided in its
+    // middle rather than cut by the screen's edge.
+    const QMargins margins = layout()->contentsMargins();
+    for (QLabel* label : {LMainIni, LUserIni})
+        label->setMaximumWidth(hauptForm_.width() - margins.left() - margins.right());
     showIniPaths();
     centreOnScreen();
 }
@@ -124,14 +131,13 @@ void TInfoForm::FormCreate()
 void TInfoForm::showIniPaths()
 {
     const EditorState& state = hauptForm_.state();
-    const auto line = [](const QString& what, const QString& path) {
-        QString text = what + QStringLiteral(": ") + path;
-        if (!QFileInfo::exists(path))
-            text += QStringLiteral(" (noch nicht vorhanden)");
-        return text;
+    const auto line = [](QLabel* label, const QString& what, const QString& path) {
+        static_cast<ElidedLabel*>(label)->setParts(
+            what + QStringLiteral(": "), path,
+            QFileInfo::exists(path) ? QString() : QStringLiteral(" (noch nicht vorhanden)"));
     };
-    LMainIni->setText(line(QStringLiteral("Haupt-INI"), state.MainIniPath));
-    LUserIni->setText(line(QStringLiteral("User-INI"), state.UserIniPath));
+    line(LMainIni, QStringLiteral("Haupt-INI"), state.MainIniPath);
+    line(LUserIni, QStringLiteral("User-INI"), state.UserIniPath);
 }
 
 void TInfoForm::showEvent(QShowEvent* event)

@@ -2,6 +2,7 @@
 
 #include "config/GameConfigStore.h"
 #include "config/NotFoundDefault.h"
+#include "controls/ElidedLabel.h"
 #include "controls/EventRules.h"
 #include "controls/Fonts.h"
 #include "controls/TextColours.h"
@@ -15,7 +16,6 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
-#include <QResizeEvent>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
@@ -63,51 +63,6 @@ void setStatus(QLabel* label, const QString& text, const QColor& colour)
     setTextColour(label, colour);
     label->setText(text);
 }
-
-// The folder line: "UT ist in dem Ordner "…" installiert." with a folder too
-// long for the line elided in its middle, where the names that tell folders
-// apart are least often; the whole folder is its tool tip.
-class FolderLine final : public QLabel {
-public:
-    explicit FolderLine(QWidget* parent) : QLabel(parent)
-    {
-        // The line takes the room its column has, not what the folder asks.
-        setSizePolicy(QSizePolicy::Ignored, sizePolicy().verticalPolicy());
-    }
-
-    void setFolder(const QString& folder)
-    {
-        folder_ = folder;
-        setToolTip(folder);
-        fit();
-    }
-
-protected:
-    void resizeEvent(QResizeEvent* event) override
-    {
-        QLabel::resizeEvent(event);
-        fit();
-    }
-
-    void changeEvent(QEvent* event) override
-    {
-        QLabel::changeEvent(event);
-        if (event->type() == QEvent::FontChange)
-            fit();
-    }
-
-private:
-    void fit()
-    {
-        const QString before = QStringLiteral("UT ist in dem Ordner \"");
-        const QString after = QStringLiteral("\" installiert.");
-        const QFontMetrics metrics = fontMetrics();
-        const int room = contentsRect().width() - 2 * margin() - metrics.horizontalAdvance(before + after);
-        setText(before + metrics.elidedText(folder_, Qt::ElideMiddle, qMax(room, 0)) + after);
-    }
-
-    QString folder_;
-};
 
 // The registry keeps at most one key open; whatever a handler leaves open is
 // closed when it ends, a failure included.
@@ -177,7 +132,8 @@ void RegistryPage::build()
 {
     GroupBox1 = named(new QGroupBox(QStringLiteral("GroupBox1"), this), QStringLiteral("GroupBox1"));
     Label4 = boldLabel(QStringLiteral("Installation wird geprüft..."), GroupBox1, QStringLiteral("Label4"));
-    lUTPath = named(new FolderLine(GroupBox1), QStringLiteral("lUTPath"));
+    // A long folder is elided in its middle.
+    lUTPath = named(new ElidedLabel(GroupBox1), QStringLiteral("lUTPath"));
     cbUTPath = named(new QCheckBox(GroupBox1), QStringLiteral("cbUTPath"));
     Label1 = named(new QLabel(QStringLiteral("Eintragen"), GroupBox1), QStringLiteral("Label1"));
     Label5 = boldLabel(QStringLiteral("Registrierung der Dateinamenerweiterung wird geprüft..."), GroupBox1,
@@ -232,7 +188,8 @@ void RegistryPage::tsRegistryShow()
     setQuitButtonVisible(true);
     // The folder line stands in every case, also when the write below fails.
     setTextColour(lUTPath, present);
-    static_cast<FolderLine*>(lUTPath)->setFolder(services_.state.GameDir);
+    static_cast<ElidedLabel*>(lUTPath)->setParts(QStringLiteral("UT ist in dem Ordner \""), services_.state.GameDir,
+                                                 QStringLiteral("\" installiert."));
     GameRegistry& reg = registry();
     {
         const KeyCloser closer(reg);

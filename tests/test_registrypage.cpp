@@ -1,5 +1,6 @@
 #include "app/HauptUnit.h"
 #include "platform/RegistryFile.h"
+#include "support/Environment.h"
 #include "support/PageTest.h"
 #include "support/RegistryText.h"
 #include "support/WriteLog.h"
@@ -8,8 +9,10 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QProcess>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
@@ -137,6 +140,23 @@ QColor colourOf(const QLabel* label)
     return label->palette().color(QPalette::WindowText);
 }
 
+// A desktop tool's output, trimmed; the test fails when it does not end well.
+QString run(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        qWarning("%s failed: %s", qPrintable(program), process.readAllStandardError().constData());
+    return QString::fromUtf8(process.readAllStandardOutput()).trimmed() + (process.exitCode() ? "<failed>" : "");
+}
+
+// Another program's defaults, with the oddities people's files have: the
+// game's lines change, nothing else.
+const QByteArray foreignMimeapps = "# kept\n[Added Associations]\ntext/plain=gedit.desktop;\n\n"
+                                   "[Default Applications]\r\ntext/html = firefox.desktop;\r\n"
+                                   "x-scheme-handler/unreal=other-game.desktop;\r\n\r\n"
+                                   "[Removed Associations]\napplication/x-unreal-map=gone.desktop;";
+
 } // namespace
 
 // The Registry page through its widgets, against a temporary registry file.
@@ -157,6 +177,8 @@ private Q_SLOTS:
     void dialogPathShowsThisPageFirst();
     void failedWriteStopsTheRegistrationThere();
     void registryThatCannotBeWrittenShowsEverythingMissing();
+    void nativeBuildOpensFromTheDesktop_data();
+    void nativeBuildOpensFromTheDesktop();
 
 private:
     // Every write of the registry file stamps its key one second later than
@@ -465,6 +487,106 @@ void RegistryPageTest::registryThatCannotBeWrittenShowsEverythingMissing()
     QVERIFY(child<QCheckBox>("cbMap")->isEnabled());
     QCOMPARE(child<QLabel>("lMap")->text(), QStringLiteral("\"Unreal Map\" ist nicht korrekt installiert!"));
     QCOMPARE(readBytes(file), before);
+}
+
+void RegistryPageTest::nativeBuildOpensFromTheDesktop_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QString>("target"); // what a person opens; a file below the game folder
+    QTest::addColumn<int>("writes");
+    QTest::addColumn<QByteArray>("mimeapps"); // the line in [Default Applications] afterwards
+    QTest::newRow("map") << 1 << "application/x-unreal-map" << "Maps/DM-Deck16][.unr" << 3
+                         << QByteArray("application/x-unreal-map=%1;");
+    QTest::newRow("link") << 2 << "application/x-unreal-link" << "DM-Link.unreal" << 3
+                          << QByteArray("application/x-unreal-link=%1;");
+    QTest::newRow("protocol") << 3 << "x-scheme-handler/unreal" << "unreal://1.2.3.4:7777" << 2
+                              << QByteArray("x-scheme-handler/unreal=%1;other-game.desktop;");
+}
+
+// A game with its Linux build and the editor's own registry file: the
+// desktop's files, read by the desktop's own tools, with no desktop running
+// (xdg-open then reads mimeapps.list and runs the entry itself).
+void RegistryPageTest::nativeBuildOpensFromTheDesktop()
+{
+    QFETCH(int, index);
+    QFETCH(QString, type);
+    QFETCH(QString, target);
+    QFETCH(int, writes);
+    QFETCH(QByteArray, mimeapps);
+    const Item& item = *items[index];
+
+    QTemporaryDir desktop;
+    const QString data = desktop.filePath("data"), config = desktop.filePath("config");
+    Environment environment;
+    environment.set("HOME", QFile::encodeName(desktop.filePath("home")));
+    environment.set("XDG_DATA_HOME", QFile::encodeName(data));
+    environment.set("XDG_CONFIG_HOME", QFile::encodeName(config));
+    environment.set("XDG_DATA_DIRS", QFile::encodeName(desktop.filePath("system")));
+    environment.set("XDG_CONFIG_DIRS", QFile::encodeName(desktop.filePath("system-config")));
+    environment.set("XDG_CURRENT_DESKTOP", "X-Generic");
+    environment.set("DISPLAY", ":404");
+    for (const char* name : {"WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "BROWSER"})
+        environment.unset(name);
+    // The other program the user had for unreal:// before, installed system-wide.
+    QVERIFY(QDir().mkpath(desktop.filePath("system/applications")));
+    writeBytes(desktop.filePath("system/applications/other-game.desktop"),
+               "[Desktop Entry]\nType=Application\nName=Other\nExec=/usr/games/other %u\n");
+    QVERIFY(QDir().mkpath(config));
+    writeBytes(config + "/mimeapps.list", foreignMimeapps);
+
+    // The stand-in game notes what it was started with.
+    const QString record = desktop.filePath("started");
+    const QString executable = game->gameDir() + "/System/ut-bin";
+    writeBytes(executable, "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + QFile::encodeName(record) + "'\n");
+    QVERIFY(QFile::setPermissions(executable, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    const QString opened = target.contains("://") ? target : game->gameDir() + "/" + target;
+    QVERIFY(QDir().mkpath(game->gameDir() + "/Maps"));
+    writeBytes(game->gameDir() + "/Maps/DM-Deck16][.unr", "Unreal package");
+    writeBytes(game->gameDir() + "/DM-Link.unreal", "unreal://1.2.3.4:7777");
+
+    game->registerGameDir();
+    start();
+    showPage("tsRegistry");
+    for (const Item* other : items)
+        checkRegistration(*other, false);
+    WriteLog log;
+    click(item.box);
+    QVERIFY(game->boxes.shown().isEmpty());
+    for (const Item* other : items)
+        checkRegistration(*other, other == &item);
+    QCOMPARE(log.count(), writes);
+    // The registry file keeps the install path alone.
+    QVERIFY(!readBytes(game->registryPath()).contains("Classes"));
+
+    const QStringList entries = QDir(data + "/applications").entryList({"*.desktop"});
+    QCOMPARE(entries.size(), 1);
+    const QString entry = data + "/applications/" + entries.front();
+    QCOMPARE(run("desktop-file-validate", {entry}), QString());
+    const QByteArray entryBytes = readBytes(entry);
+    QVERIFY(entryBytes.contains("\nNoDisplay=true\n"));
+    QVERIFY(entryBytes.contains("\nPath=" + QFile::encodeName(game->gameDir()) + "/System\n"));
+    QCOMPARE(run("xdg-mime", {"query", "default", type}), entries.front());
+    if (!target.contains("://"))
+        QCOMPARE(run("xdg-mime", {"query", "filetype", opened}), type);
+    run("xdg-open", {opened});
+    QCOMPARE(readBytes(record), opened.toUtf8() + "\n");
+
+    QByteArray expected = foreignMimeapps;
+    const QByteArray line = QByteArray(mimeapps).replace("%1", entries.front().toUtf8());
+    if (index == 3)
+        expected.replace("x-scheme-handler/unreal=other-game.desktop;", line);
+    else
+        expected.replace("other-game.desktop;\r\n", "other-game.desktop;\r\n" + line + "\r\n");
+    QCOMPARE(readBytes(config + "/mimeapps.list"), expected);
+
+    // The next run finds it present and writes it again: the same bytes, so
+    // nothing.
+    stop();
+    start();
+    showPage("tsRegistry");
+    checkRegistration(item, true);
+    QCOMPARE(log.count(), writes);
 }
 
 QTEST_MAIN(RegistryPageTest)

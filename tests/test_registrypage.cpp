@@ -550,6 +550,23 @@ void RegistryPageTest::nativeBuildOpensFromTheDesktop()
     showPage("tsRegistry");
     for (const Item* other : items)
         checkRegistration(*other, false);
+
+    // When mimeapps.list may not be changed: the usual error, and what was
+    // written before it is put back, since an entry alone is a handler to a
+    // desktop that finds no default.
+    const QString mimeappsPath = config + "/mimeapps.list";
+    QVERIFY(QFile::setPermissions(mimeappsPath, QFile::ReadOwner));
+    click(item.box);
+    QCOMPARE(game->boxes.errors(), QStringList{unableToWrite(mimeappsPath)});
+    QVERIFY(child<QCheckBox>(item.box)->isEnabled());
+    QCOMPARE(colourOf(child<QLabel>(item.label)), red);
+    QCOMPARE(readBytes(mimeappsPath), foreignMimeapps);
+    QCOMPARE(QDir(data + "/applications").entryList(QDir::Files), QStringList());
+    QCOMPARE(QDir(data + "/mime/packages").entryList(QDir::Files), QStringList());
+    QCOMPARE(run("xdg-mime", {"query", "default", type}), QString());
+    QVERIFY(QFile::setPermissions(mimeappsPath, QFile::ReadOwner | QFile::WriteOwner));
+    game->boxes.clear();
+
     WriteLog log;
     click(item.box);
     QVERIFY(game->boxes.shown().isEmpty());

@@ -18,6 +18,7 @@
 #include <array>
 #include <functional>
 #include <optional>
+#include <vector>
 
 namespace DesktopHandlers {
 
@@ -200,21 +201,60 @@ void makeFolders(const QString& folder)
     }
 }
 
-// One read-change-write of a file through SafeFile. Bytes equal to what is
-// there are not written. Returns whether the file changed.
-bool update(const QString& path, const std::function<QByteArray(const std::optional<QByteArray>&)>& change)
-{
-    makeFolders(QFileInfo(path).path());
-    SafeFile::Update file(path);
-    const std::optional<QByteArray> old = file.read();
-    if (file.exists() && !old)
-        throw EditorError(QStringLiteral("Unable to write to %1: it cannot be read").arg(path));
-    const QByteArray content = change(old);
-    if (old && *old == content)
-        return false;
-    file.write(content);
-    return true;
-}
+// The files one change has written, with what they held before, so that a
+// failure further on can put them back: the desktop then stands as it was.
+class Written {
+public:
+    // One read-change-write of a file through SafeFile. Bytes equal to what
+    // is there are not written. Returns whether the file changed.
+    bool update(const QString& path, const std::function<QByteArray(const std::optional<QByteArray>&)>& change)
+    {
+        makeFolders(QFileInfo(path).path());
+        SafeFile::Update file(path);
+        const std::optional<QByteArray> old = file.read();
+        if (file.exists() && !old)
+            throw EditorError(QStringLiteral("Unable to write to %1: it cannot be read").arg(path));
+        const QByteArray content = change(old);
+        if (old && *old == content)
+            return false;
+        file.write(content);
+        files_.push_back({path, old, content});
+        return true;
+    }
+
+    bool contains(const QString& path) const
+    {
+        return std::any_of(files_.begin(), files_.end(), [&](const File& file) { return file.path == path; });
+    }
+
+    // Puts back, latest first, every file that still holds what this change
+    // wrote; a file it made is removed again. As far as it goes: the failure
+    // that called for it is the one to report.
+    void putBack() noexcept
+    {
+        for (auto file = files_.rbegin(); file != files_.rend(); ++file) {
+            try {
+                SafeFile::Update update(file->path);
+                if (update.read() != file->now)
+                    continue;
+                if (file->before)
+                    update.write(*file->before);
+                else
+                    QFile::remove(file->path);
+            } catch (const EditorError&) {
+            }
+        }
+        files_.clear();
+    }
+
+private:
+    struct File {
+        QString path;
+        std::optional<QByteArray> before;
+        QByteArray now;
+    };
+    std::vector<File> files_;
+};
 
 QString iconOf(const QString& gameDir)
 {
@@ -339,31 +379,47 @@ bool opensWith(Type type, const QString& executable, const Places& places)
 void makeDefault(Type type, const QString& gameDir, const QString& executable, const Places& places)
 {
     const QString id = entryName(gameDir);
-    // The entry names the types it has been made the default for so far.
-    update(places.dataHome + QStringLiteral("/applications/") + id, [&](const std::optional<QByteArray>& old) {
-        const QStringList had = old ? listOf(keyValue(*old, entryGroup, QStringLiteral("MimeType")).value_or(""))
-                                    : QStringList();
-        QStringList types;
-        for (const Type each : allTypes)
-            if (each == type || had.contains(mimeType(each)))
-                types << mimeType(each);
-        return entryText(gameDir, executable, types);
-    });
-
-    if (type != Type::Protocol) {
-        const QString mimeFolder = places.dataHome + QStringLiteral("/mime");
-        const QString packagePath = mimeFolder + QStringLiteral("/packages/") + packageName;
-        update(packagePath, [](const std::optional<QByteArray>&) { return package; });
-        // Also after a run that wrote the package and ended before the
-        // database was made from it.
-        const QFileInfo cache(mimeFolder + QStringLiteral("/mime.cache"));
-        if (!cache.exists() || cache.lastModified() < QFileInfo(packagePath).lastModified())
-            updateMimeDatabase(mimeFolder);
+    const QString mimeFolder = places.dataHome + QStringLiteral("/mime");
+    const QString packagePath = mimeFolder + QStringLiteral("/packages/") + packageName;
+    Written written;
+    try {
+        // The entry names the types it has been made the default for so far.
+        written.update(places.dataHome + QStringLiteral("/applications/") + id, [&](const std::optional<QByteArray>& old) {
+            const QStringList had =
+                old ? listOf(keyValue(*old, entryGroup, QStringLiteral("MimeType")).value_or(QByteArray()))
+                    : QStringList();
+            QStringList types;
+            for (const Type each : allTypes)
+                if (each == type || had.contains(mimeType(each)))
+                    types << mimeType(each);
+            return entryText(gameDir, executable, types);
+        });
+        if (type != Type::Protocol) {
+            written.update(packagePath, [](const std::optional<QByteArray>&) { return package; });
+            // Also after a run that wrote the package and ended before the
+            // database was made from it.
+            const QFileInfo cache(mimeFolder + QStringLiteral("/mime.cache"));
+            if (!cache.exists() || cache.lastModified() < QFileInfo(packagePath).lastModified())
+                updateMimeDatabase(mimeFolder);
+        }
+        // Last: until this line names the entry, no desktop opens anything
+        // with it by this change.
+        written.update(places.configHome + QStringLiteral("/mimeapps.list"), [&](const std::optional<QByteArray>& old) {
+            return withDefault(old.value_or(QByteArray()), mimeType(type), id);
+        });
+    } catch (const EditorError&) {
+        // An entry alone is still a handler to desktops that find no default
+        // for its types: so not one of the files stays changed.
+        const bool packageWritten = written.contains(packagePath);
+        written.putBack();
+        if (packageWritten) {
+            try {
+                updateMimeDatabase(mimeFolder);
+            } catch (const EditorError&) {
+            }
+        }
+        throw;
     }
-
-    update(places.configHome + QStringLiteral("/mimeapps.list"), [&](const std::optional<QByteArray>& old) {
-        return withDefault(old.value_or(QByteArray()), mimeType(type), id);
-    });
 }
 
 QByteArray withDefault(const QByteArray& mimeapps, const QString& type, const QString& entry)

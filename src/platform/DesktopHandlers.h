@@ -15,8 +15,8 @@
 // - the entry as the default handler in $XDG_CONFIG_HOME/mimeapps.list.
 //
 // Every file goes through SafeFile, bytes equal to what is there are not
-// written, and nothing is ever removed: other programs' entries and defaults
-// stay as they are.
+// written, and nothing of anyone else's is ever removed: other programs'
+// entries and defaults stay as they are.
 namespace DesktopHandlers {
 
 enum class Type { Map, Link, Protocol };
@@ -49,10 +49,9 @@ bool opensWith(Type type, const QString& executable, const Places& places = Plac
 
 // Makes the executable (of the game in gameDir) the desktop's default for
 // the type: the desktop entry first, then for the file types the MIME
-// package and its database, mimeapps.list last. Each of the earlier files is
-// harmless alone (an entry that no menu shows and no default names, two type
-// names), so a failure leaves them and the default as it was. Throws
-// EditorError on any failure.
+// package and its database, mimeapps.list last. All or nothing: on a failure
+// the files written so far are put back (a file it made is removed again)
+// and EditorError is thrown.
 void makeDefault(Type type, const QString& gameDir, const QString& executable,
                  const Places& places = Places::fromEnvironment());
 

@@ -206,8 +206,8 @@ void makeFolders(const QString& folder)
 class Written {
 public:
     // One read-change-write of a file through SafeFile. Bytes equal to what
-    // is there are not written. Returns whether the file changed.
-    bool update(const QString& path, const std::function<QByteArray(const std::optional<QByteArray>&)>& change)
+    // is there are not written.
+    void update(const QString& path, const std::function<QByteArray(const std::optional<QByteArray>&)>& change)
     {
         makeFolders(QFileInfo(path).path());
         SafeFile::Update file(path);
@@ -216,10 +216,9 @@ public:
             throw EditorError(QStringLiteral("Unable to write to %1: it cannot be read").arg(path));
         const QByteArray content = change(old);
         if (old && *old == content)
-            return false;
+            return;
         file.write(content);
         files_.push_back({path, old, content});
-        return true;
     }
 
     bool contains(const QString& path) const
@@ -381,10 +380,11 @@ void makeDefault(Type type, const QString& gameDir, const QString& executable, c
     const QString id = entryName(gameDir);
     const QString mimeFolder = places.dataHome + QStringLiteral("/mime");
     const QString packagePath = mimeFolder + QStringLiteral("/packages/") + packageName;
+    const QString entryPath = places.dataHome + QStringLiteral("/applications/") + id;
     Written written;
     try {
         // The entry names the types it has been made the default for so far.
-        written.update(places.dataHome + QStringLiteral("/applications/") + id, [&](const std::optional<QByteArray>& old) {
+        written.update(entryPath, [&](const std::optional<QByteArray>& old) {
             const QStringList had =
                 old ? listOf(keyValue(*old, entryGroup, QStringLiteral("MimeType")).value_or(QByteArray()))
                     : QStringList();

@@ -496,18 +496,38 @@ void RegistryPageTest::nativeBuildOpensFromTheDesktop_data()
     QTest::addColumn<QString>("type");
     QTest::addColumn<QString>("target"); // what a person opens; a file below the game folder
     QTest::addColumn<int>("writes");
-    QTest::addColumn<QByteArray>("mimeapps"); // the line in [Default Applications] afterwards
-    QTest::addColumn<QString>("folder");      // the game folder's name
-    QTest::newRow("map") << 1 << "application/x-unreal-map" << "Maps/DM-Deck16][.unr" << 3
-                         << QByteArray("application/x-unreal-map=%1;") << "UnrealTournament";
-    QTest::newRow("link") << 2 << "application/x-unreal-link" << "DM-Link.unreal" << 3
-                          << QByteArray("application/x-unreal-link=%1;") << "UnrealTournament";
-    QTest::newRow("protocol") << 3 << "x-scheme-handler/unreal" << "unreal://1.2.3.4:7777" << 2
-                              << QByteArray("x-scheme-handler/unreal=%1;other-game.desktop;") << "UnrealTournament";
+    QTest::addColumn<QByteArray>("before"); // mimeapps.list; null: none
+    QTest::addColumn<QByteArray>("after");  // %1 the entry
+    QTest::addColumn<QString>("folder");    // the game folder's name
+    const QByteArray foreignHead = "# kept\n[Added Associations]\ntext/plain=gedit.desktop;\n\n"
+                                   "[Default Applications]\r\ntext/html = firefox.desktop;\r\n";
+    const QByteArray foreignTail = "\r\n[Removed Associations]\napplication/x-unreal-map=gone.desktop;";
+    QTest::newRow("map") << 1 << "application/x-unreal-map" << "Maps/DM-Deck16][.unr" << 3 << foreignMimeapps
+                         << foreignHead + "x-scheme-handler/unreal=other-game.desktop;\r\n"
+                                          "application/x-unreal-map=%1;\r\n" + foreignTail
+                         << "UnrealTournament";
+    QTest::newRow("link") << 2 << "application/x-unreal-link" << "DM-Link.unreal" << 3 << foreignMimeapps
+                          << foreignHead + "x-scheme-handler/unreal=other-game.desktop;\r\n"
+                                           "application/x-unreal-link=%1;\r\n" + foreignTail
+                          << "UnrealTournament";
+    QTest::newRow("protocol") << 3 << "x-scheme-handler/unreal" << "unreal://1.2.3.4:7777" << 2 << foreignMimeapps
+                              << foreignHead + "x-scheme-handler/unreal=%1;other-game.desktop;\r\n" + foreignTail
+                              << "UnrealTournament";
+    QTest::newRow("map, no mimeapps.list yet")
+        << 1 << "application/x-unreal-map" << "Maps/DM-Deck16][.unr" << 3 << QByteArray()
+        << QByteArray("[Default Applications]\napplication/x-unreal-map=%1;\n") << "UnrealTournament";
+    QTest::newRow("link, no defaults yet, no last line end")
+        << 2 << "application/x-unreal-link" << "DM-Link.unreal" << 3
+        << QByteArray("[Added Associations]\ntext/plain=gedit.desktop;")
+        << QByteArray("[Added Associations]\ntext/plain=gedit.desktop;\n[Default Applications]\n"
+                      "application/x-unreal-link=%1;\n")
+        << "UnrealTournament";
     // Quoted and escaped in Exec. xdg-open without a desktop cannot start a
     // quoted program: the desktop's own tools are left out here.
     QTest::newRow("folder to quote") << 3 << "x-scheme-handler/unreal" << "unreal://1.2.3.4:7777" << 2
-                                     << QByteArray("x-scheme-handler/unreal=%1;other-game.desktop;")
+                                     << foreignMimeapps
+                                     << foreignHead + "x-scheme-handler/unreal=%1;other-game.desktop;\r\n"
+                                            + foreignTail
                                      << "UT \"GOTY\" 100% $HOME \\ `x`";
 }
 
@@ -520,7 +540,8 @@ void RegistryPageTest::nativeBuildOpensFromTheDesktop()
     QFETCH(QString, type);
     QFETCH(QString, target);
     QFETCH(int, writes);
-    QFETCH(QByteArray, mimeapps);
+    QFETCH(QByteArray, before);
+    QFETCH(QByteArray, after);
     QFETCH(QString, folder);
     const Item& item = *items[index];
     const QString gameDir = QFileInfo(game->gameDir()).path() + "/" + folder;
@@ -543,8 +564,11 @@ void RegistryPageTest::nativeBuildOpensFromTheDesktop()
     QVERIFY(QDir().mkpath(desktop.filePath("system/applications")));
     writeBytes(desktop.filePath("system/applications/other-game.desktop"),
                "[Desktop Entry]\nType=Application\nName=Other\nExec=/usr/games/other %u\n");
-    QVERIFY(QDir().mkpath(config));
-    writeBytes(config + "/mimeapps.list", foreignMimeapps);
+    const QString mimeappsPath = config + "/mimeapps.list";
+    if (!before.isNull()) {
+        QVERIFY(QDir().mkpath(config));
+        writeBytes(mimeappsPath, before);
+    }
 
     // The stand-in game notes what it was started with.
     const QString record = desktop.filePath("started");
@@ -565,19 +589,20 @@ void RegistryPageTest::nativeBuildOpensFromTheDesktop()
     // When mimeapps.list may not be changed: the usual error, and what was
     // written before it is put back, since an entry alone is a handler to a
     // desktop that finds no default.
-    const QString mimeappsPath = config + "/mimeapps.list";
-    QVERIFY(QFile::setPermissions(mimeappsPath, QFile::ReadOwner));
-    click(item.box);
-    QCOMPARE(game->boxes.errors(), QStringList{unableToWrite(mimeappsPath)});
-    QVERIFY(child<QCheckBox>(item.box)->isEnabled());
-    QCOMPARE(colourOf(child<QLabel>(item.label)), red);
-    QCOMPARE(readBytes(mimeappsPath), foreignMimeapps);
-    QCOMPARE(QDir(data + "/applications").entryList(QDir::Files), QStringList());
-    QCOMPARE(QDir(data + "/mime/packages").entryList(QDir::Files), QStringList());
-    if (tools)
-        QCOMPARE(run("xdg-mime", {"query", "default", type}), QString());
-    QVERIFY(QFile::setPermissions(mimeappsPath, QFile::ReadOwner | QFile::WriteOwner));
-    game->boxes.clear();
+    if (!before.isNull()) {
+        QVERIFY(QFile::setPermissions(mimeappsPath, QFile::ReadOwner));
+        click(item.box);
+        QCOMPARE(game->boxes.errors(), QStringList{unableToWrite(mimeappsPath)});
+        QVERIFY(child<QCheckBox>(item.box)->isEnabled());
+        QCOMPARE(colourOf(child<QLabel>(item.label)), red);
+        QCOMPARE(readBytes(mimeappsPath), before);
+        QCOMPARE(QDir(data + "/applications").entryList(QDir::Files), QStringList());
+        QCOMPARE(QDir(data + "/mime/packages").entryList(QDir::Files), QStringList());
+        if (tools)
+            QCOMPARE(run("xdg-mime", {"query", "default", type}), QString());
+        QVERIFY(QFile::setPermissions(mimeappsPath, QFile::ReadOwner | QFile::WriteOwner));
+        game->boxes.clear();
+    }
 
     WriteLog log;
     click(item.box);
@@ -603,13 +628,7 @@ void RegistryPageTest::nativeBuildOpensFromTheDesktop()
         QCOMPARE(readBytes(record), opened.toUtf8() + "\n");
     }
 
-    QByteArray expected = foreignMimeapps;
-    const QByteArray line = QByteArray(mimeapps).replace("%1", entries.front().toUtf8());
-    if (index == 3)
-        expected.replace("x-scheme-handler/unreal=other-game.desktop;", line);
-    else
-        expected.replace("other-game.desktop;\r\n", "other-game.desktop;\r\n" + line + "\r\n");
-    QCOMPARE(readBytes(config + "/mimeapps.list"), expected);
+    QCOMPARE(readBytes(mimeappsPath), QByteArray(after).replace("%1", entries.front().toUtf8()));
 
     // The next run finds it present and writes it again: the same bytes, so
     // nothing.

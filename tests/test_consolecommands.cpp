@@ -264,8 +264,8 @@ void ConsoleCommandsTest::serverFileEdits_data()
     QTest::newRow("remove: a section far from all")
         << QStringList{"remove", "%F", "MyMod.Settings", "Speed", "2"} << 1 << none
         << QByteArray("brennwerk-editor: there is no section [MyMod.Settings] in %F\n") << none << none;
-    QTest::newRow("set --create: a new section")
-        << QStringList{"set", "%F", "MyMod.Settings", "Speed", "2", "--create"} << 0 << none << none
+    QTest::newRow("set --create FILE: a new section")
+        << QStringList{"set", "--create", "%F", "MyMod.Settings", "Speed", "2"} << 0 << none << none
         << QByteArray("MinPlayers=0\r\n") << QByteArray("MinPlayers=0\r\n\r\n[MyMod.Settings]\r\nSpeed=2\r\n");
     QTest::newRow("set: a negative number and a value after --")
         << QStringList{"set", "%F", "Botpack.DeathMatchPlus", "MinPlayers", "--", "-2"} << 0 << none << none

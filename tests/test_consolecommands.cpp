@@ -10,6 +10,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <optional>
 #include <cstring>
 
 #include <fcntl.h>
@@ -492,6 +493,8 @@ void ConsoleCommandsTest::refusedValuesLeaveTheFile_data()
     QTest::newRow("read-only file") << "64" << "read-only"
                                     << "brennwerk-editor: unable to write to %1: it is read-only (it has no write "
                                        "permission)\n";
+    QTest::newRow("a user who may not write it") << "64" << "another user"
+                                                << "brennwerk-editor: unable to write to %1: Permission denied\n";
     QTest::newRow("file size limit below the new content")
         << QString(4000, u'9') << "size limit" << QString("unable to write to %1: ") + std::strerror(EFBIG);
     QTest::newRow("lock that nobody releases")
@@ -536,8 +539,18 @@ void ConsoleCommandsTest::refusedValuesLeaveTheFile()
         QCOMPARE(::read(held[0], &byte, 1), ssize_t(1));
         ::close(held[0]);
     }
-    const Run result = run({"--game-dir", game->gameDir(), "set", "main", "Engine.GameEngine", "CacheSizeMegs", value},
+    // Another user, started from a process acting as that user, names the
+    // file by its path: the game folder is root's only.
+    std::optional<ActingAs> other;
+    if (condition == "another user") {
+        if (::geteuid() != 0)
+            QSKIP("needs root to act as another user");
+        other.emplace();
+    }
+    const QStringList file = other ? QStringList{game->mainIniPath()} : QStringList{"--game-dir", game->gameDir(), "main"};
+    const Run result = run(QStringList{"set"} + file + QStringList{"Engine.GameEngine", "CacheSizeMegs", value},
                            QString(), condition == "size limit" ? rlim_t(before.size() + 100) : 0);
+    other.reset();
     if (holder > 0) {
         ::close(holding[1]);
         ::waitpid(holder, nullptr, 0);

@@ -20,6 +20,7 @@
 #include <optional>
 #include <vector>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -239,16 +240,34 @@ bool takesCreate(Command command)
     return command == Command::Set || command == Command::Add || command == Command::Apply;
 }
 
+// Why the path cannot be looked up (errno), or 0 when it can.
+int lookupError(const QString& path)
+{
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? 0 : errno;
+}
+
+// Whether nothing is at the path: only when the system says so, not when
+// the user may not look (a folder on the way that is not his).
+bool doesNotExist(const QString& path)
+{
+    const int error = lookupError(path);
+    return error == ENOENT || error == ENOTDIR;
+}
+
 // A file that cannot be read at all, said so; nothing when it can.
 std::optional<QString> unreadable(const QString& path)
 {
     if (const std::optional<QString> refusal = SafeFile::refusalOf(path))
         return QStringLiteral("cannot read %1: %2").arg(path, *refusal);
-    const QFileInfo info(path);
-    if (!info.exists())
+    if (doesNotExist(path))
         return QStringLiteral("%1 does not exist").arg(path);
-    if (!info.isFile())
+    if (const int lookup = lookupError(path))
+        return QStringLiteral("cannot read %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(lookup)));
+    if (!QFileInfo(path).isFile())
         return QStringLiteral("cannot read %1: it is no plain file").arg(path);
+    if (::access(QFile::encodeName(path).constData(), R_OK) != 0)
+        return QStringLiteral("cannot read %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
     return std::nullopt;
 }
 
@@ -368,7 +387,7 @@ int edit(const CommandLine& commandLine, const QString& path, QByteArray& out, Q
     const bool create = commandLine.create;
     const QString createHint = takesCreate(commandLine.command) ? QStringLiteral("; --create makes it") : QString();
     // A mistyped name would otherwise become a new file nobody reads.
-    if (!create && !QFileInfo::exists(path) && !SafeFile::refusalOf(path)) {
+    if (!create && doesNotExist(path) && !SafeFile::refusalOf(path)) {
         say(err, QStringLiteral("%1 does not exist%2").arg(path, createHint));
         return statusFailed;
     }
@@ -381,7 +400,12 @@ int edit(const CommandLine& commandLine, const QString& path, QByteArray& out, Q
         const IniEdit* edit = error.edit >= 0 ? &edits[error.edit] : nullptr;
         switch (error.reason) {
         case IniEditError::Reason::NoFile:
-            text = QStringLiteral("%1 does not exist%2").arg(path, createHint);
+            // What the user may not see is not missing.
+            if (const int lookup = lookupError(path); lookup != 0 && !doesNotExist(path))
+                text = QStringLiteral("unable to write to %1: %2")
+                           .arg(path, QString::fromLocal8Bit(std::strerror(lookup)));
+            else
+                text = QStringLiteral("%1 does not exist%2").arg(path, createHint);
             break;
         case IniEditError::Reason::NoSection:
             text = noSection(edit->section, path);

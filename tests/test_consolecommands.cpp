@@ -394,9 +394,10 @@ void ConsoleCommandsTest::applyMakesAllOrNone_data()
         << QStringList{"apply", "%F", "%S"} << QByteArray("# nothing yet\n\n   \n") << 0 << none << none
         << QByteArrayList{};
     // A bad line writes nothing, and is named by its number.
-    QTest::newRow("an unknown command in line 3")
+    QTest::newRow("an unknown command in line 3, the first bad line")
         << QStringList{"apply", "%F", "%S"}
-        << QByteArray("add Engine.GameEngine ServerPackages MyMod\n\nad Engine.GameEngine ServerActors MyMod.MyActor\n")
+        << QByteArray("add Engine.GameEngine ServerPackages MyMod\n\nad Engine.GameEngine ServerActors MyMod.MyActor\n"
+                      "add Engine.GameEngine ServerPackages $MOD\n")
         << 1 << none
         << QByteArray("brennwerk-editor: %S:3: unknown command 'ad' (a script holds set, add, remove and unset); "
                       "nothing written\n")
@@ -435,6 +436,10 @@ void ConsoleCommandsTest::applyMakesAllOrNone_data()
         << QByteArray("brennwerk-editor: %S:2: the value for [Engine.GameReplicationInfo] ShortName contains the "
                       "character \"\xe9\x9b\xaa\" (U+96EA), which cannot be stored in %F (Windows-1252 text); nothing "
                       "written\n")
+        << QByteArrayList{};
+    QTest::newRow("a line that is not UTF-8")
+        << QStringList{"apply", "%F", "%S"} << QByteArray("add Engine.GameEngine ServerPackages MyMod\r\n# M\xfcll\r\n")
+        << 1 << none << QByteArray("brennwerk-editor: %S:2: the line is not UTF-8 text; nothing written\n")
         << QByteArrayList{};
     QTest::newRow("a script that cannot be read")
         << QStringList{"apply", "%F", "%G/none.txt"} << none << 1 << none

@@ -81,7 +81,7 @@ QString helpText(const QString& program)
         .arg(program, ownRegistryPath());
 }
 
-struct CommandSpec {
+struct CommandUsage {
     Command command;
     const char* name;
     qsizetype minOperands;
@@ -89,7 +89,7 @@ struct CommandSpec {
     const char* operands; // as the usage says them
 };
 
-constexpr CommandSpec commands[] = {
+constexpr CommandUsage commands[] = {
     {Command::Get, "get", 3, 4, "FILE SECTION KEY [DEFAULT]"},
     {Command::Set, "set", 4, 4, "FILE SECTION KEY VALUE"},
     {Command::Add, "add", 4, 4, "FILE SECTION KEY VALUE"},
@@ -251,17 +251,17 @@ CommandLine parseCommandLine(const QStringList& arguments)
 
     if (!operands.isEmpty()) {
         const QString name = operands.takeFirst();
-        const auto spec = std::find_if(std::begin(commands), std::end(commands),
-                                       [&](const CommandSpec& c) { return name == QLatin1String(c.name); });
-        if (spec == std::end(commands))
+        const auto usage = std::find_if(std::begin(commands), std::end(commands),
+                                       [&](const CommandUsage& c) { return name == QLatin1String(c.name); });
+        if (usage == std::end(commands))
             return error(QStringLiteral("unknown command '%1'").arg(name));
-        if (operands.size() < spec->minOperands || operands.size() > spec->maxOperands) {
-            if (!spec->operands)
+        if (operands.size() < usage->minOperands || operands.size() > usage->maxOperands) {
+            if (!usage->operands)
                 return error(QStringLiteral("'%1' takes no operands").arg(name));
-            return error(QStringLiteral("'%1' takes %2").arg(name, QLatin1String(spec->operands)));
+            return error(QStringLiteral("'%1' takes %2").arg(name, QLatin1String(usage->operands)));
         }
         result.action = CommandLine::Action::Command;
-        result.command = spec->command;
+        result.command = usage->command;
         result.operands = operands;
     }
     for (const CommandOption* option : given) {

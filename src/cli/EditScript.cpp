@@ -90,22 +90,34 @@ std::variant<QList<ScriptEdit>, ScriptError> parseEditScript(const QByteArray& s
 
     // Line by line, so that a byte that is no UTF-8 is named by its line.
     QString text;
+    int notUtf8 = 0; // the first line that is not UTF-8 text
     for (qsizetype begin = 0, number = 1; begin < script.size(); ++number) {
         qsizetype end = script.indexOf('\n', begin);
         end = end < 0 ? script.size() : end + 1;
         QStringDecoder decoder(QStringDecoder::Utf8);
-        const QString decoded = decoder.decode(QByteArrayView(script).sliced(begin, end - begin));
-        if (decoder.hasError())
-            return ScriptError{int(number), QStringLiteral("the line is not UTF-8 text")};
-        text += decoded;
+        text += decoder.decode(QByteArrayView(script).sliced(begin, end - begin));
+        if (decoder.hasError() && !notUtf8)
+            notUtf8 = int(number);
         begin = end;
     }
 
+    // A line that a shell would not read as we do is named, unless a line
+    // before it is wrong already.
+    const auto failAt = [&](ScriptError syntax) {
+        for (const Words& command : commands) {
+            const std::variant<IniEdit, QString> edit = editOf(command.words);
+            if (const QString* why = std::get_if<QString>(&edit))
+                return ScriptError{command.line, *why};
+        }
+        return syntax;
+    };
     const auto special = [](QChar c) {
         return c == u';' || c == u'&' || c == u'|' || c == u'<' || c == u'>' || c == u'(' || c == u')';
     };
     const QString expanded = QStringLiteral("'%1' would be expanded by a shell; put it in single quotes");
     for (qsizetype i = 0; i < text.size(); ++i) {
+        if (notUtf8 && line >= notUtf8)
+            return failAt(ScriptError{notUtf8, QStringLiteral("the line is not UTF-8 text")});
         const QChar c = text[i];
         if (c == u'\n') {
             endCommand();
@@ -134,16 +146,16 @@ std::variant<QList<ScriptEdit>, ScriptError> parseEditScript(const QByteArray& s
             const int opened = line;
             for (++i;; ++i) {
                 if (i >= text.size() || text[i] == u'\n')
-                    return ScriptError{opened, QStringLiteral("a quote (%1) is not closed on its line").arg(c)};
+                    return failAt(ScriptError{opened, QStringLiteral("a quote (%1) is not closed on its line").arg(c)});
                 const QChar d = text[i];
                 if (d == c)
                     break;
                 if (c == u'"' && (d == u'$' || d == u'`'))
-                    return ScriptError{line, expanded.arg(d)};
+                    return failAt(ScriptError{line, expanded.arg(d)});
                 if (c == u'"' && d == u'\\' && i + 1 < text.size()) {
                     const QChar next = text[i + 1];
                     if (next == u'\n')
-                        return ScriptError{opened, QStringLiteral("a quote (%1) is not closed on its line").arg(c)};
+                        return failAt(ScriptError{opened, QStringLiteral("a quote (%1) is not closed on its line").arg(c)});
                     if (next == u'$' || next == u'`' || next == u'"' || next == u'\\') {
                         word += next;
                         ++i;
@@ -153,9 +165,9 @@ std::variant<QList<ScriptEdit>, ScriptError> parseEditScript(const QByteArray& s
                 word += d;
             }
         } else if (c == u'$' || c == u'`') {
-            return ScriptError{line, expanded.arg(c)};
+            return failAt(ScriptError{line, expanded.arg(c)});
         } else if (special(c)) {
-            return ScriptError{line, QStringLiteral("'%1' means something else to a shell; quote it").arg(c)};
+            return failAt(ScriptError{line, QStringLiteral("'%1' means something else to a shell; quote it").arg(c)});
         } else {
             startWord();
             word += c;

@@ -315,11 +315,9 @@ GameConfigStore::Change GameConfigStore::Edit(const QList<IniEdit>& edits, bool 
             throw refused(i, error);
         }
         if (!IniText::hasSection(changed, sectionBytes)) {
-            if (!create) {
-                IniEditError error(IniEditError::Reason::NoSection, i,
+            if (!create)
+                throw IniEditError(IniEditError::Reason::NoSection, i,
                                    QStringLiteral("There is no section [%1] in %2").arg(sectionName, path_));
-                throw error;
-            }
             if (edit.kind == IniEdit::Kind::Remove || edit.kind == IniEdit::Kind::Unset)
                 continue;
         }

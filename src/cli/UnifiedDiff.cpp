@@ -119,7 +119,19 @@ QByteArray unifiedDiff(const QString& path, const QByteArray& before, const QByt
     const std::vector<QByteArrayView> middleA(a.begin() + qsizetype(head), a.end() - qsizetype(tail));
     const std::vector<QByteArrayView> middleB(b.begin() + qsizetype(head), b.end() - qsizetype(tail));
     std::vector<Op> ops(head, Op::Same);
-    if (const auto middle = shortestEdit(middleA, middleB)) {
+    // Worked out from the end, the script keeps the earlier of two equal
+    // lines as the changed one ("-old +new" above an unchanged copy of old),
+    // as diff -u shows a replaced line.
+    const std::vector<QByteArrayView> backA(middleA.rbegin(), middleA.rend());
+    const std::vector<QByteArrayView> backB(middleB.rbegin(), middleB.rend());
+    if (auto middle = shortestEdit(backA, backB)) {
+        std::reverse(middle->begin(), middle->end());
+        // Within a run of changes, the lines removed before those added.
+        for (auto run = middle->begin(); run != middle->end();) {
+            const auto end = std::find(run, middle->end(), Op::Same);
+            std::stable_partition(run, end, [](Op op) { return op == Op::Removed; });
+            run = end == middle->end() ? end : end + 1;
+        }
         ops.insert(ops.end(), middle->begin(), middle->end());
     } else {
         ops.insert(ops.end(), middleA.size(), Op::Removed);

@@ -518,7 +518,7 @@ void WinePrefixTest::installPathThatNamesNoFolderHere()
     QVERIFY2(err.startsWith(u"brennwerk-editor: the game folder is unknown: the install path \""_s + folder + u"\" in "_s + game->registryPath() + u" "_s
                             + reason.arg(prefix)),
              qPrintable(err));
-    QVERIFY2(err.endsWith(u"; give it with --game-dir DIR.\n"_s), qPrintable(err));
+    QVERIFY2(err.endsWith(u"; give it with --game-dir DIR\n"_s), qPrintable(err));
 }
 
 void WinePrefixTest::runningWineServerRefusesEveryWrite_data()

@@ -443,10 +443,12 @@ std::optional<Value> readValue(LineCursor& lines, qsizetype indent, bool decode,
         if (decode) {
             qsizetype next = 0;
             const std::optional<QString> decoded = unescape(data.sliced(stringStart), '"', &next);
-            if (!decoded)
+            if (!decoded) {
                 value.type = RegNone;
-            else if (value.type != RegMultiSz)
+            } else if (value.type != RegMultiSz) {
                 value.text = cutAtNul(*decoded);
+                value.plainText = value.type == RegSz && value.text->size() == decoded->size();
+            }
         }
     } else if (hexStart >= 0) {
         const bool keepBytes = decode && (value.type == RegSz || value.type == RegExpandSz || value.type == RegLink);
@@ -490,8 +492,11 @@ std::optional<Value> readValue(LineCursor& lines, qsizetype indent, bool decode,
             value.type = RegNone;
         else if (keepBytes && value.type == RegLink)
             value.link = textFromUtf16Le(bytes);
-        else if (keepBytes)
+        else if (keepBytes) {
             value.text = textFromUtf16Le(bytes);
+            // The text's units and one NUL unit after them.
+            value.plainText = value.type == RegSz && bytes.size() == 2 * (value.text->size() + 1);
+        }
     } else if (value.type != RegDword) {
         value.type = RegNone;
     }

@@ -488,11 +488,11 @@ std::optional<Value> readValue(LineCursor& lines, qsizetype indent, bool decode,
             rest = lines.content();
             rest = rest.sliced(skipSpace(rest, 0));
         }
-        if (!ok)
+        if (!ok) {
             value.type = RegNone;
-        else if (keepBytes && value.type == RegLink)
+        } else if (keepBytes && value.type == RegLink) {
             value.link = textFromUtf16Le(bytes);
-        else if (keepBytes) {
+        } else if (keepBytes) {
             value.text = textFromUtf16Le(bytes);
             // The text's units and one NUL unit after them.
             value.plainText = value.type == RegSz && bytes.size() == 2 * (value.text->size() + 1);
@@ -976,7 +976,8 @@ private:
 // What a view needs to know of the keys on the way to some paths, from one
 // pass: which keys exist there, which of them are links and where they lead,
 // and the values of the keys that are those paths in some view. Keys below a
-// path are not looked at: each is on the way to a path of its own.
+// path are left out: the walk asks for one only past a link, and surveys it
+// then as a path of its own.
 struct Survey {
     QStringList paths;                       // viewless
     KeyTree keys;                            // folded: the keys on the way, with their parents

@@ -524,9 +524,12 @@ void TestRegistryFile::survivesHostileContent()
     // Long lines, deep keys and unfinished escapes in bulk.
     QByteArray bulk = "WINE REGISTRY Version 2\n[" + QByteArray(200000, 'k') + "] 1\n\"" + QByteArray(300000, '\\')
         + "\n[" + QByteArray("a\\\\").repeated(50000) + "] 9\n@=hex:" + QByteArray("00,").repeated(100000) + "\\\n\\\n";
-    bulk += "\"x\"=\"\\x" + QByteArray(100000, 'f') + "\n[Software\\\\Bulk]\n\"v\"=\"\\";
+    bulk += "\"x\"=\"\\x" + QByteArray(100000, 'f') + "\n[Software\\\\Bulk" + QByteArray("\\\\Wow6432Node").repeated(50000)
+        + "] 9\n[Software\\\\Bulk]\n\"v\"=\"\\";
     writeBytes(path, bulk);
     QVERIFY(registry->KeyExists(u"\\a\\a\\a\\a"_s));
+    QVERIFY(registry->KeyExists(u"\\Software\\Bulk\\Wow6432Node\\Wow6432Node"_s));
+    QVERIFY(!registry->KeyExists(u"\\Software\\Bulk\\Wow6432Node\\a"_s));
     QVERIFY(registry->OpenKey(u"\\Software\\Bulk"_s, false));
     QVERIFY(registry->ValueExists(u"v"_s));
     registry->WriteString(u"w"_s, u"1"_s);

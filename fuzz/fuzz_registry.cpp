@@ -9,10 +9,12 @@
 // - ReadString agrees with the parsed file (a value that is no text throws);
 // - a string is refused only when it holds a NUL, and a refused write leaves
 //   every byte;
-// - after a write the value reads back exactly as written, from this object
-//   and from a fresh one; every other value of every key keeps its type and
-//   text, every key stays; every line outside the written key's blocks stays
-//   in its order (a comment may come in between);
+// - a write changes the file unless the value holds the text as REG_SZ
+//   already; after it the value is REG_SZ and reads back exactly as
+//   written, from this object and from a fresh one; every other value of
+//   every key keeps its type and text, every key stays; every line outside
+//   the written key's blocks stays in its order (a comment may come in
+//   between);
 // - no temporary file is left in the folder.
 
 #include "FuzzSupport.h"
@@ -391,6 +393,11 @@ void run(const Fuzz::Input& input)
         FUZZ_CHECK(after == input.file, what + " was refused but changed the file");
         return;
     }
+    // The value as a REG_SZ write stores it already is no change; anything
+    // else, the same text of another type too, is written.
+    const bool standsAsWritten = held && held->plainText && held->text == value;
+    FUZZ_CHECK((after == input.file) == standsAsWritten,
+               what + (standsAsWritten ? ": a value that stood as written was written" : ": nothing was written"));
 
     // The value reads back as written, here and from a fresh object.
     const auto readBack = [&](const GameRegistry& from) {
@@ -408,7 +415,7 @@ void run(const Fuzz::Input& input)
     const std::optional<WineRegText::Document> now = WineRegText::Document::parse(after);
     FUZZ_CHECK(now.has_value(), what + ": the file is no Wine registry any more");
     const WineRegText::Value* written = now->findValue(hivePath, name);
-    FUZZ_CHECK(written && written->type == WineRegText::RegSz && written->text == value, what);
+    FUZZ_CHECK(written && written->type == WineRegText::RegSz && written->plainText && written->text == value, what);
 
     // Everything else stays.
     if (before) {

@@ -17,8 +17,11 @@ for arg in "$@"; do
         --package) packages+=(dpkg-dev) ;;
         # The package test builds the package and checks it with lintian, the
         # menu entry and the AppStream data with their validators, the manual
-        # page with man, and the completion with bash-completion.
-        --tests) packages+=(dpkg-dev lintian desktop-file-utils appstream man-db bash-completion) ;;
+        # page with man, and the completion with bash-completion. The Registry
+        # page of a native install is tested against the desktop's own tools:
+        # xdg-mime and xdg-open, update-mime-database, desktop-file-validate.
+        --tests) packages+=(dpkg-dev lintian desktop-file-utils appstream man-db bash-completion
+                            xdg-utils shared-mime-info) ;;
         # The editor itself never runs Wine.
         --with-wine) packages+=(wine wine64) ;;
         # clang-14 and its runtime (libFuzzer, sanitizers) build the fuzz targets.

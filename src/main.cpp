@@ -30,7 +30,7 @@ std::optional<QStringList> argumentList(int argc, char** argv, QString& err)
                                                      : QStringLiteral("\\x%1").arg(byte, 2, 16, QLatin1Char('0'));
             }
             err += QStringLiteral("brennwerk-editor: the argument '%1' is not UTF-8 text, and this program names "
-                                  "files by UTF-8 names only; nothing was done.\n")
+                                  "files by UTF-8 names only; nothing was done\n")
                        .arg(shown);
             return std::nullopt;
         }
@@ -66,7 +66,7 @@ void displayFailed(QtMsgType type, const QMessageLogContext& context, const QStr
     }
     const QByteArray display = qgetenv("WAYLAND_DISPLAY").isEmpty() ? "DISPLAY=" + qgetenv("DISPLAY")
                                                                      : "WAYLAND_DISPLAY=" + qgetenv("WAYLAND_DISPLAY");
-    std::fprintf(stderr, "brennwerk-editor: cannot open the display (%s); start it from a desktop session.\n",
+    std::fprintf(stderr, "brennwerk-editor: cannot open the display (%s); start it from a desktop session\n",
                  display.constData());
     std::_Exit(1);
 }
@@ -85,7 +85,7 @@ int main(int argc, char** argv)
     const auto makeApplication = [&](QString& err) {
         if (!haveDisplay()) {
             err += QStringLiteral("brennwerk-editor: no display found (neither DISPLAY nor WAYLAND_DISPLAY is set); "
-                                  "start it from a desktop session.\n");
+                                  "start it from a desktop session\n");
             return false;
         }
         const QtMessageHandler previous = qInstallMessageHandler(displayFailed);

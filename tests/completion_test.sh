@@ -70,11 +70,14 @@ expect() {
     done
 }
 
-expect 'brennwerk-editor --' --game-dir --ini-dir --registry --help --version
+expect 'brennwerk-editor --' --game-dir --ini-dir --registry --create --first --all --dry-run --diff --help --version
 expect 'brennwerk-editor --game-dir U' UT
-expect 'brennwerk-editor --game-dir UT ' get set paths
+expect 'brennwerk-editor --game-dir UT ' get set add remove unset list apply paths
 expect 'brennwerk-editor --game-dir UT get ' main user UT
-expect 'brennwerk-editor --game-dir UT set -' --create
+# After the command: the options it takes, and those that choose the files.
+expect 'brennwerk-editor --game-dir UT set -' --create --first --dry-run --diff --game-dir --ini-dir --registry
+expect 'brennwerk-editor remove main --d' --dry-run --diff
+expect 'brennwerk-editor get main Engine.GameEngine CacheSizeMegs --ini-dir U' UT
 # Section names of the game's main INI (CR LF, Windows-1252), as it spells them.
 expect 'brennwerk-editor --game-dir UT get main Engine.G' Engine.GameEngine Engine.GameInfo Engine.GameReplicationInfo
 # The section matched regardless of letter case; a commented-out key is none,
@@ -84,6 +87,17 @@ expect 'brennwerk-editor --game-dir UT get user Engine.Input Aliases[1' \
     'Aliases\[1\]' 'Aliases\[10\]' 'Aliases\[11\]' 'Aliases\[12\]' 'Aliases\[13\]' 'Aliases\[14\]' \
     'Aliases\[15\]' 'Aliases\[16\]' 'Aliases\[17\]' 'Aliases\[18\]' 'Aliases\[19\]'
 expect 'brennwerk-editor --ini-dir UT/System get user Botpack.Ladder ' HasBeatenGame
+# Options after the command choose the file all the same; a value option's
+# value is no operand.
+expect 'brennwerk-editor list main --game-dir UT Engine.G' Engine.GameEngine Engine.GameInfo Engine.GameReplicationInfo
+expect 'brennwerk-editor unset --dry-run user --ini-dir=UT/System Botpack.Ladder H' HasBeatenGame
+# remove: the values of the key, a list's every line, as the shell quotes them.
+expect 'brennwerk-editor --game-dir UT remove main Engine.GameEngine ServerActors IpServer.UdpServerU' \
+    'IpServer.UdpServerUplink\ MasterServerAddress=master.brennwerk.example\ MasterServerPort=27900' \
+    'IpServer.UdpServerUplink\ MasterServerAddress=master2.brennwerk.example\ MasterServerPort=27900'
+expect 'brennwerk-editor remove -- UT/System/UnrealTournament.ini Engine.GameEngine ServerPackages S' SoldierSkins SGirlSkins
+# apply: FILE, then the script, any file.
+expect 'brennwerk-editor --game-dir UT apply main ' UT
 # A path as FILE needs no game folder.
 expect 'brennwerk-editor get UT/System/User.ini Def' DefaultPlayer
 expect 'brennwerk-editor get UT/System/User.ini NoSuchSection ' 

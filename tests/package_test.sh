@@ -164,7 +164,8 @@ if [[ -f $manpage ]]; then
         fail "man reports the warnings above for $name(1)"
     fi
     for text in SYNOPSIS OPTIONS 'EXIT STATUS' FILES ENVIRONMENT EXAMPLES WINEPREFIX XDG_CONFIG_HOME \
-        --game-dir --ini-dir --registry --create ' get ' ' set ' ' paths'; do
+        --game-dir --ini-dir --registry --create --first --all --dry-run --diff ' get ' ' set ' ' add ' \
+        ' remove ' ' unset ' ' list ' ' apply ' ' paths'; do
         grep -qF -e "$text" <<<"$rendered" || fail "$name(1) does not mention '$text'"
     done
 fi

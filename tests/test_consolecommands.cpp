@@ -6,13 +6,16 @@
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <csignal>
+#include <optional>
 #include <cstring>
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -29,6 +32,10 @@ private Q_SLOTS:
     void getReadsTheValue();
     void setChangesOnlyTheKeysLine();
     void setOnAnyPathAndNewKeys();
+    void serverFileEdits_data();
+    void serverFileEdits();
+    void applyMakesAllOrNone_data();
+    void applyMakesAllOrNone();
     void refusedValuesLeaveTheFile_data();
     void refusedValuesLeaveTheFile();
     void gameFolderFromTheRegistryOrUnknown();
@@ -44,8 +51,22 @@ private:
         QByteArray err;
     };
     // Without a display, or with DISPLAY set to display; under a file size
-    // limit of fileSizeLimit bytes when that is not 0.
-    Run run(const QStringList& arguments, const QString& display = QString(), rlim_t fileSizeLimit = 0) const;
+    // limit of fileSizeLimit bytes when that is not 0; input on its stdin.
+    Run run(const QStringList& arguments, const QString& display = QString(), rlim_t fileSizeLimit = 0,
+            const QByteArray& input = {}) const;
+    // A copy of the server file, at the path that %F stands for in the
+    // tables (%G: the game folder).
+    QString serverFile() const { return game->gameDir() + "/System/Server.ini"; }
+    QByteArray expanded(QByteArray text) const
+    {
+        return text.replace("%F", serverFile().toUtf8()).replace("%G", game->gameDir().toUtf8());
+    }
+    QStringList expanded(QStringList words) const
+    {
+        for (QString& word : words)
+            word = QString::fromUtf8(expanded(word.toUtf8()));
+        return words;
+    }
 
     std::unique_ptr<GameFixture> game;
 };
@@ -56,7 +77,7 @@ void ConsoleCommandsTest::init()
 }
 
 ConsoleCommandsTest::Run ConsoleCommandsTest::run(const QStringList& arguments, const QString& display,
-                                                  rlim_t fileSizeLimit) const
+                                                  rlim_t fileSizeLimit, const QByteArray& input) const
 {
     QProcess process;
     if (fileSizeLimit) {
@@ -76,6 +97,8 @@ ConsoleCommandsTest::Run ConsoleCommandsTest::run(const QStringList& arguments, 
     process.setProcessEnvironment(environment);
     process.start(QStringLiteral(BRENNWERK_EDITOR_PROGRAM),
                   QStringList{"--registry", game->registryPath()} + arguments);
+    process.write(input);
+    process.closeWriteChannel();
     if (!process.waitForFinished(30000))
         qFatal("brennwerk-editor did not finish");
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, process.readAllStandardOutput(),
@@ -87,28 +110,45 @@ void ConsoleCommandsTest::getReadsTheValue_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("status");
     QTest::addColumn<QByteArray>("out");
+    QTest::addColumn<QByteArray>("err");
     QTest::newRow("main") << QStringList{"get", "main", "UBrowser.UBrowserIRCSystemPage", "NickName"} << 0
-                          << QByteArray("Funkenflug\n");
-    QTest::newRow("user") << QStringList{"get", "user", "DefaultPlayer", "Name"} << 0 << QByteArray("Glutkern\n");
+                          << QByteArray("Funkenflug\n") << QByteArray();
+    QTest::newRow("user") << QStringList{"get", "user", "DefaultPlayer", "Name"} << 0 << QByteArray("Glutkern\n") << QByteArray();
     QTest::newRow("Windows-1252 to UTF-8") << QStringList{"get", "main", "Engine.GameReplicationInfo", "AdminName"}
-                                           << 0 << QByteArray("J\xc3\xbcrgen Wei\xc3\x9f\n");
+                                           << 0 << QByteArray("J\xc3\xbcrgen Wei\xc3\x9f\n") << QByteArray();
     QTest::newRow("case-insensitive names") << QStringList{"get", "main", "engine.gameengine", "cachesizemegs"} << 0
-                                            << QByteArray("32\n");
+                                            << QByteArray("32\n") << QByteArray();
     QTest::newRow("empty value is found") << QStringList{"get", "main", "Engine.GameReplicationInfo", "MOTDLine4"}
-                                          << 0 << QByteArray("\n");
-    QTest::newRow("absent") << QStringList{"get", "main", "Engine.GameEngine", "NoSuchKey"} << 1 << QByteArray();
+                                          << 0 << QByteArray("\n") << QByteArray();
+    QTest::newRow("absent") << QStringList{"get", "main", "Engine.GameEngine", "NoSuchKey"} << 1 << QByteArray() << QByteArray();
     QTest::newRow("absent with default") << QStringList{"get", "main", "Nowhere", "Key", "-1"} << 1
-                                         << QByteArray("-1\n");
+                                         << QByteArray("-1\n") << QByteArray();
+    // Every line of a list; options after the command; "--"; a missing file.
+    QTest::newRow("--all after the operands")
+        << QStringList{"get", "main", "Engine.GameEngine", "serverpackages", "--all"} << 0
+        << QByteArray("SoldierSkins\nCommandoSkins\nFCommandoSkins\nSGirlSkins\nBossSkins\nBotpack\nMultiMesh\n"
+                      "EpicCustomModels\n")
+        << QByteArray();
+    QTest::newRow("--all of a key of one line") << QStringList{"get", "--all", "main", "URL", "Port"} << 0
+                                                << QByteArray("7777\n") << QByteArray();
+    QTest::newRow("--all of an absent key") << QStringList{"get", "main", "URL", "NoSuchKey", "--all", "none"} << 1
+                                            << QByteArray("none\n") << QByteArray();
+    QTest::newRow("-- ends the options") << QStringList{"get", "--", "main", "URL", "NoSuchKey", "-x"} << 1
+                                         << QByteArray("-x\n") << QByteArray();
+    QTest::newRow("file that does not exist") << QStringList{"get", "%G/mian", "URL", "Port", "7777"} << 1
+                                              << QByteArray("7777\n")
+                                              << QByteArray("brennwerk-editor: %G/mian does not exist\n");
 }
 
 void ConsoleCommandsTest::getReadsTheValue()
 {
     QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, err);
     const QByteArray before = readBytes(game->mainIniPath());
-    const Run result = run(QStringList{"--game-dir", game->gameDir()} + arguments);
+    const Run result = run(QStringList{"--game-dir", game->gameDir()} + expanded(arguments));
     QTEST(result.status, "status");
     QTEST(result.out, "out");
-    QCOMPARE(result.err, QByteArray());
+    QCOMPARE(result.err, expanded(err));
     QCOMPARE(readBytes(game->mainIniPath()), before);
 }
 
@@ -131,7 +171,7 @@ void ConsoleCommandsTest::setOnAnyPathAndNewKeys()
     const QString path = game->gameDir() + "/server.ini";
     writeBytes(path, "[Engine.GameInfo]\nMaxPlayers=8\n");
     QCOMPARE(run({"set", path, "Engine.GameInfo", "bWorldLog", "True"}).status, 0);
-    QCOMPARE(run({"set", path, "IpDrv.TcpNetDriver", "MaxClientRate", "20000"}).status, 0);
+    QCOMPARE(run({"set", path, "IpDrv.TcpNetDriver", "MaxClientRate", "20000", "--create"}).status, 0);
     QCOMPARE(readBytes(path),
              QByteArray("[Engine.GameInfo]\nMaxPlayers=8\nbWorldLog=True\n\n[IpDrv.TcpNetDriver]\nMaxClientRate=20000\n"));
     const Run result = run({"get", path, "Engine.GameInfo", "bWorldLog"});
@@ -150,6 +190,304 @@ void ConsoleCommandsTest::setOnAnyPathAndNewKeys()
     QCOMPARE(readBytes(game->gameDir() + "/new.ini"), QByteArray("[S]\r\nK=V\r\n"));
 }
 
+// A copy of the bytes with the first `from` replaced by `to`.
+static QByteArray changed(QByteArray bytes, const QByteArray& from, const QByteArray& to)
+{
+    const qsizetype at = bytes.indexOf(from);
+    if (from.isEmpty() || at < 0)
+        qFatal("no %s in the file", from.constData());
+    return bytes.replace(at, from.size(), to);
+}
+
+void ConsoleCommandsTest::serverFileEdits_data()
+{
+    // On a server's file (tests/data/ini/server.ini: CR LF, Windows-1252,
+    // comments, lists of 6 to 16 lines): the command line after "--game-dir
+    // DIR", its status, stdout and stderr, and the file after it: the
+    // original with `from` replaced by `to` (from empty: unchanged).
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("out");
+    QTest::addColumn<QByteArray>("err");
+    QTest::addColumn<QByteArray>("from");
+    QTest::addColumn<QByteArray>("to");
+    const QByteArray none;
+    const QByteArray lastPackage = "ServerPackages=GlutSounds\r\n";
+    QTest::newRow("add: after the key's last line")
+        << QStringList{"add", "%F", "Engine.GameEngine", "ServerPackages", "MyMod"} << 0 << none << none
+        << lastPackage << lastPackage + "ServerPackages=MyMod\r\n";
+    QTest::newRow("add: spelt as the key's lines are")
+        << QStringList{"add", "%F", "engine.gameengine", "SERVERACTORS", "MyMod.MyActor Speed=2"} << 0 << none
+        << none << QByteArray("ServerActors=Glutofen.Announcer\r\n")
+        << QByteArray("ServerActors=Glutofen.Announcer\r\nServerActors=MyMod.MyActor Speed=2\r\n");
+    QTest::newRow("add: a value there in other letter case is no change")
+        << QStringList{"add", "%F", "Engine.GameEngine", "ServerPackages", "botPACK"} << 0 << none << none << none
+        << none;
+    QTest::newRow("add: a section without the key, after its last key")
+        << QStringList{"add", "%F", "IpServer.UdpServerUplink", "MasterServerAddress", "master.example"} << 0 << none
+        << none << QByteArray("Region=0\r\n\r\n[UWeb.WebServer]")
+        << QByteArray("Region=0\r\nMasterServerAddress=master.example\r\n\r\n[UWeb.WebServer]");
+    QTest::newRow("remove: every line of the value, letter case aside")
+        << QStringList{"remove", "%F", "Core.System", "Paths", "../MODS/glut/*.u"} << 0 << none << none
+        << QByteArray("Paths=../Mods/Glut/*.u\r\n") << none;
+    QTest::newRow("remove: a value not there is no change")
+        << QStringList{"remove", "%F", "Engine.GameEngine", "ServerPackages", "MyMod"} << 0 << none << none << none
+        << none;
+    QTest::newRow("remove: a commented line is none")
+        << QStringList{"remove", "%F", "Engine.GameEngine", "ServerActors", "GlutStats.StatsActor"} << 0 << none
+        << none << none << none;
+    QByteArray suppress;
+    for (const char* name : {"Load", "Save", "NetTraffic", "Garbage", "Kill", "Replace", "Sound", "Compile", "Bind", "Bsp"})
+        suppress += QByteArray("Suppress=Dev") + name + "\r\n";
+    QTest::newRow("unset: every line of the key")
+        << QStringList{"unset", "%F", "Core.System", "suppress"} << 0 << none << none << suppress << none;
+    QTest::newRow("set: a list is refused")
+        << QStringList{"set", "%F", "Engine.GameEngine", "ServerActors", "MyMod.MyActor"} << 1 << none
+        << QByteArray("brennwerk-editor: [Engine.GameEngine] ServerActors has 9 lines in %F, and 'set' would change "
+                      "only the first: use 'add' and 'remove' for a list, or 'set --first'\n")
+        << none << none;
+    QTest::newRow("set --first: the first line")
+        << QStringList{"set", "--first", "%F", "Engine.GameEngine", "ServerActors", "IpDrv.UdpBeacon2"} << 0 << none
+        << none << QByteArray("ServerActors=IpDrv.UdpBeacon\r\n") << QByteArray("ServerActors=IpDrv.UdpBeacon2\r\n");
+    QTest::newRow("set: a value in quotes keeps what stands after them")
+        << QStringList{"set", "%F", "Engine.GameReplicationInfo", "MOTDLine1", "Hallo"} << 0 << none << none
+        << QByteArray("\"Willkommen \x96 bitte fair spielen\"\t \r\n") << QByteArray("\"Hallo\"\t \r\n");
+    QTest::newRow("set: a mistyped section is refused")
+        << QStringList{"set", "%F", "Engine.GameEngin", "CacheSizeMegs", "64"} << 1 << none
+        << QByteArray("brennwerk-editor: there is no section [Engine.GameEngin] in %F (closest: [Engine.GameEngine]); "
+                      "--create adds it\n")
+        << none << none;
+    QTest::newRow("add: a mistyped section is refused")
+        << QStringList{"add", "%F", "Engine.GameEngines", "ServerPackages", "MyMod"} << 1 << none
+        << QByteArray("brennwerk-editor: there is no section [Engine.GameEngines] in %F (closest: [Engine.GameEngine]); "
+                      "--create adds it\n")
+        << none << none;
+    QTest::newRow("remove: a section far from all")
+        << QStringList{"remove", "%F", "MyMod.Settings", "Speed", "2"} << 1 << none
+        << QByteArray("brennwerk-editor: there is no section [MyMod.Settings] in %F\n") << none << none;
+    QTest::newRow("set --create FILE: a new section")
+        << QStringList{"set", "--create", "%F", "MyMod.Settings", "Speed", "2"} << 0 << none << none
+        << QByteArray("MinPlayers=0\r\n") << QByteArray("MinPlayers=0\r\n\r\n[MyMod.Settings]\r\nSpeed=2\r\n");
+    QTest::newRow("set: a negative number and a value after --")
+        << QStringList{"set", "%F", "Botpack.DeathMatchPlus", "MinPlayers", "--", "-2"} << 0 << none << none
+        << QByteArray("MinPlayers=0\r\n") << QByteArray("MinPlayers=-2\r\n");
+    const QByteArray packageDiff = "--- %F\n+++ %F\n@@ -81,6 +81,7 @@\n ServerPackages=GlutSkins\n"
+                                   " ServerPackages=GlutHUD\n ServerPackages=GlutSounds\n+ServerPackages=MyMod\n"
+                                   " MinClientVersion=432\n \n [Editor.EditorEngine]\n";
+    QTest::newRow("--dry-run: the diff, and no change")
+        << QStringList{"add", "%F", "Engine.GameEngine", "ServerPackages", "MyMod", "--dry-run"} << 0 << packageDiff
+        << none << none << none;
+    QTest::newRow("--diff: the change, and the same diff")
+        << QStringList{"--diff", "add", "%F", "Engine.GameEngine", "ServerPackages", "MyMod"} << 0 << packageDiff
+        << none << lastPackage << lastPackage + "ServerPackages=MyMod\r\n";
+    QTest::newRow("--diff: lines decoded from Windows-1252")
+        << QStringList{"unset", "--diff", "%F", "Engine.GameReplicationInfo", "AdminName"} << 0
+        << QByteArray("--- %F\n+++ %F\n@@ -108,7 +108,6 @@\n [Engine.GameReplicationInfo]\n"
+                      " ServerName=Glutofen | Instagib | D\xc3\xa4nemark & K\xc3\xb6ln\n ShortName=Glutofen\n"
+                      "-AdminName=J\xc3\xbcrgen \xe2\x80\x9e" "Funke\xe2\x80\x9c Wei\xc3\x9f\n"
+                      " AdminEmail=admin@glutofen.example\n Region=0\n"
+                      " MOTDLine1=\"Willkommen \xe2\x80\x93 bitte fair spielen\"\t \n")
+        << none << QByteArray("AdminName=J\xfcrgen \x84" "Funke\x93 Wei\xdf\r\n") << none;
+    QTest::newRow("--diff: no change, no diff")
+        << QStringList{"--diff", "remove", "%F", "Engine.GameEngine", "ServerPackages", "MyMod"} << 0 << none << none
+        << none << none;
+    QTest::newRow("list: the sections")
+        << QStringList{"list", "%F"} << 0
+        << QByteArray("URL\nFirstRun\nEngine.Engine\nCore.System\nEngine.GameEngine\nEditor.EditorEngine\n"
+                      "Engine.GameReplicationInfo\nIpServer.UdpServerUplink\nUWeb.WebServer\nBotpack.DeathMatchPlus\n")
+        << none << none << none;
+    QTest::newRow("list: a section as the game reads it")
+        << QStringList{"list", "%F", "uweb.webserver"} << 0
+        << QByteArray("Applications[0]=UTServerAdmin.UTServerAdmin\nApplicationPaths[0]=/ServerAdmin\n"
+                      "Applications[1]=UTServerAdmin.UTImageServer\nApplicationPaths[1]=/images\nListenPort=5080\n"
+                      "bEnabled=False\n")
+        << none << none << none;
+    QTest::newRow("list: a mistyped section")
+        << QStringList{"list", "%F", "UWeb.WebSrever"} << 1 << none
+        << QByteArray("brennwerk-editor: there is no section [UWeb.WebSrever] in %F (closest: [UWeb.WebServer])\n")
+        << none << none;
+    QTest::newRow("unset: a file that does not exist")
+        << QStringList{"unset", "%G/Server.ini", "Core.System", "Paths"} << 1 << none
+        << QByteArray("brennwerk-editor: %G/Server.ini does not exist\n") << none << none;
+    QTest::newRow("add: a file that does not exist")
+        << QStringList{"add", "%G/Server.ini", "Core.System", "Paths", "x"} << 1 << none
+        << QByteArray("brennwerk-editor: %G/Server.ini does not exist; --create makes it\n") << none << none;
+}
+
+void ConsoleCommandsTest::serverFileEdits()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, from);
+    QFETCH(QByteArray, to);
+    const QByteArray original = sourceBytes("tests/data/ini/server.ini");
+    writeBytes(serverFile(), original);
+    const Run result = run(QStringList{"--game-dir", game->gameDir()} + expanded(arguments));
+    QTEST(result.status, "status");
+    QFETCH(QByteArray, out);
+    QCOMPARE(result.out, expanded(out));
+    QFETCH(QByteArray, err);
+    QCOMPARE(result.err, expanded(err));
+    const QByteArray expected = from.isEmpty() ? original : changed(original, from, to);
+    QCOMPARE(readBytes(serverFile()), expected);
+    // What was added, removed again, gives back every byte.
+    if (arguments.front() == "add" && expected != original) {
+        arguments.front() = "remove";
+        arguments.removeAll("--diff");
+        QCOMPARE(run(expanded(arguments)).status, 0);
+        QCOMPARE(readBytes(serverFile()), original);
+    }
+}
+
+void ConsoleCommandsTest::applyMakesAllOrNone_data()
+{
+    // "apply" on the server file: its command line (%S: the script's file,
+    // written from `script`; without %S the script comes on stdin), status,
+    // stdout and stderr, and the file after it: the original with each
+    // `changes` pair (from, to) made.
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("script");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("out");
+    QTest::addColumn<QByteArray>("err");
+    QTest::addColumn<QByteArrayList>("changes");
+    const QByteArray none;
+    QTest::newRow("a mod installed, from a file, with its diff")
+        << QStringList{"apply", "%F", "%S", "--diff"}
+        << QByteArray("# MyMod 1.2 for the Glutofen server\n"
+                      "add Engine.GameEngine ServerPackages MyMod\n"
+                      "  add Engine.GameEngine ServerActors 'MyMod.MyActor Speed=2'   # with its settings\n"
+                      "set Engine.GameReplicationInfo MOTDLine3 \"Now with \\\"MyMod\\\"\"\n"
+                      "add Engine.GameEngine ServerPackages mymod\n")
+        << 0
+        << QByteArray("--- %F\n+++ %F\n"
+                      "@@ -69,6 +69,7 @@\n ServerActors=Glutofen.MapVoteActor\n ServerActors=Glutofen.AntiTweak\n"
+                      " ServerActors=Glutofen.Announcer\n+ServerActors=MyMod.MyActor Speed=2\n"
+                      " ServerPackages=SoldierSkins\n ServerPackages=CommandoSkins\n ServerPackages=FCommandoSkins\n"
+                      "@@ -81,6 +82,7 @@\n ServerPackages=GlutSkins\n ServerPackages=GlutHUD\n ServerPackages=GlutSounds\n"
+                      "+ServerPackages=MyMod\n MinClientVersion=432\n \n [Editor.EditorEngine]\n"
+                      "@@ -113,7 +115,7 @@\n Region=0\n"
+                      " MOTDLine1=\"Willkommen \xe2\x80\x93 bitte fair spielen\"\t \n MOTDLine2=Maps: DM-Deck16][, CTF-Face\n"
+                      "-MOTDLine3=\n+MOTDLine3=Now with \"MyMod\"\n MOTDLine4=\n \n [IpServer.UdpServerUplink]\n")
+        << none
+        << QByteArrayList{"ServerActors=Glutofen.Announcer\r\n",
+                          "ServerActors=Glutofen.Announcer\r\nServerActors=MyMod.MyActor Speed=2\r\n",
+                          "ServerPackages=GlutSounds\r\n", "ServerPackages=GlutSounds\r\nServerPackages=MyMod\r\n",
+                          "MOTDLine3=\r\n", "MOTDLine3=Now with \"MyMod\"\r\n"};
+    QTest::newRow("a mod removed, CR LF script on stdin")
+        << QStringList{"apply", "%F"}
+        << QByteArray("remove Engine.GameEngine ServerActors Glutofen.AntiTweak\r\n"
+                      "remove Engine.GameEngine ServerPackages glutofen\r\n")
+        << 0 << none << none
+        << QByteArrayList{"ServerActors=Glutofen.AntiTweak\r\n", "", "ServerPackages=Glutofen\r\n", ""};
+    QTest::newRow("--create makes a section")
+        << QStringList{"apply", "--create", "%F", "-"}
+        << QByteArray("set MyMod.Settings Speed 2\nadd MyMod.Settings Maps DM-Deck16][\n") << 0 << none << none
+        << QByteArrayList{"MinPlayers=0\r\n", "MinPlayers=0\r\n\r\n[MyMod.Settings]\r\nSpeed=2\r\nMaps=DM-Deck16][\r\n"};
+    QTest::newRow("--dry-run writes nothing")
+        << QStringList{"apply", "%F", "--dry-run"} << QByteArray("remove Engine.GameEngine ServerPackages GlutHUD\n")
+        << 0
+        << QByteArray("--- %F\n+++ %F\n@@ -79,7 +79,6 @@\n ServerPackages=GlutMapVote\n"
+                      " ServerPackages=GlutAnnouncer\n ServerPackages=GlutSkins\n-ServerPackages=GlutHUD\n"
+                      " ServerPackages=GlutSounds\n MinClientVersion=432\n \n")
+        << none << QByteArrayList{};
+    QTest::newRow("nothing but comments and blank lines")
+        << QStringList{"apply", "%F", "%S"} << QByteArray("# nothing yet\n\n   \n") << 0 << none << none
+        << QByteArrayList{};
+    // A bad line writes nothing, and is named by its number.
+    QTest::newRow("an unknown command in line 3, the first bad line")
+        << QStringList{"apply", "%F", "%S"}
+        << QByteArray("add Engine.GameEngine ServerPackages MyMod\n\nad Engine.GameEngine ServerActors MyMod.MyActor\n"
+                      "add Engine.GameEngine ServerPackages $MOD\n")
+        << 1 << none
+        << QByteArray("brennwerk-editor: %S:3: unknown command 'ad' (a script holds set, add, remove and unset); "
+                      "nothing written\n")
+        << QByteArrayList{};
+    QTest::newRow("a list set in line 4, after an add to it")
+        << QStringList{"apply", "%F"}
+        << QByteArray("# MyMod\nadd Engine.GameEngine ServerPackages MyMod\n"
+                      "add Engine.GameEngine ServerActors MyMod.MyActor\nset Engine.GameEngine ServerActors X\n")
+        << 1 << none
+        << QByteArray("brennwerk-editor: standard input:4: [Engine.GameEngine] ServerActors has 10 lines in %F, and "
+                      "'set' would change only the first: use 'add' and 'remove' for a list, or 'set --first'; "
+                      "nothing written\n")
+        << QByteArrayList{};
+    QTest::newRow("a mistyped section in a line continued")
+        << QStringList{"apply", "%F", "%S"}
+        << QByteArray("add Engine.GameEngine ServerPackages MyMod\nadd Engine.GameEngin \\\n  ServerActors MyMod.A\n")
+        << 1 << none
+        << QByteArray("brennwerk-editor: %S:2: there is no section [Engine.GameEngin] in %F (closest: "
+                      "[Engine.GameEngine]); --create adds it; nothing written\n")
+        << QByteArrayList{};
+    QTest::newRow("a quote not closed")
+        << QStringList{"apply", "%F", "%S"}
+        << QByteArray("add Engine.GameEngine ServerPackages MyMod\nset Engine.GameReplicationInfo MOTDLine3 'It's fine'\n")
+        << 1 << none << QByteArray("brennwerk-editor: %S:2: a quote (') is not closed on its line; nothing written\n")
+        << QByteArrayList{};
+    QTest::newRow("what a shell would expand")
+        << QStringList{"apply", "%F", "%S"} << QByteArray("add Engine.GameEngine ServerPackages \"$MOD\"\n") << 1
+        << none
+        << QByteArray("brennwerk-editor: %S:1: '$' would be expanded by a shell; put it in single quotes; nothing "
+                      "written\n")
+        << QByteArrayList{};
+    QTest::newRow("a value the file cannot hold")
+        << QStringList{"apply", "%F", "%S"}
+        << QByteArray("add Engine.GameEngine ServerPackages MyMod\nset Engine.GameReplicationInfo ShortName \xe9\x9b\xaa\n")
+        << 1 << none
+        << QByteArray("brennwerk-editor: %S:2: the value for [Engine.GameReplicationInfo] ShortName contains the "
+                      "character \"\xe9\x9b\xaa\" (U+96EA), which cannot be stored in %F (Windows-1252 text); nothing "
+                      "written\n")
+        << QByteArrayList{};
+    QTest::newRow("a line that is not UTF-8")
+        << QStringList{"apply", "%F", "%S"} << QByteArray("add Engine.GameEngine ServerPackages MyMod\r\n# M\xfcll\r\n")
+        << 1 << none << QByteArray("brennwerk-editor: %S:2: the line is not UTF-8 text; nothing written\n")
+        << QByteArrayList{};
+    QTest::newRow("a script that cannot be read")
+        << QStringList{"apply", "%F", "%G/none.txt"} << none << 1 << none
+        << QByteArray("brennwerk-editor: cannot read %G/none.txt: No such file or directory\n") << QByteArrayList{};
+    QTest::newRow("a FILE that does not exist")
+        << QStringList{"apply", "%G/Server.ini", "%S"} << QByteArray("unset Engine.GameEngine ServerPackages\n") << 1
+        << none << QByteArray("brennwerk-editor: %G/Server.ini does not exist; --create makes it\n")
+        << QByteArrayList{};
+}
+
+void ConsoleCommandsTest::applyMakesAllOrNone()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, script);
+    QFETCH(QByteArrayList, changes);
+    const QByteArray original = sourceBytes("tests/data/ini/server.ini");
+    writeBytes(serverFile(), original);
+    const QString scriptFile = game->gameDir() + "/mod.txt";
+    const bool viaFile = arguments.contains("%S");
+    if (viaFile)
+        writeBytes(scriptFile, script);
+    arguments.replaceInStrings("%S", scriptFile);
+    // Every write of the file renames a new file onto its name: one for a
+    // change, none for none.
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    QVERIFY(watch >= 0);
+    QVERIFY(::inotify_add_watch(watch, QFile::encodeName(game->gameDir() + "/System").constData(), IN_MOVED_TO) >= 0);
+    const Run result = run(expanded(arguments), QString(), 0, viaFile ? QByteArray() : script);
+    int renames = 0;
+    alignas(inotify_event) char buffer[4096];
+    for (ssize_t got; (got = ::read(watch, buffer, sizeof buffer)) > 0;) {
+        for (char* at = buffer; at < buffer + got; at += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(at)->len)
+            renames += QByteArray(reinterpret_cast<inotify_event*>(at)->name) == "Server.ini" ? 1 : 0;
+    }
+    ::close(watch);
+
+    QTEST(result.status, "status");
+    QFETCH(QByteArray, out);
+    QCOMPARE(result.out, expanded(out).replace("%S", scriptFile.toUtf8()));
+    QFETCH(QByteArray, err);
+    QCOMPARE(result.err, expanded(err).replace("%S", scriptFile.toUtf8()));
+    QByteArray expected = original;
+    for (qsizetype i = 0; i + 1 < changes.size(); i += 2)
+        expected = changed(expected, changes[i], changes[i + 1]);
+    QCOMPARE(readBytes(serverFile()), expected);
+    QCOMPARE(renames, expected == original ? 0 : 1);
+}
+
 void ConsoleCommandsTest::refusedValuesLeaveTheFile_data()
 {
     QTest::addColumn<QString>("value");
@@ -157,12 +495,16 @@ void ConsoleCommandsTest::refusedValuesLeaveTheFile_data()
     QTest::addColumn<QString>("errorPart"); // %1: the file, %2: the process that holds it locked
     QTest::newRow("line break") << "Evil\n[Engine.Engine]" << QString() << "line break";
     QTest::newRow("outside Windows-1252") << "雪" << QString() << "";
-    QTest::newRow("read-only file") << "64" << "read-only" << "Unable to write to";
+    QTest::newRow("read-only file") << "64" << "read-only"
+                                    << "brennwerk-editor: unable to write to %1: it is read-only (it has no write "
+                                       "permission)\n";
+    QTest::newRow("a user who may not write it") << "64" << "another user"
+                                                << "brennwerk-editor: unable to write to %1: Permission denied\n";
     QTest::newRow("file size limit below the new content")
-        << QString(4000, u'9') << "size limit" << QString("Unable to write to %1: ") + std::strerror(EFBIG);
+        << QString(4000, u'9') << "size limit" << QString("unable to write to %1: ") + std::strerror(EFBIG);
     QTest::newRow("lock that nobody releases")
         << "64" << "locked"
-        << "brennwerk-editor: waiting for %1, which process %2 holds locked\nbrennwerk-editor: Unable to write to %1: "
+        << "brennwerk-editor: waiting for %1, which process %2 holds locked\nbrennwerk-editor: unable to write to %1: "
            "process %2 has held it locked for 10 seconds; nothing was written\n";
 }
 
@@ -202,8 +544,18 @@ void ConsoleCommandsTest::refusedValuesLeaveTheFile()
         QCOMPARE(::read(held[0], &byte, 1), ssize_t(1));
         ::close(held[0]);
     }
-    const Run result = run({"--game-dir", game->gameDir(), "set", "main", "Engine.GameEngine", "CacheSizeMegs", value},
+    // Another user, started from a process acting as that user, names the
+    // file by its path: the game folder is root's only.
+    std::optional<ActingAs> other;
+    if (condition == "another user") {
+        if (::geteuid() != 0)
+            QSKIP("needs root to act as another user");
+        other.emplace();
+    }
+    const QStringList file = other ? QStringList{game->mainIniPath()} : QStringList{"--game-dir", game->gameDir(), "main"};
+    const Run result = run(QStringList{"set"} + file + QStringList{"Engine.GameEngine", "CacheSizeMegs", value},
                            QString(), condition == "size limit" ? rlim_t(before.size() + 100) : 0);
+    other.reset();
     if (holder > 0) {
         ::close(holding[1]);
         ::waitpid(holder, nullptr, 0);
@@ -256,7 +608,7 @@ void ConsoleCommandsTest::gameFolderFromTheRegistryOrUnknown()
     QCOMPARE(result.out, QByteArray("48\n"));
     result = run({"--ini-dir", server, "get", "user", "DefaultPlayer", "Team"});
     QCOMPARE(result.status, 1);
-    QCOMPARE(result.err, QByteArray());
+    QCOMPARE(result.err, "brennwerk-editor: " + server.toUtf8() + "/User.ini does not exist\n");
     result = run({"--ini-dir", server, "paths"});
     QCOMPARE(result.status, 0);
     QVERIFY2(result.out.startsWith("main INI: " + server.toUtf8() + "/unrealtournament.ini (given by --ini-dir)\nuser INI: "
@@ -306,18 +658,35 @@ void ConsoleCommandsTest::wrongUsage_data()
     QTest::newRow("set without value") << QStringList{"set", "main", "Engine.GameEngine", "CacheSizeMegs"};
     QTest::newRow("set with too much") << QStringList{"set", "main", "S", "K", "V", "W"};
     QTest::newRow("unknown command") << QStringList{"frob", "main"};
-    QTest::newRow("--create after set") << QStringList{"set", "--create", "main", "S", "K", "V"};
     QTest::newRow("--create with get") << QStringList{"--create", "get", "main", "S", "K"};
+    QTest::newRow("--create with remove") << QStringList{"remove", "main", "S", "K", "V", "--create"};
+    QTest::newRow("--first with add") << QStringList{"add", "--first", "main", "S", "K", "V"};
+    QTest::newRow("--all with set") << QStringList{"set", "main", "S", "K", "V", "--all"};
+    QTest::newRow("--dry-run with list") << QStringList{"list", "main", "--dry-run"};
+    QTest::newRow("--diff without a command") << QStringList{"--diff"};
+    QTest::newRow("unset with a value") << QStringList{"unset", "main", "S", "K", "V"};
+    QTest::newRow("list without FILE") << QStringList{"list"};
+    QTest::newRow("apply with too much") << QStringList{"apply", "main", "a.txt", "b.txt"};
+    QTest::newRow("unknown option after the command") << QStringList{"add", "main", "S", "K", "V", "--bogus"};
+    QTest::newRow("a value option without its value") << QStringList{"get", "main", "S", "K", "--ini-dir"};
+    QTest::newRow("a flag with a value") << QStringList{"set", "--create=yes", "main", "S", "K", "V"};
+    QTest::newRow("a value with a dash, not after --") << QStringList{"set", "main", "S", "K", "-x"};
     QTest::newRow("paths with an argument") << QStringList{"paths", "main"};
 }
 
 void ConsoleCommandsTest::wrongUsage()
 {
     QFETCH(QStringList, arguments);
+    const QByteArray before = readBytes(game->mainIniPath());
     const Run result = run(QStringList{"--game-dir", game->gameDir()} + arguments);
     QCOMPARE(result.status, 2);
-    QCOMPARE(result.err.count('\n'), 1);
+    // One line, in the style of every error.
+    QVERIFY2(QRegularExpression("^brennwerk-editor: ['a-z][^\n]*[^.]; try 'brennwerk-editor --help'\n$")
+                 .match(QString::fromUtf8(result.err))
+                 .hasMatch(),
+             result.err.constData());
     QCOMPARE(result.out, QByteArray());
+    QCOMPARE(readBytes(game->mainIniPath()), before);
 }
 
 void ConsoleCommandsTest::onlyTheWindowNeedsADisplay()
@@ -375,7 +744,7 @@ void ConsoleCommandsTest::namesAreTakenAsGiven()
         QCOMPARE(WEXITSTATUS(status), 2);
         QCOMPARE(said, "brennwerk-editor: the argument '" + QByteArray(*std::find_if(arguments.begin(), arguments.end(), [](const QByteArray& a) { return a.contains('\xe9'); })).replace("\xe9", "\\xe9")
                            + "' is not UTF-8 text, and this program names files by UTF-8 names only; nothing was "
-                             "done.\n");
+                             "done\n");
     }
     QCOMPARE(readBytes(QFile::decodeName(latin1)), QByteArray());
     QDir files(game->gameDir());
@@ -400,7 +769,7 @@ void ConsoleCommandsTest::namesAreTakenAsGiven()
     QCOMPARE(result.err, ("brennwerk-editor: cannot read " + link + ": " + why + "\n").toUtf8());
     result = run({"set", link, "S", "K", "his"});
     QCOMPARE(result.status, 1);
-    QCOMPARE(result.err, ("brennwerk-editor: Unable to write to " + link + ": " + why + "\n").toUtf8());
+    QCOMPARE(result.err, ("brennwerk-editor: unable to write to " + link + ": " + why + "\n").toUtf8());
     QCOMPARE(readBytes(secret), QByteArray("[S]\nK=root's\n"));
 }
 

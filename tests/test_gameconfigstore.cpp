@@ -312,6 +312,11 @@ private Q_SLOTS:
             << QByteArray("[Engine.GameReplicationInfo]\r\n  ServerName = My Server  \r\n"
                           "\tShortName\t=\t\"UT Server\"\t\r\nMOTDLine1='Hi'\r\nMOTDLine2=\"Half quoted\r\n"
                           "MOTDLine3=\"\r\nAdminName=\r\nAdminEmail = \r\n");
+        QTest::newRow("quoted value: what stands around the quotes stays")
+            << u"spacing_and_quotes.ini"_s << u"Engine.GameReplicationInfo"_s << u"ShortName"_s << u" X"_s
+            << QByteArray("[Engine.GameReplicationInfo]\r\n  ServerName = My Server  \r\n"
+                          "\tShortName\t=\t\" X\"\t\r\nMOTDLine1='Welcome'\r\nMOTDLine2=\"Half quoted\r\n"
+                          "MOTDLine3=\"\r\nAdminName=\r\nAdminEmail = \r\n");
         QTest::newRow("empty value filled after its blank")
             << u"spacing_and_quotes.ini"_s << u"Engine.GameReplicationInfo"_s << u"AdminEmail"_s << u"a@b.de"_s
             << QByteArray("[Engine.GameReplicationInfo]\r\n  ServerName = My Server  \r\n"
@@ -368,6 +373,75 @@ private Q_SLOTS:
         const QStringList readBack{u"padded"_s, u"quoted"_s, u"single"_s, u""_s, u""_s, u"\"half"_s};
         for (int i = 0; i < values.size(); ++i)
             QCOMPARE(store.ReadString(u"S"_s, u"K"_s + QString::number(i), u"<d>"_s), readBack[i]);
+    }
+
+    // ---- lists of repeated keys: several edits in one write -----------------
+
+    void editLists_data()
+    {
+        QTest::addColumn<QByteArray>("before"); // "<none>": no file
+        QTest::addColumn<QStringList>("edits"); // kind, section, key, value; kind: set first add remove unset
+        QTest::addColumn<bool>("create");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::addColumn<QString>("error"); // %1: the file; the file is then unchanged
+        auto row = [](const char* name, const QByteArray& before, const QStringList& edits, bool create,
+                      const QByteArray& expected, const QString& error = {}) {
+            QTest::newRow(name) << before << edits << create << expected << error;
+        };
+        row("add: after the key's last line, other keys between", "[S]\nP=a\nX=1\nP=b\nY=2\n",
+            {u"add"_s, u"S"_s, u"P"_s, u"c"_s}, false, "[S]\nP=a\nX=1\nP=b\nP=c\nY=2\n");
+        row("remove and add back at an unterminated end", "[S]\r\nP=a\r\nP=b",
+            {u"remove"_s, u"S"_s, u"P"_s, u"B"_s, u"add"_s, u"S"_s, u"P"_s, u"b"_s}, false, "[S]\r\nP=a\r\nP=b");
+        row("remove a section's only line at an unterminated end and add it back", "[S]\nX=1\n[T]\nP=a",
+            {u"remove"_s, u"T"_s, u"P"_s, u"a"_s, u"add"_s, u"T"_s, u"P"_s, u"a"_s}, false, "[S]\nX=1\n[T]\nP=a");
+        row("only the first section of a name", "[S]\nP=a\n[T]\nP=x\n[s]\nP=b\n",
+            {u"unset"_s, u"S"_s, u"P"_s, u""_s, u"add"_s, u"s"_s, u"P"_s, u"b"_s}, false,
+            "[S]\nP=b\n[T]\nP=x\n[s]\nP=b\n");
+        row("values compared as read: blanks, quotes, ASCII case", "[S]\nP = \"MyMod\" \nP=Other\n",
+            {u"add"_s, u"S"_s, u"P"_s, u" OTHER"_s, u"remove"_s, u"S"_s, u"P"_s, u"'mymod'"_s}, false,
+            "[S]\nP=Other\n");
+        row("UTF-8 after a BOM: only ASCII letters fold", "\xEF\xBB\xBF[S]\nP=J\xC3\xBCrgen\n",
+            {u"remove"_s, u"S"_s, u"P"_s, u"JÜRGEN"_s, u"add"_s, u"S"_s, u"P"_s, u"Zoë"_s}, false,
+            "\xEF\xBB\xBF[S]\nP=J\xC3\xBCrgen\nP=Zo\xC3\xAB\n");
+        row("set --first: the first of several lines", "[S]\nP=a\nP=b\n", {u"first"_s, u"S"_s, u"P"_s, u"c"_s},
+            false, "[S]\nP=c\nP=b\n");
+        row("set: a key of several lines is refused", "[S]\nP=a\nP=b\n", {u"set"_s, u"S"_s, u"P"_s, u"a"_s}, false,
+            {}, u"[S] P has 2 lines in %1"_s);
+        row("a section that is not there", "[S]\nP=a\n", {u"add"_s, u"T"_s, u"P"_s, u"x"_s}, false, {},
+            u"There is no section [T] in %1"_s);
+        row("--create: a new section; nothing to remove where there is none", "[S]\nP=a\n",
+            {u"add"_s, u"T"_s, u"P"_s, u"x"_s, u"remove"_s, u"U"_s, u"P"_s, u"x"_s}, true, "[S]\nP=a\n\n[T]\nP=x\n");
+        row("all or nothing: a later edit refused", "[S]\nP=a\n",
+            {u"add"_s, u"S"_s, u"P"_s, u"b"_s, u"set"_s, u"S"_s, u"Q"_s, u"雪"_s}, false, {},
+            u"The value for [S] Q contains the character \"雪\" (U+96EA), which cannot be stored in %1 "
+            "(Windows-1252 text)"_s);
+        row("a file that does not exist", "<none>", {u"add"_s, u"S"_s, u"P"_s, u"a"_s}, false, {},
+            u"%1 does not exist"_s);
+        row("--create: a file that does not exist", "<none>", {u"add"_s, u"S"_s, u"P"_s, u"a"_s}, true,
+            "[S]\r\nP=a\r\n");
+    }
+
+    void editLists()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QStringList, edits);
+        QFETCH(bool, create);
+        QFETCH(QByteArray, expected);
+        QFETCH(QString, error);
+        const QMap<QString, IniEdit::Kind> kinds{{u"set"_s, IniEdit::Kind::Set}, {u"first"_s, IniEdit::Kind::SetFirst},
+                                                 {u"add"_s, IniEdit::Kind::Add}, {u"remove"_s, IniEdit::Kind::Remove},
+                                                 {u"unset"_s, IniEdit::Kind::Unset}};
+        QList<IniEdit> list;
+        for (qsizetype i = 0; i + 3 < edits.size(); i += 4)
+            list.append({kinds.value(edits[i]), edits[i + 1], edits[i + 2], edits[i + 3]});
+        if (before != "<none>")
+            writeBytes(path(), before);
+        GameConfigStore store(path());
+        GameConfigStore::Change change;
+        QCOMPARE(failureOf([&] { change = store.Edit(list, create); }), error.isEmpty() ? QString() : error.arg(path()));
+        QCOMPARE(bytesOf(path()), error.isEmpty() ? expected : before == "<none>" ? "<unreadable>" : before);
+        if (error.isEmpty())
+            QCOMPARE(change.after, expected);
     }
 
     // ---- writing: where new keys and sections go ---------------------------

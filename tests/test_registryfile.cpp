@@ -272,32 +272,56 @@ void TestRegistryFile::writesTextTheWayWineEscapesIt_data()
 {
     QTest::addColumn<QString>("value");
     QTest::addColumn<QByteArray>("line");
+    // The line the value stood on before, when not the sample's.
+    QTest::addColumn<QByteArray>("stored");
 
     QTest::newRow("command") << u"C:\\Games\\UT\\System\\UnrealTournament.exe \"%1\""_s
-                             << QByteArray(R"(@="C:\\Games\\UT\\System\\UnrealTournament.exe \"%1\"")");
-    QTest::newRow("trailing backslash") << u"C:\\"_s << QByteArray(R"(@="C:\\")");
-    QTest::newRow("brackets stay plain") << u"[x] ;#@="_s << QByteArray(R"(@="[x] ;#@=")");
+                             << QByteArray(R"(@="C:\\Games\\UT\\System\\UnrealTournament.exe \"%1\"")") << QByteArray();
+    QTest::newRow("trailing backslash") << u"C:\\"_s << QByteArray(R"(@="C:\\")") << QByteArray();
+    QTest::newRow("brackets stay plain") << u"[x] ;#@="_s << QByteArray(R"(@="[x] ;#@=")") << QByteArray();
     // Above ASCII: the UTF-16 unit in hex, four digits when a hex digit follows.
-    QTest::newRow("umlaut") << u"Müller"_s << QByteArray(R"(@="M\xfcller")");
-    QTest::newRow("umlaut before hex digit") << u"Grüße"_s << QByteArray(R"(@="Gr\xfc\x00dfe")");
-    QTest::newRow("surrogate pair") << u"a😀b"_s << QByteArray(R"(@="a\xd83d\xde00b")");
-    QTest::newRow("control characters") << u"a\tb\nc\rd\x1b"_s << QByteArray(R"(@="a\tb\nc\rd\e")");
+    QTest::newRow("umlaut") << u"Müller"_s << QByteArray(R"(@="M\xfcller")") << QByteArray();
+    QTest::newRow("umlaut before hex digit") << u"Grüße"_s << QByteArray(R"(@="Gr\xfc\x00dfe")") << QByteArray();
+    QTest::newRow("surrogate pair") << u"a😀b"_s << QByteArray(R"(@="a\xd83d\xde00b")") << QByteArray();
+    QTest::newRow("control characters") << u"a\tb\nc\rd\x1b"_s << QByteArray(R"(@="a\tb\nc\rd\e")") << QByteArray();
     // Octal for the rest, three digits when an octal digit follows.
-    QTest::newRow("octal") << u"\x01x\x01" "7"_s << QByteArray(R"(@="\1x\0017")");
+    QTest::newRow("octal") << u"\x01x\x01" "7"_s << QByteArray(R"(@="\1x\0017")") << QByteArray();
+
+    // The text a value holds as REG_SZ already is no change, in any spelling.
+    QTest::newRow("same text") << u"a"_s << QByteArray(R"(@="a")") << QByteArray(R"(@="a")");
+    QTest::newRow("same text as bytes") << u"a"_s << QByteArray("@=hex(1):61,00,00,00")
+                                        << QByteArray("@=hex(1):61,00,00,00");
+    // Text that only reads the same becomes REG_SZ, as RegSetValueEx makes
+    // it: other programs expand an expandable string, and see data after a
+    // NUL.
+    QTest::newRow("empty expandable string") << QString() << QByteArray(R"(@="")") << QByteArray(R"(@=str(2):"")");
+    QTest::newRow("expandable string") << u"%ProgramFiles%\\UT"_s << QByteArray(R"(@="%ProgramFiles%\\UT")")
+                                       << QByteArray(R"(@=str(2):"%ProgramFiles%\\UT")");
+    QTest::newRow("data after a NUL") << u"a"_s << QByteArray(R"(@="a")") << QByteArray(R"(@="a\0b")");
+    QTest::newRow("bytes without a NUL") << u"a"_s << QByteArray(R"(@="a")") << QByteArray("@=hex(1):61,00");
 }
 
 void TestRegistryFile::writesTextTheWayWineEscapesIt()
 {
     QFETCH(QString, value);
     QFETCH(QByteArray, line);
+    QFETCH(QByteArray, stored);
     QTemporaryDir dir;
     const QString path = place(dir, u"sample.reg"_s);
+    const QByteArray sampleLine = R"(@="C:\\UnrealTournament\\System\\UnrealTournament.exe \"%1\"")";
+    if (!stored.isEmpty())
+        writeBytes(path, replaced(bytesOf(path), sampleLine, stored));
+    const QByteArray before = bytesOf(path);
     auto registry = registryAt(path);
     registry->SetRootKey(RegistryRoot::ClassesRoot);
 
     QVERIFY(registry->OpenKey(u"\\Unreal.Map\\Shell\\open\\command"_s, false));
     registry->WriteString(QString(), value);
-    QVERIFY2(bytesOf(path).endsWith(line + "\n"), bytesOf(path).constData());
+    const QByteArray expected = line == stored
+        ? before
+        : replaced(replaced(before, "command] 1733592000\n", "command] 1733600000\n"),
+                   (stored.isEmpty() ? sampleLine : stored) + "\n", line + "\n");
+    QCOMPARE(bytesOf(path), expected);
     QCOMPARE(text(registry->ReadString(QString())), value);
 
     // Value names are escaped the same way.
@@ -500,9 +524,12 @@ void TestRegistryFile::survivesHostileContent()
     // Long lines, deep keys and unfinished escapes in bulk.
     QByteArray bulk = "WINE REGISTRY Version 2\n[" + QByteArray(200000, 'k') + "] 1\n\"" + QByteArray(300000, '\\')
         + "\n[" + QByteArray("a\\\\").repeated(50000) + "] 9\n@=hex:" + QByteArray("00,").repeated(100000) + "\\\n\\\n";
-    bulk += "\"x\"=\"\\x" + QByteArray(100000, 'f') + "\n[Software\\\\Bulk]\n\"v\"=\"\\";
+    bulk += "\"x\"=\"\\x" + QByteArray(100000, 'f') + "\n[Software\\\\Bulk" + QByteArray("\\\\Wow6432Node").repeated(50000)
+        + "] 9\n[Software\\\\Bulk]\n\"v\"=\"\\";
     writeBytes(path, bulk);
     QVERIFY(registry->KeyExists(u"\\a\\a\\a\\a"_s));
+    QVERIFY(registry->KeyExists(u"\\Software\\Bulk\\Wow6432Node\\Wow6432Node"_s));
+    QVERIFY(!registry->KeyExists(u"\\Software\\Bulk\\Wow6432Node\\a"_s));
     QVERIFY(registry->OpenKey(u"\\Software\\Bulk"_s, false));
     QVERIFY(registry->ValueExists(u"v"_s));
     registry->WriteString(u"w"_s, u"1"_s);

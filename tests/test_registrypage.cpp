@@ -1,5 +1,6 @@
 #include "app/HauptUnit.h"
 #include "platform/RegistryFile.h"
+#include "support/Environment.h"
 #include "support/PageTest.h"
 #include "support/RegistryText.h"
 #include "support/WriteLog.h"
@@ -7,9 +8,12 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
+#include <QProcess>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
@@ -137,6 +141,23 @@ QColor colourOf(const QLabel* label)
     return label->palette().color(QPalette::WindowText);
 }
 
+// A desktop tool's output, trimmed; the test fails when it does not end well.
+QString run(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        qWarning("%s failed: %s", qPrintable(program), process.readAllStandardError().constData());
+    return QString::fromUtf8(process.readAllStandardOutput()).trimmed() + (process.exitCode() ? "<failed>" : "");
+}
+
+// Another program's defaults, with the oddities people's files have: the
+// game's lines change, nothing else.
+const QByteArray foreignMimeapps = "# kept\n[Added Associations]\ntext/plain=gedit.desktop;\n\n"
+                                   "[Default Applications]\r\ntext/html = firefox.desktop;\r\n"
+                                   "x-scheme-handler/unreal=other-game.desktop;\r\n\r\n"
+                                   "[Removed Associations]\napplication/x-unreal-map=gone.desktop;";
+
 } // namespace
 
 // The Registry page through its widgets, against a temporary registry file.
@@ -158,6 +179,8 @@ private Q_SLOTS:
     void dialogPathShowsThisPageFirst();
     void failedWriteStopsTheRegistrationThere();
     void registryThatCannotBeWrittenShowsEverythingMissing();
+    void nativeBuildOpensFromTheDesktop_data();
+    void nativeBuildOpensFromTheDesktop();
 
 private:
     // Every write of the registry file stamps its key one second later than
@@ -485,6 +508,155 @@ void RegistryPageTest::registryThatCannotBeWrittenShowsEverythingMissing()
     QVERIFY(child<QCheckBox>("cbMap")->isEnabled());
     QCOMPARE(child<QLabel>("lMap")->text(), QStringLiteral("\"Unreal Map\" ist nicht korrekt installiert!"));
     QCOMPARE(readBytes(file), before);
+}
+
+void RegistryPageTest::nativeBuildOpensFromTheDesktop_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QString>("target"); // what a person opens; a file below the game folder
+    QTest::addColumn<int>("writes");
+    QTest::addColumn<QByteArray>("before"); // mimeapps.list; null: none
+    QTest::addColumn<QByteArray>("after");  // %1 the entry
+    QTest::addColumn<QString>("folder");    // the game folder's name
+    const QByteArray foreignHead = "# kept\n[Added Associations]\ntext/plain=gedit.desktop;\n\n"
+                                   "[Default Applications]\r\ntext/html = firefox.desktop;\r\n";
+    const QByteArray foreignTail = "\r\n[Removed Associations]\napplication/x-unreal-map=gone.desktop;";
+    QTest::newRow("map") << 1 << "application/x-unreal-map" << "Maps/DM-Deck16][.unr" << 3 << foreignMimeapps
+                         << foreignHead + "x-scheme-handler/unreal=other-game.desktop;\r\n"
+                                          "application/x-unreal-map=%1;\r\n" + foreignTail
+                         << "UnrealTournament";
+    QTest::newRow("link") << 2 << "application/x-unreal-link" << "DM-Link.unreal" << 3 << foreignMimeapps
+                          << foreignHead + "x-scheme-handler/unreal=other-game.desktop;\r\n"
+                                           "application/x-unreal-link=%1;\r\n" + foreignTail
+                          << "UnrealTournament";
+    QTest::newRow("protocol") << 3 << "x-scheme-handler/unreal" << "unreal://1.2.3.4:7777" << 2 << foreignMimeapps
+                              << foreignHead + "x-scheme-handler/unreal=%1;other-game.desktop;\r\n" + foreignTail
+                              << "UnrealTournament";
+    QTest::newRow("map, no mimeapps.list yet")
+        << 1 << "application/x-unreal-map" << "Maps/DM-Deck16][.unr" << 3 << QByteArray()
+        << QByteArray("[Default Applications]\napplication/x-unreal-map=%1;\n") << "UnrealTournament";
+    QTest::newRow("link, no defaults yet, no last line end")
+        << 2 << "application/x-unreal-link" << "DM-Link.unreal" << 3
+        << QByteArray("[Added Associations]\ntext/plain=gedit.desktop;")
+        << QByteArray("[Added Associations]\ntext/plain=gedit.desktop;\n[Default Applications]\n"
+                      "application/x-unreal-link=%1;\n")
+        << "UnrealTournament";
+    // Quoted and escaped in Exec. xdg-open without a desktop cannot start a
+    // quoted program: the desktop's own tools are left out here.
+    QTest::newRow("folder to quote") << 3 << "x-scheme-handler/unreal" << "unreal://1.2.3.4:7777" << 2
+                                     << foreignMimeapps
+                                     << foreignHead + "x-scheme-handler/unreal=%1;other-game.desktop;\r\n"
+                                            + foreignTail
+                                     << "UT \"GOTY\" 100% $HOME \\ `x`";
+}
+
+// A game with its Linux build and the editor's own registry file: the
+// desktop's files, read by the desktop's own tools, with no desktop running
+// (xdg-open then reads mimeapps.list and runs the entry itself).
+void RegistryPageTest::nativeBuildOpensFromTheDesktop()
+{
+    QFETCH(int, index);
+    QFETCH(QString, type);
+    QFETCH(QString, target);
+    QFETCH(int, writes);
+    QFETCH(QByteArray, before);
+    QFETCH(QByteArray, after);
+    QFETCH(QString, folder);
+    const Item& item = *items[index];
+    const QString gameDir = QFileInfo(game->gameDir()).path() + "/" + folder;
+    QVERIFY(gameDir == game->gameDir() || QDir().rename(game->gameDir(), gameDir));
+    const bool tools = folder == "UnrealTournament";
+
+    QTemporaryDir desktop;
+    const QString data = desktop.filePath("data"), config = desktop.filePath("config");
+    Environment environment;
+    environment.set("HOME", QFile::encodeName(desktop.filePath("home")));
+    environment.set("XDG_DATA_HOME", QFile::encodeName(data));
+    environment.set("XDG_CONFIG_HOME", QFile::encodeName(config));
+    environment.set("XDG_DATA_DIRS", QFile::encodeName(desktop.filePath("system")));
+    environment.set("XDG_CONFIG_DIRS", QFile::encodeName(desktop.filePath("system-config")));
+    environment.set("XDG_CURRENT_DESKTOP", "X-Generic");
+    environment.set("DISPLAY", ":404");
+    for (const char* name : {"WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "BROWSER"})
+        environment.unset(name);
+    // The other program the user had for unreal:// before, installed system-wide.
+    QVERIFY(QDir().mkpath(desktop.filePath("system/applications")));
+    writeBytes(desktop.filePath("system/applications/other-game.desktop"),
+               "[Desktop Entry]\nType=Application\nName=Other\nExec=/usr/games/other %u\n");
+    const QString mimeappsPath = config + "/mimeapps.list";
+    if (!before.isNull()) {
+        QVERIFY(QDir().mkpath(config));
+        writeBytes(mimeappsPath, before);
+    }
+
+    // The stand-in game notes what it was started with.
+    const QString record = desktop.filePath("started");
+    const QString executable = gameDir + "/System/ut-bin";
+    writeBytes(executable, "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + QFile::encodeName(record) + "'\n");
+    QVERIFY(QFile::setPermissions(executable, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    const QString opened = target.contains("://") ? target : gameDir + "/" + target;
+    QVERIFY(QDir().mkpath(gameDir + "/Maps"));
+    writeBytes(gameDir + "/Maps/DM-Deck16][.unr", "Unreal package");
+    writeBytes(gameDir + "/DM-Link.unreal", "unreal://1.2.3.4:7777");
+
+    game->registerGameDir(gameDir);
+    start();
+    showPage("tsRegistry");
+    for (const Item* other : items)
+        checkRegistration(*other, false);
+
+    // When mimeapps.list may not be changed: the usual error, and what was
+    // written before it is put back, since an entry alone is a handler to a
+    // desktop that finds no default.
+    if (!before.isNull()) {
+        QVERIFY(QFile::setPermissions(mimeappsPath, QFile::ReadOwner));
+        click(item.box);
+        QCOMPARE(game->boxes.errors(), QStringList{unableToWrite(mimeappsPath)});
+        QVERIFY(child<QCheckBox>(item.box)->isEnabled());
+        QCOMPARE(colourOf(child<QLabel>(item.label)), red);
+        QCOMPARE(readBytes(mimeappsPath), before);
+        QCOMPARE(QDir(data + "/applications").entryList(QDir::Files), QStringList());
+        QCOMPARE(QDir(data + "/mime/packages").entryList(QDir::Files), QStringList());
+        if (tools)
+            QCOMPARE(run("xdg-mime", {"query", "default", type}), QString());
+        QVERIFY(QFile::setPermissions(mimeappsPath, QFile::ReadOwner | QFile::WriteOwner));
+        game->boxes.clear();
+    }
+
+    WriteLog log;
+    click(item.box);
+    QVERIFY(game->boxes.shown().isEmpty());
+    for (const Item* other : items)
+        checkRegistration(*other, other == &item);
+    QCOMPARE(log.count(), writes);
+    // The registry file keeps the install path alone.
+    QVERIFY(!readBytes(game->registryPath()).contains("Classes"));
+
+    const QStringList entries = QDir(data + "/applications").entryList({"*.desktop"});
+    QCOMPARE(entries.size(), 1);
+    const QString entry = data + "/applications/" + entries.front();
+    QCOMPARE(run("desktop-file-validate", {entry}), QString());
+    const QByteArray entryBytes = readBytes(entry);
+    QVERIFY(entryBytes.contains("\nNoDisplay=true\n"));
+    QVERIFY(entryBytes.contains("\nPath=" + QString(gameDir).replace("\\", "\\\\").toUtf8() + "/System\n"));
+    if (tools) {
+        QCOMPARE(run("xdg-mime", {"query", "default", type}), entries.front());
+        if (!target.contains("://"))
+            QCOMPARE(run("xdg-mime", {"query", "filetype", opened}), type);
+        run("xdg-open", {opened});
+        QCOMPARE(readBytes(record), opened.toUtf8() + "\n");
+    }
+
+    QCOMPARE(readBytes(mimeappsPath), QByteArray(after).replace("%1", entries.front().toUtf8()));
+
+    // The next run finds it present and writes it again: the same bytes, so
+    // nothing.
+    stop();
+    start();
+    showPage("tsRegistry");
+    checkRegistration(item, true);
+    QCOMPARE(log.count(), writes);
 }
 
 QTEST_MAIN(RegistryPageTest)

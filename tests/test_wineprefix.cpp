@@ -383,6 +383,13 @@ void WinePrefixTest::keysAreWhereA32BitProgramHasThem()
 
 void WinePrefixTest::registryPageWritesWindowsPaths()
 {
+    // A Linux patch unpacked over the game changes nothing under Wine: the
+    // registrations go into the prefix, none to the desktop's files.
+    writeBytes(gameDir + u"/System/ut-bin"_s, "stand-in");
+    QTemporaryDir home;
+    environment->set("HOME", QFile::encodeName(home.path()));
+    environment->set("XDG_DATA_HOME", QFile::encodeName(home.filePath(u"data"_s)));
+    environment->set("XDG_CONFIG_HOME", QFile::encodeName(home.filePath(u"config"_s)));
     // A prefix's system.reg named on the command line is a prefix all the same.
     start({u"--registry"_s, game->registryPath()});
     QCOMPARE(window->state().GameDir, gameDir);
@@ -422,6 +429,7 @@ void WinePrefixTest::registryPageWritesWindowsPaths()
     const QByteArray block = blockOf(after, written[0]);
     QVERIFY2(block.contains("\n\"Folder\"=\"C:\\\\GAMES\\\\unrealtournament\"\n\"Language\"=\"int\"\n\"Version\"=\"436\"\n"),
              block.constData());
+    QVERIFY(QDir(home.path()).isEmpty());
 }
 
 void WinePrefixTest::registrySpellingOfTheFolderStays_data()
@@ -510,7 +518,7 @@ void WinePrefixTest::installPathThatNamesNoFolderHere()
     QVERIFY2(err.startsWith(u"brennwerk-editor: the game folder is unknown: the install path \""_s + folder + u"\" in "_s + game->registryPath() + u" "_s
                             + reason.arg(prefix)),
              qPrintable(err));
-    QVERIFY2(err.endsWith(u"; give it with --game-dir DIR.\n"_s), qPrintable(err));
+    QVERIFY2(err.endsWith(u"; give it with --game-dir DIR\n"_s), qPrintable(err));
 }
 
 void WinePrefixTest::runningWineServerRefusesEveryWrite_data()

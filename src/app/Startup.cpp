@@ -63,9 +63,7 @@ StartResult startEditor(const QStringList& arguments, MessageBoxes& boxes, QStri
         err += commandLine.message;
         result.exitCode = 2;
         return result;
-    case CommandLine::Action::Get:
-    case CommandLine::Action::Set:
-    case CommandLine::Action::Paths: {
+    case CommandLine::Action::Command: {
         QByteArray commandOut, commandErr;
         result.exitCode = runConsoleCommand(commandLine, commandOut, commandErr);
         out += QString::fromUtf8(commandOut);

@@ -1,6 +1,8 @@
 #include "cli/ConsoleCommands.h"
 
 #include "cli/CommandLine.h"
+#include "cli/EditScript.h"
+#include "cli/UnifiedDiff.h"
 #include "config/GameConfigStore.h"
 #include "platform/EditorError.h"
 #include "platform/GamePaths.h"
@@ -8,15 +10,31 @@
 #include "platform/RegistryFile.h"
 #include "platform/SafeFile.h"
 
+#include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <optional>
+#include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 constexpr int statusAbsent = 1;
 constexpr int statusFailed = 1;
 constexpr int statusUsage = 2;
+
+// Every error is one line: the program's name, then what failed and why,
+// starting in lower case and without a full stop.
+void say(QByteArray& err, const QString& text)
+{
+    err += QStringLiteral("brennwerk-editor: %1\n").arg(text).toUtf8();
+}
 
 // The game folder a command works on and where it came from, or nullopt
 // with the reason in err.
@@ -39,7 +57,7 @@ std::optional<GameFolder> gameFolder(const CommandLine& commandLine, QByteArray&
     else if (path.state == InstallPath::State::Missing || path.folder.isEmpty())
         why = QStringLiteral("the game folder is unknown (no install path in %1)").arg(options.registryPath);
     if (!why.isEmpty()) {
-        err += QStringLiteral("brennwerk-editor: %1; give it with --game-dir DIR.\n").arg(why).toUtf8();
+        say(err, QStringLiteral("%1; give it with --game-dir DIR").arg(why));
         return std::nullopt;
     }
     return GameFolder{path.folder, QStringLiteral("from the install path in the registry"), options.registryPath};
@@ -59,11 +77,10 @@ std::optional<GamePaths::IniFiles> gameIniFiles(const CommandLine& commandLine, 
         const QString origin = found->registryPath.isEmpty()
                                    ? found->origin
                                    : QStringLiteral("from the install path in %1").arg(found->registryPath);
-        err += QStringLiteral("brennwerk-editor: the game folder %1 (%2) holds none of the game's files "
-                              "(System/UnrealTournament.ini, System/User.ini, System/UnrealTournament.exe, "
-                              "a Linux build's ut-bin); give the right one with --game-dir DIR.\n")
-                   .arg(found->dir, origin)
-                   .toUtf8();
+        say(err, QStringLiteral("the game folder %1 (%2) holds none of the game's files "
+                                "(System/UnrealTournament.ini, System/User.ini, System/UnrealTournament.exe, "
+                                "a Linux build's ut-bin); give the right one with --game-dir DIR")
+                     .arg(found->dir, origin));
         return std::nullopt;
     }
     if (folder)
@@ -129,53 +146,315 @@ int printPaths(const CommandLine& commandLine, QByteArray& out, QByteArray& err)
     return files ? 0 : statusUsage;
 }
 
+// A message of the INI layer as a clause of one of ours: its first word in
+// lower case ("Unable to write to ..." reads "unable to write to ..."), a
+// name that starts it as it is.
+QString asClause(const QString& message)
+{
+    if (message.size() > 1 && message[0] >= u'A' && message[0] <= u'Z' && message[1].isLower())
+        return message[0].toLower() + message.mid(1);
+    return message;
+}
+
+// Why a write to the path was refused, where the INI layer names only the
+// path (a plain lack of permission); empty when nothing tells.
+QString permissionCause(const QString& path)
+{
+    const QFileInfo info(path);
+    const auto refusedBy = [](const QString& file, int mode) -> std::optional<QString> {
+        if (::access(QFile::encodeName(file).constData(), mode) == 0)
+            return std::nullopt;
+        return QString::fromLocal8Bit(std::strerror(errno));
+    };
+    std::optional<QString> cause;
+    if (!info.exists()) {
+        cause = refusedBy(info.absolutePath(), W_OK | X_OK);
+    } else if (!info.isFile()) {
+        cause = QStringLiteral("it is no plain file");
+    } else if (!(info.permissions() & (QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther))) {
+        cause = QStringLiteral("it is read-only (it has no write permission)");
+    } else {
+        cause = refusedBy(path, W_OK);
+        if (!cause)
+            cause = refusedBy(path, R_OK);
+    }
+    return cause.value_or(QString());
+}
+
+// What went wrong with a write, as a clause.
+QString failure(const EditorError& error, const QString& path)
+{
+    QString text = asClause(error.message());
+    if (error.message() == QStringLiteral("Unable to write to %1").arg(path)) {
+        if (const QString cause = permissionCause(path); !cause.isEmpty())
+            text += QStringLiteral(": ") + cause;
+    }
+    return text;
+}
+
+// How many single-character edits (insert, delete, replace, swap of two
+// neighbours) turn one name into the other, letter case aside.
+int typosApart(const QString& a, const QString& b)
+{
+    const QString x = a.toLower();
+    const QString y = b.toLower();
+    std::vector<std::vector<int>> d(size_t(x.size()) + 1, std::vector<int>(size_t(y.size()) + 1));
+    for (size_t i = 0; i <= size_t(x.size()); ++i)
+        d[i][0] = int(i);
+    for (size_t j = 0; j <= size_t(y.size()); ++j)
+        d[0][j] = int(j);
+    for (size_t i = 1; i <= size_t(x.size()); ++i) {
+        for (size_t j = 1; j <= size_t(y.size()); ++j) {
+            const int cost = x[qsizetype(i) - 1] == y[qsizetype(j) - 1] ? 0 : 1;
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
+            if (i > 1 && j > 1 && x[qsizetype(i) - 1] == y[qsizetype(j) - 2] && x[qsizetype(i) - 2] == y[qsizetype(j) - 1])
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+        }
+    }
+    return d[size_t(x.size())][size_t(y.size())];
+}
+
+// "there is no section [S] in FILE", with the sections a typo or two away
+// from S, nearest first.
+QString noSection(const QString& section, const QString& path)
+{
+    constexpr int maxTypos = 2;
+    QList<std::pair<int, QString>> near;
+    for (const QString& name : GameConfigStore(path).Sections()) {
+        const int typos = typosApart(name, section.trimmed());
+        if (typos <= maxTypos)
+            near.append({typos, name});
+    }
+    std::stable_sort(near.begin(), near.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    QStringList names;
+    for (qsizetype i = 0; i < near.size() && i < 3; ++i)
+        names.append(QStringLiteral("[%1]").arg(near[i].second));
+    QString text = QStringLiteral("there is no section [%1] in %2").arg(section.trimmed(), path);
+    if (!names.isEmpty())
+        text += QStringLiteral(" (closest: %1)").arg(names.join(QStringLiteral(", ")));
+    return text;
+}
+
+bool takesCreate(Command command)
+{
+    return command == Command::Set || command == Command::Add || command == Command::Apply;
+}
+
+// Why the path cannot be looked up (errno), or 0 when it can.
+int lookupError(const QString& path)
+{
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? 0 : errno;
+}
+
+// Whether nothing is at the path: only when the system says so, not when
+// the user may not look (a folder on the way that is not his).
+bool doesNotExist(const QString& path)
+{
+    const int error = lookupError(path);
+    return error == ENOENT || error == ENOTDIR;
+}
+
+// A file that cannot be read at all, said so; nothing when it can.
+std::optional<QString> unreadable(const QString& path)
+{
+    if (const std::optional<QString> refusal = SafeFile::refusalOf(path))
+        return QStringLiteral("cannot read %1: %2").arg(path, *refusal);
+    if (doesNotExist(path))
+        return QStringLiteral("%1 does not exist").arg(path);
+    if (const int lookup = lookupError(path))
+        return QStringLiteral("cannot read %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(lookup)));
+    if (!QFileInfo(path).isFile())
+        return QStringLiteral("cannot read %1: it is no plain file").arg(path);
+    if (::access(QFile::encodeName(path).constData(), R_OK) != 0)
+        return QStringLiteral("cannot read %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+    return std::nullopt;
+}
+
+QByteArray lineOf(const QString& text)
+{
+    return text.toUtf8() + '\n';
+}
+
+// "get" and "list".
+int read(const CommandLine& commandLine, const QString& path, QByteArray& out, QByteArray& err)
+{
+    const QStringList& operands = commandLine.operands;
+    const GameConfigStore store(path);
+    // Silence would read as "no such key".
+    const std::optional<QString> problem = unreadable(path);
+    if (problem)
+        say(err, *problem);
+    if (commandLine.command == Command::List) {
+        if (problem)
+            return statusFailed;
+        if (operands.size() == 1) {
+            for (const QString& name : store.Sections())
+                out += lineOf(name);
+            return 0;
+        }
+        const auto entries = store.Entries(operands[1]);
+        if (!entries) {
+            say(err, noSection(operands[1], path));
+            return statusFailed;
+        }
+        for (const auto& [key, value] : *entries)
+            out += lineOf(key + u'=' + value);
+        return 0;
+    }
+    // get: DEFAULT stands in for a key that cannot be read, whatever the
+    // reason; the status and stderr tell the reason.
+    QStringList values;
+    if (problem) {
+        // nothing to read
+    } else if (commandLine.all) {
+        values = store.FindAll(operands[1], operands[2]);
+    } else if (const std::optional<QString> value = store.Find(operands[1], operands[2])) {
+        values.append(*value);
+    }
+    for (const QString& value : values)
+        out += lineOf(value);
+    if (values.isEmpty() && operands.size() > 3)
+        out += lineOf(operands[3]);
+    return values.isEmpty() ? (problem ? statusFailed : statusAbsent) : 0;
+}
+
+// The edits of "apply", from its script, or nullopt with the reason in err.
+std::optional<QList<ScriptEdit>> scriptEdits(const CommandLine& commandLine, QString& scriptName, QByteArray& err)
+{
+    const QString script = commandLine.operands.value(1, QStringLiteral("-"));
+    QFile file;
+    bool opened = false;
+    if (script == QLatin1String("-")) {
+        scriptName = QStringLiteral("standard input");
+        opened = file.open(stdin, QIODevice::ReadOnly);
+    } else {
+        scriptName = script;
+        file.setFileName(script);
+        opened = file.open(QIODevice::ReadOnly);
+    }
+    QByteArray text;
+    if (opened)
+        text = file.readAll();
+    if (!opened || file.error() != QFileDevice::NoError) {
+        say(err, QStringLiteral("cannot read %1: %2").arg(scriptName, file.errorString()));
+        return std::nullopt;
+    }
+    auto parsed = parseEditScript(text);
+    if (const ScriptError* error = std::get_if<ScriptError>(&parsed)) {
+        say(err, QStringLiteral("%1:%2: %3; nothing written").arg(scriptName).arg(error->line).arg(error->message));
+        return std::nullopt;
+    }
+    return std::get<QList<ScriptEdit>>(std::move(parsed));
+}
+
+// "set", "add", "remove", "unset" and "apply": all the edits in one write.
+int edit(const CommandLine& commandLine, const QString& path, QByteArray& out, QByteArray& err)
+{
+    const QStringList& operands = commandLine.operands;
+    QList<ScriptEdit> scriptLines;
+    QString scriptName;
+    if (commandLine.command == Command::Apply) {
+        std::optional<QList<ScriptEdit>> parsed = scriptEdits(commandLine, scriptName, err);
+        if (!parsed)
+            return statusFailed;
+        scriptLines = *std::move(parsed);
+    } else {
+        IniEdit edit;
+        switch (commandLine.command) {
+        case Command::Set:
+            edit.kind = commandLine.first ? IniEdit::Kind::SetFirst : IniEdit::Kind::Set;
+            break;
+        case Command::Add:
+            edit.kind = IniEdit::Kind::Add;
+            break;
+        case Command::Remove:
+            edit.kind = IniEdit::Kind::Remove;
+            break;
+        default:
+            edit.kind = IniEdit::Kind::Unset;
+            break;
+        }
+        edit.section = operands[1];
+        edit.key = operands[2];
+        edit.value = operands.value(3);
+        scriptLines.append({edit, 0});
+    }
+    QList<IniEdit> edits;
+    for (const ScriptEdit& line : scriptLines)
+        edits.append(line.edit);
+
+    const bool create = commandLine.create;
+    const QString createHint = takesCreate(commandLine.command) ? QStringLiteral("; --create makes it") : QString();
+    // A mistyped name would otherwise become a new file nobody reads.
+    if (!create && doesNotExist(path) && !SafeFile::refusalOf(path)) {
+        say(err, QStringLiteral("%1 does not exist%2").arg(path, createHint));
+        return statusFailed;
+    }
+    GameConfigStore store(path);
+    GameConfigStore::Change change;
+    try {
+        change = store.Edit(edits, create, !commandLine.dryRun);
+    } catch (const IniEditError& error) {
+        QString text;
+        const IniEdit* edit = error.edit >= 0 ? &edits[error.edit] : nullptr;
+        switch (error.reason) {
+        case IniEditError::Reason::NoFile:
+            // What the user may not see is not missing.
+            if (const int lookup = lookupError(path); lookup != 0 && !doesNotExist(path))
+                text = QStringLiteral("unable to write to %1: %2")
+                           .arg(path, QString::fromLocal8Bit(std::strerror(lookup)));
+            else
+                text = QStringLiteral("%1 does not exist%2").arg(path, createHint);
+            break;
+        case IniEditError::Reason::NoSection:
+            text = noSection(edit->section, path);
+            if (takesCreate(commandLine.command))
+                text += QStringLiteral("; --create adds it");
+            break;
+        case IniEditError::Reason::ManyLines:
+            text = QStringLiteral("[%1] %2 has %3 lines in %4, and 'set' would change only the first: use 'add' and "
+                                  "'remove' for a list, or 'set --first'")
+                       .arg(edit->section.trimmed(), edit->key.trimmed())
+                       .arg(error.lines)
+                       .arg(path);
+            break;
+        case IniEditError::Reason::Refused:
+            text = failure(error, path);
+            break;
+        }
+        if (commandLine.command == Command::Apply) {
+            if (edit)
+                text = QStringLiteral("%1:%2: %3").arg(scriptName).arg(scriptLines[error.edit].line).arg(text);
+            text += QStringLiteral("; nothing written");
+        }
+        say(err, text);
+        return statusFailed;
+    } catch (const EditorError& error) {
+        say(err, failure(error, path));
+        return statusFailed;
+    }
+    if (commandLine.dryRun || commandLine.diff)
+        out += unifiedDiff(path, change.before, change.after);
+    return 0;
+}
+
 } // namespace
 
 int runConsoleCommand(const CommandLine& commandLine, QByteArray& out, QByteArray& err)
 {
     SafeFile::setRecoveryReport([&err](const SafeFile::Recovery& recovery) {
-        err += QStringLiteral("brennwerk-editor: %1\n").arg(SafeFile::describe(recovery)).toUtf8();
+        say(err, SafeFile::describe(recovery));
     });
     const struct ReportEnds {
         ~ReportEnds() { SafeFile::setRecoveryReport({}); }
     } reportEnds;
-    if (commandLine.action == CommandLine::Action::Paths)
+    if (commandLine.command == Command::Paths)
         return printPaths(commandLine, out, err);
-    const QStringList& operands = commandLine.operands;
-    const std::optional<QString> path = iniPath(commandLine, operands.value(0), err);
+    const std::optional<QString> path = iniPath(commandLine, commandLine.operands.value(0), err);
     if (!path)
         return statusUsage;
-    GameConfigStore store(*path);
-    const QString& section = operands.value(1);
-    const QString& key = operands.value(2);
-
-    if (commandLine.action == CommandLine::Action::Get) {
-        // Silence would read as "no such key".
-        if (const std::optional<QString> refusal = SafeFile::refusalOf(*path)) {
-            err += QStringLiteral("brennwerk-editor: cannot read %1: %2\n").arg(*path, *refusal).toUtf8();
-            return statusFailed;
-        }
-        const std::optional<QString> value = store.Find(section, key);
-        if (value)
-            out += value->toUtf8() + '\n';
-        else if (operands.size() > 3)
-            out += operands[3].toUtf8() + '\n';
-        return value ? 0 : statusAbsent;
-    }
-
-    // A mistyped name would otherwise become a new file nobody reads.
-    if (!commandLine.create && !QFileInfo::exists(*path)) {
-        err += QStringLiteral("brennwerk-editor: %1 does not exist; nothing written (to make it, give --create "
-                              "before 'set').\n")
-                   .arg(*path)
-                   .toUtf8();
-        return statusFailed;
-    }
-    try {
-        store.WriteString(section, key, operands.value(3));
-    } catch (const EditorError& error) {
-        err += QStringLiteral("brennwerk-editor: %1\n").arg(error.message()).toUtf8();
-        return statusFailed;
-    }
-    return 0;
+    if (commandLine.command == Command::Get || commandLine.command == Command::List)
+        return read(commandLine, *path, out, err);
+    return edit(commandLine, *path, out, err);
 }

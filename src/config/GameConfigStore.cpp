@@ -6,6 +6,7 @@
 #include "platform/EditorError.h"
 #include "platform/SafeFile.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -15,7 +16,7 @@ constexpr qsizetype maxValueLength = 2047;
 
 enum class Encoding { Windows1252, Utf8, Utf16 };
 
-Encoding encodingOf(const QByteArray& bytes)
+Encoding encodingOf(QByteArrayView bytes)
 {
     if (bytes.startsWith("\xEF\xBB\xBF"))
         return Encoding::Utf8;
@@ -103,6 +104,17 @@ QByteArray encodeOrRefuse(const QString& text, const QString& what, Encoding enc
                           .arg(what, describeCharacter(text, at), path, charset));
 }
 
+QString cutToReadLength(QString value)
+{
+    if (value.size() > maxValueLength) {
+        qsizetype cut = maxValueLength;
+        if (value[cut - 1].isHighSurrogate())
+            --cut; // never leave half a character
+        value.truncate(cut);
+    }
+    return value;
+}
+
 // What a read of the key returns from these bytes: the value decoded and cut
 // to what the profile functions hand back.
 std::optional<QString> valueIn(const QByteArray& bytes, Encoding encoding, const QByteArray& section,
@@ -111,14 +123,7 @@ std::optional<QString> valueIn(const QByteArray& bytes, Encoding encoding, const
     const std::optional<QByteArray> raw = IniText::valueOf(bytes, section, key);
     if (!raw)
         return std::nullopt;
-    QString value = decode(*raw, encoding);
-    if (value.size() > maxValueLength) {
-        qsizetype cut = maxValueLength;
-        if (value[cut - 1].isHighSurrogate())
-            --cut; // never leave half a character
-        value.truncate(cut);
-    }
-    return value;
+    return cutToReadLength(decode(*raw, encoding));
 }
 
 } // namespace
@@ -199,6 +204,166 @@ void GameConfigStore::WriteStrings(const QString& section, const QList<std::pair
     if (update.isReadOnly())
         throw EditorError(QStringLiteral("Unable to write to %1").arg(path_));
     update.write(changed);
+}
+
+namespace {
+
+// The file's text as a read sees it: its bytes and their encoding, with the
+// names asked for in that encoding. Nothing when the file cannot be read or
+// the names have no bytes in its encoding (so cannot be in it).
+struct ReadView {
+    QByteArray bytes;
+    Encoding encoding = Encoding::Windows1252;
+};
+
+std::optional<ReadView> readView(const QString& path)
+{
+    std::optional<QByteArray> bytes = SafeFile::read(path);
+    if (!bytes)
+        return std::nullopt;
+    const Encoding encoding = encodingOf(*bytes);
+    if (encoding == Encoding::Utf16)
+        return std::nullopt;
+    return ReadView{*std::move(bytes), encoding};
+}
+
+} // namespace
+
+QStringList GameConfigStore::FindAll(const QString& section, const QString& key) const
+{
+    const std::optional<ReadView> view = readView(path_);
+    if (!view)
+        return {};
+    const auto sectionBytes = encode(trimmedName(section), view->encoding);
+    const auto keyBytes = encode(trimmedName(key), view->encoding);
+    if (!sectionBytes || !keyBytes)
+        return {};
+    QStringList values;
+    for (const QByteArray& raw : IniText::valuesOf(view->bytes, *sectionBytes, *keyBytes))
+        values.append(cutToReadLength(decode(raw, view->encoding)));
+    return values;
+}
+
+QStringList GameConfigStore::Sections() const
+{
+    const std::optional<ReadView> view = readView(path_);
+    QStringList names;
+    if (view) {
+        for (const QByteArray& name : IniText::sectionNames(view->bytes))
+            names.append(decode(name, view->encoding));
+    }
+    return names;
+}
+
+std::optional<QList<std::pair<QString, QString>>> GameConfigStore::Entries(const QString& section) const
+{
+    const std::optional<ReadView> view = readView(path_);
+    if (!view)
+        return std::nullopt;
+    const auto sectionBytes = encode(trimmedName(section), view->encoding);
+    if (!sectionBytes)
+        return std::nullopt;
+    const auto entries = IniText::entriesOf(view->bytes, *sectionBytes);
+    if (!entries)
+        return std::nullopt;
+    QList<std::pair<QString, QString>> decoded;
+    for (const auto& [name, value] : *entries)
+        decoded.append({decode(name, view->encoding), cutToReadLength(decode(value, view->encoding))});
+    return decoded;
+}
+
+GameConfigStore::Change GameConfigStore::Edit(const QList<IniEdit>& edits, bool create, bool write)
+{
+    // Every edit is checked before the file is read, so a refused one leaves
+    // the file as it was.
+    const auto refused = [](qsizetype index, const EditorError& error) {
+        return IniEditError(IniEditError::Reason::Refused, index, error.message());
+    };
+    for (qsizetype i = 0; i < edits.size(); ++i) {
+        try {
+            checkText(trimmedName(edits[i].section), trimmedName(edits[i].key), edits[i].value, path_);
+        } catch (const EditorError& error) {
+            throw refused(i, error);
+        }
+    }
+
+    SafeFile::Update update(path_);
+    const std::optional<QByteArray> bytes = update.read();
+    if (!bytes && update.exists())
+        throw EditorError(QStringLiteral("Unable to write to %1").arg(path_));
+    if (!update.exists() && !create)
+        throw IniEditError(IniEditError::Reason::NoFile, -1, QStringLiteral("%1 does not exist").arg(path_));
+    const QByteArray text = bytes.value_or(QByteArray());
+    const Encoding encoding = encodingOf(text);
+    if (encoding == Encoding::Utf16)
+        throw EditorError(QStringLiteral("%1 is UTF-16 text, which this program cannot edit; nothing was changed")
+                              .arg(path_));
+
+    QByteArray changed = text;
+    for (qsizetype i = 0; i < edits.size(); ++i) {
+        const IniEdit& edit = edits[i];
+        const QString sectionName = trimmedName(edit.section);
+        const QString keyName = trimmedName(edit.key);
+        const QString where = QStringLiteral("[%1] %2").arg(sectionName, keyName);
+        QByteArray sectionBytes, keyBytes, valueBytes;
+        try {
+            sectionBytes = encodeOrRefuse(sectionName, QStringLiteral("The section name of %1").arg(where), encoding,
+                                          path_);
+            keyBytes = encodeOrRefuse(keyName, QStringLiteral("The key name of %1").arg(where), encoding, path_);
+            valueBytes = encodeOrRefuse(edit.value, QStringLiteral("The value for %1").arg(where), encoding, path_);
+        } catch (const EditorError& error) {
+            throw refused(i, error);
+        }
+        if (!IniText::hasSection(changed, sectionBytes)) {
+            if (!create)
+                throw IniEditError(IniEditError::Reason::NoSection, i,
+                                   QStringLiteral("There is no section [%1] in %2").arg(sectionName, path_));
+            if (edit.kind == IniEdit::Kind::Remove || edit.kind == IniEdit::Kind::Unset)
+                continue;
+        }
+        // Values in a list are the game's package and class names, which it
+        // compares without regard to ASCII letter case.
+        const QByteArray wanted = IniText::readValue(valueBytes);
+        const auto isWanted = [&wanted](QByteArrayView value) { return IniText::sameText(value, wanted); };
+        switch (edit.kind) {
+        case IniEdit::Kind::Set:
+            if (const qsizetype lines = IniText::valuesOf(changed, sectionBytes, keyBytes).size(); lines > 1) {
+                IniEditError error(IniEditError::Reason::ManyLines, i,
+                                   QStringLiteral("%1 has %2 lines in %3").arg(where).arg(lines).arg(path_));
+                error.lines = lines;
+                throw error;
+            }
+            [[fallthrough]];
+        case IniEdit::Kind::SetFirst:
+            if (valueIn(changed, encoding, sectionBytes, keyBytes) != edit.value)
+                changed = IniText::withValue(changed, sectionBytes, keyBytes, valueBytes);
+            break;
+        case IniEdit::Kind::Add: {
+            const QList<QByteArray> values = IniText::valuesOf(changed, sectionBytes, keyBytes);
+            if (std::none_of(values.cbegin(), values.cend(), isWanted))
+                changed = IniText::withAdded(changed, sectionBytes, keyBytes, valueBytes);
+            break;
+        }
+        case IniEdit::Kind::Remove:
+            changed = IniText::withoutLines(changed, sectionBytes, keyBytes, isWanted);
+            break;
+        case IniEdit::Kind::Unset:
+            changed = IniText::withoutLines(changed, sectionBytes, keyBytes);
+            break;
+        }
+    }
+    Change change{text, changed};
+    if (changed == text || !write)
+        return change; // nothing to write, so nothing to refuse on a read-only file
+    if (update.isReadOnly())
+        throw EditorError(QStringLiteral("Unable to write to %1").arg(path_));
+    update.write(changed);
+    return change;
+}
+
+QString GameConfigStore::textOf(QByteArrayView bytes)
+{
+    return decode(bytes, encodingOf(bytes) == Encoding::Utf8 ? Encoding::Utf8 : Encoding::Windows1252);
 }
 
 std::int32_t GameConfigStore::ReadInteger(const QString& section, const QString& key, std::int32_t def) const

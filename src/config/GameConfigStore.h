@@ -1,11 +1,48 @@
 #pragma once
 
+#include "platform/EditorError.h"
+
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <optional>
 #include <utility>
+
+// One change of several that GameConfigStore::Edit makes in one write.
+struct IniEdit {
+    enum class Kind {
+        Set,      // the key's one line (refused when it has several)
+        SetFirst, // the key's first line, as WriteString sets it
+        Add,      // one more line of a repeated key, unless the value is there
+        Remove,   // every line of the key with that value
+        Unset,    // every line of the key
+    };
+    Kind kind = Kind::Set;
+    QString section;
+    QString key;
+    QString value; // not used by Unset
+};
+
+// Why Edit refused, for a caller that words it itself. message() is a plain
+// sentence too.
+class IniEditError : public EditorError {
+public:
+    enum class Reason {
+        NoFile,    // the file does not exist and create was not asked for
+        NoSection, // the edit's section does not exist
+        ManyLines, // Set on a key with `lines` lines in the section
+        Refused,   // a name or value the file cannot hold, or a failed write
+    };
+    IniEditError(Reason reason, qsizetype edit, QString message)
+        : EditorError(std::move(message)), reason(reason), edit(edit)
+    {
+    }
+    Reason reason;
+    qsizetype edit;       // the index of the edit refused; -1 for the whole
+    qsizetype lines = 0;  // ManyLines
+};
 
 // One of the game's INI files (unrealtournament.ini or user.ini). Keeps nothing
 // but its path: every read reads the file as it stands, every write changes
@@ -38,6 +75,34 @@ public:
     // once, and either all of the pairs are written or, when any of them is
     // refused or the write fails, none.
     void WriteStrings(const QString& section, const QList<std::pair<QString, QString>>& keyValues);
+
+    // Every value of the key in the section (the first section of its name),
+    // in the order of the file; empty when there is none.
+    QStringList FindAll(const QString& section, const QString& key) const;
+    // The names of the sections, in the order of the file, each once.
+    QStringList Sections() const;
+    // The key lines of the section in order, names and values as a read
+    // gives them; nothing when the file or the section is missing.
+    std::optional<QList<std::pair<QString, QString>>> Entries(const QString& section) const;
+
+    // Makes the edits in order, each on the text the one before left, in one
+    // read-change-write of the file: all of them or, when any is refused,
+    // none. Values are compared as the game compares the names in its lists
+    // (ASCII letter case ignored). Without `create`, a file or section that
+    // does not exist is refused (IniEditError), whatever the edit: more often
+    // than not it is a typo. With `create`, Set and Add make them, and Remove
+    // and Unset find nothing there to change. With write off,
+    // nothing is written (a dry run). Returns the file's bytes before and
+    // after (equal: no change, and nothing written). Throws IniEditError for
+    // a refused edit and EditorError when the change cannot be written.
+    struct Change {
+        QByteArray before;
+        QByteArray after;
+    };
+    Change Edit(const QList<IniEdit>& edits, bool create, bool write = true);
+
+    // The file's bytes as text, decoded as a read decodes them.
+    static QString textOf(QByteArrayView bytes);
 
     // The key's value as a whole number (IniNumbers::toInt32); def when it
     // is missing or no such number.

@@ -1,6 +1,8 @@
 #include "config/IniText.h"
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace IniText {
 namespace {
@@ -221,6 +223,90 @@ QByteArray keyLine(QByteArrayView key, QByteArrayView value)
     return line;
 }
 
+// What a scan of the text found in the first section of a name: every
+// line of the key (every key line when the key is empty).
+struct SectionScan {
+    bool found = false;
+    Line anchor; // the section's last key line, else its header line
+    std::vector<std::pair<Line, Parsed>> keys;
+    Line lastLine; // the text's last line
+    bool haveLastLine = false;
+};
+
+SectionScan scanSection(QByteArrayView text, QByteArrayView section, QByteArrayView key)
+{
+    SectionScan result;
+    bool inSection = false;
+    for (qsizetype pos = bodyStart(text); pos < text.size();) {
+        const Line line = lineAt(text, pos);
+        pos = line.next;
+        result.lastLine = line;
+        result.haveLastLine = true;
+        const Parsed parsed = classify(text, line);
+        if (parsed.kind == Kind::Section) {
+            // Only the first section of the name counts.
+            inSection = !result.found && sameName(parsed.name, section);
+            if (inSection) {
+                result.found = true;
+                result.anchor = line;
+            }
+        } else if (parsed.kind == Kind::Key && inSection) {
+            result.anchor = line;
+            if (key.isEmpty() || sameName(parsed.name, key))
+                result.keys.emplace_back(line, parsed);
+        }
+    }
+    return result;
+}
+
+QByteArray valueAt(QByteArrayView text, const Parsed& key)
+{
+    return readValue(text.sliced(key.valueBegin, key.valueEnd - key.valueBegin));
+}
+
+// The text with a line added after `anchor`, ending like it.
+QByteArray withLineAfter(const QByteArray& text, const Line& anchor, const QByteArray& line)
+{
+    const QByteArrayView eol = breakFor(text, &anchor);
+    QByteArray out;
+    out.reserve(text.size() + line.size() + 2);
+    out.append(text.constData(), anchor.next);
+    if (anchor.next == anchor.end) {
+        // The anchor is the text's unterminated last line; the text keeps
+        // ending without a line break.
+        out.append(eol);
+        out.append(line);
+    } else {
+        out.append(line);
+        out.append(eol);
+    }
+    out.append(text.constData() + anchor.next, text.size() - anchor.next);
+    return out;
+}
+
+// The text with a new section holding one line at its end, behind a blank
+// line.
+QByteArray withSection(const QByteArray& text, const Line* last, QByteArrayView section, const QByteArray& line)
+{
+    const QByteArrayView eol = breakFor(text, last);
+    QByteArray out;
+    out.reserve(text.size() + section.size() + line.size() + 10);
+    out.append(text);
+    if (last) {
+        if (last->next == last->end)
+            out.append(eol);
+        if (classify(text, *last).kind != Kind::Blank)
+            out.append(eol);
+    }
+    out.append('[');
+    out.append(section);
+    out.append(']');
+    out.append(eol);
+    out.append(line);
+    out.append(eol);
+    return out;
+}
+
 } // namespace
 
 std::optional<QByteArray> valueOf(QByteArrayView text, QByteArrayView section, QByteArrayView key)
@@ -228,13 +314,7 @@ std::optional<QByteArray> valueOf(QByteArrayView text, QByteArrayView section, Q
     const Scan found = scan(text, section, key);
     if (!found.keyFound)
         return std::nullopt;
-    QByteArrayView raw = text.sliced(found.key.valueBegin, found.key.valueEnd - found.key.valueBegin);
-    if (isQuoted(raw))
-        raw = raw.sliced(1, raw.size() - 2);
-    const qsizetype nul = raw.indexOf('\0');
-    if (nul >= 0)
-        raw = raw.first(nul);
-    return raw.toByteArray();
+    return valueAt(text, found.key);
 }
 
 QByteArray withValue(const QByteArray& text, QByteArrayView section, QByteArrayView key,
@@ -248,49 +328,130 @@ QByteArray withValue(const QByteArray& text, QByteArrayView section, QByteArrayV
         const QByteArrayView old(text.constData() + found.key.valueBegin,
                                  found.key.valueEnd - found.key.valueBegin);
         const char quote = isQuoted(old) ? old.front() : 0;
+        if (quote) {
+            // Only what stands between the quotes is the value; the bytes
+            // around them are the line's, and stay.
+            out.append(text.constData(), found.key.valueBegin);
+            out.append(rendered(value, quote));
+            out.append(text.constData() + found.key.valueEnd, text.size() - found.key.valueEnd);
+            return out;
+        }
         // The new value replaces everything up to the line break, so blanks
         // that stood after the old value do not pile up; the spacing after
         // "=" stays unless the new value brings its own.
         const qsizetype keep =
             value.isEmpty() || isBlank(value.front()) ? found.key.afterEquals : found.key.valueBegin;
         out.append(text.constData(), keep);
-        out.append(rendered(value, quote));
+        out.append(rendered(value, 0));
         out.append(text.constData() + found.key.contentEnd, text.size() - found.key.contentEnd);
         return out;
     }
+    if (found.sectionFound)
+        return withLineAfter(text, found.anchor, keyLine(key, value));
+    return withSection(text, found.haveLastLine ? &found.lastLine : nullptr, section, keyLine(key, value));
+}
 
-    if (found.sectionFound) {
-        const Line& anchor = found.anchor;
-        const QByteArrayView eol = breakFor(text, &anchor);
-        out.append(text.constData(), anchor.next);
-        if (anchor.next == anchor.end) {
-            // The anchor is the text's unterminated last line; the text keeps
-            // ending without a line break.
-            out.append(eol);
-            out.append(keyLine(key, value));
-        } else {
-            out.append(keyLine(key, value));
-            out.append(eol);
-        }
-        out.append(text.constData() + anchor.next, text.size() - anchor.next);
-        return out;
-    }
+QByteArray readValue(QByteArrayView raw)
+{
+    qsizetype begin = 0;
+    qsizetype end = raw.size();
+    while (begin < end && isBlank(raw[begin]))
+        ++begin;
+    while (end > begin && isBlank(raw[end - 1]))
+        --end;
+    QByteArrayView value = raw.sliced(begin, end - begin);
+    if (isQuoted(value))
+        value = value.sliced(1, value.size() - 2);
+    const qsizetype nul = value.indexOf('\0');
+    if (nul >= 0)
+        value = value.first(nul);
+    return value.toByteArray();
+}
 
-    const Line* last = found.haveLastLine ? &found.lastLine : nullptr;
-    const QByteArrayView eol = breakFor(text, last);
-    out.append(text);
-    if (last) {
-        if (last->next == last->end)
-            out.append(eol);
-        if (classify(text, *last).kind != Kind::Blank)
-            out.append(eol);
+bool sameText(QByteArrayView a, QByteArrayView b)
+{
+    return sameName(a, b);
+}
+
+bool hasSection(QByteArrayView text, QByteArrayView section)
+{
+    return scanSection(text, section, {}).found;
+}
+
+QList<QByteArray> sectionNames(QByteArrayView text)
+{
+    QList<QByteArray> names;
+    for (qsizetype pos = bodyStart(text); pos < text.size();) {
+        const Line line = lineAt(text, pos);
+        pos = line.next;
+        const Parsed parsed = classify(text, line);
+        if (parsed.kind != Kind::Section)
+            continue;
+        if (std::none_of(names.cbegin(), names.cend(), [&](const QByteArray& n) { return sameName(n, parsed.name); }))
+            names.append(parsed.name.toByteArray());
     }
-    out.append('[');
-    out.append(section);
-    out.append(']');
-    out.append(eol);
-    out.append(keyLine(key, value));
-    out.append(eol);
+    return names;
+}
+
+std::optional<QList<std::pair<QByteArray, QByteArray>>> entriesOf(QByteArrayView text, QByteArrayView section)
+{
+    const SectionScan found = scanSection(text, section, {});
+    if (!found.found)
+        return std::nullopt;
+    QList<std::pair<QByteArray, QByteArray>> entries;
+    for (const auto& [line, parsed] : found.keys)
+        entries.append({parsed.name.toByteArray(), valueAt(text, parsed)});
+    return entries;
+}
+
+QList<QByteArray> valuesOf(QByteArrayView text, QByteArrayView section, QByteArrayView key)
+{
+    QList<QByteArray> values;
+    for (const auto& [line, parsed] : scanSection(text, section, key).keys)
+        values.append(valueAt(text, parsed));
+    return values;
+}
+
+QByteArray withAdded(const QByteArray& text, QByteArrayView section, QByteArrayView key, QByteArrayView value)
+{
+    const SectionScan found = scanSection(text, section, key);
+    if (!found.found)
+        return withSection(text, found.haveLastLine ? &found.lastLine : nullptr, section, keyLine(key, value));
+    if (found.keys.empty())
+        return withLineAfter(text, found.anchor, keyLine(key, value));
+    // Next to its fellows, spelt as they are.
+    const auto& [last, parsed] = found.keys.back();
+    return withLineAfter(text, last, keyLine(parsed.name, value));
+}
+
+QByteArray withoutLines(const QByteArray& text, QByteArrayView section, QByteArrayView key,
+                        const std::function<bool(QByteArrayView value)>& remove)
+{
+    const SectionScan found = scanSection(text, section, key);
+    QByteArray out;
+    out.reserve(text.size());
+    qsizetype kept = 0; // the text before this is dealt with
+    bool removedLast = false;
+    for (const auto& [line, parsed] : found.keys) {
+        if (remove && !remove(valueAt(text, parsed)))
+            continue;
+        out.append(text.constData() + kept, line.begin - kept);
+        kept = line.next;
+        removedLast = line.next == text.size();
+    }
+    if (kept == 0)
+        return text;
+    out.append(text.constData() + kept, text.size() - kept);
+    // The removed last line had no line break: the line now last loses its
+    // own, so that the text still ends as it did (and a line added back in
+    // its place gives the old bytes).
+    const Line last = found.haveLastLine ? found.lastLine : Line{};
+    if (removedLast && last.next == last.end) {
+        if (out.endsWith(crLf))
+            out.chop(2);
+        else if (out.endsWith('\n') || out.endsWith('\r'))
+            out.chop(1);
+    }
     return out;
 }
 

@@ -3,7 +3,11 @@
 #include <QByteArray>
 #include <QByteArrayView>
 
+#include <QList>
+
+#include <functional>
 #include <optional>
+#include <utility>
 
 // The INI syntax of the game's files, on bytes. Knows nothing of code pages:
 // names and values come in and go out in the file's own encoding, and every
@@ -33,14 +37,53 @@ std::optional<QByteArray> valueOf(QByteArrayView text, QByteArrayView section, Q
 // NUL. The value is written as it stands, blanks and quotes included, as the
 // Windows functions write it and the game reads it; so a value with blanks at
 // its ends or inside a pair of quotes reads back otherwise. An existing key
-// keeps its line up to the old value: the key's spelling, the blanks around
-// "=" (those after it only when the new value is not empty and does not
-// start with a blank of its own) and the old value's quotes, which then
-// enclose the new value. Blanks after the old value go. A new key goes after
-// the last key line of its section, a new section at the end of the text
-// behind a blank line. Added lines end like their neighbours, else like the
-// first line, else with CR LF.
+// (its first line) keeps its line up to the old value: the key's spelling,
+// the blanks around "=" (those after it only when the new value is not empty
+// and does not start with a blank of its own). An old value in a pair of
+// quotes keeps them, which then enclose the new value, and every byte before
+// the opening and after the closing quote stays. Blanks after an unquoted old
+// value go. A new key goes after the last key line of its section, a new
+// section at the end of the text behind a blank line. Added lines end like
+// their neighbours, else like the first line, else with CR LF.
 QByteArray withValue(const QByteArray& text, QByteArrayView section, QByteArrayView key,
                      QByteArrayView value);
+
+// ---- repeated keys ----------------------------------------------------------
+// The game reads every line of some keys as one list (ServerPackages,
+// ServerActors, Paths, EditPackages). These functions see every line of a key
+// in the first section of its name.
+
+// What a read makes of a value as it stands after "=": blanks and tabs at its
+// ends dropped, then a pair of quotes, then everything from a NUL on.
+QByteArray readValue(QByteArrayView raw);
+
+// Whether two names or values are the same to the game: ASCII letters
+// compared without regard to case, every other byte as it is.
+bool sameText(QByteArrayView a, QByteArrayView b);
+
+// Whether the text has a section of that name.
+bool hasSection(QByteArrayView text, QByteArrayView section);
+
+// The names of the sections, in the order of the text, each once (as first
+// spelt).
+QList<QByteArray> sectionNames(QByteArrayView text);
+
+// The key lines of the section, in order: each line's key name and its value
+// as a read gives it. Nothing when the section is missing.
+std::optional<QList<std::pair<QByteArray, QByteArray>>> entriesOf(QByteArrayView text, QByteArrayView section);
+
+// Every value of the key in the section, in order, each as a read gives it.
+QList<QByteArray> valuesOf(QByteArrayView text, QByteArrayView section, QByteArrayView key);
+
+// The text with one more line "key=value" right after the key's last line in
+// the section, spelt as that line spells the key; without such a line, where
+// withValue adds a new key or section. The line ends like the one it follows.
+QByteArray withAdded(const QByteArray& text, QByteArrayView section, QByteArrayView key, QByteArrayView value);
+
+// The text without the lines of the key in the section whose read value
+// `remove` accepts (every line of the key when it is empty), each line with
+// its line break. A text that ended without a line break still does.
+QByteArray withoutLines(const QByteArray& text, QByteArrayView section, QByteArrayView key,
+                        const std::function<bool(QByteArrayView value)>& remove = {});
 
 } // namespace IniText

@@ -6,6 +6,7 @@
 #include "controls/EventRules.h"
 #include "controls/Fonts.h"
 #include "controls/TextColours.h"
+#include "platform/DesktopHandlers.h"
 #include "platform/EditorError.h"
 #include "platform/GamePaths.h"
 #include "platform/GameRegistry.h"
@@ -85,6 +86,34 @@ void writeDefault(GameRegistry& registry, const QString& key, const QString& val
     if (!registry.OpenKey(key, true))
         throw EditorError(QStringLiteral("Failed to set data for '%1'").arg(QString()));
     registry.WriteString(QString(), value);
+}
+
+// On a native install (the editor's own registry file, no Wine prefix, a
+// Linux build in the game folder) maps, links and unreal:// open from the
+// desktop: those three live in the desktop's files, not in a registry no
+// program there reads. Modules stay in the registry: the Linux builds have no
+// module installer to name.
+struct DesktopItem {
+    DesktopHandlers::Type type;
+    QString executable;
+};
+
+std::optional<DesktopItem> desktopItem(const GameRegistry& registry, const QString& gameDir,
+                                       const ShellRegistration& item)
+{
+    std::optional<DesktopHandlers::Type> type;
+    if (&item == &mapItem)
+        type = DesktopHandlers::Type::Map;
+    else if (&item == &linkItem)
+        type = DesktopHandlers::Type::Link;
+    else if (&item == &protocolItem)
+        type = DesktopHandlers::Type::Protocol;
+    if (!type || registry.winePrefix())
+        return std::nullopt;
+    const std::optional<QString> executable = GamePaths::linuxExecutable(gameDir);
+    if (!executable)
+        return std::nullopt;
+    return DesktopItem{*type, *executable};
 }
 
 QLabel* boldLabel(const QString& text, QWidget* parent, const QString& name)
@@ -237,9 +266,14 @@ void RegistryPage::cbProtocolClick() { writeRegistration(registrations_[Protocol
 void RegistryPage::getState(Registration& registration)
 {
     GameRegistry& reg = registry();
-    reg.SetRootKey(RegistryRoot::LocalMachine);
-    const bool found = reg.OpenKey(machineClasses + QLatin1Char('\\') + registration.item->classKey, false);
-    reg.CloseKey();
+    bool found = false;
+    if (const auto desktop = desktopItem(reg, services_.state.GameDir, *registration.item)) {
+        found = DesktopHandlers::opensWith(desktop->type, desktop->executable);
+    } else {
+        reg.SetRootKey(RegistryRoot::LocalMachine);
+        found = reg.OpenKey(machineClasses + QLatin1Char('\\') + registration.item->classKey, false);
+        reg.CloseKey();
+    }
     if (!found) {
         setStatus(registration.label, missingText(*registration.item), missing);
         return;
@@ -254,6 +288,11 @@ void RegistryPage::writeRegistration(Registration& registration)
     const ShellRegistration& item = *registration.item;
     const QString& gameDir = services_.state.GameDir;
     GameRegistry& reg = registry();
+    if (const auto desktop = desktopItem(reg, gameDir, item)) {
+        DesktopHandlers::makeDefault(desktop->type, gameDir, desktop->executable);
+        markWritten(registration);
+        return;
+    }
     const QString registered = readInstallPath(reg).registered;
     const QString icon = registryGamePath(reg, gameDir, iconTail, registered);
     const QString command = registryGamePath(reg, gameDir, item.commandTail, registered);
@@ -274,9 +313,14 @@ void RegistryPage::writeRegistration(Registration& registration)
             writeDefault(reg, classKey + QStringLiteral("\\Shell\\open\\command"), command);
         }
     }
+    markWritten(registration);
+}
+
+void RegistryPage::markWritten(Registration& registration)
+{
     registration.box->setEnabled(false);
     EventRules::setChecked(registration.box, true);
-    setStatus(registration.label, presentText(item), present);
+    setStatus(registration.label, presentText(*registration.item), present);
 }
 
 void RegistryPage::cbUTPathClick()

@@ -67,6 +67,8 @@ private:
     void refreshRegistrations();
     void getState(Registration& registration);
     void writeRegistration(Registration& registration);
+    // The box ticked and closed, the line present: after a write.
+    void markWritten(Registration& registration);
     GameRegistry& registry() const;
 
     QGroupBox* GroupBox1 = nullptr;

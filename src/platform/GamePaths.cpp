@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <utility>
 
 namespace GamePaths {
 
@@ -137,6 +138,17 @@ QString gameFile(const QString& base, const QString& folder, const QString& file
     }
     const QStringList files = matching(joined(at, best), file, QDir::Files);
     return base + QLatin1Char('/') + best + QLatin1Char('/') + (files.isEmpty() ? file : files.front());
+}
+
+std::optional<QString> linuxExecutable(const QString& gameDir)
+{
+    for (const auto& [folder, name] : {std::pair{QStringLiteral("System"), QStringLiteral("ut-bin")},
+                                       std::pair{QStringLiteral("System64"), QStringLiteral("ut-bin-amd64")}}) {
+        const QString path = gameFile(gameDir, folder, name);
+        if (isFile(path))
+            return path;
+    }
+    return std::nullopt;
 }
 
 bool isGameFolder(const QString& gameDir)

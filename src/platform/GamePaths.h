@@ -31,6 +31,11 @@ QString gameDirFromExecutable(const QString& executablePath);
 // game's spelling, in the existing folder.
 QString gameFile(const QString& base, const QString& folder, const QString& file);
 
+// The executable of the folder's Linux build, the one the game's files are
+// looked up for: System/ut-bin, else System64/ut-bin-amd64, each matched on
+// disk regardless of letter case; nothing when the folder holds neither.
+std::optional<QString> linuxExecutable(const QString& gameDir);
+
 // Whether the folder is a game's: a System or System64 folder in it (any
 // letter case) holds one of the files by which the game's System folder is
 // known (its INI files, its Windows or Linux programs, its core packages).

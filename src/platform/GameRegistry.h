@@ -36,9 +36,11 @@ public:
     // True when the open key holds a value of that name, of any type.
     virtual bool ValueExists(const QString& name) const = 0;
 
-    // Sets a text value of the open key and stores it at once (crash-safe,
-    // every other key and line kept). The text a read of the value gives
-    // already is no change: nothing is written and the call succeeds. Throws
+    // Sets a text value (REG_SZ) of the open key and stores it at once
+    // (crash-safe, every other key and line kept). A value that holds that
+    // text as REG_SZ already is no change: nothing is written and the call
+    // succeeds; the same text of another type (an expandable string, say)
+    // becomes REG_SZ. Throws
     // EditorError "Failed to set data for '<name>'" on any failure, nothing
     // written.
     virtual void WriteString(const QString& name, const QString& value) = 0;

@@ -194,10 +194,14 @@ void RegistryFile::WriteString(const QString& name, const QString& value)
     // The file keeps every text up to its first NUL only.
     if (!openKey_ || !openForWriting_ || name.contains(QChar(0)) || value.contains(QChar(0)))
         fail();
-    // Only a change is written: the text a read gives already stands, so a
-    // page that writes back what it found touches nothing, and needs no Wine
-    // to be ended for it.
-    if (const std::optional<WineRegText::Value> stored = openKeyValue(name); stored && stored->text == value)
+    // Only a change is written: a page that writes back what it found
+    // touches nothing, and needs no Wine to be ended for it. What stands
+    // must be what the write stores, though, not only read the same here:
+    // an expandable string (REG_EXPAND_SZ, whose "%...%" other programs
+    // expand) or data past a NUL becomes a plain string, as RegSetValueEx
+    // with REG_SZ makes it.
+    if (const std::optional<WineRegText::Value> stored = openKeyValue(name);
+        stored && stored->plainText && stored->text == value)
         return;
     refuseWhileWineRuns();
     if (!QFileInfo::exists(path_) && !QDir().mkpath(QFileInfo(path_).absolutePath()))

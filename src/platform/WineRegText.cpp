@@ -4,6 +4,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <deque>
 #include <map>
 
 namespace WineRegText {
@@ -68,12 +69,6 @@ QString foldPath(const QStringList& path)
 bool hasPrefix(const QString& path, const QString& prefix)
 {
     return path.startsWith(prefix) && (path.size() == prefix.size() || prefix.isEmpty() || path[prefix.size()] == u'\\');
-}
-
-// The first `count` names of a joined path, joined.
-QString firstNames(const QString& path, qsizetype count)
-{
-    return count <= 0 ? QString() : path.section(u'\\', 0, int(count) - 1);
 }
 
 // The order in which wineserver saves keys: depth first, the subkeys of each
@@ -448,10 +443,12 @@ std::optional<Value> readValue(LineCursor& lines, qsizetype indent, bool decode,
         if (decode) {
             qsizetype next = 0;
             const std::optional<QString> decoded = unescape(data.sliced(stringStart), '"', &next);
-            if (!decoded)
+            if (!decoded) {
                 value.type = RegNone;
-            else if (value.type != RegMultiSz)
+            } else if (value.type != RegMultiSz) {
                 value.text = cutAtNul(*decoded);
+                value.plainText = value.type == RegSz && value.text->size() == decoded->size();
+            }
         }
     } else if (hexStart >= 0) {
         const bool keepBytes = decode && (value.type == RegSz || value.type == RegExpandSz || value.type == RegLink);
@@ -491,12 +488,15 @@ std::optional<Value> readValue(LineCursor& lines, qsizetype indent, bool decode,
             rest = lines.content();
             rest = rest.sliced(skipSpace(rest, 0));
         }
-        if (!ok)
+        if (!ok) {
             value.type = RegNone;
-        else if (keepBytes && value.type == RegLink)
+        } else if (keepBytes && value.type == RegLink) {
             value.link = textFromUtf16Le(bytes);
-        else if (keepBytes)
+        } else if (keepBytes) {
             value.text = textFromUtf16Le(bytes);
+            // The text's units and one NUL unit after them.
+            value.plainText = value.type == RegSz && bytes.size() == 2 * (value.text->size() + 1);
+        }
     } else if (value.type != RegDword) {
         value.type = RegNone;
     }
@@ -687,20 +687,34 @@ const Value* Document::findValue(const QStringList& path, const QString& name) c
     return placeOf(keys_, foldPath(path), foldCase(name)).value;
 }
 
-// A new key takes the spelling of the keys above it that already exist.
+// A new key takes the spelling of the keys above it that already exist:
+// each name as the first key in the file that holds it spells it.
 QStringList Document::spelledPath(const QStringList& path) const
 {
     QStringList spelled = path;
     spelled.removeAll(QString());
-    const QString folded = foldPath(spelled);
-    for (qsizetype i = 0; i < spelled.size(); ++i) {
-        const QString prefix = firstNames(folded, i + 1);
-        for (const Key& key : keys_) {
-            if (hasPrefix(key.foldedPath, prefix)) {
-                spelled[i] = key.path.section(u'\\', int(i), int(i));
+    QStringList folded;
+    for (const QString& name : spelled)
+        folded << foldCase(name);
+    // The first `named` names are spelled by keys before this one; a key
+    // is read only as far as it shares names with the path, so the keys
+    // are read once whatever the depth of the path.
+    qsizetype named = 0;
+    for (const Key& key : keys_) {
+        if (named == spelled.size())
+            break;
+        qsizetype shared = 0;
+        for (qsizetype begin = 0; shared < folded.size() && begin <= key.foldedPath.size(); ++shared) {
+            qsizetype end = key.foldedPath.indexOf(u'\\', begin);
+            if (end < 0)
+                end = key.foldedPath.size();
+            if (QStringView(key.foldedPath).sliced(begin, end - begin) != folded[shared])
                 break;
-            }
+            if (shared >= named)
+                spelled[shared] = key.path.sliced(begin, end - begin);
+            begin = end + 1;
         }
+        named = std::max(named, shared);
     }
     return spelled;
 }
@@ -841,8 +855,8 @@ QString viewless(const QStringList& names)
 
 // How a key's path (folded, joined) follows a viewless path, reading past
 // Wow6432Node names: the length of its first part that lies on the way to
-// that path, or at or below it, and whether the key is that path in some
-// view.
+// that path (the path itself in some view included), and whether the key is
+// that path in some view.
 struct Follow {
     qsizetype length = 0;
     bool same = false;
@@ -861,7 +875,7 @@ Follow follow(QStringView key, QStringView path)
         const QStringView name = key.sliced(k, end - k);
         if (!isWow(name)) {
             if (reached)
-                return {key.size(), false};
+                return {followed, false};
             qsizetype pathEnd = path.indexOf(u'\\', p);
             if (pathEnd < 0)
                 pathEnd = path.size();
@@ -876,12 +890,97 @@ Follow follow(QStringView key, QStringView path)
     return {key.size(), reached};
 }
 
-// What a view needs to know of the keys around some paths, from one pass:
-// which keys exist there, which of them are links and where they lead, and
-// the values of the keys that are those paths in some view.
+// Folded key paths and every key above each, as a tree of names: a path
+// of many names costs its length, where a string per key above it cost the
+// square of that. On the way to a path a key holds that path's names and
+// any number of Wow6432Node names between them; a run of those is kept as
+// its length, so that memory grows with the other names only.
+class KeyTree {
+public:
+    void add(QStringView path)
+    {
+        int node = 0;
+        qsizetype run = 0;
+        forEachName(path, [&](QStringView name) {
+            if (isWow(name)) {
+                ++run;
+                return true;
+            }
+            extend(node, run);
+            const Edge edge{node, run, name};
+            auto it = children_.find(edge);
+            if (it == children_.end()) {
+                names_.push_back(name.toString());
+                it = children_.insert(Edge{node, run, names_.back()}, int(longestRun_.size()));
+                longestRun_.push_back(0);
+            }
+            node = it.value();
+            run = 0;
+            return true;
+        });
+        extend(node, run);
+    }
+    bool contains(QStringView path) const
+    {
+        int node = 0;
+        qsizetype run = 0;
+        const bool found = forEachName(path, [&](QStringView name) {
+            if (isWow(name)) {
+                ++run;
+                return true;
+            }
+            const auto it = children_.constFind(Edge{node, run, name});
+            if (it == children_.cend())
+                return false;
+            node = it.value();
+            run = 0;
+            return true;
+        });
+        return found && run <= longestRun_[size_t(node)];
+    }
+
+private:
+    // A name after `run` Wow6432Node names below the key `parent`.
+    struct Edge {
+        int parent;
+        qsizetype run;
+        QStringView name;
+        bool operator==(const Edge& other) const
+        {
+            return parent == other.parent && run == other.run && name == other.name;
+        }
+    };
+    friend size_t qHash(const Edge& edge, size_t seed) { return qHashMulti(seed, edge.parent, edge.run, edge.name); }
+    template <typename Visit>
+    static bool forEachName(QStringView path, Visit&& visit)
+    {
+        for (qsizetype begin = 0; begin < path.size();) {
+            qsizetype end = path.indexOf(u'\\', begin);
+            if (end < 0)
+                end = path.size();
+            if (!visit(path.sliced(begin, end - begin)))
+                return false;
+            begin = end + 1;
+        }
+        return true;
+    }
+    void extend(int node, qsizetype run) { longestRun_[size_t(node)] = std::max(longestRun_[size_t(node)], run); }
+
+    std::deque<QString> names_; // what the edges' names point into
+    QHash<Edge, int> children_;
+    // For each key (0 the hive, none before a key is added): the longest
+    // run of Wow6432Node names found right below it.
+    std::vector<qsizetype> longestRun_{-1};
+};
+
+// What a view needs to know of the keys on the way to some paths, from one
+// pass: which keys exist there, which of them are links and where they lead,
+// and the values of the keys that are those paths in some view. Keys below a
+// path are left out: the walk asks for one only past a link, and surveys it
+// then as a path of its own.
 struct Survey {
     QStringList paths;                       // viewless
-    QSet<QString> keys;                      // folded: the keys around the paths, with their parents
+    KeyTree keys;                            // folded: the keys on the way, with their parents
     QSet<QString> links;                     // folded: the link keys among them ("#link" in any block)
     QHash<QString, QStringList> linkTargets; // folded -> names below the machine hive; none: elsewhere
     QHash<QString, std::vector<Value>> values;
@@ -912,25 +1011,10 @@ std::optional<Survey> surveyed(const QByteArray& bytes, const QStringList& paths
 {
     struct Surveyor {
         Survey& survey;
-        bool around = false; // in a key that lies around a path
+        bool around = false; // in a key that lies on the way to a path
         QString current;     // its folded path
         bool same = false;   // that key is one of the paths in some view
-        QString lastAdded;
 
-        void add(const QString& folded, qsizetype length)
-        {
-            // In a file Wine wrote the keys come sorted: most add what the
-            // one before them added.
-            const QStringView part = QStringView(folded).first(length);
-            if (part == lastAdded)
-                return;
-            lastAdded = part.toString();
-            for (QString key = lastAdded; !key.isEmpty() && !survey.keys.contains(key);) {
-                survey.keys.insert(key);
-                const qsizetype slash = key.lastIndexOf(u'\\');
-                key = slash < 0 ? QString() : key.left(slash);
-            }
-        }
         void key(int, QString&& path, qsizetype)
         {
             const QString folded = foldCase(path);
@@ -943,7 +1027,7 @@ std::optional<Survey> surveyed(const QByteArray& bytes, const QStringList& paths
                 same = same || f.same;
             }
             if (longest > 0)
-                add(folded, longest);
+                survey.keys.add(QStringView(folded).first(longest));
             around = longest == folded.size();
             current = around ? folded : QString();
         }
@@ -968,7 +1052,7 @@ std::optional<Survey> surveyed(const QByteArray& bytes, const QStringList& paths
     };
     Survey survey;
     survey.paths = paths;
-    Surveyor surveyor{survey, false, {}, false, {}};
+    Surveyor surveyor{survey, false, {}, false};
     LineCursor lines(bytes, nullptr);
     bool cutShort = false;
     if (!walk(lines, surveyor, &cutShort))
@@ -978,18 +1062,20 @@ std::optional<Survey> surveyed(const QByteArray& bytes, const QStringList& paths
 
 // Wineserver's lookup of a key, name by name, over what the survey knows;
 // nothing, and the viewless path to survey as well, when it needs a key the
-// survey did not look at.
+// survey did not look at (one a link leads to: surveyed with the names of
+// the path still to come after it, so that one more pass takes the walk on).
 struct Walk {
     const Survey& survey;
     bool view32;
     QString unsurveyed;
+    QStringList still; // the names of the path after the key being looked for
 
     std::optional<bool> has(const QStringList& names)
     {
         const QString folded = foldPath(names);
         if (survey.around(folded))
             return survey.keys.contains(folded);
-        unsurveyed = viewless(names);
+        unsurveyed = viewless(names + still);
         return std::nullopt;
     }
     // A 32-bit program's key that holds a Wow6432Node subkey is that subkey.
@@ -1012,10 +1098,12 @@ struct Walk {
         QStringList at;
         bool afterLink = false;
         for (qsizetype i = 0; i < path.size(); ++i) {
+            still = path.mid(i);
             // Straight after a link the key it named is searched as it is.
             if (!afterLink && !isWow(foldCase(path[i])) && !redirect(at))
                 return std::nullopt;
             afterLink = false;
+            still.removeFirst();
             const QStringList next = at + QStringList{path[i]};
             const std::optional<bool> exists = has(next);
             if (!exists)
@@ -1036,6 +1124,7 @@ struct Walk {
                 afterLink = true;
             }
         }
+        still.clear();
         if (!redirect(at))
             return std::nullopt;
         return result(State::Exists, at);
@@ -1055,7 +1144,7 @@ std::optional<ViewLookup> lookUpInView(const QByteArray& bytes, const QStringLis
         const std::optional<Survey> survey = surveyed(bytes, around);
         if (!survey)
             return std::nullopt;
-        Walk walk{*survey, view32, {}};
+        Walk walk{*survey, view32, {}, {}};
         std::optional<ViewLookup> found = walk(names);
         if (found) {
             if (found->state == ViewLookup::State::Exists) {

@@ -44,6 +44,9 @@ struct Value {
     QString name;            // empty for the default value ("@")
     unsigned type = RegNone;
     std::optional<QString> text; // for REG_SZ and REG_EXPAND_SZ, cut at the first NUL
+    // REG_SZ data that is the text and its closing NUL, nothing cut off:
+    // what writing that text as REG_SZ stores.
+    bool plainText = false;
     std::optional<QString> link; // for REG_LINK: the path of the key a link key stands for
     int firstLine = 0;
     int lastLine = 0;        // continuation lines of long hex data included

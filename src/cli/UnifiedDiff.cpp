@@ -1,0 +1,196 @@
+#include "cli/UnifiedDiff.h"
+
+#include "config/GameConfigStore.h"
+
+#include <QByteArrayView>
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+constexpr qsizetype contextLines = 3;
+// Beyond this many differing lines the shortest edit script costs too much
+// memory to find; the differing middle is then shown as removed and added
+// as a whole, which is still a correct diff.
+constexpr qsizetype maxEditDistance = 1000;
+
+// A line with its line break, which takes part in the comparison: a line
+// whose break alone changed is a changed line.
+std::vector<QByteArrayView> linesOf(const QByteArray& text)
+{
+    std::vector<QByteArrayView> lines;
+    qsizetype begin = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n' || (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n'))) {
+            lines.emplace_back(text.constData() + begin, i + 1 - begin);
+            begin = i + 1;
+        }
+    }
+    if (begin < text.size())
+        lines.emplace_back(text.constData() + begin, text.size() - begin);
+    return lines;
+}
+
+enum class Op : char { Same = ' ', Removed = '-', Added = '+' };
+
+// The shortest edit script between a and b (Myers), as one op a line; or
+// nothing when it is longer than maxEditDistance.
+std::optional<std::vector<Op>> shortestEdit(const std::vector<QByteArrayView>& a,
+                                            const std::vector<QByteArrayView>& b)
+{
+    const qsizetype n = qsizetype(a.size());
+    const qsizetype m = qsizetype(b.size());
+    const qsizetype limit = std::min(n + m, maxEditDistance);
+    const qsizetype offset = limit + 1;
+    std::vector<qsizetype> v(size_t(2 * offset + 1), 0);
+    std::vector<std::vector<qsizetype>> trace;
+    for (qsizetype d = 0; d <= limit; ++d) {
+        trace.push_back(v);
+        for (qsizetype k = -d; k <= d; k += 2) {
+            qsizetype x = (k == -d || (k != d && v[size_t(offset + k - 1)] < v[size_t(offset + k + 1)]))
+                              ? v[size_t(offset + k + 1)]
+                              : v[size_t(offset + k - 1)] + 1;
+            qsizetype y = x - k;
+            while (x < n && y < m && a[size_t(x)] == b[size_t(y)]) {
+                ++x;
+                ++y;
+            }
+            v[size_t(offset + k)] = x;
+            if (x >= n && y >= m) {
+                // Back through the trace, from the end to the start.
+                std::vector<Op> ops;
+                qsizetype cx = n, cy = m;
+                for (qsizetype e = d; e > 0; --e) {
+                    const std::vector<qsizetype>& w = trace[size_t(e)];
+                    const qsizetype ck = cx - cy;
+                    const bool down = ck == -e || (ck != e && w[size_t(offset + ck - 1)] < w[size_t(offset + ck + 1)]);
+                    const qsizetype pk = down ? ck + 1 : ck - 1;
+                    const qsizetype px = w[size_t(offset + pk)];
+                    const qsizetype py = px - pk;
+                    while (cx > px + (down ? 0 : 1) && cy > py + (down ? 1 : 0)) {
+                        ops.push_back(Op::Same);
+                        --cx;
+                        --cy;
+                    }
+                    ops.push_back(down ? Op::Added : Op::Removed);
+                    cx = px;
+                    cy = py;
+                }
+                while (cx > 0 && cy > 0) {
+                    ops.push_back(Op::Same);
+                    --cx;
+                    --cy;
+                }
+                std::reverse(ops.begin(), ops.end());
+                return ops;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+QByteArray range(qsizetype start, qsizetype count)
+{
+    // As diff -u writes it: a single line by its number alone, an empty
+    // range by the line before it.
+    if (count == 1)
+        return QByteArray::number(start + 1);
+    return QByteArray::number(count == 0 ? start : start + 1) + ',' + QByteArray::number(count);
+}
+
+} // namespace
+
+QByteArray unifiedDiff(const QString& path, const QByteArray& before, const QByteArray& after)
+{
+    if (before == after)
+        return {};
+    const std::vector<QByteArrayView> a = linesOf(before);
+    const std::vector<QByteArrayView> b = linesOf(after);
+
+    // The lines both start and end with are the same lines; the edit script
+    // is worked out for the middle.
+    size_t head = 0;
+    while (head < a.size() && head < b.size() && a[head] == b[head])
+        ++head;
+    size_t tail = 0;
+    while (tail < a.size() - head && tail < b.size() - head && a[a.size() - 1 - tail] == b[b.size() - 1 - tail])
+        ++tail;
+    const std::vector<QByteArrayView> middleA(a.begin() + qsizetype(head), a.end() - qsizetype(tail));
+    const std::vector<QByteArrayView> middleB(b.begin() + qsizetype(head), b.end() - qsizetype(tail));
+    std::vector<Op> ops(head, Op::Same);
+    // Worked out from the end, the script keeps the earlier of two equal
+    // lines as the changed one ("-old +new" above an unchanged copy of old),
+    // as diff -u shows a replaced line.
+    const std::vector<QByteArrayView> backA(middleA.rbegin(), middleA.rend());
+    const std::vector<QByteArrayView> backB(middleB.rbegin(), middleB.rend());
+    if (auto middle = shortestEdit(backA, backB)) {
+        std::reverse(middle->begin(), middle->end());
+        // Within a run of changes, the lines removed before those added.
+        for (auto run = middle->begin(); run != middle->end();) {
+            const auto end = std::find(run, middle->end(), Op::Same);
+            std::stable_partition(run, end, [](Op op) { return op == Op::Removed; });
+            run = end == middle->end() ? end : end + 1;
+        }
+        ops.insert(ops.end(), middle->begin(), middle->end());
+    } else {
+        ops.insert(ops.end(), middleA.size(), Op::Removed);
+        ops.insert(ops.end(), middleB.size(), Op::Added);
+    }
+    ops.insert(ops.end(), tail, Op::Same);
+
+    // Where each op stands in a and in b.
+    std::vector<qsizetype> atA(ops.size() + 1), atB(ops.size() + 1);
+    for (size_t i = 0; i < ops.size(); ++i) {
+        atA[i + 1] = atA[i] + (ops[i] != Op::Added ? 1 : 0);
+        atB[i + 1] = atB[i] + (ops[i] != Op::Removed ? 1 : 0);
+    }
+
+    const bool utf8 = before.startsWith("\xEF\xBB\xBF") || after.startsWith("\xEF\xBB\xBF");
+    auto shown = [utf8](QByteArrayView line) {
+        QByteArrayView content = line;
+        while (content.endsWith('\n') || content.endsWith('\r'))
+            content.chop(1);
+        QByteArray out = utf8 ? content.toByteArray() : GameConfigStore::textOf(content).toUtf8();
+        out += '\n';
+        if (content.size() == line.size())
+            out += "\\ No newline at end of file\n";
+        return out;
+    };
+
+    const QByteArray name = path.toUtf8();
+    QByteArray out = "--- " + name + "\n+++ " + name + "\n";
+    const qsizetype count = qsizetype(ops.size());
+    qsizetype i = 0;
+    while (i < count) {
+        while (i < count && ops[size_t(i)] == Op::Same)
+            ++i;
+        if (i == count)
+            break;
+        // One hunk: from a change, with its context, up to where more than
+        // twice the context lies between it and the next change.
+        const qsizetype begin = std::max<qsizetype>(0, i - contextLines);
+        qsizetype end = i;
+        for (;;) {
+            while (end < count && ops[size_t(end)] != Op::Same)
+                ++end;
+            qsizetype same = end;
+            while (same < count && ops[size_t(same)] == Op::Same)
+                ++same;
+            if (same == count || same - end > 2 * contextLines) {
+                end = std::min(count, end + contextLines);
+                break;
+            }
+            end = same;
+        }
+        out += "@@ -" + range(atA[size_t(begin)], atA[size_t(end)] - atA[size_t(begin)]) + " +"
+               + range(atB[size_t(begin)], atB[size_t(end)] - atB[size_t(begin)]) + " @@\n";
+        for (qsizetype j = begin; j < end; ++j) {
+            const Op op = ops[size_t(j)];
+            out += char(op);
+            out += shown(op == Op::Added ? b[size_t(atB[size_t(j)])] : a[size_t(atA[size_t(j)])]);
+        }
+        i = end;
+    }
+    return out;
+}

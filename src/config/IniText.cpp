@@ -134,45 +134,64 @@ bool isQuoted(QByteArrayView raw)
     return raw.size() >= 2 && isQuote(raw.front()) && raw.front() == raw.back();
 }
 
-// What a scan of the text found for one section and key.
-struct Scan {
-    bool sectionFound = false;
+// What a walk of the text found of the first section of a name.
+struct SectionWalk {
+    bool found = false;
+    Line anchor;   // the section's last key line, else its header line
+    Line lastLine; // the last line walked: the text's last when the section is missing
+    bool haveLastLine = false;
+};
+
+// Walks the lines up to the end of the first section of the name (to the
+// text's end when toEnd, or when there is no such section) and hands each key
+// line of that section to onKey, which ends the walk by returning false.
+template <typename OnKey>
+SectionWalk walkSection(QByteArrayView text, QByteArrayView section, bool toEnd, OnKey onKey)
+{
+    SectionWalk walk;
+    bool inSection = false;
+    for (qsizetype pos = bodyStart(text); pos < text.size();) {
+        const Line line = lineAt(text, pos);
+        pos = line.next;
+        walk.lastLine = line;
+        walk.haveLastLine = true;
+        const Parsed parsed = classify(text, line);
+        if (parsed.kind == Kind::Section) {
+            if (inSection && !toEnd)
+                return walk; // the first section of the name has ended
+            // Only the first section of the name counts.
+            inSection = !walk.found && sameName(parsed.name, section);
+            if (inSection) {
+                walk.found = true;
+                walk.anchor = line;
+            }
+        } else if (parsed.kind == Kind::Key && inSection) {
+            walk.anchor = line;
+            if (!onKey(line, parsed))
+                return walk;
+        }
+    }
+    return walk;
+}
+
+// The first line of one key in the first section of its name.
+struct Scan : SectionWalk {
     bool keyFound = false;
-    Line anchor;        // the section's last key line, else its header line
     Line keyLine;
     Parsed key;
-    Line lastLine;      // the text's last line (only when the section is missing)
-    bool haveLastLine = false;
 };
 
 Scan scan(QByteArrayView text, QByteArrayView section, QByteArrayView key)
 {
     Scan result;
-    bool inSection = false;
-    for (qsizetype pos = bodyStart(text); pos < text.size();) {
-        const Line line = lineAt(text, pos);
-        pos = line.next;
-        result.lastLine = line;
-        result.haveLastLine = true;
-        const Parsed parsed = classify(text, line);
-        if (parsed.kind == Kind::Section) {
-            if (inSection)
-                return result; // the first section of the name has ended
-            if (sameName(parsed.name, section)) {
-                inSection = true;
-                result.sectionFound = true;
-                result.anchor = line;
-            }
-        } else if (parsed.kind == Kind::Key && inSection) {
-            result.anchor = line;
-            if (sameName(parsed.name, key)) {
-                result.keyFound = true;
-                result.keyLine = line;
-                result.key = parsed;
-                return result;
-            }
-        }
-    }
+    static_cast<SectionWalk&>(result) = walkSection(text, section, false, [&](const Line& line, const Parsed& parsed) {
+        if (!sameName(parsed.name, key))
+            return true;
+        result.keyFound = true;
+        result.keyLine = line;
+        result.key = parsed;
+        return false;
+    });
     return result;
 }
 
@@ -223,39 +242,20 @@ QByteArray keyLine(QByteArrayView key, QByteArrayView value)
     return line;
 }
 
-// What a scan of the text found in the first section of a name: every
-// line of the key (every key line when the key is empty).
-struct SectionScan {
-    bool found = false;
-    Line anchor; // the section's last key line, else its header line
+// Every line of the key in the first section of a name (every key line when
+// the key is empty), the walk going on to the text's end.
+struct SectionScan : SectionWalk {
     std::vector<std::pair<Line, Parsed>> keys;
-    Line lastLine; // the text's last line
-    bool haveLastLine = false;
 };
 
 SectionScan scanSection(QByteArrayView text, QByteArrayView section, QByteArrayView key)
 {
     SectionScan result;
-    bool inSection = false;
-    for (qsizetype pos = bodyStart(text); pos < text.size();) {
-        const Line line = lineAt(text, pos);
-        pos = line.next;
-        result.lastLine = line;
-        result.haveLastLine = true;
-        const Parsed parsed = classify(text, line);
-        if (parsed.kind == Kind::Section) {
-            // Only the first section of the name counts.
-            inSection = !result.found && sameName(parsed.name, section);
-            if (inSection) {
-                result.found = true;
-                result.anchor = line;
-            }
-        } else if (parsed.kind == Kind::Key && inSection) {
-            result.anchor = line;
-            if (key.isEmpty() || sameName(parsed.name, key))
-                result.keys.emplace_back(line, parsed);
-        }
-    }
+    static_cast<SectionWalk&>(result) = walkSection(text, section, true, [&](const Line& line, const Parsed& parsed) {
+        if (key.isEmpty() || sameName(parsed.name, key))
+            result.keys.emplace_back(line, parsed);
+        return true;
+    });
     return result;
 }
 
@@ -346,7 +346,7 @@ QByteArray withValue(const QByteArray& text, QByteArrayView section, QByteArrayV
         out.append(text.constData() + found.key.contentEnd, text.size() - found.key.contentEnd);
         return out;
     }
-    if (found.sectionFound)
+    if (found.found)
         return withLineAfter(text, found.anchor, keyLine(key, value));
     return withSection(text, found.haveLastLine ? &found.lastLine : nullptr, section, keyLine(key, value));
 }

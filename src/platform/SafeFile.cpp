@@ -1108,8 +1108,6 @@ void Update::write(const QByteArray& content)
     const std::optional<QByteArray> old = readAll(fd);
     if (!old)
         fail(path);
-    if (!stillThere())
-        refuse(path, changedMeanwhile);
     Journal journal{before.st_dev, before.st_ino, joined(pathOf(folder), name), *old, content};
     std::vector<JournalPlace> places = journalPlaces(s.place, before);
     const JournalPlace* journalAt = nullptr;
@@ -1141,8 +1139,18 @@ void Update::write(const QByteArray& content)
                                     "nothing was written")
                          .arg(QFile::decodeName(stateFolder())));
     }
+    const auto done = [&] {
+        ::unlinkat(journalAt->folder.get(), journalAt->name.constData(), 0);
+        syncFolder(journalAt->folder.get());
+    };
     if (journalHook())
         journalHook()(path);
+    // Checked as late as can be: a swap after this point still leaves the
+    // bytes in the file that was read, never in what the name leads to now.
+    if (!stillThere()) {
+        done();
+        refuse(path, changedMeanwhile);
+    }
 
     // A write never leaves a privileged program behind, not even one root
     // wrote into (root's writes keep these bits otherwise).
@@ -1150,10 +1158,6 @@ void Update::write(const QByteArray& content)
         (void)::fchmod(fd, before.st_mode & withoutSetId);
     (void)::fremovexattr(fd, capabilityAttribute.constData());
 
-    const auto done = [&] {
-        ::unlinkat(journalAt->folder.get(), journalAt->name.constData(), 0);
-        syncFolder(journalAt->folder.get());
-    };
     // Room for a longer content first, so that a full disk stops the write
     // before it begins where the file system can tell.
     if (content.size() > old->size()

@@ -710,23 +710,26 @@ struct Journal {
     }
 };
 
-// Writes the journal complete under a temporary name and renames it to its
-// own only then, so that the name always stands for a complete copy. It gets
-// the file's owner, group and mode where the writer can give them, so that
-// whoever may restore the file may read it. Never replaces a journal that is
-// there: it is the only copy of an earlier write's old content.
-bool writeJournal(int folder, const QByteArray& name, const QByteArray& prefix, const Journal& journal,
-                  const struct stat& file)
+// A new file with these bytes, complete before it has its name: a
+// temporary file, written, synced and only then renamed, never over a file
+// that is there. A copy of a file (like) gets that file's owner, group and
+// mode where the writer can give them, so that whoever may read the file may
+// read its copy; a file of its own gets the mode the umask allows. False
+// with errno set on failure, nothing left behind.
+bool createComplete(int folder, const QByteArray& name, const QByteArray& prefix, const QByteArray& bytes,
+                    const struct stat* like)
 {
-    removeStaleTemporaries(folder, prefix);
-    Temporary temporary = createTemporary(folder, prefix, 0600);
+    if (!withinSizeLimit(bytes.size()))
+        return false;
+    Temporary temporary = createTemporary(folder, prefix, like ? 0600 : 0666);
     if (!temporary.fd.valid())
         return false;
     const int fd = temporary.fd.get();
-    giveOwnership(fd, file);
-    (void)::fchmod(fd, file.st_mode & 0666);
-    const QByteArray bytes = journal.bytes();
-    if (!withinSizeLimit(bytes.size()) || !writeAll(fd, bytes) || ::fsync(fd) != 0
+    if (like) {
+        giveOwnership(fd, *like);
+        (void)::fchmod(fd, like->st_mode & 0666);
+    }
+    if (!writeAll(fd, bytes) || ::fsync(fd) != 0
         || ::renameat2(folder, temporary.name.constData(), folder, name.constData(), RENAME_NOREPLACE) != 0) {
         const int error = errno;
         ::unlinkat(folder, temporary.name.constData(), 0);
@@ -735,6 +738,15 @@ bool writeJournal(int folder, const QByteArray& name, const QByteArray& prefix, 
     }
     syncFolder(folder);
     return true;
+}
+
+// The journal is never put over one that is there: that is the only copy of
+// an earlier write's old content.
+bool writeJournal(int folder, const QByteArray& name, const QByteArray& prefix, const Journal& journal,
+                  const struct stat& file)
+{
+    removeStaleTemporaries(folder, prefix);
+    return createComplete(folder, name, prefix, journal.bytes(), &file);
 }
 
 // Where a journal of the file may be: beside it, and in the state folder.
@@ -809,18 +821,8 @@ std::optional<QByteArray> keepCopy(const JournalPlace& at, const QByteArray& fil
 {
     const QByteArray name = fileName + ".brennwerk-kept-"
         + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")).toLatin1();
-    Temporary temporary = createTemporary(at.folder.get(), temporaryPrefix(name), 0600);
-    if (!temporary.fd.valid())
+    if (!createComplete(at.folder.get(), name, temporaryPrefix(name), journal.before, &file))
         return std::nullopt;
-    const int fd = temporary.fd.get();
-    giveOwnership(fd, file);
-    (void)::fchmod(fd, file.st_mode & 0666);
-    if (!writeAll(fd, journal.before) || ::fsync(fd) != 0
-        || ::renameat2(at.folder.get(), temporary.name.constData(), at.folder.get(), name.constData(), RENAME_NOREPLACE)
-            != 0) {
-        ::unlinkat(at.folder.get(), temporary.name.constData(), 0);
-        return std::nullopt;
-    }
     return joined(folderOf(at.shown), name);
 }
 
@@ -1035,25 +1037,11 @@ void Update::write(const QByteArray& content)
                              .arg(s.place.danglingLink));
         if (!folderWritable)
             fail(path);
-        if (!withinSizeLimit(content.size()))
-            fail(path, errno);
-        // A new file gets the mode the umask allows, as any new file would.
-        Temporary temporary = createTemporary(folder, temporaryPrefix(name), 0666);
-        if (!temporary.fd.valid())
-            fail(path, errno);
-        if (!writeAll(temporary.fd.get(), content) || ::fsync(temporary.fd.get()) != 0) {
-            const int error = errno;
-            ::unlinkat(folder, temporary.name.constData(), 0);
-            fail(path, error);
-        }
-        if (::renameat2(folder, temporary.name.constData(), folder, name.constData(), RENAME_NOREPLACE) != 0) {
-            const int error = errno;
-            ::unlinkat(folder, temporary.name.constData(), 0);
-            if (error == EEXIST)
+        if (!createComplete(folder, name, temporaryPrefix(name), content, nullptr)) {
+            if (errno == EEXIST)
                 refuse(path, changedMeanwhile);
-            fail(path, error);
+            fail(path, errno);
         }
-        syncFolder(folder);
         return;
     }
 

@@ -81,26 +81,11 @@ int main(int argc, char** argv)
         print(err, stderr);
         return 2;
     }
-    const CommandLine commandLine = parseCommandLine(*arguments);
-    switch (commandLine.action) {
-    case CommandLine::Action::Help:
-    case CommandLine::Action::Version:
-        print(commandLine.message, stdout);
-        return 0;
-    case CommandLine::Action::Error:
-        print(commandLine.message, stderr);
-        return 2;
-    case CommandLine::Action::Command: {
-        QByteArray out;
-        QByteArray commandErr;
-        const int status = runConsoleCommand(commandLine, out, commandErr);
-        // Through text, as the window's start prints what it says.
-        print(QString::fromUtf8(out), stdout);
-        print(QString::fromUtf8(commandErr), stderr);
-        return status;
-    }
-    case CommandLine::Action::Run:
-        break;
+    QString out;
+    if (const std::optional<int> status = runWithoutWindow(parseCommandLine(*arguments), out, err)) {
+        print(out, stdout);
+        print(err, stderr);
+        return *status;
     }
     return runWindow(argc, argv, *arguments);
 }

@@ -433,3 +433,26 @@ int runConsoleCommand(const CommandLine& commandLine, QByteArray& out, QByteArra
         return read(commandLine, *path, out, err);
     return edit(commandLine, *path, out, err);
 }
+
+std::optional<int> runWithoutWindow(const CommandLine& commandLine, QString& out, QString& err)
+{
+    switch (commandLine.action) {
+    case CommandLine::Action::Help:
+    case CommandLine::Action::Version:
+        out += commandLine.message;
+        return 0;
+    case CommandLine::Action::Error:
+        err += commandLine.message;
+        return statusUsage;
+    case CommandLine::Action::Command: {
+        QByteArray commandOut, commandErr;
+        const int status = runConsoleCommand(commandLine, commandOut, commandErr);
+        out += QString::fromUtf8(commandOut);
+        err += QString::fromUtf8(commandErr);
+        return status;
+    }
+    case CommandLine::Action::Run:
+        break;
+    }
+    return std::nullopt;
+}

@@ -64,6 +64,93 @@ QString cutAtNul(QString text)
     return text;
 }
 
+// How a value's data starts tells its type: text after an opening quote,
+// hex bytes after a colon, or a dword. Neither start is set for a dword or
+// for data that does not parse.
+struct DataStart {
+    unsigned type = RegNone;
+    qsizetype textStart = -1; // just past the opening quote
+    qsizetype hexStart = -1;  // just past the colon
+};
+
+DataStart dataStartOf(QByteArrayView data)
+{
+    enum class Data { Text, Hex, Dword };
+    struct KnownStart {
+        QByteArrayView start;
+        ValueType type;
+        Data data;
+    };
+    static constexpr KnownStart knownStarts[] = {
+        {"\"", RegSz, Data::Text},
+        {"str:\"", RegSz, Data::Text},
+        {"str(2):\"", RegExpandSz, Data::Text},
+        {"str(7):\"", RegMultiSz, Data::Text},
+        {"hex:", RegBinary, Data::Hex},
+        {"dword:", RegDword, Data::Dword},
+    };
+    DataStart start;
+    const auto known = std::find_if(std::begin(knownStarts), std::end(knownStarts),
+                                    [&](const KnownStart& candidate) { return data.startsWith(candidate.start); });
+    if (known != std::end(knownStarts)) {
+        start.type = known->type;
+        if (known->data == Data::Text)
+            start.textStart = known->start.size();
+        else if (known->data == Data::Hex)
+            start.hexStart = known->start.size();
+    } else if (data.startsWith("hex(")) {
+        qsizetype p = 4;
+        quint64 type = 0;
+        while (p < data.size() && isHexDigit(data[p]) && type <= 0xffffffffu)
+            type = type * 16 + hexValue(data[p++]);
+        if (p > 4 && data.sliced(p).startsWith("):") && type <= 0xffffffffu) {
+            start.type = unsigned(type);
+            start.hexStart = p + 2;
+        }
+    }
+    return start;
+}
+
+// Hex bytes ("01,02,...") from rest on, and on over the next line while a
+// line ends in a backslash; the cursor is left on the last line read, and
+// *lastLine is its index. Nothing when the bytes do not parse or go on past
+// the file's end (*cutShort is set then). The bytes are kept only with
+// keepBytes.
+std::optional<QByteArray> readHexData(LineCursor& lines, QByteArrayView rest, bool keepBytes, int* lastLine,
+                                      bool* cutShort)
+{
+    QByteArray bytes;
+    for (;;) {
+        qsizetype p = 0;
+        while (p < rest.size() && isHexDigit(rest[p])) {
+            unsigned byte = 0;
+            while (p < rest.size() && isHexDigit(rest[p])) {
+                byte = byte * 16 + hexValue(rest[p++]);
+                if (byte > 0xff)
+                    return std::nullopt;
+            }
+            if (keepBytes)
+                bytes.append(char(byte));
+            p = skipSpace(rest, p);
+            if (p < rest.size() && rest[p] == ',')
+                ++p;
+            p = skipSpace(rest, p);
+        }
+        if (p == rest.size())
+            return bytes;
+        if (rest[p] != '\\')
+            return std::nullopt;
+        // Like wineserver, the next line is data whatever it holds.
+        if (!lines.next()) {
+            *cutShort = true;
+            return std::nullopt;
+        }
+        *lastLine = lines.index();
+        rest = lines.content();
+        rest = rest.sliced(skipSpace(rest, 0));
+    }
+}
+
 } // namespace
 
 std::optional<Value> readValue(LineCursor& lines, qsizetype indent, bool decode, bool* cutShort)
@@ -98,47 +185,12 @@ std::optional<Value> readValue(LineCursor& lines, qsizetype indent, bool decode,
     const QByteArrayView data = text.sliced(pos);
 
     // From here on the value exists; data that does not parse makes it REG_NONE.
-    // How the data starts tells its type: text after an opening quote, hex
-    // bytes after a colon, or a dword.
-    enum class Data { Text, Hex, Dword };
-    struct DataStart {
-        QByteArrayView start;
-        ValueType type;
-        Data data;
-    };
-    static constexpr DataStart dataStarts[] = {
-        {"\"", RegSz, Data::Text},
-        {"str:\"", RegSz, Data::Text},
-        {"str(2):\"", RegExpandSz, Data::Text},
-        {"str(7):\"", RegMultiSz, Data::Text},
-        {"hex:", RegBinary, Data::Hex},
-        {"dword:", RegDword, Data::Dword},
-    };
-    qsizetype stringStart = -1;
-    qsizetype hexStart = -1;
-    const auto known = std::find_if(std::begin(dataStarts), std::end(dataStarts),
-                                    [&](const DataStart& start) { return data.startsWith(start.start); });
-    if (known != std::end(dataStarts)) {
-        value.type = known->type;
-        if (known->data == Data::Text)
-            stringStart = known->start.size();
-        else if (known->data == Data::Hex)
-            hexStart = known->start.size();
-    } else if (data.startsWith("hex(")) {
-        qsizetype p = 4;
-        quint64 type = 0;
-        while (p < data.size() && isHexDigit(data[p]) && type <= 0xffffffffu)
-            type = type * 16 + hexValue(data[p++]);
-        if (p > 4 && data.sliced(p).startsWith("):") && type <= 0xffffffffu) {
-            value.type = unsigned(type);
-            hexStart = p + 2;
-        }
-    }
-
-    if (stringStart >= 0) {
+    const DataStart start = dataStartOf(data);
+    value.type = start.type;
+    if (start.textStart >= 0) {
         if (decode) {
             qsizetype next = 0;
-            const std::optional<QString> decoded = unescape(data.sliced(stringStart), '"', &next);
+            const std::optional<QString> decoded = unescape(data.sliced(start.textStart), '"', &next);
             if (!decoded) {
                 value.type = RegNone;
             } else if (value.type != RegMultiSz) {
@@ -146,52 +198,18 @@ std::optional<Value> readValue(LineCursor& lines, qsizetype indent, bool decode,
                 value.plainText = value.type == RegSz && value.text->size() == decoded->size();
             }
         }
-    } else if (hexStart >= 0) {
+    } else if (start.hexStart >= 0) {
         const bool keepBytes = decode && (value.type == RegSz || value.type == RegExpandSz || value.type == RegLink);
-        QByteArray bytes;
-        QByteArrayView rest = data.sliced(hexStart);
-        bool ok = true;
-        for (;;) {
-            qsizetype p = 0;
-            while (ok && p < rest.size() && isHexDigit(rest[p])) {
-                unsigned byte = 0;
-                while (ok && p < rest.size() && isHexDigit(rest[p])) {
-                    byte = byte * 16 + hexValue(rest[p++]);
-                    ok = byte <= 0xff;
-                }
-                if (keepBytes)
-                    bytes.append(char(byte));
-                p = skipSpace(rest, p);
-                if (p < rest.size() && rest[p] == ',')
-                    ++p;
-                p = skipSpace(rest, p);
-            }
-            if (!ok)
-                break;
-            if (p == rest.size())
-                break;
-            if (rest[p] != '\\') {
-                ok = false;
-                break;
-            }
-            // Like wineserver, the next line is data whatever it holds.
-            if (!lines.next()) {
-                *cutShort = true;
-                ok = false;
-                break;
-            }
-            value.lastLine = lines.index();
-            rest = lines.content();
-            rest = rest.sliced(skipSpace(rest, 0));
-        }
-        if (!ok) {
+        const std::optional<QByteArray> bytes =
+            readHexData(lines, data.sliced(start.hexStart), keepBytes, &value.lastLine, cutShort);
+        if (!bytes) {
             value.type = RegNone;
         } else if (keepBytes && value.type == RegLink) {
-            value.link = textFromUtf16Le(bytes);
+            value.link = textFromUtf16Le(*bytes);
         } else if (keepBytes) {
-            value.text = textFromUtf16Le(bytes);
+            value.text = textFromUtf16Le(*bytes);
             // The text's units and one NUL unit after them.
-            value.plainText = value.type == RegSz && bytes.size() == 2 * (value.text->size() + 1);
+            value.plainText = value.type == RegSz && bytes->size() == 2 * (value.text->size() + 1);
         }
     } else if (value.type != RegDword) {
         value.type = RegNone;

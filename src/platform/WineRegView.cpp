@@ -289,13 +289,13 @@ struct NameByNameLookup {
     }
     // A 32-bit program's key that holds a Wow6432Node subkey is that subkey.
     // False when the pass did not learn whether it holds one.
-    bool enterWowSubkey(QStringList& at)
+    bool enterWowSubkey(QStringList& reached)
     {
-        if (!view32 || at.isEmpty() || isWowName(foldCase(at.back())))
+        if (!view32 || reached.isEmpty() || isWowName(foldCase(reached.back())))
             return true;
-        const std::optional<bool> wow = exists(at + QStringList{wow6432Node});
+        const std::optional<bool> wow = exists(reached + QStringList{wow6432Node});
         if (wow && *wow)
-            at << wow6432Node;
+            reached << wow6432Node;
         return wow.has_value();
     }
     std::optional<ViewLookup> find(const QStringList& path)
@@ -305,39 +305,39 @@ struct NameByNameLookup {
         // The hive itself is there once it holds a key.
         if (path.isEmpty())
             return result(known.hiveHasKeys ? State::Exists : State::Missing, {});
-        QStringList at;
+        QStringList reached; // the key found so far, in the view
         bool afterLink = false;
         for (qsizetype i = 0; i < path.size(); ++i) {
             namesAfter = path.mid(i);
             // Straight after a link the key it named is searched as it is.
-            if (!afterLink && !isWowName(foldCase(path[i])) && !enterWowSubkey(at))
+            if (!afterLink && !isWowName(foldCase(path[i])) && !enterWowSubkey(reached))
                 return std::nullopt;
             afterLink = false;
             namesAfter.removeFirst();
-            const QStringList next = at + QStringList{path[i]};
+            const QStringList next = reached + QStringList{path[i]};
             const std::optional<bool> nextExists = exists(next);
             if (!nextExists)
                 return std::nullopt;
             if (!*nextExists)
-                return result(State::Missing, at + path.mid(i));
-            at = next;
-            for (int hops = 0; known.linkKeys.contains(foldPath(at)); ++hops) {
-                const QStringList target = known.linkTargets.value(foldPath(at));
+                return result(State::Missing, reached + path.mid(i));
+            reached = next;
+            for (int hops = 0; known.linkKeys.contains(foldPath(reached)); ++hops) {
+                const QStringList target = known.linkTargets.value(foldPath(reached));
                 if (target.isEmpty() || hops >= 16)
-                    return result(State::Unreachable, at);
+                    return result(State::Unreachable, reached);
                 const std::optional<bool> targetExists = exists(target);
                 if (!targetExists)
                     return std::nullopt;
                 if (!*targetExists) // only the key itself may be made where its link leads
                     return result(i + 1 < path.size() ? State::Unreachable : State::Missing, target);
-                at = target;
+                reached = target;
                 afterLink = true;
             }
         }
         namesAfter.clear();
-        if (!enterWowSubkey(at))
+        if (!enterWowSubkey(reached))
             return std::nullopt;
-        return result(State::Exists, at);
+        return result(State::Exists, reached);
     }
 };
 

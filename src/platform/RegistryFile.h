@@ -32,8 +32,8 @@
 // The game and its installer are 32-bit programs: in a 64-bit prefix every
 // key is read, written and made where a 32-bit program has it (Wine's 32-bit
 // view, below Wow6432Node and through Wine's link keys; see
-// WineRegText::lookUpInView in WineRegView.h), so the keys of one registration all stay in the
-// view the game uses.
+// WineRegText::lookUpInView in WineRegView.h), so the keys of one
+// registration all stay in the view the game uses.
 class RegistryFile : public GameRegistry {
 public:
     explicit RegistryFile(QString path);

@@ -135,6 +135,11 @@ void OtherRenderersPage::build()
 
     services_.events.onExit(meRefreshRateGL, [this] { meRefreshRateGLExit(); });
     services_.events.onExit(meRefreshRate3dfx, [this] { meRefreshRate3dfxExit(); });
+
+    // The key tables come with the groups: the page is built when first
+    // needed, which may be long after start-up.
+    openGL->StrAssign();
+    glide->StrAssign();
 }
 
 OtherRenderersPage::~OtherRenderersPage() = default;
@@ -185,22 +190,26 @@ void OtherRenderersPage::refreshRateExit(MaskedEdit* field, const QString& secti
 
 void OtherRenderersPage::unlockOpenGL()
 {
+    ensureBuilt();
     openGL->unlock(QStringLiteral(" OpenGL "));
 }
 
 void OtherRenderersPage::activateOpenGL()
 {
+    ensureBuilt();
     openGL->Activate();
     meRefreshRateGL->setEnabled(true);
 }
 
 void OtherRenderersPage::unlockGlide()
 {
+    ensureBuilt();
     glide->unlock(QStringLiteral(" 3dfx Glide "));
 }
 
 void OtherRenderersPage::activateGlide()
 {
+    ensureBuilt();
     glide->Activate();
     meRefreshRate3dfx->setEnabled(true);
 }

@@ -12,7 +12,9 @@
 #include <QCheckBox>
 #include <QRadioButton>
 #include <QKeyEvent>
+#include <QMenuBar>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
 #include <QWheelEvent>
@@ -98,6 +100,46 @@ void wheelOver(QWidget* widget, int notches)
         QSpontaneKeyEvent::setSpontaneous(&wheel);
         QCoreApplication::instance()->notify(window, &wheel);
     }
+}
+
+void leaveBy(THauptForm* window, const QString& way)
+{
+    QWidget* focus = QApplication::focusWidget();
+    QTabBar* tabs = window->PageControl1->tabBar();
+    QMenuBar* menu = window->menuBar();
+    const auto menuItem = [menu, window](const char* name) {
+        return menu->actionGeometry(window->findChild<QAction*>(QString::fromLatin1(name))).center();
+    };
+    if (way == "tab click")
+        QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(0).center());
+    else if (way == "menu Info")
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menuItem("mmInfo"));
+    else if (way == "menu Beenden")
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menuItem("mmBeenden"));
+    else if (way == "F10, Right, Return") // "Info" by keys
+        for (const Qt::Key key : {Qt::Key_F10, Qt::Key_Right, Qt::Key_Return})
+            QTest::keyClick(focus, key);
+    else if (way == "quit button")
+        QTest::mouseClick(window->bBeenden, Qt::LeftButton);
+    else if (way == "Ctrl+Tab")
+        QTest::keyClick(focus, Qt::Key_Tab, Qt::ControlModifier);
+    else if (way == "Ctrl+Shift+Tab")
+        QTest::keyClick(focus, Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+    else if (way == "Ctrl+PgDown")
+        QTest::keyClick(focus, Qt::Key_PageDown, Qt::ControlModifier);
+    else if (way == "Ctrl+PgUp")
+        QTest::keyClick(focus, Qt::Key_PageUp, Qt::ControlModifier);
+    else if (way == "Right on the tab bar")
+        QTest::keyClick(tabs, Qt::Key_Right);
+    else if (way == "Tab")
+        QTest::keyClick(focus, Qt::Key_Tab);
+    else if (way == "Shift+Tab")
+        QTest::keyClick(focus, Qt::Key_Backtab, Qt::ShiftModifier);
+    else if (way == "wheel up" || way == "wheel down")
+        wheelOver(tabs, way == "wheel up" ? 1 : -1);
+    else
+        qFatal("no way %s", qPrintable(way));
+    QCoreApplication::processEvents();
 }
 
 void typeText(QWidget* widget, const QString& text)

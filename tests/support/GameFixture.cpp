@@ -69,12 +69,15 @@ THauptForm* GameFixture::start(QStringList arguments)
                                      [memory] { return memory; });
     exitCode_ = result.exitCode;
     window_ = std::move(result.window);
+    // Qt's waits give up after 5 s; the test fails then, saying what it
+    // waited for, and goes on with the window as it is.
     if (window_ && !QTest::qWaitForWindowExposed(window_.get()))
-        qWarning("main window not exposed");
+        QTest::qFail("the main window was not shown within 5 s of the start", __FILE__, __LINE__);
     if (window_ && closeRendererQuestion && window_->RendererForm) {
         window_->RendererForm->close();
         if (!QTest::qWaitForWindowActive(window_.get()))
-            qWarning("main window not active");
+            QTest::qFail("the main window did not become active within 5 s of closing the renderer question",
+                         __FILE__, __LINE__);
     }
     return window_.get();
 }

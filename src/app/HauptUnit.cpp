@@ -17,9 +17,9 @@
 #include "pages/WeaponPriorityPage.h"
 #include "platform/AppInfo.h"
 #include "platform/EditorError.h"
+#include "platform/GameFolder.h"
 #include "platform/GamePaths.h"
 #include "platform/GameRegistry.h"
-#include "platform/InstallPath.h"
 #include "platform/SafeFile.h"
 
 #include <QApplication>
@@ -41,18 +41,6 @@
 #include <utility>
 
 namespace {
-
-// The game folder the installer recorded in the registry: nullopt when the
-// install-path key cannot be opened or its "Folder" names no folder here (a
-// drive the Wine prefix lacks, a network path), empty when it has no text
-// "Folder".
-std::optional<QString> installFolder(GameRegistry& registry)
-{
-    const InstallPath path = readInstallPath(registry);
-    if (path.state != InstallPath::State::Found)
-        return std::nullopt;
-    return path.folder;
-}
 
 // The user's long time format without the time zone, which the status bar's
 // clock has no room for.
@@ -230,10 +218,10 @@ bool THauptForm::FormCreate()
     GameRegistry& registry = *state_.GameRegistry;
     registry.SetRootKey(RegistryRoot::LocalMachine);
 
-    if (givenGameDir_) {
-        state_.GameDir = *givenGameDir_;
-    } else if (const std::optional<QString> folder = installFolder(registry)) {
-        state_.GameDir = *folder;
+    // A folder that holds none of the game's files is opened all the same:
+    // its pages show their not-found texts.
+    if (const GameFolderChoice choice = chooseGameFolder(givenGameDir_, registry); choice.folder) {
+        state_.GameDir = choice.folder->dir;
     } else {
         const std::optional<QString> executable = boxes_.openGameExecutable(nullptr);
         if (!executable)

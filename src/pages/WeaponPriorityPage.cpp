@@ -1,6 +1,7 @@
 #include "pages/WeaponPriorityPage.h"
 
 #include "config/GameConfigStore.h"
+#include "config/GameIniNames.h"
 #include "config/NotFoundDefault.h"
 #include "controls/EventRules.h"
 #include "controls/Fonts.h"
@@ -17,7 +18,6 @@
 
 namespace {
 
-const QString pawnSection = QStringLiteral("Engine.PlayerPawn");
 const QString noWeapon = QStringLiteral("None");
 
 // The game's weapon class names, written as they stand.
@@ -104,7 +104,7 @@ void WeaponPriorityPage::build()
 void WeaponPriorityPage::GetPriority()
 {
     for (int i = 0; i < rowCount; ++i) {
-        const QString value = UserIni().ReadString(pawnSection, priorityKey(i), NotFoundDefault::entryNotFoundNoMark);
+        const QString value = UserIni().ReadString(GameIni::playerPawnSection, priorityKey(i), NotFoundDefault::entryNotFoundNoMark);
         PriorityTable[i] = value == noWeapon ? QString() : value;
     }
 }
@@ -151,6 +151,6 @@ void WeaponPriorityPage::bPriorityEintragenClick()
     const QString weapon = coboWeappon->currentText();
     // Written first: after a failed write the row still shows what the file
     // holds.
-    UserIni().WriteString(pawnSection, priorityKey(n - 1), weapon);
+    UserIni().WriteString(GameIni::playerPawnSection, priorityKey(n - 1), weapon);
     LWeappon[n - 1]->setText(weapon);
 }

@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
@@ -11,15 +12,93 @@
 
 #include <csignal>
 #include <optional>
+#include <cerrno>
+#include <cstddef>
 #include <cstring>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+namespace {
+
+// An X display number that provably has no server while this lives: no
+// socket or lock file of it in /tmp, and its abstract socket and its TCP
+// ports on the loopback (where the X library tries after the socket) bound
+// here without listening, so that a connection to any of them is refused
+// and no server can take the number meanwhile.
+class DisplayWithoutServer {
+public:
+    DisplayWithoutServer()
+    {
+        for (int number = 900; number < 1000 && name_.isEmpty(); ++number) {
+            if (!QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number))
+                && !QFileInfo::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)) && hold(number))
+                name_ = QStringLiteral(":%1").arg(number);
+            else
+                release();
+        }
+    }
+    DisplayWithoutServer(const DisplayWithoutServer&) = delete;
+    DisplayWithoutServer& operator=(const DisplayWithoutServer&) = delete;
+    ~DisplayWithoutServer() { release(); }
+
+    // Empty when every number tried has a server, or might have.
+    QString name() const { return name_; }
+
+private:
+    bool hold(int number)
+    {
+        const QByteArray path = "/tmp/.X11-unix/X" + QByteArray::number(number);
+        sockaddr_un local{};
+        local.sun_family = AF_UNIX;
+        std::memcpy(local.sun_path + 1, path.constData(), size_t(path.size())); // abstract: a NUL first
+        if (bindError(AF_UNIX, &local, socklen_t(offsetof(sockaddr_un, sun_path) + 1 + size_t(path.size()))) != 0)
+            return false;
+        sockaddr_in v4{};
+        v4.sin_family = AF_INET;
+        v4.sin_port = htons(quint16(6000 + number));
+        v4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (bindError(AF_INET, &v4, sizeof v4) != 0)
+            return false;
+        sockaddr_in6 v6{};
+        v6.sin6_family = AF_INET6;
+        v6.sin6_port = htons(quint16(6000 + number));
+        v6.sin6_addr = in6addr_loopback;
+        // A machine without IPv6 has no server there either.
+        const int error = bindError(AF_INET6, &v6, sizeof v6);
+        return error == 0 || error == EAFNOSUPPORT || error == EADDRNOTAVAIL;
+    }
+    // 0, or the errno of the socket or its bind.
+    int bindError(int family, const void* address, socklen_t size)
+    {
+        const int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0)
+            return errno;
+        const int error = ::bind(fd, static_cast<const sockaddr*>(address), size) == 0 ? 0 : errno;
+        sockets_ << fd;
+        return error;
+    }
+    void release()
+    {
+        for (const int fd : std::as_const(sockets_))
+            ::close(fd);
+        sockets_.clear();
+    }
+
+    QString name_;
+    QList<int> sockets_;
+};
+
+} // namespace
 
 // "get" and "set" from the command line, run as the real program with no
 // display at all.
@@ -692,13 +771,15 @@ void ConsoleCommandsTest::wrongUsage()
 void ConsoleCommandsTest::onlyTheWindowNeedsADisplay()
 {
     const QByteArray before = readBytes(game->mainIniPath());
+    const DisplayWithoutServer free;
+    QVERIFY2(!free.name().isEmpty(), "no display number from :900 to :999 is free of an X server");
     // None named, or one where no X server listens.
     for (const auto& [display, message] :
-         {std::pair{"", "brennwerk-editor: no display found"},
-          std::pair{":987", "brennwerk-editor: cannot open the display (DISPLAY=:987)"}}) {
+         {std::pair{QString(), QStringLiteral("brennwerk-editor: no display found")},
+          std::pair{free.name(), "brennwerk-editor: cannot open the display (DISPLAY=" + free.name() + ")"}}) {
         const Run window = run({"--game-dir", game->gameDir()}, display);
         QCOMPARE(window.status, 1);
-        QVERIFY2(window.err.startsWith(message), window.err.constData());
+        QVERIFY2(window.err.startsWith(message.toUtf8()), window.err.constData());
         QCOMPARE(window.err.count('\n'), 1);
         QCOMPARE(window.out, QByteArray());
         QCOMPARE(readBytes(game->mainIniPath()), before);

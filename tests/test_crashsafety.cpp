@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -311,9 +312,12 @@ void CrashSafetyTest::nextAccessPutsBackWhatAKillCutShort()
         writeBytes(path, after);
 
     QList<SafeFile::Recovery> told;
-    SafeFile::setRecoveryReport([&](const SafeFile::Recovery& recovery) { told << recovery; });
-    const QString read = GameConfigStore(path).ReadString(u"URL"_s, u"LocalMap"_s, QString());
-    SafeFile::setRecoveryReport({});
+    QString read;
+    {
+        SafeFile::setRecoveryReport([&](const SafeFile::Recovery& recovery) { told << recovery; });
+        const auto reportEnds = qScopeGuard([] { SafeFile::setRecoveryReport({}); });
+        read = GameConfigStore(path).ReadString(u"URL"_s, u"LocalMap"_s, QString());
+    }
     QCOMPARE(told.size(), 1);
     QCOMPARE(int(told[0].outcome), outcome);
     QCOMPARE(told[0].file, path);
@@ -414,6 +418,7 @@ void CrashSafetyTest::hostileOwnerOfTheFolder()
     }
 
     // The swap, as the folder's owner in a process of his own.
+    const auto hookEnds = qScopeGuard([] { SafeFile::setWriteHook({}); });
     SafeFile::setWriteHook([&](const QString&, const QByteArray&) {
         if (swap.isEmpty())
             return true;

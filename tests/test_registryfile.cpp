@@ -1,5 +1,4 @@
 #include "platform/EditorError.h"
-#include "platform/PhysicalMemory.h"
 #include "platform/RegistryFile.h"
 #include "support/Files.h"
 #include "support/RegistryText.h"
@@ -12,7 +11,6 @@
 
 #include <sys/stat.h>
 
-#include <limits>
 #include <memory>
 
 using namespace Qt::StringLiterals;
@@ -77,7 +75,6 @@ private Q_SLOTS:
     void seesChangesMadeByOtherPrograms();
     void survivesHostileContent();
     void continuedDataOfOtherKeysIsNoKey();
-    void saturatesMemoryToThirtyTwoBits();
 };
 
 void TestRegistryFile::readsTheSampleFile()
@@ -559,27 +556,6 @@ void TestRegistryFile::continuedDataOfOtherKeysIsNoKey()
         QVERIFY(registry->OpenKey(u"\\Software\\Other"_s, false));
         QCOMPARE(text(registry->ReadString(u"Folder"_s)), u"C:\\Fake"_s);
     }
-}
-
-void TestRegistryFile::saturatesMemoryToThirtyTwoBits()
-{
-    QCOMPARE(saturateToUInt32(0), 0u);
-    QCOMPARE(saturateToUInt32(536870912), 536870912u);
-    QCOMPARE(saturateToUInt32(Q_UINT64_C(4294967295)), 4294967295u);
-    QCOMPARE(saturateToUInt32(Q_UINT64_C(4294967296)), 4294967295u);
-    QCOMPARE(saturateToUInt32(std::numeric_limits<std::uint64_t>::max()), 4294967295u);
-
-    // The machine's memory as the kernel reports it in /proc/meminfo.
-    QFile meminfo(u"/proc/meminfo"_s);
-    if (!meminfo.open(QIODevice::ReadOnly))
-        QSKIP("no /proc/meminfo");
-    const QByteArray text = meminfo.readAll();
-    const qsizetype at = text.indexOf("MemTotal:");
-    QVERIFY(at >= 0);
-    const QByteArray kib = text.mid(at + 9, text.indexOf('\n', at) - at - 9).replace("kB", "").trimmed();
-    const std::uint64_t bytes = kib.toULongLong() * 1024;
-    QVERIFY(bytes > 0);
-    QCOMPARE(totalPhysicalMemoryBytes(), bytes > 4294967295u ? 4294967295u : std::uint32_t(bytes));
 }
 
 QTEST_GUILESS_MAIN(TestRegistryFile)

@@ -6,7 +6,6 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QMenuBar>
 #include <QGroupBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -49,26 +48,7 @@ private Q_SLOTS:
     void refreshRateField();
     void refreshRateLeftEveryWay_data();
     void refreshRateLeftEveryWay();
-    void hiddenPageCannotBeReached_data();
-    void hiddenPageCannotBeReached();
-
-private:
-    // Starts the editor and gives the renderer question the answer (a
-    // button's name), or closes it. The device question that follows is
-    // answered "No".
-    void startWith(const QByteArray& mainIni, const char* answer = nullptr);
 };
-
-void RendererGroupsTest::startWith(const QByteArray& mainIni, const char* answer)
-{
-    game->closeRendererQuestion = answer == nullptr;
-    PageTest::startWith(mainIni);
-    if (answer) {
-        game->answerRendererQuestion(answer);
-        QVERIFY(window->isEnabled());
-        QVERIFY(QTest::qWaitForWindowActive(window));
-    }
-}
 
 void RendererGroupsTest::direct3DReading_data()
 {
@@ -128,7 +108,7 @@ void RendererGroupsTest::openGLAndGlideReading()
     QFETCH(QByteArray, stored);
     QFETCH(bool, ticked);
     QFETCH(QByteArray, after);
-    startWith(withValue(original, section, key, stored), "bOpenGL");
+    startAnswering(withValue(original, section, key, stored), "bOpenGL");
     // Nothing is read before the page is shown.
     QCOMPARE(fileBytes(), withValue(original, section, key, stored));
     showPage("ts3DRender");
@@ -165,7 +145,7 @@ void RendererGroupsTest::maxAnisotropyKeepsItsLevel()
     QFETCH(QString, action);
     QFETCH(bool, ticked);
     QFETCH(QByteArray, written);
-    startWith(withValue(original, gl, "MaxAnisotropy", stored), "bOpenGL");
+    startAnswering(withValue(original, gl, "MaxAnisotropy", stored), "bOpenGL");
     showPage("ts3DRender");
     if (action == "meanwhile 8, tick") {
         writeBytes(game->mainIniPath(), withValue(fileBytes(), gl, "MaxAnisotropy", QByteArray("8")));
@@ -218,7 +198,7 @@ void RendererGroupsTest::noticesFollowTheTickedBox()
 {
     QByteArray file = withValue(original, gl, "UseTNT", QByteArray("1"));
     file = withValue(file, glide, "FastUglyRefresh", QByteArray("True"));
-    startWith(file, "bGlide");
+    startAnswering(file, "bGlide");
     showPage("ts3DRender");
     // Glide first, then OpenGL.
     QCOMPARE(game->boxes.shown().size(), 3);
@@ -244,7 +224,7 @@ void RendererGroupsTest::noticesFollowTheTickedBox()
 
 void RendererGroupsTest::presetsWriteTheChangedKeysInTableOrder()
 {
-    startWith(original, "bDirect3D");
+    startAnswering(original, "bDirect3D");
     QVERIFY(game->boxes.shown().isEmpty());
     {
         WriteLog log;
@@ -275,7 +255,7 @@ void RendererGroupsTest::presetsWriteTheChangedKeysInTableOrder()
 
 void RendererGroupsTest::presetAlreadyInPlaceWritesNothing()
 {
-    startWith(original, "bOpenGL");
+    startAnswering(original, "bOpenGL");
     showPage("ts3DRender");
     click("rbQualityGL");
     QVERIFY(!child<QRadioButton>("rbQualityGL")->isChecked());
@@ -289,7 +269,7 @@ void RendererGroupsTest::presetAlreadyInPlaceWritesNothing()
 
 void RendererGroupsTest::handClickWritesOnceAndClearsThePresets()
 {
-    startWith(original, "bGlide");
+    startAnswering(original, "bGlide");
     showPage("ts3DRender");
     click("rbFast3dfx");
     click("rbFast3dfx");
@@ -306,7 +286,7 @@ void RendererGroupsTest::handClickWritesOnceAndClearsThePresets()
 
 void RendererGroupsTest::failedWriteStopsThePresetAtThatBox()
 {
-    startWith(original, "bDirect3D");
+    startAnswering(original, "bDirect3D");
     WriteLog log;
     log.failFrom("Coronas=False");
     click("rbFast");
@@ -349,7 +329,7 @@ void RendererGroupsTest::refreshRateField()
     QFETCH(std::optional<QByteArray>, written);
     QFETCH(bool, notice);
     QFETCH(QString, error);
-    startWith(withValue(original, gl, "RefreshRate", stored), "bOpenGL");
+    startAnswering(withValue(original, gl, "RefreshRate", stored), "bOpenGL");
     showPage("ts3DRender");
     game->boxes.clear();
     auto* field = child<MaskedEdit>("meRefreshRateGL");
@@ -382,52 +362,6 @@ void RendererGroupsTest::refreshRateField()
     }
 }
 
-namespace {
-
-// Every way a person leaves a field of the current page: a key to the
-// focused widget, a click, or the wheel over the tab bar.
-void leaveBy(THauptForm* window, const QString& way)
-{
-    QWidget* focus = QApplication::focusWidget();
-    QTabBar* tabs = window->PageControl1->tabBar();
-    QMenuBar* menu = window->menuBar();
-    const auto menuItem = [menu, window](const char* name) {
-        return menu->actionGeometry(window->findChild<QAction*>(QString::fromLatin1(name))).center();
-    };
-    if (way == "tab click")
-        QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(0).center());
-    else if (way == "menu Info")
-        QTest::mouseClick(menu, Qt::LeftButton, {}, menuItem("mmInfo"));
-    else if (way == "menu Beenden")
-        QTest::mouseClick(menu, Qt::LeftButton, {}, menuItem("mmBeenden"));
-    else if (way == "F10, Right, Return") // "Info" by keys
-        for (const Qt::Key key : {Qt::Key_F10, Qt::Key_Right, Qt::Key_Return})
-            QTest::keyClick(focus, key);
-    else if (way == "quit button")
-        QTest::mouseClick(window->bBeenden, Qt::LeftButton);
-    else if (way == "Ctrl+Tab")
-        QTest::keyClick(focus, Qt::Key_Tab, Qt::ControlModifier);
-    else if (way == "Ctrl+Shift+Tab")
-        QTest::keyClick(focus, Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
-    else if (way == "Ctrl+PgDown")
-        QTest::keyClick(focus, Qt::Key_PageDown, Qt::ControlModifier);
-    else if (way == "Ctrl+PgUp")
-        QTest::keyClick(focus, Qt::Key_PageUp, Qt::ControlModifier);
-    else if (way == "Right on the tab bar")
-        QTest::keyClick(tabs, Qt::Key_Right);
-    else if (way == "Tab")
-        QTest::keyClick(focus, Qt::Key_Tab);
-    else if (way == "Shift+Tab")
-        QTest::keyClick(focus, Qt::Key_Backtab, Qt::ShiftModifier);
-    else if (way == "wheel up" || way == "wheel down")
-        wheelOver(tabs, way == "wheel up" ? 1 : -1);
-    else
-        qFatal("no way %s", qPrintable(way));
-    QCoreApplication::processEvents();
-}
-
-} // namespace
-
 void RendererGroupsTest::refreshRateLeftEveryWay_data()
 {
     QTest::addColumn<QString>("way");
@@ -452,7 +386,7 @@ void RendererGroupsTest::refreshRateLeftEveryWay()
     game->realBoxes = true;
     {
         const ModalAnswerer keepDevice(QStringLiteral("&No"));
-        startWith(stored, "bGlide");
+        startAnswering(stored, "bGlide");
     }
     showPage("ts3DRender");
     auto* field = child<MaskedEdit>("meRefreshRate3dfx");
@@ -490,53 +424,6 @@ void RendererGroupsTest::refreshRateLeftEveryWay()
     QTest::keyClick(static_cast<QWidget*>(nullptr), Qt::Key_9);
     QCOMPARE(field->value(), QStringLiteral("9"));
     QCOMPARE(cache->value(), cacheBefore);
-}
-
-void RendererGroupsTest::hiddenPageCannotBeReached_data()
-{
-    QTest::addColumn<QString>("answer"); // empty: the question was closed
-    QTest::addColumn<QString>("from");
-    QTest::addColumn<QString>("way");
-    QTest::addColumn<QString>("pageAfter");
-    for (const char* answer : {"", "bDirect3D"}) {
-        const QString suffix = *answer ? QStringLiteral(", Direct3D") : QStringLiteral(", closed");
-        const auto row = [&](const char* name) -> QTestData& {
-            return QTest::newRow(qPrintable(name + suffix)) << QString::fromLatin1(answer);
-        };
-        row("Ctrl+Tab") << "tsAliases" << "Ctrl+Tab" << "tsSystem";
-        row("Ctrl+Shift+Tab") << "tsSystem" << "Ctrl+Shift+Tab" << "tsAliases";
-        row("Ctrl+PgDown") << "tsAliases" << "Ctrl+PgDown" << "tsSystem";
-        row("Ctrl+PgUp") << "tsSystem" << "Ctrl+PgUp" << "tsAliases";
-        row("wheel") << "tsAliases" << "wheel down" << "tsAliases";
-        row("arrow key") << "tsAliases" << "Right on the tab bar" << "tsAliases";
-    }
-    // From the quit button too, which lies outside the pages.
-    QTest::newRow("Ctrl+Tab on the quit button") << "" << "quit button focused" << "Ctrl+Tab" << "tsUser";
-}
-
-void RendererGroupsTest::hiddenPageCannotBeReached()
-{
-    QFETCH(QString, answer);
-    QFETCH(QString, from);
-    QFETCH(QString, way);
-    QFETCH(QString, pageAfter);
-    // The OpenGL refresh would rewrite this key as "True".
-    const QByteArray stored = withValue(original, gl, "Coronas", QByteArray("1"));
-    game->boxes.queueAnswer(MessageBoxes::Answer::No);
-    startWith(stored, answer.isEmpty() ? nullptr : qPrintable(answer));
-    const QByteArray afterStart = fileBytes();
-    if (from == "quit button focused") {
-        window->bBeenden->setFocus();
-        QCOMPARE(QApplication::focusWidget(), window->bBeenden);
-    } else {
-        showPage(qPrintable(from));
-        window->PageControl1->currentWidget()->setFocus();
-    }
-    leaveBy(window, way);
-    QCOMPARE(window->PageControl1->currentWidget()->objectName(), pageAfter);
-    QVERIFY(!child<QWidget>("ts3DRender")->isVisible());
-    QCOMPARE(fileBytes(), afterStart);
-    QVERIFY(afterStart.contains("\r\nCoronas=1\r\n"));
 }
 
 QTEST_MAIN(RendererGroupsTest)

@@ -12,7 +12,9 @@
 #include <QCheckBox>
 #include <QRadioButton>
 #include <QKeyEvent>
+#include <QMenuBar>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
 #include <QWheelEvent>
@@ -67,12 +69,15 @@ THauptForm* GameFixture::start(QStringList arguments)
                                      [memory] { return memory; });
     exitCode_ = result.exitCode;
     window_ = std::move(result.window);
+    // Qt's waits give up after 5 s; the test fails then, saying what it
+    // waited for, and goes on with the window as it is.
     if (window_ && !QTest::qWaitForWindowExposed(window_.get()))
-        qWarning("main window not exposed");
+        QTest::qFail("the main window was not shown within 5 s of the start", __FILE__, __LINE__);
     if (window_ && closeRendererQuestion && window_->RendererForm) {
         window_->RendererForm->close();
         if (!QTest::qWaitForWindowActive(window_.get()))
-            qWarning("main window not active");
+            QTest::qFail("the main window did not become active within 5 s of closing the renderer question",
+                         __FILE__, __LINE__);
     }
     return window_.get();
 }
@@ -98,6 +103,46 @@ void wheelOver(QWidget* widget, int notches)
         QSpontaneKeyEvent::setSpontaneous(&wheel);
         QCoreApplication::instance()->notify(window, &wheel);
     }
+}
+
+void leaveBy(THauptForm* window, const QString& way)
+{
+    QWidget* focus = QApplication::focusWidget();
+    QTabBar* tabs = window->PageControl1->tabBar();
+    QMenuBar* menu = window->menuBar();
+    const auto menuItem = [menu, window](const char* name) {
+        return menu->actionGeometry(window->findChild<QAction*>(QString::fromLatin1(name))).center();
+    };
+    if (way == "tab click")
+        QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(0).center());
+    else if (way == "menu Info")
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menuItem("mmInfo"));
+    else if (way == "menu Beenden")
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menuItem("mmBeenden"));
+    else if (way == "F10, Right, Return") // "Info" by keys
+        for (const Qt::Key key : {Qt::Key_F10, Qt::Key_Right, Qt::Key_Return})
+            QTest::keyClick(focus, key);
+    else if (way == "quit button")
+        QTest::mouseClick(window->bBeenden, Qt::LeftButton);
+    else if (way == "Ctrl+Tab")
+        QTest::keyClick(focus, Qt::Key_Tab, Qt::ControlModifier);
+    else if (way == "Ctrl+Shift+Tab")
+        QTest::keyClick(focus, Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+    else if (way == "Ctrl+PgDown")
+        QTest::keyClick(focus, Qt::Key_PageDown, Qt::ControlModifier);
+    else if (way == "Ctrl+PgUp")
+        QTest::keyClick(focus, Qt::Key_PageUp, Qt::ControlModifier);
+    else if (way == "Right on the tab bar")
+        QTest::keyClick(tabs, Qt::Key_Right);
+    else if (way == "Tab")
+        QTest::keyClick(focus, Qt::Key_Tab);
+    else if (way == "Shift+Tab")
+        QTest::keyClick(focus, Qt::Key_Backtab, Qt::ShiftModifier);
+    else if (way == "wheel up" || way == "wheel down")
+        wheelOver(tabs, way == "wheel up" ? 1 : -1);
+    else
+        qFatal("no way %s", qPrintable(way));
+    QCoreApplication::processEvents();
 }
 
 void typeText(QWidget* widget, const QString& text)

@@ -2,7 +2,9 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDialog>
 #include <QMessageBox>
+#include <QTest>
 
 ModalAnswerer::ModalAnswerer(QString button)
     : ModalAnswerer([button](QWidget* modal) {
@@ -28,8 +30,28 @@ ModalAnswerer::ModalAnswerer(std::function<void(QWidget*)> answer) : answer_(std
 void ModalAnswerer::poll()
 {
     QWidget* modal = QApplication::activeModalWidget();
-    if (!modal || !modal->isVisible())
+    if (!modal || !modal->isVisible()) {
+        answering_ = nullptr;
         return;
+    }
+    if (modal != answering_) {
+        answering_ = modal;
+        answeringSince_.start();
+    } else if (answeringSince_.hasExpired(kDeadlineMs)) {
+        const auto* box = qobject_cast<QMessageBox*>(modal);
+        const QString what = QStringLiteral("the %1 %2").arg(QLatin1String(modal->metaObject()->className()),
+                                                             box ? QStringLiteral("\"%1\"").arg(box->text()) : modal->windowTitle());
+        QTest::qFail(qPrintable(QStringLiteral("%1 was answered but is still open after %2 s")
+                                    .arg(what)
+                                    .arg(kDeadlineMs / 1000)),
+                     __FILE__, __LINE__);
+        answering_ = nullptr;
+        if (auto* dialog = qobject_cast<QDialog*>(modal))
+            dialog->done(QDialog::Rejected);
+        else
+            modal->close();
+        return;
+    }
     if (auto* box = qobject_cast<QMessageBox*>(modal))
         texts << box->text();
     if (whileOpen)

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
@@ -12,7 +14,10 @@ class QWidget;
 // Answers the program's real modal boxes as a person does: it waits until
 // QApplication::activeModalWidget() shows a box, so the box runs its own
 // event loop, records the box's text, and presses a button of it. For as
-// long as it lives it answers every box that opens.
+// long as it lives it answers every box that opens. A box still open
+// kDeadlineMs after it was first answered fails the test, naming the box,
+// and is closed, so that a wrong answer cannot hang the test in the box's
+// event loop.
 class ModalAnswerer : public QObject {
 public:
     // Presses the message box button with this text ("OK", "&Yes", "&No").
@@ -26,9 +31,14 @@ public:
     // text of the widget with the focus before it opened, say.
     std::function<void()> whileOpen;
 
+    static constexpr qint64 kDeadlineMs = 20000;
+
 private:
     void poll();
 
     QTimer timer_;
+    // The modal window answered last, and since when it has been open.
+    QPointer<QWidget> answering_;
+    QElapsedTimer answeringSince_;
     std::function<void(QWidget*)> answer_;
 };

@@ -41,6 +41,17 @@ void PageTest::startWith(const QByteArray& bytes, const QStringList& arguments)
     start(arguments);
 }
 
+void PageTest::startAnswering(const QByteArray& bytes, const char* answer)
+{
+    game->closeRendererQuestion = answer == nullptr;
+    startWith(bytes);
+    if (answer) {
+        game->answerRendererQuestion(answer);
+        QVERIFY(window->isEnabled());
+        QVERIFY(QTest::qWaitForWindowActive(window));
+    }
+}
+
 void PageTest::stop()
 {
     window = nullptr;

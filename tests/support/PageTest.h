@@ -43,6 +43,10 @@ protected:
     void start(const QStringList& arguments = {});
     // The same with the file holding these bytes.
     void startWith(const QByteArray& bytes, const QStringList& arguments = {});
+    // Starts with the file holding these bytes and gives the renderer
+    // question the answer (a button's name), or closes it when there is
+    // none; then waits until the window takes input.
+    void startAnswering(const QByteArray& bytes, const char* answer);
     // Ends the editor; the files stay.
     void stop();
     // Runs at the end of every start, for what a class sets on each editor.

@@ -9,10 +9,13 @@
 
 #include <QFile>
 
+#include <climits>
 #include <cstdio>
 #include <optional>
+#include <string>
 
 #include <dlfcn.h>
+#include <unistd.h>
 
 namespace {
 
@@ -50,16 +53,29 @@ void print(const QString& text, std::FILE* stream)
 }
 
 // The window module sits at a path fixed relative to this program, the same
-// in the build folder and where it is installed ($ORIGIN: this program's
-// folder, as the dynamic loader finds it), so that no search path can hand
-// it another module, and a build never loads an installed one. Bound as the
+// in the build folder and where it is installed, so that no search path can
+// hand it another module, and a build never loads an installed one. This
+// program's folder is the one /proc/self/exe names (as the dynamic loader
+// finds its $ORIGIN); the loader's own $ORIGIN in a dlopen() path stands for
+// the folder of the library that calls dlopen(), which under a sanitizer's
+// interceptor is not this program's. Bound as the
 // loader binds a program's libraries at its start: the module (linked with
 // -z now) and every library that asks for it at once, the others' calls on
 // first use. Binding all of them at once would look up several thousand
 // more symbols, about a millisecond of the window's start.
+std::string windowModulePath()
+{
+    std::string program(PATH_MAX, '\0');
+    const ssize_t length = ::readlink("/proc/self/exe", program.data(), program.size());
+    if (length <= 0 || size_t(length) >= program.size())
+        return "$ORIGIN/" BRENNWERK_WINDOW_MODULE;
+    program.resize(size_t(length));
+    return program.substr(0, program.rfind('/') + 1) + BRENNWERK_WINDOW_MODULE;
+}
+
 int runWindow(int& argc, char** argv, const QStringList& arguments)
 {
-    void* module = ::dlopen("$ORIGIN/" BRENNWERK_WINDOW_MODULE, RTLD_LAZY | RTLD_LOCAL);
+    void* module = ::dlopen(windowModulePath().c_str(), RTLD_LAZY | RTLD_LOCAL);
     const auto entry = module ? reinterpret_cast<BrennwerkWindowMain>(::dlsym(module, BRENNWERK_WINDOW_ENTRY))
                               : nullptr;
     if (!entry) {

@@ -246,7 +246,8 @@ std::optional<Place> resolveWithoutLinks(const QByteArray& path)
     how.resolve = RESOLVE_NO_SYMLINKS;
     const long fd = ::syscall(SYS_openat2, AT_FDCWD, folder.constData(), &how, sizeof how);
     if (fd < 0) {
-        if (errno == ENOSYS)
+        // Not in this kernel, or forbidden by a sandbox's filter.
+        if (errno == ENOSYS || errno == EPERM)
             unavailable = true;
         return std::nullopt;
     }

@@ -2,6 +2,17 @@
 
 #include <QtTest>
 
+namespace {
+
+// A byte string literal with its NUL bytes.
+template <qsizetype N>
+QByteArray raw(const char (&bytes)[N])
+{
+    return QByteArray(bytes, N - 1);
+}
+
+} // namespace
+
 // The index of a parsed text answers as a pass over the whole text does, and
 // an edit of a section's part, put back in place, gives the bytes the edit of
 // the whole text gives: each checked over texts of every shape a file takes,
@@ -25,7 +36,7 @@ private:
             "  [ S ]  \r\n  a = \" q \" \r\nA=2\r\n;[T]\r\n; B=1\r\n\r\n[T] trailing ] x\r\nB = 1\r\n",
             "[S]\nA=1\n\n; comment\n\n[T]\n",
             "[S]\nA=1\nA=2\n=empty name\nno key here\n[]\nB=1\n[S\nC=2",
-            QByteArray("[S]\r\nK=be\0fore\r\nGarbage\0=x\r\n[T]\r\nA=1", 38),
+            raw("[S]\r\nK=be\0fore\r\nGarbage\0=x\r\n[T]\r\nA=1"),
             "\n\n[S]\n\n",
             "[Last]\r\nA=1\r\n[S]\r\nB=1",
             "[Only]",

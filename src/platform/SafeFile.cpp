@@ -13,6 +13,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <csignal>
@@ -233,7 +234,7 @@ Place resolveIn(int dir, const QByteArray& text, const QByteArray& shownBase, in
 // there): then the walk name by name decides, as it does for every link.
 std::optional<Place> resolveWithoutLinks(const QByteArray& path)
 {
-    static bool unavailable = false;
+    static std::atomic<bool> unavailable = false;
     if (unavailable)
         return std::nullopt;
     const qsizetype slash = path.lastIndexOf('/');

@@ -1326,53 +1326,34 @@ void Update::write(const QByteArray& content)
 
 // ---- reads --------------------------------------------------------------------------------
 
-// The stamp of the file at the path when no link is on the way; nothing
-// when one is, or when it cannot tell.
-std::optional<Stamp> stampWithoutLinks(const QString& path)
-{
-    open_how how {};
-    how.flags = O_PATH | O_CLOEXEC;
-    how.resolve = RESOLVE_NO_SYMLINKS;
-    const long fd = ::syscall(SYS_openat2, AT_FDCWD, QFile::encodeName(path).constData(), &how, sizeof how);
-    if (fd < 0)
-        return std::nullopt;
-    const Fd file{int(fd)};
-    struct stat st {};
-    if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode))
-        return std::nullopt;
-    return stampOf(st);
-}
-
 std::optional<Seen> read(const QString& path, const Seen* last, bool* unchanged)
 {
     if (unchanged)
         *unchanged = false;
-    // A settled stamp that is the file's stamp now proves its bytes, in
-    // three calls, without the lock and without the look for a journal:
+    const Place place = resolve(path);
+    if (!place.file.valid() || !S_ISREG(place.st.st_mode))
+        return std::nullopt;
+    // A settled stamp that is the file's stamp now proves its bytes, without
+    // the lock and without reading:
     // - The lock keeps a read from seeing half a write of this program. A
     //   write replaces the file by rename (another inode, so another stamp)
     //   or changes it in place, and its first byte gives the file a change
     //   time of after the read that made `last` began, which a settled stamp
     //   lies clearly before. So the stamp is still last's only while no byte
     //   of that write has landed, and the bytes before it are the file's.
-    // - The journal of a write killed half-way: a write that touched the
-    //   file changed its stamp, so this is no hit and the read below looks
-    //   for the journal and recovers. A journal whose write never touched
-    //   the file leaves the file's bytes as they were, the right ones: the
-    //   stamp proves that they are last's; the next read that is no hit, or
-    //   the next update, clears the journal.
-    // - The bytes of `last` were read (or seen checked) by a read that took
-    //   the lock and recovered first.
-    // A path with a link on the way goes the long way, where the rule for
-    // links decides.
-    if (last && last->settled && stampWithoutLinks(path) == last->stamp) {
+    // - The bytes of `last` were read (or read again and compared) under the
+    //   lock, after the look for a journal and its recovery.
+    // - The look for a journal is made here as well, and a journal found
+    //   goes the long way below, to be recovered. (A write killed after
+    //   touching the file has changed its stamp anyway; one killed before
+    //   left the file's bytes as they were, so the recovery would not change
+    //   them, but it clears the journal at this access, as every access
+    //   does.)
+    if (last && last->settled && stampOf(place.st) == last->stamp && !journalThere(place, place.st)) {
         if (unchanged)
             *unchanged = true;
         return *last;
     }
-    const Place place = resolve(path);
-    if (!place.file.valid() || !S_ISREG(place.st.st_mode))
-        return std::nullopt;
     const Fd fd = reopen(place, O_RDONLY | O_NONBLOCK);
     if (!fd.valid())
         return std::nullopt;

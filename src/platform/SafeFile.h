@@ -52,12 +52,12 @@ struct Seen {
 };
 
 // read() that spares the reading of bytes already known. `last` is an earlier
-// result for the same path. When `last` is settled and the file at the path,
-// reached without a link, has its stamp, last comes back without a read, a
-// lock or a look for a journal (why that is safe: in read()). Otherwise it
-// reads as read() does, under the lock, after the look for a journal and its
-// recovery; when the bytes are last's, those come back with the stamp of now
-// (`unchanged` is set in both cases).
+// result for the same path. The path is resolved and a journal looked for as
+// by read(); when `last` is settled, the file has its stamp and there is no
+// journal, last comes back without the lock and without a read (why that is
+// safe: in read()). Otherwise it reads as read() does, under the lock, after
+// the journal's recovery; when the bytes are last's, those come back with
+// the stamp of now (`unchanged` is set in both cases).
 //
 // A result is settled when the file's change time lay clearly (two ticks of
 // the clock the kernel stamps files with) before its bytes were read, the

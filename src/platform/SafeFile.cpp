@@ -1378,9 +1378,8 @@ std::optional<Seen> read(const QString& path, const Seen* last, bool* unchanged)
             stuck().remove(id);
         }
         // A write that a crash left unfinished is undone first, under the
-        // writers' lock. This look comes before any use of `last`, so what a
-        // read hands back, known bytes included, is always the file after
-        // recovery.
+        // writers' lock, before any bytes are read or known bytes handed
+        // back.
         if (locked != Locked::TimedOut && journalThere(place, st)) {
             ::flock(fd.get(), LOCK_UN);
             recovered = true;

@@ -107,9 +107,9 @@ public:
     std::optional<QByteArray> read() const;
     // The same with its stamp, settled as for SafeFile::read.
     std::optional<Seen> readSeen() const;
-    // After write(): the bytes written and the stamp of the file at the path
-    // now, settled as for SafeFile::read (so, as a rule, not settled: the
-    // next read compares the bytes).
+    // After write(): the bytes written, never settled (the write's own
+    // change time lies within the tick of now, so its stamp could prove
+    // nothing): the next read compares the bytes.
     std::optional<Seen> written() const;
     // Whether something is at the path (a file that cannot be read included).
     bool exists() const;

@@ -2,8 +2,8 @@
 # Builds and runs every test, twice: in a normal build (preset default,
 # build/) and in a build with AddressSanitizer and UndefinedBehaviorSanitizer
 # (preset asan, build-asan/); then a bounded run of the fuzz targets
-# (scripts/fuzz.sh). The normal build compiles the benchmarks too, so that a
-# change that breaks them fails here.
+# (scripts/fuzz.sh). The ci build compiles the benchmarks too, so that a
+# change that breaks them fails there.
 #   scripts/test.sh --fast  skips the sanitizer build and the fuzzing (local use only)
 #   scripts/test.sh --ci    the normal build with warnings as errors (preset ci,
 #                           build-ci/), as .ci/run has it

@@ -1,14 +1,18 @@
-#include "app/HauptUnit.h"
-#include "app/Startup.h"
-#include "controls/MessageBoxes.h"
-#include "platform/AppInfo.h"
+// The program: help, version and the commands need Qt Core alone and run
+// here; the window lives in a module (src/window.cpp) loaded only when it is
+// wanted, so that a command from a script does not pay for loading and
+// relocating Qt Gui, Qt Widgets, libjpeg and the libraries below them.
 
-#include <QApplication>
+#include "cli/CommandLine.h"
+#include "cli/ConsoleCommands.h"
+#include "window.h"
+
 #include <QFile>
 
 #include <cstdio>
-#include <cstdlib>
 #include <optional>
+
+#include <dlfcn.h>
 
 namespace {
 
@@ -39,76 +43,49 @@ std::optional<QStringList> argumentList(int argc, char** argv, QString& err)
     return arguments;
 }
 
-// Qt aborts with a long message when it finds no display; say it in one line.
-bool haveDisplay()
-{
-    const char* platform = std::getenv("QT_QPA_PLATFORM");
-    if (platform && *platform)
-        return true;
-    const auto set = [](const char* name) {
-        const char* value = std::getenv(name);
-        return value && *value;
-    };
-    return set("DISPLAY") || set("WAYLAND_DISPLAY");
-}
-
-// While the application connects to the display: Qt ends the process with a
-// page of advice when the display named cannot be reached (no X server at
-// DISPLAY, no Wayland compositor); say it in one line instead, as when no
-// display is named at all. Qt's platform warnings on the way there belong to
-// that page; anything else is printed as Qt would.
-void displayFailed(QtMsgType type, const QMessageLogContext& context, const QString& message)
-{
-    if (type != QtFatalMsg) {
-        if (!QByteArrayView(context.category).startsWith("qt.qpa"))
-            std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
-        return;
-    }
-    const QByteArray display = qgetenv("WAYLAND_DISPLAY").isEmpty() ? "DISPLAY=" + qgetenv("DISPLAY")
-                                                                     : "WAYLAND_DISPLAY=" + qgetenv("WAYLAND_DISPLAY");
-    std::fprintf(stderr, "brennwerk-editor: cannot open the display (%s); start it from a desktop session\n",
-                 display.constData());
-    std::_Exit(1);
-}
-
 void print(const QString& text, std::FILE* stream)
 {
     const QByteArray bytes = text.toLocal8Bit();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
 }
 
+// The window module sits at a path fixed relative to this program, the same
+// in the build folder and where it is installed ($ORIGIN: this program's
+// folder, as the dynamic loader finds it), so that no search path can hand
+// it another module, and a build never loads an installed one. Bound as the
+// loader binds a program's libraries at its start: the module (linked with
+// -z now) and every library that asks for it at once, the others' calls on
+// first use. Binding all of them at once would look up several thousand
+// more symbols, about a millisecond of the window's start.
+int runWindow(int& argc, char** argv, const QStringList& arguments)
+{
+    void* module = ::dlopen("$ORIGIN/" BRENNWERK_WINDOW_MODULE, RTLD_LAZY | RTLD_LOCAL);
+    const auto entry = module ? reinterpret_cast<BrennwerkWindowMain>(::dlsym(module, BRENNWERK_WINDOW_ENTRY))
+                              : nullptr;
+    if (!entry) {
+        std::fprintf(stderr, "brennwerk-editor: cannot load the editor's window (%s); reinstall the program\n",
+                     ::dlerror());
+        return 1;
+    }
+    // Never unloaded: Qt's and the window's exit handlers live in it.
+    return entry(&argc, argv, &arguments);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    std::optional<QApplication> app;
-    const auto makeApplication = [&](QString& err) {
-        if (!haveDisplay()) {
-            err += QStringLiteral("brennwerk-editor: no display found (neither DISPLAY nor WAYLAND_DISPLAY is set); "
-                                  "start it from a desktop session\n");
-            return false;
-        }
-        const QtMessageHandler previous = qInstallMessageHandler(displayFailed);
-        app.emplace(argc, argv);
-        qInstallMessageHandler(previous);
-        QApplication::setApplicationName(QStringLiteral("brennwerk-editor"));
-        QApplication::setApplicationVersion(AppInfo::version);
-        QApplication::setWindowIcon(QIcon(QStringLiteral(":/brennwerk-editor.png")));
-        loadQtTranslations(QLocale::system());
-        return true;
-    };
-
-    QtMessageBoxes boxes;
-    QString out, err;
+    QString err;
     const std::optional<QStringList> arguments = argumentList(argc, argv, err);
     if (!arguments) {
         print(err, stderr);
         return 2;
     }
-    const StartResult start = startEditor(*arguments, boxes, out, err, {}, makeApplication);
-    print(out, stdout);
-    print(err, stderr);
-    if (!start.window)
-        return start.exitCode;
-    return QApplication::exec();
+    QString out;
+    if (const std::optional<int> status = runWithoutWindow(parseCommandLine(*arguments), out, err)) {
+        print(out, stdout);
+        print(err, stderr);
+        return *status;
+    }
+    return runWindow(argc, argv, *arguments);
 }

@@ -16,7 +16,7 @@ layer() {
         cli|controls) echo 2 ;;
         pages) echo 3 ;;
         app) echo 4 ;;
-        main.cpp) echo 5 ;;
+        main.cpp|window.cpp|window.h) echo 5 ;;
         *) echo 99 ;;
     esac
 }

@@ -18,7 +18,7 @@ version=$3
 name=brennwerk-editor
 icon_sizes=(16 32 48 64 128 256)
 
-for tool in dpkg dpkg-deb dpkg-shlibdeps lintian desktop-file-validate appstreamcli man readelf od; do
+for tool in dpkg dpkg-deb dpkg-shlibdeps dpkg-architecture lintian desktop-file-validate appstreamcli man readelf od; do
     if ! command -v "$tool" >/dev/null; then
         echo "FAIL: $tool is missing (scripts/deps.sh installs it)" >&2
         exit 1
@@ -75,6 +75,9 @@ has() {
     grep -qxF -e "$mode ./$path" "$work/contents" || fail "the package lacks $path (or not as $mode)"
 }
 has -rwxr-xr-x "usr/bin/$name"
+# The window, which the program loads when no command is given: a private
+# library, where Debian keeps a package's own.
+has -rw-r--r-- "usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/$name/$name-window.so"
 has -rw-r--r-- "usr/share/applications/$name.desktop"
 for size in "${icon_sizes[@]}"; do
     has -rw-r--r-- "usr/share/icons/hicolor/${size}x${size}/apps/$name.png"
@@ -89,7 +92,7 @@ metainfo=$(awk '{ print $2 }' "$work/contents" | grep -m1 -E '^\./usr/share/meta
 # Only those files (and lintian's overrides, when there are any), and no
 # tests, benchmarks or the static library.
 unexpected=$(grep -v '^d' "$work/contents" | awk '{ print $2 }' \
-    | grep -vxE "\./usr/bin/$name|\./usr/share/applications/$name\.desktop|\./usr/share/icons/hicolor/[0-9]+x[0-9]+/apps/$name\.png|\./usr/share/doc/$name/(copyright|README\.md|changelog\.gz)|\./usr/share/man/man1/$name\.1\.gz|\./usr/share/bash-completion/completions/$name|\./usr/share/metainfo/[A-Za-z0-9_.]+\.metainfo\.xml|\./usr/share/lintian/overrides/$name")
+    | grep -vxE "\./usr/bin/$name|\./usr/lib/[a-z0-9_-]+/$name/$name-window\.so|\./usr/share/applications/$name\.desktop|\./usr/share/icons/hicolor/[0-9]+x[0-9]+/apps/$name\.png|\./usr/share/doc/$name/(copyright|README\.md|changelog\.gz)|\./usr/share/man/man1/$name\.1\.gz|\./usr/share/bash-completion/completions/$name|\./usr/share/metainfo/[A-Za-z0-9_.]+\.metainfo\.xml|\./usr/share/lintian/overrides/$name")
 [[ -z $unexpected ]] || fail "unexpected files in the package: $unexpected"
 echo "contents:"
 sed 's/^/  /' "$work/contents"
@@ -204,6 +207,11 @@ if [[ -x $binary ]]; then
     [[ $status == 0 ]] || fail "--version exited with status $status"
     [[ $(head -n1 <<<"$output") == "Brennwerk-Editor $version" ]] || fail "--version printed '$output'"
     grep -q 'MIT' <<<"$output" || fail "--version names no licence"
+    # Without a command it loads its window from where the package put it,
+    # which then finds no display.
+    output=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$binary" 2>&1)
+    status=$?
+    [[ $status == 1 && $output == "$name: no display found"* ]] || fail "the window did not load: '$output' (status $status)"
 fi
 
 if ((failures)); then

@@ -708,6 +708,22 @@ void ConsoleCommandsTest::onlyTheWindowNeedsADisplay()
     QCOMPARE(help.status, 0);
     QVERIFY2(help.out.startsWith("Usage: brennwerk-editor [OPTION]..."), help.out.constData());
     QCOMPARE(help.err, QByteArray());
+
+    // Nor the window's libraries: a command that loaded Qt Gui would pay for
+    // it on every call from a script. The loader names what it loads.
+    QProcess command;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("LD_DEBUG", "files");
+    command.setProcessEnvironment(environment);
+    command.start(QStringLiteral(BRENNWERK_EDITOR_PROGRAM),
+                  {"--game-dir", game->gameDir(), "get", "main", "Engine.GameEngine", "CacheSizeMegs"});
+    QVERIFY(command.waitForFinished(30000));
+    QCOMPARE(command.exitCode(), 0);
+    QCOMPARE(command.readAllStandardOutput(), QByteArray("32\n"));
+    const QByteArray loaded = command.readAllStandardError();
+    QVERIFY2(loaded.contains("libQt6Core.so"), loaded.constData());
+    for (const char* library : {"libQt6Gui.so", "libQt6Widgets.so", "libjpeg.so"})
+        QVERIFY2(!loaded.contains(library), library);
 }
 
 void ConsoleCommandsTest::namesAreTakenAsGiven()

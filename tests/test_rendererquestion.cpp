@@ -1,6 +1,7 @@
 #include "app/HauptUnit.h"
 #include "app/RendererUnit.h"
 #include "controls/MaskedEdit.h"
+#include "pages/OtherRenderersPage.h"
 #include "support/ModalAnswerer.h"
 #include "support/PageTest.h"
 #include "support/WriteLog.h"
@@ -91,6 +92,10 @@ void RendererQuestionTest::direct3DWithDirect3DConfiguredAsksNothing()
     for (QWidget* control : controls)
         QVERIFY2(control->isEnabled(), qPrintable(control->objectName()));
     QVERIFY(!window->PageControl1->isTabVisible(7));
+    // The answer leaves the other renderers' page unbuilt; built later, it
+    // comes up locked.
+    QVERIFY(!window->otherRenderersPage()->isBuilt());
+    window->otherRenderersPage()->ensureBuilt();
     for (QWidget* control : groupControls("GroupBox11") + groupControls("GroupBox10"))
         QVERIFY(!control->isEnabled());
     QCOMPARE(fileBytes(), original);
@@ -174,6 +179,8 @@ void RendererQuestionTest::closingTheQuestionUnlocksNothing()
     window->RendererForm->close();
     QVERIFY(window->isEnabled());
     QVERIFY(!window->PageControl1->isTabVisible(7));
+    QVERIFY(!window->otherRenderersPage()->isBuilt());
+    window->otherRenderersPage()->ensureBuilt();
     for (const char* group : {"GroupBox3", "GroupBox11", "GroupBox10"}) {
         QVERIFY(!child<QGroupBox>(group)->isEnabled());
         for (QWidget* control : groupControls(group))
@@ -206,6 +213,8 @@ void RendererQuestionTest::keyboardAnswers()
 
     QVERIFY(!question->isVisible());
     QVERIFY(window->isEnabled());
+    // Built by an OpenGL or Glide answer, else now.
+    window->otherRenderersPage()->ensureBuilt();
     for (const char* group : {"GroupBox3", "GroupBox11", "GroupBox10"})
         QCOMPARE(child<QGroupBox>(group)->isEnabled(), unlocked == group);
     // The device question follows an answer only, and is answered "No".

@@ -1,8 +1,11 @@
+#include "app/HauptUnit.h"
 #include "controls/MaskedEdit.h"
+#include "pages/WeaponPriorityPage.h"
 #include "support/PageTest.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
+#include <QFont>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -24,6 +27,8 @@ private Q_SLOTS:
     void pickedWeaponWritesOneKey();
     void typedTextIsWrittenAsTyped();
     void failedWriteKeepsTheRow();
+    void heightIsKnownBeforeTheBuild_data();
+    void heightIsKnownBeforeTheBuild();
 
 private:
     QLabel* weaponLabel(int n) const { return child<QLabel>(QStringLiteral("LWeappon%1").arg(n)); }
@@ -217,6 +222,46 @@ void WeaponPriorityPageTest::failedWriteKeepsTheRow()
     // The row shows what the file holds, not what could not be written.
     QCOMPARE(weaponLabel(2)->text(), QStringLiteral("ChainSaw"));
     QCOMPARE(fileBytes(), original);
+}
+
+void WeaponPriorityPageTest::heightIsKnownBeforeTheBuild_data()
+{
+    QTest::addColumn<int>("points"); // 0: the window's own font
+    for (const int points : {0, 7, 11, 16, 23})
+        QTest::newRow(qPrintable(QStringLiteral("%1 pt").arg(points))) << points;
+}
+
+void WeaponPriorityPageTest::heightIsKnownBeforeTheBuild()
+{
+    QFETCH(int, points);
+    start();
+    // The window, sized before the page was built, holds it as built.
+    auto* shown = child<WeaponPriorityPage>("tsWeapponpriority");
+    QVERIFY(shown->isBuilt());
+    QCOMPARE(shown->size().expandedTo(shown->sizeHint()), shown->size());
+
+    // Two more pages side by side in one holder: the hint of the one not
+    // built against the one built, in another font.
+    QWidget holder;
+    if (points > 0) {
+        QFont font = holder.font();
+        font.setPointSize(points);
+        holder.setFont(font);
+    }
+    const PageServices services{window->state(), window->events(), window->boxes(), window->bBeenden,
+                                window->PageControl1};
+    auto* unbuilt = new WeaponPriorityPage(services);
+    auto* built = new WeaponPriorityPage(services);
+    unbuilt->setParent(&holder);
+    built->setParent(&holder);
+    built->ensureBuilt();
+    const QSize hint = unbuilt->sizeHint();
+    QVERIFY(!unbuilt->isBuilt());
+    QVERIFY(unbuilt->children().isEmpty());
+    QCOMPARE(hint.height(), built->sizeHint().height());
+    QVERIFY(hint.width() > 0 && hint.width() <= built->sizeHint().width());
+    unbuilt->ensureBuilt();
+    QCOMPARE(unbuilt->sizeHint(), built->sizeHint());
 }
 
 QTEST_MAIN(WeaponPriorityPageTest)

@@ -17,9 +17,9 @@
 #include "pages/WeaponPriorityPage.h"
 #include "platform/AppInfo.h"
 #include "platform/EditorError.h"
+#include "platform/GameFolder.h"
 #include "platform/GamePaths.h"
 #include "platform/GameRegistry.h"
-#include "platform/InstallPath.h"
 #include "platform/SafeFile.h"
 
 #include <QApplication>
@@ -41,18 +41,6 @@
 #include <utility>
 
 namespace {
-
-// The game folder the installer recorded in the registry: nullopt when the
-// install-path key cannot be opened or its "Folder" names no folder here (a
-// drive the Wine prefix lacks, a network path), empty when it has no text
-// "Folder".
-std::optional<QString> installFolder(GameRegistry& registry)
-{
-    const InstallPath path = readInstallPath(registry);
-    if (path.state != InstallPath::State::Found)
-        return std::nullopt;
-    return path.folder;
-}
 
 // The user's long time format without the time zone, which the status bar's
 // clock has no room for.
@@ -196,10 +184,10 @@ THauptForm::~THauptForm()
 void THauptForm::buildPages()
 {
     const PageServices services{state_, *events_, boxes_, bBeenden, PageControl1};
-    // Most pages are built on their first show. These three are built at
-    // once: the System page is shown first, the renderer question at every
-    // start reaches into the groups of the System and 3D-renderer pages, and
-    // the weapon priority page, the tallest, decides the window's height.
+    // Every page but the System page, which is shown first, is built on its
+    // first show or when the renderer question reaches into it. The window is
+    // sized before that: a page not yet built tells the height it will need
+    // (the weapon priority page, the tallest, does so from a few measures).
     tsSystem = new SystemPage(services);
     tsUser = new UserPage(services);
     tsMultiplayer = new MultiplayerPage(services);
@@ -208,8 +196,7 @@ void THauptForm::buildPages()
     tsWeapponpriority = new WeaponPriorityPage(services);
     tsAliases = new AliasesPage(services);
     ts3DRender = new OtherRenderersPage(services);
-    for (Page* page : std::initializer_list<Page*>{tsSystem, tsWeapponpriority, ts3DRender})
-        page->ensureBuilt();
+    tsSystem->ensureBuilt();
 
     PageControl1->addTab(tsSystem, QStringLiteral("System"));
     PageControl1->addTab(tsUser, QStringLiteral("User"));
@@ -230,10 +217,10 @@ bool THauptForm::FormCreate()
     GameRegistry& registry = *state_.GameRegistry;
     registry.SetRootKey(RegistryRoot::LocalMachine);
 
-    if (givenGameDir_) {
-        state_.GameDir = *givenGameDir_;
-    } else if (const std::optional<QString> folder = installFolder(registry)) {
-        state_.GameDir = *folder;
+    // A folder that holds none of the game's files is opened all the same:
+    // its pages show their not-found texts.
+    if (const GameFolderChoice choice = chooseGameFolder(givenGameDir_, registry); choice.folder) {
+        state_.GameDir = choice.folder->dir;
     } else {
         const std::optional<QString> executable = boxes_.openGameExecutable(nullptr);
         if (!executable)
@@ -259,8 +246,6 @@ void THauptForm::HavePath()
     state_.MainIni = std::make_unique<GameConfigStore>(state_.MainIniPath);
     state_.UserIni = std::make_unique<GameConfigStore>(state_.UserIniPath);
     D3DStrAssign();
-    GlideStrAssign();
-    GLStrAssign();
 
     // A fixed window sized to its contents, in the middle of the screen. The
     // page control keeps room for every tab, the one the renderer question
@@ -364,16 +349,6 @@ bool THauptForm::leaveField()
 void THauptForm::D3DStrAssign()
 {
     tsSystem->d3d->StrAssign();
-}
-
-void THauptForm::GlideStrAssign()
-{
-    ts3DRender->glide->StrAssign();
-}
-
-void THauptForm::GLStrAssign()
-{
-    ts3DRender->openGL->StrAssign();
 }
 
 void THauptForm::D3DActivate()

@@ -38,8 +38,6 @@ public:
 
     void HavePath();
     void D3DStrAssign();
-    void GlideStrAssign();
-    void GLStrAssign();
     void D3DActivate();
     void Timer1Timer();
     void mmBeendenClick();

@@ -2,6 +2,7 @@
 
 #include "app/HauptUnit.h"
 #include "config/GameConfigStore.h"
+#include "config/GameIniNames.h"
 #include "config/NotFoundDefault.h"
 #include "controls/EventRules.h"
 #include "controls/Fonts.h"
@@ -19,10 +20,6 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 #include <QWindow>
-
-namespace {
-const QString engineSection = QStringLiteral("Engine.Engine");
-}
 
 TRendererForm::TRendererForm(THauptForm& hauptForm)
     : WindowOverMain(hauptForm, QStringLiteral("RendererForm"), QStringLiteral("Renderer"),
@@ -71,7 +68,7 @@ void TRendererForm::bDirect3DClick()
 {
     hauptForm_.systemPage()->unlockD3D();
     hauptForm_.D3DActivate();
-    offerRenderDevice(QStringLiteral("D3DDrv.D3DRenderDevice"));
+    offerRenderDevice(GameIni::direct3DDevice);
     close();
 }
 
@@ -80,7 +77,7 @@ void TRendererForm::bOpenGLClick()
     hauptForm_.revealOtherRenderersPage();
     hauptForm_.otherRenderersPage()->unlockOpenGL();
     OpenGLActivate();
-    offerRenderDevice(QStringLiteral("OpenGLDrv.OpenGLRenderDevice"));
+    offerRenderDevice(GameIni::openGLDevice);
     close();
 }
 
@@ -89,7 +86,7 @@ void TRendererForm::bGlideClick()
     hauptForm_.revealOtherRenderersPage();
     hauptForm_.otherRenderersPage()->unlockGlide();
     GlideActivate();
-    offerRenderDevice(QStringLiteral("GlideDrv.GlideRenderDevice"));
+    offerRenderDevice(GameIni::glideDevice);
     close();
 }
 
@@ -105,8 +102,8 @@ void TRendererForm::GlideActivate()
 
 void TRendererForm::offerRenderDevice(const QString& device)
 {
-    GameConfigStore& mainIni = *hauptForm_.state().MainIni;
-    const QString current = mainIni.ReadString(engineSection, QStringLiteral("GameRenderDevice"),
+    GameConfigStore& mainIni = hauptForm_.state().mainIni();
+    const QString current = mainIni.ReadString(GameIni::engineSection, QStringLiteral("GameRenderDevice"),
                                                NotFoundDefault::entryNotFound);
     if (current == device)
         return;
@@ -115,6 +112,6 @@ void TRendererForm::offerRenderDevice(const QString& device)
                                  .arg(current);
     if (hauptForm_.boxes().information(this, question, true) != MessageBoxes::Answer::Yes)
         return;
-    mainIni.WriteString(engineSection, QStringLiteral("GameRenderDevice"), device);
-    mainIni.WriteString(engineSection, QStringLiteral("RenderDevice"), device);
+    mainIni.WriteString(GameIni::engineSection, QStringLiteral("GameRenderDevice"), device);
+    mainIni.WriteString(GameIni::engineSection, QStringLiteral("RenderDevice"), device);
 }

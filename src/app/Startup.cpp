@@ -54,24 +54,9 @@ StartResult startEditor(const QStringList& arguments, MessageBoxes& boxes, QStri
 {
     const CommandLine commandLine = parseCommandLine(arguments);
     StartResult result;
-    switch (commandLine.action) {
-    case CommandLine::Action::Help:
-    case CommandLine::Action::Version:
-        out += commandLine.message;
+    if (const std::optional<int> status = runWithoutWindow(commandLine, out, err)) {
+        result.exitCode = *status;
         return result;
-    case CommandLine::Action::Error:
-        err += commandLine.message;
-        result.exitCode = 2;
-        return result;
-    case CommandLine::Action::Command: {
-        QByteArray commandOut, commandErr;
-        result.exitCode = runConsoleCommand(commandLine, commandOut, commandErr);
-        out += QString::fromUtf8(commandOut);
-        err += QString::fromUtf8(commandErr);
-        return result;
-    }
-    case CommandLine::Action::Run:
-        break;
     }
     if (prepareWindow && !prepareWindow(err)) {
         result.exitCode = 1;

@@ -5,8 +5,8 @@
 #include "cli/UnifiedDiff.h"
 #include "config/GameConfigStore.h"
 #include "platform/EditorError.h"
+#include "platform/GameFolder.h"
 #include "platform/GamePaths.h"
-#include "platform/InstallPath.h"
 #include "platform/RegistryFile.h"
 #include "platform/SafeFile.h"
 
@@ -36,56 +36,31 @@ void say(QByteArray& err, const QString& text)
     err += QStringLiteral("brennwerk-editor: %1\n").arg(text).toUtf8();
 }
 
-// The game folder a command works on and where it came from, or nullopt
-// with the reason in err.
-struct GameFolder {
+// The game folder a command works on and where it came from (as `paths`
+// tells it), or nullopt with the reason in err.
+struct GameFolderUsed {
     QString dir;
     QString origin;
-    QString registryPath; // the registry file that named it, if one did
 };
-
-std::optional<GameFolder> gameFolder(const CommandLine& commandLine, QByteArray& err)
-{
-    const EditorOptions& options = commandLine.options;
-    if (options.gameDir)
-        return GameFolder{*options.gameDir, QStringLiteral("given by --game-dir"), QString()};
-    RegistryFile registry(options.registryPath);
-    const InstallPath path = readInstallPath(registry);
-    QString why;
-    if (path.state == InstallPath::State::Unreachable)
-        why = QStringLiteral("the game folder is unknown: %1").arg(unreachableReason(path, registry));
-    else if (path.state == InstallPath::State::Missing || path.folder.isEmpty())
-        why = QStringLiteral("the game folder is unknown (no install path in %1)").arg(options.registryPath);
-    if (!why.isEmpty()) {
-        say(err, QStringLiteral("%1; give it with --game-dir DIR").arg(why));
-        return std::nullopt;
-    }
-    return GameFolder{path.folder, QStringLiteral("from the install path in the registry"), options.registryPath};
-}
 
 // The INI files of the game, or nullopt with the reason in err.
 std::optional<GamePaths::IniFiles> gameIniFiles(const CommandLine& commandLine, QByteArray& err,
-                                                std::optional<GameFolder>* folder = nullptr)
+                                                std::optional<GameFolderUsed>* used = nullptr)
 {
-    const std::optional<QString>& iniDir = commandLine.options.iniDir;
-    if (iniDir)
-        return GamePaths::gameIniFiles(QString(), iniDir);
-    std::optional<GameFolder> found = gameFolder(commandLine, err);
-    if (!found)
-        return std::nullopt;
-    if (!GamePaths::isGameFolder(found->dir)) {
-        const QString origin = found->registryPath.isEmpty()
-                                   ? found->origin
-                                   : QStringLiteral("from the install path in %1").arg(found->registryPath);
-        say(err, QStringLiteral("the game folder %1 (%2) holds none of the game's files "
-                                "(System/UnrealTournament.ini, System/User.ini, System/UnrealTournament.exe, "
-                                "a Linux build's ut-bin); give the right one with --game-dir DIR")
-                     .arg(found->dir, origin));
+    const EditorOptions& options = commandLine.options;
+    if (options.iniDir)
+        return GamePaths::gameIniFiles(QString(), options.iniDir);
+    RegistryFile registry(options.registryPath);
+    const GameFolderChoice choice = chooseGameFolder(options.gameDir, registry);
+    if (const QString why = whyNoGameFolder(choice, registry); !why.isEmpty()) {
+        say(err, why);
         return std::nullopt;
     }
-    if (folder)
-        *folder = found;
-    return GamePaths::gameIniFiles(found->dir);
+    if (used)
+        *used = GameFolderUsed{choice.folder->dir, choice.folder->origin == GameFolder::Origin::GameDirOption
+                                                       ? originText(choice)
+                                                       : QStringLiteral("from the install path in the registry")};
+    return GamePaths::gameIniFiles(choice.folder->dir);
 }
 
 // The INI file a command names, or nullopt with the reason in err.
@@ -99,7 +74,7 @@ std::optional<QString> iniPath(const CommandLine& commandLine, const QString& fi
     return file == QLatin1String("main") ? files->main.path : files->user.path;
 }
 
-QString placeReason(const GamePaths::IniFile& file, const std::optional<GameFolder>& folder)
+QString placeReason(const GamePaths::IniFile& file, const std::optional<GameFolderUsed>& folder)
 {
     QString why;
     switch (file.place) {
@@ -133,7 +108,7 @@ QByteArray pathLine(const QString& what, const QString& path, QString why)
 // "paths": which files the editor edits, and why those.
 int printPaths(const CommandLine& commandLine, QByteArray& out, QByteArray& err)
 {
-    std::optional<GameFolder> folder;
+    std::optional<GameFolderUsed> folder;
     const std::optional<GamePaths::IniFiles> files = gameIniFiles(commandLine, err, &folder);
     if (files) {
         out += pathLine(QStringLiteral("main INI"), files->main.path, placeReason(files->main, folder));
@@ -457,4 +432,27 @@ int runConsoleCommand(const CommandLine& commandLine, QByteArray& out, QByteArra
     if (commandLine.command == Command::Get || commandLine.command == Command::List)
         return read(commandLine, *path, out, err);
     return edit(commandLine, *path, out, err);
+}
+
+std::optional<int> runWithoutWindow(const CommandLine& commandLine, QString& out, QString& err)
+{
+    switch (commandLine.action) {
+    case CommandLine::Action::Help:
+    case CommandLine::Action::Version:
+        out += commandLine.message;
+        return 0;
+    case CommandLine::Action::Error:
+        err += commandLine.message;
+        return statusUsage;
+    case CommandLine::Action::Command: {
+        QByteArray commandOut, commandErr;
+        const int status = runConsoleCommand(commandLine, commandOut, commandErr);
+        out += QString::fromUtf8(commandOut);
+        err += QString::fromUtf8(commandErr);
+        return status;
+    }
+    case CommandLine::Action::Run:
+        break;
+    }
+    return std::nullopt;
 }

@@ -2,9 +2,16 @@
 
 #include <QString>
 
+#include <optional>
+
 struct CommandLine;
 
 // "get", "set" and "paths" for scripts and servers: the same INI layer as the
 // window, no display needed. Returns the process's exit status; what the
 // command prints goes to out, errors to err (UTF-8 both).
 int runConsoleCommand(const CommandLine& commandLine, QByteArray& out, QByteArray& err);
+
+// Whatever the command line asks for but the window: help, the version, a
+// usage error or a command, with what it prints put into out and err.
+// Returns the exit status, or nothing when it asks for the window.
+std::optional<int> runWithoutWindow(const CommandLine& commandLine, QString& out, QString& err);

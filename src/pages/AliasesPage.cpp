@@ -1,6 +1,7 @@
 #include "pages/AliasesPage.h"
 
 #include "config/GameConfigStore.h"
+#include "config/GameIniNames.h"
 #include "config/NotFoundDefault.h"
 #include "controls/EventRules.h"
 #include "controls/MaskedEdit.h"
@@ -17,7 +18,6 @@
 
 namespace {
 
-const QString inputSection = QStringLiteral("Engine.Input");
 const QString impactJump =
     QStringLiteral("(Command=\"getweapon ImpactHammer | button bfire | Fire | OnRelease Jump\",Alias=ijump)");
 
@@ -138,8 +138,8 @@ void AliasesPage::GetAliases()
     vleAliases->discardEditor();
     for (int n = 1; n <= slotCount; ++n) {
         const QString key = aliasKey(n - 1);
-        QString text = UserIni().ReadString(inputSection, key, NotFoundDefault::entryNotFoundNoMark);
-        missingInTable_[n - 1] = text == NotFoundDefault::entryNotFoundNoMark && !UserIni().Find(inputSection, key);
+        QString text = UserIni().ReadString(GameIni::inputSection, key, NotFoundDefault::entryNotFoundNoMark);
+        missingInTable_[n - 1] = text == NotFoundDefault::entryNotFoundNoMark && !UserIni().Find(GameIni::inputSection, key);
         if (text == EmptyAlias)
             text.clear();
         AliasTable[n - 1] = text;
@@ -190,10 +190,10 @@ void AliasesPage::bAliasEintragenClick()
     if (n == 0)
         return;
     const QString key = aliasKey(n - 1);
-    UserIni().WriteString(inputSection, key,
+    UserIni().WriteString(GameIni::inputSection, key,
                           QStringLiteral("(Command=\"%1\",Alias=%2)").arg(leAliasCommand->text(), leAliasName->text()));
     vleAliases->setValue(vleAliases->rowOfKey(QString::number(n)),
-                         UserIni().ReadString(inputSection, key, NotFoundDefault::entryNotFoundNoMark));
+                         UserIni().ReadString(GameIni::inputSection, key, NotFoundDefault::entryNotFoundNoMark));
     EventRules::setText(leAliasCommand, QString());
     EventRules::setText(leAliasName, QString());
 }
@@ -204,9 +204,9 @@ void AliasesPage::bIJumpEintragenClick()
     if (n == 0)
         return;
     const QString key = aliasKey(n - 1);
-    UserIni().WriteString(inputSection, key, impactJump);
+    UserIni().WriteString(GameIni::inputSection, key, impactJump);
     vleAliases->setValue(vleAliases->rowOfKey(QString::number(n)),
-                         UserIni().ReadString(inputSection, key, NotFoundDefault::entryNotFoundNoMark));
+                         UserIni().ReadString(GameIni::inputSection, key, NotFoundDefault::entryNotFoundNoMark));
 }
 
 void AliasesPage::bAliasDeleteClick()
@@ -214,7 +214,7 @@ void AliasesPage::bAliasDeleteClick()
     const int n = chosenRow();
     if (n == 0)
         return;
-    UserIni().WriteString(inputSection, aliasKey(n - 1), EmptyAlias);
+    UserIni().WriteString(GameIni::inputSection, aliasKey(n - 1), EmptyAlias);
     vleAliases->setValue(vleAliases->rowOfKey(QString::number(n)), QString());
 }
 
@@ -231,7 +231,7 @@ void AliasesPage::bOriginalAliasesClick()
         if (missingInTable_[n - 1]) {
             // The placeholder is no alias: a slot that was missing stays
             // missing, and one written since becomes empty.
-            if (UserIni().Find(inputSection, key))
+            if (UserIni().Find(GameIni::inputSection, key))
                 writes.append({key, EmptyAlias});
             continue;
         }
@@ -239,6 +239,6 @@ void AliasesPage::bOriginalAliasesClick()
         writes.append({key, entry.isEmpty() ? EmptyAlias : entry});
     }
     // All forty slots in one rewrite of the file: restored all, or none.
-    UserIni().WriteStrings(inputSection, writes);
+    UserIni().WriteStrings(GameIni::inputSection, writes);
     GetAliases();
 }

@@ -1,6 +1,7 @@
 #include "pages/KeyBindingsPage.h"
 
 #include "config/GameConfigStore.h"
+#include "config/GameIniNames.h"
 #include "config/NotFoundDefault.h"
 #include "controls/EventRules.h"
 #include "controls/ValueListEditor.h"
@@ -11,7 +12,6 @@
 
 namespace {
 
-const QString inputSection = QStringLiteral("Engine.Input");
 
 QStringList buildKeyNames()
 {
@@ -97,7 +97,7 @@ void KeyBindingsPage::GetKeyBindings()
     vleKeyBindings->discardEditor();
     const QStringList& keys = keyNames();
     for (int row = 0; row < keys.size(); ++row) {
-        const std::optional<QString> stored = UserIni().Find(inputSection, keys[row]);
+        const std::optional<QString> stored = UserIni().Find(GameIni::inputSection, keys[row]);
         const QString value = stored.value_or(NotFoundDefault::entryNotFound);
         missingAtLoad_[row] = !stored;
         vleKeyBindings->setValue(vleKeyBindings->rowOfKey(keys[row]), value);
@@ -119,5 +119,5 @@ void KeyBindingsPage::bKeyBindEintragenClick()
         bindings.append({keys[row], value});
     }
     // One rewrite of the file for all the keys: written all, or none.
-    UserIni().WriteStrings(inputSection, bindings);
+    UserIni().WriteStrings(GameIni::inputSection, bindings);
 }

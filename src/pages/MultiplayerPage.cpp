@@ -1,6 +1,7 @@
 #include "pages/MultiplayerPage.h"
 
 #include "config/GameConfigStore.h"
+#include "config/GameIniNames.h"
 #include "config/NotFoundDefault.h"
 #include "controls/EventRules.h"
 
@@ -13,10 +14,6 @@
 
 namespace {
 
-const QString gameInfoSection = QStringLiteral("Engine.GameInfo");
-const QString replicationSection = QStringLiteral("Engine.GameReplicationInfo");
-const QString setupSection = QStringLiteral("UTMenu.UTServerSetupPage");
-const QString uplinkSection = QStringLiteral("IpServer.UdpServerUplink");
 const QString passwordKey = QStringLiteral("AdminPassword");
 const QString serverNameKey = QStringLiteral("ServerName");
 const QString adminNameKey = QStringLiteral("AdminName");
@@ -25,8 +22,6 @@ const QString motdKeys[] = {QStringLiteral("MOTDLine1"), QStringLiteral("MOTDLin
                             QStringLiteral("MOTDLine4")};
 const QString lanKey = QStringLiteral("bLanPlay");
 const QString uplinkKey = QStringLiteral("DoUplink");
-const QString trueText = QStringLiteral("True");
-const QString falseText = QStringLiteral("False");
 
 // An edit field with its label above it.
 QLineEdit* labelledField(const QString& label, const QString& name, QWidget* parent, QVBoxLayout* layout)
@@ -113,10 +108,10 @@ void MultiplayerPage::tsMultiplayerShow()
         const QString& key;
     };
     const Fill fills[] = {
-        {leAdminPasswort, gameInfoSection, passwordKey},  {leServerName, replicationSection, serverNameKey},
-        {leAdminName, replicationSection, adminNameKey}, {leAdminEmail, replicationSection, adminEmailKey},
-        {leMOTD1, replicationSection, motdKeys[0]},      {leMOTD2, replicationSection, motdKeys[1]},
-        {leMOTD3, replicationSection, motdKeys[2]},      {leMOTD4, replicationSection, motdKeys[3]},
+        {leAdminPasswort, GameIni::gameInfoSection, passwordKey},  {leServerName, GameIni::replicationSection, serverNameKey},
+        {leAdminName, GameIni::replicationSection, adminNameKey}, {leAdminEmail, GameIni::replicationSection, adminEmailKey},
+        {leMOTD1, GameIni::replicationSection, motdKeys[0]},      {leMOTD2, GameIni::replicationSection, motdKeys[1]},
+        {leMOTD3, GameIni::replicationSection, motdKeys[2]},      {leMOTD4, GameIni::replicationSection, motdKeys[3]},
     };
     for (const Fill& fill : fills) {
         const QString value = MainIni().ReadString(fill.section, fill.key, NotFoundDefault::entryAbsent);
@@ -134,58 +129,58 @@ void MultiplayerPage::tsMultiplayerShow()
     }
 
     // The show only ever ticks a box; unticking is the user's.
-    if (MainIni().ReadString(setupSection, lanKey, NotFoundDefault::entryNotFound) == trueText)
+    if (MainIni().ReadString(GameIni::serverSetupSection, lanKey, NotFoundDefault::entryNotFound) == GameIni::trueText)
         EventRules::setChecked(cbLAN, true);
-    if (MainIni().ReadString(uplinkSection, uplinkKey, NotFoundDefault::entryNotFound) == trueText)
+    if (MainIni().ReadString(GameIni::uplinkSection, uplinkKey, NotFoundDefault::entryNotFound) == GameIni::trueText)
         EventRules::setChecked(cbAdvertise, true);
 }
 
 void MultiplayerPage::leServerNameChange()
 {
-    MainIni().WriteString(replicationSection, serverNameKey, leServerName->text());
+    MainIni().WriteString(GameIni::replicationSection, serverNameKey, leServerName->text());
 }
 
 void MultiplayerPage::leAdminNameChange()
 {
-    MainIni().WriteString(replicationSection, adminNameKey, leAdminName->text());
+    MainIni().WriteString(GameIni::replicationSection, adminNameKey, leAdminName->text());
 }
 
 void MultiplayerPage::leAdminEmailChange()
 {
-    MainIni().WriteString(replicationSection, adminEmailKey, leAdminEmail->text());
+    MainIni().WriteString(GameIni::replicationSection, adminEmailKey, leAdminEmail->text());
 }
 
 void MultiplayerPage::leAdminPasswortChange()
 {
-    MainIni().WriteString(gameInfoSection, passwordKey, leAdminPasswort->text());
+    MainIni().WriteString(GameIni::gameInfoSection, passwordKey, leAdminPasswort->text());
 }
 
 void MultiplayerPage::leMOTD1Change()
 {
-    MainIni().WriteString(replicationSection, motdKeys[0], leMOTD1->text());
+    MainIni().WriteString(GameIni::replicationSection, motdKeys[0], leMOTD1->text());
 }
 
 void MultiplayerPage::leMOTD2Change()
 {
-    MainIni().WriteString(replicationSection, motdKeys[1], leMOTD2->text());
+    MainIni().WriteString(GameIni::replicationSection, motdKeys[1], leMOTD2->text());
 }
 
 void MultiplayerPage::leMOTD3Change()
 {
-    MainIni().WriteString(replicationSection, motdKeys[2], leMOTD3->text());
+    MainIni().WriteString(GameIni::replicationSection, motdKeys[2], leMOTD3->text());
 }
 
 void MultiplayerPage::leMOTD4Change()
 {
-    MainIni().WriteString(replicationSection, motdKeys[3], leMOTD4->text());
+    MainIni().WriteString(GameIni::replicationSection, motdKeys[3], leMOTD4->text());
 }
 
 void MultiplayerPage::cbLANClick()
 {
-    MainIni().WriteString(setupSection, lanKey, cbLAN->isChecked() ? trueText : falseText);
+    MainIni().WriteString(GameIni::serverSetupSection, lanKey, cbLAN->isChecked() ? GameIni::trueText : GameIni::falseText);
 }
 
 void MultiplayerPage::cbAdvertiseClick()
 {
-    MainIni().WriteString(uplinkSection, uplinkKey, cbAdvertise->isChecked() ? trueText : falseText);
+    MainIni().WriteString(GameIni::uplinkSection, uplinkKey, cbAdvertise->isChecked() ? GameIni::trueText : GameIni::falseText);
 }

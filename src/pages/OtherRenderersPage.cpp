@@ -1,6 +1,7 @@
 #include "pages/OtherRenderersPage.h"
 
 #include "config/GameConfigStore.h"
+#include "config/GameIniNames.h"
 #include "config/IniNumbers.h"
 #include "controls/EventRules.h"
 #include "controls/MaskedEdit.h"
@@ -17,15 +18,13 @@
 
 namespace {
 
-const QString openGLSection = QStringLiteral("OpenGLDrv.OpenGLRenderDevice");
-const QString glideSection = QStringLiteral("GlideDrv.GlideRenderDevice");
 const QString refreshRateKey = QStringLiteral("RefreshRate");
 const QString refreshRateNotice = QStringLiteral(
     "Bitte geben sie einen Wert zw. 60Hz und 120Hz ein! Eine niedrigere Bildwiederholfrequenz ist inakzeptabel "
     "und eine höhere wird ihr Monitor wohl kaum aushalten ;)");
 
 const RendererGroupTable openGLTable{
-    openGLSection,
+    GameIni::openGLDevice,
     RendererGroupTable::Reading::TrueOrOne,
     QStringLiteral("rbQualityGL"),
     QStringLiteral("rbFastGL"),
@@ -52,7 +51,7 @@ const RendererGroupTable openGLTable{
 };
 
 const RendererGroupTable glideTable{
-    glideSection,
+    GameIni::glideDevice,
     RendererGroupTable::Reading::TrueOrOne,
     QStringLiteral("rbQuality3dfx"),
     QStringLiteral("rbFast3dfx"),
@@ -136,6 +135,11 @@ void OtherRenderersPage::build()
 
     services_.events.onExit(meRefreshRateGL, [this] { meRefreshRateGLExit(); });
     services_.events.onExit(meRefreshRate3dfx, [this] { meRefreshRate3dfxExit(); });
+
+    // The key tables come with the groups: the page is built when first
+    // needed, which may be long after start-up.
+    openGL->StrAssign();
+    glide->StrAssign();
 }
 
 OtherRenderersPage::~OtherRenderersPage() = default;
@@ -144,10 +148,10 @@ void OtherRenderersPage::ts3DRenderShow()
 {
     glide->GetValues();
     glide->cbRefresh();
-    loadRefreshRate(meRefreshRate3dfx, glideSection);
+    loadRefreshRate(meRefreshRate3dfx, GameIni::glideDevice);
     openGL->GetValues();
     openGL->cbRefresh();
-    loadRefreshRate(meRefreshRateGL, openGLSection);
+    loadRefreshRate(meRefreshRateGL, GameIni::openGLDevice);
 }
 
 void OtherRenderersPage::loadRefreshRate(MaskedEdit* field, const QString& section)
@@ -161,12 +165,12 @@ void OtherRenderersPage::loadRefreshRate(MaskedEdit* field, const QString& secti
 
 void OtherRenderersPage::meRefreshRateGLExit()
 {
-    refreshRateExit(meRefreshRateGL, openGLSection);
+    refreshRateExit(meRefreshRateGL, GameIni::openGLDevice);
 }
 
 void OtherRenderersPage::meRefreshRate3dfxExit()
 {
-    refreshRateExit(meRefreshRate3dfx, glideSection);
+    refreshRateExit(meRefreshRate3dfx, GameIni::glideDevice);
 }
 
 void OtherRenderersPage::refreshRateExit(MaskedEdit* field, const QString& section)
@@ -186,22 +190,26 @@ void OtherRenderersPage::refreshRateExit(MaskedEdit* field, const QString& secti
 
 void OtherRenderersPage::unlockOpenGL()
 {
+    ensureBuilt();
     openGL->unlock(QStringLiteral(" OpenGL "));
 }
 
 void OtherRenderersPage::activateOpenGL()
 {
+    ensureBuilt();
     openGL->Activate();
     meRefreshRateGL->setEnabled(true);
 }
 
 void OtherRenderersPage::unlockGlide()
 {
+    ensureBuilt();
     glide->unlock(QStringLiteral(" 3dfx Glide "));
 }
 
 void OtherRenderersPage::activateGlide()
 {
+    ensureBuilt();
     glide->Activate();
     meRefreshRate3dfx->setEnabled(true);
 }

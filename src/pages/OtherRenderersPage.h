@@ -22,12 +22,14 @@ public:
 
     // The renderer question's answer OpenGL or 3dfx Glide: unlock takes the
     // group's "(Read only)" away, activate enables its boxes, presets and
-    // refresh rate.
+    // refresh rate. Each builds the page first: a start that is answered
+    // Direct3D never builds it.
     void unlockOpenGL();
     void activateOpenGL();
     void unlockGlide();
     void activateGlide();
 
+    // Made when the page is built, with their key tables filled.
     std::unique_ptr<RendererGroup> openGL;
     std::unique_ptr<RendererGroup> glide;
 

@@ -70,18 +70,33 @@ void Page::runShowHandler()
     services_.events.guard([this] { showHandler(); });
 }
 
+namespace {
+GameConfigStore& opened(const std::unique_ptr<GameConfigStore>& store)
+{
+    if (!store)
+        throw EditorError(QStringLiteral("The game's configuration is not open"));
+    return *store;
+}
+} // namespace
+
+GameConfigStore& EditorState::mainIni() const
+{
+    return opened(MainIni);
+}
+
+GameConfigStore& EditorState::userIni() const
+{
+    return opened(UserIni);
+}
+
 GameConfigStore& Page::MainIni() const
 {
-    if (!services_.state.MainIni)
-        throw EditorError(QStringLiteral("The game's configuration is not open"));
-    return *services_.state.MainIni;
+    return services_.state.mainIni();
 }
 
 GameConfigStore& Page::UserIni() const
 {
-    if (!services_.state.UserIni)
-        throw EditorError(QStringLiteral("The game's configuration is not open"));
-    return *services_.state.UserIni;
+    return services_.state.userIni();
 }
 
 void Page::setQuitButtonVisible(bool visible) const

@@ -48,6 +48,12 @@ struct EditorState {
     std::unique_ptr<::GameRegistry> GameRegistry;
     // The machine's physical memory in bytes; replaceable for tests.
     std::function<std::uint32_t()> totalPhysicalMemory;
+
+    // The way every page, renderer group and window reaches the two stores:
+    // before start-up has opened them (a page built early, a test) it throws
+    // EditorError, which the event rules show, instead of crashing.
+    GameConfigStore& mainIni() const;
+    GameConfigStore& userIni() const;
 };
 
 // What a page is given when it is built.
@@ -81,6 +87,7 @@ protected:
     virtual void showHandler() = 0;
     void showEvent(QShowEvent* event) override;
 
+    // The page's short way to the stores of its state.
     GameConfigStore& MainIni() const;
     GameConfigStore& UserIni() const;
     // The quit button lies over the pages' lower right corner; each page's

@@ -1,6 +1,7 @@
 #include "pages/RegistryPage.h"
 
 #include "config/GameConfigStore.h"
+#include "config/GameIniNames.h"
 #include "config/NotFoundDefault.h"
 #include "controls/ElidedLabel.h"
 #include "controls/EventRules.h"
@@ -26,7 +27,6 @@ namespace {
 
 const QString machineClasses = QStringLiteral("\\Software\\CLASSES");
 const QString iconTail = QStringLiteral("\\Help\\Unreal.ico");
-const QString firstRunSection = QStringLiteral("FirstRun");
 const QString firstRunKey = QStringLiteral("FirstRun");
 
 const QColor present(0, 0, 255);
@@ -337,7 +337,7 @@ void RegistryPage::cbUTPathClick()
                 // A game folder without the key has no version to tell; an
                 // invented one would be worse than none.
                 const QString version =
-                    MainIni().ReadString(firstRunSection, firstRunKey, NotFoundDefault::entryAbsent);
+                    MainIni().ReadString(GameIni::firstRunSection, firstRunKey, NotFoundDefault::entryAbsent);
                 if (version != NotFoundDefault::entryAbsent)
                     reg.WriteString(QStringLiteral("Version"), version);
             } catch (const EditorError&) {

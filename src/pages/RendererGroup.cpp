@@ -1,6 +1,7 @@
 #include "pages/RendererGroup.h"
 
 #include "config/GameConfigStore.h"
+#include "config/GameIniNames.h"
 #include "config/NotFoundDefault.h"
 #include "controls/EventRules.h"
 #include "controls/MessageBoxes.h"
@@ -16,8 +17,6 @@
 #include <cmath>
 
 namespace {
-const QString onText = QStringLiteral("True");
-const QString offText = QStringLiteral("False");
 const QString levelOffText = QStringLiteral("0");
 
 // A level the render device uses: a number above 0 ("16", "4.000000").
@@ -77,11 +76,6 @@ QList<QWidget*> RendererGroup::tabOrder(QWidget* footOfFirstColumn) const
     return order;
 }
 
-GameConfigStore& RendererGroup::mainIni() const
-{
-    return *services_.state.MainIni;
-}
-
 void RendererGroup::StrAssign()
 {
     keys_.clear();
@@ -92,22 +86,22 @@ void RendererGroup::StrAssign()
 void RendererGroup::GetValues()
 {
     for (int i = 0; i < keys_.size(); ++i) {
-        const QString value = mainIni().ReadString(table_.section, keys_[i], NotFoundDefault::entryNotFound);
+        const QString value = services_.state.mainIni().ReadString(table_.section, keys_[i], NotFoundDefault::entryNotFound);
         if (table_.options[i].levelOn) {
-            values_[i] = value == onText || isLevel(value);
+            values_[i] = value == GameIni::trueText || isLevel(value);
             continue;
         }
         switch (table_.reading) {
         case RendererGroupTable::Reading::TrueFalseOrNumber:
-            if (value == onText)
+            if (value == GameIni::trueText)
                 values_[i] = true;
-            else if (value == offText)
+            else if (value == GameIni::falseText)
                 values_[i] = false;
             else
-                values_[i] = mainIni().ReadBool(table_.section, keys_[i], false);
+                values_[i] = services_.state.mainIni().ReadBool(table_.section, keys_[i], false);
             break;
         case RendererGroupTable::Reading::TrueOrOne:
-            values_[i] = value == onText || value == QLatin1String("1");
+            values_[i] = value == GameIni::trueText || value == QLatin1String("1");
             break;
         }
     }
@@ -139,13 +133,13 @@ void RendererGroup::click(int index)
     const RendererOption& option = table_.options[index];
     const QString key = keys_.value(index, QString::fromLatin1(option.key));
     if (!option.levelOn) {
-        mainIni().WriteString(table_.section, key, ticked ? onText : offText);
+        services_.state.mainIni().WriteString(table_.section, key, ticked ? GameIni::trueText : GameIni::falseText);
     } else if (!ticked) {
-        mainIni().WriteString(table_.section, key, levelOffText);
-    } else if (!isLevel(mainIni().ReadString(table_.section, key, NotFoundDefault::entryNotFound))) {
+        services_.state.mainIni().WriteString(table_.section, key, levelOffText);
+    } else if (!isLevel(services_.state.mainIni().ReadString(table_.section, key, NotFoundDefault::entryNotFound))) {
         // The device reads "True" as 0, no filtering at all; a level it
         // lowers to what the card has is what "on" means to it.
-        mainIni().WriteString(table_.section, key, QString::fromLatin1(option.levelOn));
+        services_.state.mainIni().WriteString(table_.section, key, QString::fromLatin1(option.levelOn));
     }
     if (ticked && table_.options[index].notice)
         services_.boxes.notice(boxes_[index]->window(), QString::fromUtf8(table_.options[index].notice));

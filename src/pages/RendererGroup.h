@@ -86,7 +86,6 @@ public:
 private:
     void click(int index);
     void preset(bool quality);
-    GameConfigStore& mainIni() const;
 
     const RendererGroupTable& table_;
     QGroupBox* groupBox_;

@@ -1,6 +1,7 @@
 #include "pages/SystemPage.h"
 
 #include "config/GameConfigStore.h"
+#include "config/GameIniNames.h"
 #include "config/NotFoundDefault.h"
 #include "controls/EventRules.h"
 #include "controls/MaskedEdit.h"
@@ -18,19 +19,16 @@
 
 namespace {
 
-const QString engineSection = QStringLiteral("Engine.GameEngine");
 const QString cacheKey = QStringLiteral("CacheSizeMegs");
-const QString urlSection = QStringLiteral("URL");
 const QString localMapKey = QStringLiteral("LocalMap");
 const QString logoMap = QStringLiteral("UT-Logo-Map.unr");
-const QString ircSection = QStringLiteral("UBrowser.UBrowserIRCSystemPage");
 const QString nickKey = QStringLiteral("NickName");
 const QString cacheLabel = QStringLiteral("Cache-Größe (in MB): ");
 const QString introOff = QStringLiteral("Das Intro ist deaktiviert!");
 
 // The Direct3D options, in the order of the key table.
 const RendererGroupTable direct3D{
-    QStringLiteral("D3DDrv.D3DRenderDevice"),
+    GameIni::direct3DDevice,
     RendererGroupTable::Reading::TrueFalseOrNumber,
     QStringLiteral("rbQuality"),
     QStringLiteral("rbFast"),
@@ -142,9 +140,9 @@ void SystemPage::tsSystemShow()
     // More than three digits (from about 1.3 GB of memory on) are shown as
     // computed: the field must show exactly what "Eintragen" would write.
     EventRules::setText(meCache, QString::number(GetRAM()));
-    EventRules::setText(eIRCNick, MainIni().ReadString(ircSection, nickKey, NotFoundDefault::entryNotFoundNoMark));
-    LCacheMom->setText(cacheLabel + MainIni().ReadString(engineSection, cacheKey, NotFoundDefault::absent));
-    if (MainIni().ReadString(urlSection, localMapKey, NotFoundDefault::entryNotFound) == logoMap) {
+    EventRules::setText(eIRCNick, MainIni().ReadString(GameIni::ircSection, nickKey, NotFoundDefault::entryNotFoundNoMark));
+    LCacheMom->setText(cacheLabel + MainIni().ReadString(GameIni::gameEngineSection, cacheKey, NotFoundDefault::absent));
+    if (MainIni().ReadString(GameIni::urlSection, localMapKey, NotFoundDefault::entryNotFound) == logoMap) {
         LNoIntro->setText(introOff);
         bNoIntro->setEnabled(false);
     }
@@ -159,31 +157,31 @@ void SystemPage::meCacheChange()
         EventRules::setText(meCache, QStringLiteral("0"));
         return;
     }
-    bCacheEintragen->setEnabled(typed != MainIni().ReadString(engineSection, cacheKey, NotFoundDefault::absent));
+    bCacheEintragen->setEnabled(typed != MainIni().ReadString(GameIni::gameEngineSection, cacheKey, NotFoundDefault::absent));
 }
 
 void SystemPage::bCacheEintragenClick()
 {
-    MainIni().WriteString(engineSection, cacheKey, meCache->value());
-    LCacheMom->setText(cacheLabel + MainIni().ReadString(engineSection, cacheKey, NotFoundDefault::notFound));
+    MainIni().WriteString(GameIni::gameEngineSection, cacheKey, meCache->value());
+    LCacheMom->setText(cacheLabel + MainIni().ReadString(GameIni::gameEngineSection, cacheKey, NotFoundDefault::notFound));
     bCacheEintragen->setEnabled(false);
 }
 
 void SystemPage::bNoIntroClick()
 {
-    MainIni().WriteString(urlSection, localMapKey, logoMap);
+    MainIni().WriteString(GameIni::urlSection, localMapKey, logoMap);
     LNoIntro->setText(introOff);
 }
 
 void SystemPage::eIRCNickChange()
 {
     bIRCNickEintragen->setEnabled(eIRCNick->text()
-                                  != MainIni().ReadString(ircSection, nickKey, NotFoundDefault::entryNotFoundNoMark));
+                                  != MainIni().ReadString(GameIni::ircSection, nickKey, NotFoundDefault::entryNotFoundNoMark));
 }
 
 void SystemPage::bIRCNickEintragenClick()
 {
-    MainIni().WriteString(ircSection, nickKey, eIRCNick->text());
+    MainIni().WriteString(GameIni::ircSection, nickKey, eIRCNick->text());
 }
 
 void SystemPage::unlockD3D()

@@ -1,6 +1,7 @@
 #include "pages/UserPage.h"
 
 #include "config/GameConfigStore.h"
+#include "config/GameIniNames.h"
 #include "config/IniNumbers.h"
 #include "config/NotFoundDefault.h"
 #include "controls/EventRules.h"
@@ -26,9 +27,6 @@
 
 namespace {
 
-const QString playerSection = QStringLiteral("DefaultPlayer");
-const QString pawnSection = QStringLiteral("Engine.PlayerPawn");
-const QString ladderSection = QStringLiteral("Botpack.Ladder");
 const QString nameKey = QStringLiteral("Name");
 const QString teamKey = QStringLiteral("Team");
 const QString classKey = QStringLiteral("Class");
@@ -40,7 +38,6 @@ const QString defaultFovKey = QStringLiteral("DefaultFOV");
 const QString dodgeKey = QStringLiteral("DodgeClickTime");
 const QString beatenKey = QStringLiteral("HasBeatenGame");
 const QString fovDecimals = QStringLiteral(".000000");
-const QString trueText = QStringLiteral("True");
 
 constexpr int noTeam = 255;
 
@@ -119,10 +116,10 @@ QComboBox* editableBox(const QString& name, const std::span<const SkinRow>& rows
 // failed write leaves the keys after it as they were.
 void writeLook(GameConfigStore& userIni, const ModelRow& model, const SkinRow& skin)
 {
-    userIni.WriteString(playerSection, classKey, QLatin1String(model.className));
-    userIni.WriteString(playerSection, voiceKey, QLatin1String(model.voice));
-    userIni.WriteString(playerSection, skinKey, QLatin1String(skin.skin));
-    userIni.WriteString(playerSection, faceKey, QLatin1String(skin.face));
+    userIni.WriteString(GameIni::defaultPlayerSection, classKey, QLatin1String(model.className));
+    userIni.WriteString(GameIni::defaultPlayerSection, voiceKey, QLatin1String(model.voice));
+    userIni.WriteString(GameIni::defaultPlayerSection, skinKey, QLatin1String(skin.skin));
+    userIni.WriteString(GameIni::defaultPlayerSection, faceKey, QLatin1String(skin.face));
 }
 
 } // namespace
@@ -262,20 +259,20 @@ void UserPage::tsUserShow()
 
     // "90.000000" shows as "90"; anything of seven characters or fewer as
     // nothing.
-    QString fov = UserIni().ReadString(pawnSection, desiredFovKey, QStringLiteral("0"));
+    QString fov = UserIni().ReadString(GameIni::playerPawnSection, desiredFovKey, QStringLiteral("0"));
     fov.chop(7);
     EventRules::setText(meFOV, fov);
 
-    EventRules::setText(meDodge, UserIni().ReadString(pawnSection, dodgeKey, QStringLiteral("0.0")));
+    EventRules::setText(meDodge, UserIni().ReadString(GameIni::playerPawnSection, dodgeKey, QStringLiteral("0.0")));
 
-    if (UserIni().ReadString(ladderSection, beatenKey, NotFoundDefault::entryNotFound) == trueText) {
+    if (UserIni().ReadString(GameIni::ladderSection, beatenKey, NotFoundDefault::entryNotFound) == GameIni::trueText) {
         LXan->setText(QStringLiteral("Wert existiert schon!"));
         bXanEintragen->setEnabled(false);
     }
 
-    EventRules::setText(eName, UserIni().ReadString(playerSection, nameKey, NotFoundDefault::entryNotFound));
+    EventRules::setText(eName, UserIni().ReadString(GameIni::defaultPlayerSection, nameKey, NotFoundDefault::entryNotFound));
 
-    switch (UserIni().ReadInteger(playerSection, teamKey, noTeam)) {
+    switch (UserIni().ReadInteger(GameIni::defaultPlayerSection, teamKey, noTeam)) {
     case 0:
         rbRotClick();
         break;
@@ -295,7 +292,7 @@ void UserPage::tsUserShow()
         break;
     }
 
-    const QString className = UserIni().ReadString(playerSection, classKey, NotFoundDefault::entryNotFound);
+    const QString className = UserIni().ReadString(GameIni::defaultPlayerSection, classKey, NotFoundDefault::entryNotFound);
     if (className == QLatin1String(models[0].className))
         Male2Select();
     else if (className == QLatin1String(models[1].className))
@@ -311,17 +308,17 @@ void UserPage::tsUserShow()
 void UserPage::eNameChange()
 {
     bNameEintragen->setEnabled(eName->text()
-                               != UserIni().ReadString(playerSection, nameKey, NotFoundDefault::entryNotFound));
+                               != UserIni().ReadString(GameIni::defaultPlayerSection, nameKey, NotFoundDefault::entryNotFound));
 }
 
 void UserPage::bNameEintragenClick()
 {
-    UserIni().WriteString(playerSection, nameKey, eName->text());
+    UserIni().WriteString(GameIni::defaultPlayerSection, nameKey, eName->text());
 }
 
 void UserPage::teamClick(QRadioButton* own, int team)
 {
-    UserIni().WriteInteger(playerSection, teamKey, team);
+    UserIni().WriteInteger(GameIni::defaultPlayerSection, teamKey, team);
     EventRules::select(own);
     for (QRadioButton* button : {rbKeine, rbBlau, rbRot, rbGold, rbGruen})
         setBold(button, button == own);
@@ -360,7 +357,7 @@ void UserPage::modelSelect(int model)
             box->hide();
     LSkin->show();
 
-    const QString stored = UserIni().ReadString(playerSection, skinKey, NotFoundDefault::entryNotFound);
+    const QString stored = UserIni().ReadString(GameIni::defaultPlayerSection, skinKey, NotFoundDefault::entryNotFound);
     for (const SkinRow& row : models[model].skins) {
         if (row.recognises(stored)) {
             EventRules::setComboText(own, QString::fromLatin1(row.item));
@@ -401,7 +398,7 @@ void UserPage::coboSkinFCChange() { skinChange(3); }
 
 void UserPage::bXanEintragenClick()
 {
-    UserIni().WriteString(ladderSection, beatenKey, trueText);
+    UserIni().WriteString(GameIni::ladderSection, beatenKey, GameIni::trueText);
     LXan->setText(QStringLiteral("Wert eingetragen..."));
 }
 
@@ -418,6 +415,6 @@ void UserPage::meFOVChange()
         if (*number < 0)
             EventRules::setText(meFOV, QStringLiteral("0"));
     }
-    UserIni().WriteString(pawnSection, desiredFovKey, meFOV->value() + fovDecimals);
-    UserIni().WriteString(pawnSection, defaultFovKey, meFOV->value() + fovDecimals);
+    UserIni().WriteString(GameIni::playerPawnSection, desiredFovKey, meFOV->value() + fovDecimals);
+    UserIni().WriteString(GameIni::playerPawnSection, defaultFovKey, meFOV->value() + fovDecimals);
 }

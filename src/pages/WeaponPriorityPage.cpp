@@ -1,23 +1,27 @@
 #include "pages/WeaponPriorityPage.h"
 
 #include "config/GameConfigStore.h"
+#include "config/GameIniNames.h"
 #include "config/NotFoundDefault.h"
 #include "controls/EventRules.h"
 #include "controls/Fonts.h"
 #include "controls/MaskedEdit.h"
 
 #include <QComboBox>
+#include <QEvent>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
+
+#include <memory>
 
 #include <algorithm>
 
 namespace {
 
-const QString pawnSection = QStringLiteral("Engine.PlayerPawn");
 const QString noWeapon = QStringLiteral("None");
 
 // The game's weapon class names, written as they stand.
@@ -38,6 +42,27 @@ QString priorityKey(int index)
     return QStringLiteral("WeaponPriority[%1]").arg(index);
 }
 
+const QString groupTitle = QStringLiteral(" Waffen-Priorität ");
+constexpr int rowSpacing = 2;
+
+// The group box inside the page, as both the page and its size hint lay it
+// out.
+void placeGroup(QWidget* page, QGroupBox* group)
+{
+    auto* layout = new QHBoxLayout(page);
+    layout->addWidget(group, 0, Qt::AlignTop | Qt::AlignLeft);
+    layout->addStretch(1);
+}
+
+// Every row is as high as the tallest control of the editing line.
+int rowHeight(const QList<const QWidget*>& editingLine)
+{
+    int height = 0;
+    for (const QWidget* control : editingLine)
+        height = std::max(height, control->sizeHint().height());
+    return height;
+}
+
 } // namespace
 
 WeaponPriorityPage::WeaponPriorityPage(const PageServices& services)
@@ -50,9 +75,9 @@ void WeaponPriorityPage::build()
     for (int i = 0; i < rowCount; ++i)
         PriorityTable << QString();
 
-    GroupBox8 = named(new QGroupBox(QStringLiteral(" Waffen-Priorität "), this), QStringLiteral("GroupBox8"));
+    GroupBox8 = named(new QGroupBox(groupTitle, this), QStringLiteral("GroupBox8"));
     rows_ = new QGridLayout(GroupBox8);
-    rows_->setVerticalSpacing(2);
+    rows_->setVerticalSpacing(rowSpacing);
     for (int n = 1; n <= rowCount; ++n) {
         auto* number = named(new QLabel(QStringLiteral("%1.").arg(n), GroupBox8), QStringLiteral("LPriority%1").arg(n));
         number->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -84,27 +109,61 @@ void WeaponPriorityPage::build()
 
     // Every row as high as the editing line, so the rows stay put when it
     // moves from one to the next.
-    const int rowHeight = std::max({bPriorityEintragen->sizeHint().height(), mePriority->sizeHint().height(),
-                                    coboWeappon->sizeHint().height()});
+    const int height = rowHeight({bPriorityEintragen, mePriority, coboWeappon});
     for (int row = 0; row < rowCount; ++row)
-        rows_->setRowMinimumHeight(row, rowHeight);
+        rows_->setRowMinimumHeight(row, height);
     rows_->setColumnStretch(ComboColumn, 1);
 
     markRow(rowCount);
 
-    auto* layout = new QHBoxLayout(this);
-    layout->addWidget(GroupBox8, 0, Qt::AlignTop | Qt::AlignLeft);
-    layout->addStretch(1);
+    placeGroup(this, GroupBox8);
 
     const EventRules& events = services_.events;
     events.onChange(mePriority, [this] { mePriorityChange(); });
     events.onClick(bPriorityEintragen, [this] { bPriorityEintragenClick(); });
 }
 
+QSize WeaponPriorityPage::sizeHint() const
+{
+    if (isBuilt())
+        return Page::sizeHint();
+    if (!unbuiltHint_.isValid())
+        unbuiltHint_ = unbuiltSizeHint();
+    return unbuiltHint_;
+}
+
+QSize WeaponPriorityPage::unbuiltSizeHint() const
+{
+    // Measured on stand-ins made inside the page, so that they take its
+    // font and style: a line edit is as high as the digit field, and an
+    // empty combo box as high as the list of weapons. The rows stand in one
+    // block of their joint height.
+    const std::unique_ptr<QWidget> page(new QWidget(const_cast<WeaponPriorityPage*>(this)));
+    auto* group = new QGroupBox(groupTitle, page.get());
+    auto* rows = new QGridLayout(group);
+    rows->setVerticalSpacing(rowSpacing);
+    const int height = rowHeight({new QPushButton(QStringLiteral("<--"), group), new QLineEdit(group),
+                                  new QComboBox(group)});
+    auto* block = new QWidget(group);
+    block->setFixedHeight(rowCount * height + (rowCount - 1) * rowSpacing);
+    rows->addWidget(block, 0, 0);
+    placeGroup(page.get(), group);
+    return page->sizeHint();
+}
+
+void WeaponPriorityPage::changeEvent(QEvent* event)
+{
+    Page::changeEvent(event);
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) {
+        unbuiltHint_ = QSize();
+        updateGeometry();
+    }
+}
+
 void WeaponPriorityPage::GetPriority()
 {
     for (int i = 0; i < rowCount; ++i) {
-        const QString value = UserIni().ReadString(pawnSection, priorityKey(i), NotFoundDefault::entryNotFoundNoMark);
+        const QString value = UserIni().ReadString(GameIni::playerPawnSection, priorityKey(i), NotFoundDefault::entryNotFoundNoMark);
         PriorityTable[i] = value == noWeapon ? QString() : value;
     }
 }
@@ -151,6 +210,6 @@ void WeaponPriorityPage::bPriorityEintragenClick()
     const QString weapon = coboWeappon->currentText();
     // Written first: after a failed write the row still shows what the file
     // holds.
-    UserIni().WriteString(pawnSection, priorityKey(n - 1), weapon);
+    UserIni().WriteString(GameIni::playerPawnSection, priorityKey(n - 1), weapon);
     LWeappon[n - 1]->setText(weapon);
 }

@@ -27,13 +27,22 @@ public:
     void mePriorityChange();
     void bPriorityEintragenClick();
 
+    // Built or not, the room the page needs: the page is the tallest, and the
+    // window is sized to hold it before it is built.
+    QSize sizeHint() const override;
+
 protected:
     void build() override;
     void showHandler() override { tsWeapponpriorityShow(); }
+    void changeEvent(QEvent* event) override;
 
 private:
     // Puts the editing line beside row n and makes row n the bold one.
     void markRow(int n);
+    // The size hint of the page as build() lays it out, from the height of
+    // its rows and the frame around them; narrower than the page will be.
+    QSize unbuiltSizeHint() const;
+    mutable QSize unbuiltHint_;
 
     // Entry i: the value of WeaponPriority[i] at the last load, empty where
     // it was "None".

@@ -4,6 +4,7 @@
 #include "platform/SafeFile.h"
 #include "platform/WinePaths.h"
 #include "platform/WineRegText.h"
+#include "platform/WineRegView.h"
 #include "platform/WineServer.h"
 
 #include <QDateTime>
@@ -20,7 +21,7 @@ constexpr qint64 maxFileSize = qint64(256) * 1024 * 1024;
 
 // The key where a 32-bit program finds it (the game and its installer are
 // 32-bit programs): in a 64-bit prefix through Wine's 32-bit view.
-std::optional<WineRegText::ViewLookup> placeIn(const QByteArray& bytes, const QStringList& key)
+std::optional<WineRegText::ViewLookup> lookUpAs32BitProgram(const QByteArray& bytes, const QStringList& key)
 {
     return WineRegText::lookUpInView(bytes, key, WineRegText::isWin64(bytes));
 }
@@ -106,14 +107,14 @@ bool RegistryFile::writable() const
 {
     // The file and maybe its folders are still to be made: the nearest
     // folder that exists has to take them.
-    QString first = QFileInfo(path_).absoluteFilePath();
-    while (!QFileInfo::exists(first) && !QFileInfo::exists(QFileInfo(first).absolutePath())) {
-        const QString parent = QFileInfo(first).absolutePath();
-        if (parent == first)
+    QString nearest = QFileInfo(path_).absoluteFilePath();
+    while (!QFileInfo::exists(nearest) && !QFileInfo::exists(QFileInfo(nearest).absolutePath())) {
+        const QString parent = QFileInfo(nearest).absolutePath();
+        if (parent == nearest)
             return false;
-        first = parent;
+        nearest = parent;
     }
-    return SafeFile::mayWrite(first);
+    return SafeFile::mayWrite(nearest);
 }
 
 bool RegistryFile::OpenKey(const QString& path, bool canCreate)
@@ -134,14 +135,14 @@ bool RegistryFile::open(const QString& path, bool canCreate, bool forWriting)
         return false;
     using State = WineRegText::ViewLookup::State;
     QStringList key = hivePath(path);
-    std::optional<WineRegText::ViewLookup> placed;
+    std::optional<WineRegText::ViewLookup> found;
     if (loaded.bytes) {
-        placed = placeIn(*loaded.bytes, key);
-        if (!placed)
+        found = lookUpAs32BitProgram(*loaded.bytes, key);
+        if (!found)
             return false; // not a Wine registry file
-        if (placed->state == State::Unreachable || (!canCreate && placed->state != State::Exists))
+        if (found->state == State::Unreachable || (!canCreate && found->state != State::Exists))
             return false;
-        key = placed->key;
+        key = found->key;
     } else if (!canCreate) {
         return false;
     }
@@ -149,8 +150,8 @@ bool RegistryFile::open(const QString& path, bool canCreate, bool forWriting)
         return false;
     openKey_ = key;
     openForWriting_ = forWriting;
-    if (placed)
-        seen_ = Seen{*loaded.bytes, key, std::move(placed->values)};
+    if (found)
+        valuesCache_ = CachedValues{*loaded.bytes, key, std::move(found->values)};
     return true;
 }
 
@@ -159,13 +160,13 @@ std::optional<WineRegText::Value> RegistryFile::openKeyValue(const QString& name
     const Loaded loaded = load();
     if (!loaded.bytes)
         return std::nullopt;
-    if (!seen_ || seen_->key != *openKey_ || seen_->bytes != *loaded.bytes) {
+    if (!valuesCache_ || valuesCache_->key != *openKey_ || valuesCache_->bytes != *loaded.bytes) {
         std::optional<WineRegText::Lookup> found = WineRegText::lookUp(*loaded.bytes, {*openKey_});
         if (!found)
             return std::nullopt;
-        seen_ = Seen{*loaded.bytes, *openKey_, std::move(found->values[0])};
+        valuesCache_ = CachedValues{*loaded.bytes, *openKey_, std::move(found->values[0])};
     }
-    const WineRegText::Value* value = WineRegText::lastNamed(seen_->values, name);
+    const WineRegText::Value* value = WineRegText::lastNamed(valuesCache_->values, name);
     return value ? std::optional<WineRegText::Value>(*value) : std::nullopt;
 }
 
@@ -231,8 +232,8 @@ bool RegistryFile::KeyExists(const QString& path) const
     const Loaded loaded = load();
     if (!loaded.bytes)
         return false;
-    const std::optional<WineRegText::ViewLookup> placed = placeIn(*loaded.bytes, hivePath(path));
-    return placed && placed->state == WineRegText::ViewLookup::State::Exists;
+    const std::optional<WineRegText::ViewLookup> found = lookUpAs32BitProgram(*loaded.bytes, hivePath(path));
+    return found && found->state == WineRegText::ViewLookup::State::Exists;
 }
 
 void RegistryFile::refuseWhileWineRuns() const

@@ -32,8 +32,8 @@
 // The game and its installer are 32-bit programs: in a 64-bit prefix every
 // key is read, written and made where a 32-bit program has it (Wine's 32-bit
 // view, below Wow6432Node and through Wine's link keys; see
-// WineRegText::lookUpInView), so the keys of one registration all stay in the
-// view the game uses.
+// WineRegText::lookUpInView in WineRegView.h), so the keys of one
+// registration all stay in the view the game uses.
 class RegistryFile : public GameRegistry {
 public:
     explicit RegistryFile(QString path);
@@ -78,13 +78,13 @@ private:
     std::optional<QStringList> openKey_;
     bool openForWriting_ = false;
     std::function<qint64()> clock_;
-    // The values of the open key as last read, and the file they were read
-    // from: every read still reads the file, and reuses them only when its
-    // bytes are exactly the same.
-    struct Seen {
+    // A cache of the open key's values as last read, and the file they were
+    // read from: every read still reads the file, and reuses them only when
+    // its bytes are exactly the same.
+    struct CachedValues {
         QByteArray bytes;
         QStringList key;
         std::vector<WineRegText::Value> values;
     };
-    mutable std::optional<Seen> seen_;
+    mutable std::optional<CachedValues> valuesCache_;
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/WineRegEscape.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
@@ -9,8 +11,14 @@
 #include <vector>
 
 // Wine's registry text format ("WINE REGISTRY Version 2", as in system.reg):
-// reading it the way wineserver does, and changing one string value while
-// every other byte of the file stays as it was.
+// the keys and values a file holds, read the way wineserver reads them, and
+// the file with one string value changed while every other byte stays as it
+// was. The work is spread by job:
+//   WineRegEscape  escaping of names and texts
+//   WineRegScan    the one pass over a file's lines the others share
+//   WineRegRead    reading: Document::parse, lookUp and the queries
+//   WineRegEdit    editing: Document::withStringValue
+//   WineRegView    a key as a 32-bit program sees it in a 64-bit prefix
 namespace WineRegText {
 
 // Wine's value type numbers, as they appear in "hex(N):" and "str(N):".
@@ -23,16 +31,6 @@ enum ValueType : unsigned {
     RegLink = 6,
     RegMultiSz = 7,
 };
-
-// Escapes text the way wineserver writes it: a backslash before '\' and the
-// two special characters, C escapes or octal for control characters, "\x"
-// plus the hexadecimal UTF-16 unit for everything above ASCII.
-QByteArray escape(QStringView text, char special1, char special2);
-
-// Decodes escaped text up to the first unescaped endChar. Returns nothing when
-// endChar never comes; otherwise *next is the offset just past it. Raw bytes
-// above ASCII (Wine never writes them, a text editor might) are read as UTF-8.
-std::optional<QString> unescape(QByteArrayView text, char endChar, qsizetype* next);
 
 // The text a new, empty registry file starts with.
 QByteArray newFileHeader();
@@ -90,32 +88,6 @@ std::optional<Lookup> lookUp(const QByteArray& bytes, const std::vector<QStringL
 // The value as the registry sees it: the last one of that name.
 const Value* lastNamed(const std::vector<Value>& values, const QString& name);
 
-// A key as a program sees it through one view of a 64-bit Wine prefix's
-// machine hive, the way wineserver finds it: a key that holds a
-// "Wow6432Node" subkey stands, for a 32-bit program, for that subkey (so
-// Software\X is Software\Wow6432Node\X); a link key ("#link", the
-// REG_LINK value "SymbolicLinkValue") stands for the key it names; nothing
-// else is redirected or shared. In the 64-bit view, and in a 32-bit prefix,
-// only the links apply.
-struct ViewLookup {
-    enum class State {
-        Exists,     // key: where the file holds it
-        Missing,    // key: where creating it puts it (the part that exists, then the rest)
-        Unreachable // a link on the way leads nowhere: it can be neither opened nor created
-    };
-    State state = State::Missing;
-    QStringList key;
-    // The key's values in the file's order, when it exists.
-    std::vector<Value> values;
-};
-
-// Whether the file is the machine hive of a 64-bit prefix ("#arch=win64"
-// among the lines before the first key).
-bool isWin64(const QByteArray& bytes);
-
-// Nothing when the bytes are not a Wine registry file.
-std::optional<ViewLookup> lookUpInView(const QByteArray& bytes, const QStringList& path, bool view32);
-
 class Document {
 public:
     // Nothing when the bytes are not a Wine registry file (wrong first line).
@@ -142,10 +114,16 @@ public:
                                qint64 msecsSinceEpoch) const;
 
 private:
-    QByteArrayView content(int line) const;
-    QByteArrayView raw(int line) const;
-    QByteArrayView terminator(int line) const;
+    // The steps of withStringValue (WineRegEdit.cpp).
+    class StringValueEdit;
+
+    // A line's text as wineserver reads it, the whole line with its line
+    // break, and that line break alone.
+    QByteArrayView lineText(int line) const;
+    QByteArrayView wholeLine(int line) const;
+    QByteArrayView lineEnding(int line) const;
     QStringList spelledPath(const QStringList& path) const;
+    // The line break new lines get: the one the file's first line ends with.
     QByteArray newline() const;
 
     QByteArray bytes_;

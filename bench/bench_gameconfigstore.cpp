@@ -1,5 +1,7 @@
 // How long one INI access takes on a user.ini of realistic size. The pages
-// read or write up to some forty keys in a row, each a whole file read.
+// read or write up to some forty keys in a row, each going to the file.
+// The yardsticks: a plain read of the file (open, read, close) and the
+// editor's own safe read (SafeFile::read: its lock, its look for a journal).
 
 #include "config/GameConfigStore.h"
 #include "platform/SafeFile.h"
@@ -8,6 +10,9 @@
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -63,6 +68,23 @@ void BM_RawFileRead(benchmark::State& state)
     state.SetBytesProcessed(state.iterations() * QFile(fixture.path).size());
 }
 BENCHMARK(BM_RawFileRead);
+
+void BM_PlainFileRead(benchmark::State& state)
+{
+    Fixture fixture;
+    const QByteArray name = QFile::encodeName(fixture.path);
+    QByteArray bytes(64 * 1024, Qt::Uninitialized);
+    for (auto _ : state) {
+        const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+        ssize_t got = 0;
+        qsizetype at = 0;
+        while ((got = ::read(fd, bytes.data() + at, size_t(bytes.size() - at))) > 0)
+            at += got;
+        ::close(fd);
+        benchmark::DoNotOptimize(at);
+    }
+}
+BENCHMARK(BM_PlainFileRead);
 
 void BM_ReadStringLateKey(benchmark::State& state)
 {

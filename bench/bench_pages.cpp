@@ -193,6 +193,15 @@ const std::vector<PageCase>& pages()
           [](Editor& e) { e.child<QAbstractButton>("bKeyBindEintragen")->click(); }}},
         {"tsRegistry", "install path, ticked",
          {[](Editor& e, int) {
+              // Another folder in the registry file, so that the tick
+              // writes the game's back: a write of the value the key
+              // holds is no change.
+              const QString registry = e.dir.filePath(QStringLiteral("system.reg"));
+              if (QFileInfo::exists(registry)) {
+                  QByteArray bytes = readAll(registry);
+                  if (bytes.contains("\"Folder\"=\""))
+                      writeAll(registry, bytes.replace("\"Folder\"=\"", "\"Folder\"=\"X"));
+              }
               auto* box = e.child<QAbstractButton>("cbUTPath");
               const QSignalBlocker blocker(box);
               box->setEnabled(true);

@@ -10,7 +10,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <climits>
 
@@ -264,6 +266,75 @@ private Q_SLOTS:
         store.WriteInteger(u"DefaultPlayer"_s, u"Minus"_s, -1);
         store.WriteInteger(u"DefaultPlayer"_s, u"Min"_s, INT_MIN);
         QVERIFY(bytesOf(path()).endsWith("\r\n[DefaultPlayer]\r\nTeam=255\r\nMinus=-1\r\nMin=-2147483648\r\n"));
+    }
+
+    // ---- reading again: the kept parse never outlives the bytes ----------
+
+    // A read after another program, or another store of this one, changed
+    // the file gives the new value, however little the change left to see:
+    // the same size, the same tick of the file clock, the old modification
+    // time put back, a new file renamed over the old.
+    void readAfterAnotherWriter_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("settle"); // the first read long after the file's last change
+        QTest::addColumn<QString>("expected");
+        for (const bool settle : {false, true}) {
+            const char* when = settle ? ", read settled" : ", same tick";
+            QTest::addRow("in place, same size%s", when) << u"in place"_s << settle << u"bbbb"_s;
+            QTest::addRow("in place, same size, times put back%s", when) << u"times back"_s << settle << u"bbbb"_s;
+            QTest::addRow("renamed over, same size%s", when) << u"rename"_s << settle << u"bbbb"_s;
+            QTest::addRow("another store object%s", when) << u"other store"_s << settle << u"bbbb"_s;
+            QTest::addRow("after this store's write, in place%s", when) << u"after own write"_s << settle
+                                                                        << u"dddd"_s;
+            QTest::addRow("removed%s", when) << u"remove"_s << settle << u"<d>"_s;
+        }
+    }
+
+    void readAfterAnotherWriter()
+    {
+        QFETCH(QString, change);
+        QFETCH(bool, settle);
+        QFETCH(QString, expected);
+        const QByteArray before = "[S]\r\nK=aaaa\r\n";
+        const QByteArray after = "[S]\r\nK=bbbb\r\n";
+        writeBytes(path(), before);
+        GameConfigStore store(path());
+        const auto overwriteInPlace = [&](const QByteArray& bytes, bool timesBack) {
+            struct stat old {};
+            QCOMPARE(::stat(QFile::encodeName(path()).constData(), &old), 0);
+            const int fd = ::open(QFile::encodeName(path()).constData(), O_WRONLY);
+            QVERIFY(fd >= 0);
+            QCOMPARE(::pwrite(fd, bytes.constData(), size_t(bytes.size()), 0), ssize_t(bytes.size()));
+            if (timesBack) {
+                const timespec times[2] = {old.st_atim, old.st_mtim};
+                QCOMPARE(::futimens(fd, times), 0);
+            }
+            ::close(fd);
+        };
+        if (change == u"after own write")
+            store.WriteString(u"S"_s, u"K"_s, u"cccc"_s); // its bytes are what the store keeps now
+        if (settle)
+            QThread::msleep(60); // many ticks of the file clock
+        QCOMPARE(store.ReadString(u"S"_s, u"K"_s, u"<d>"_s), change == u"after own write" ? u"cccc"_s : u"aaaa"_s);
+        QCOMPARE(store.ReadString(u"S"_s, u"K"_s, u"<d>"_s), change == u"after own write" ? u"cccc"_s : u"aaaa"_s);
+        if (change == u"in place") {
+            overwriteInPlace(after, false);
+        } else if (change == u"times back") {
+            overwriteInPlace(after, true);
+        } else if (change == u"rename") {
+            writeBytes(path(u"new.ini"_s), after);
+            QCOMPARE(::rename(QFile::encodeName(path(u"new.ini"_s)).constData(), QFile::encodeName(path()).constData()),
+                     0);
+        } else if (change == u"other store") {
+            GameConfigStore(path()).WriteString(u"S"_s, u"K"_s, u"bbbb"_s);
+        } else if (change == u"after own write") {
+            overwriteInPlace("[S]\r\nK=dddd\r\n", true);
+        } else {
+            QVERIFY(QFile::remove(path()));
+        }
+        QCOMPARE(store.ReadString(u"S"_s, u"K"_s, u"<d>"_s), expected);
+        QCOMPARE(store.Sections(), expected == u"<d>"_s ? QStringList() : QStringList{u"S"_s});
     }
 
     // ---- writing: only the key's own line changes ------------------------

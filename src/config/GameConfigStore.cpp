@@ -6,7 +6,11 @@
 #include "platform/EditorError.h"
 #include "platform/SafeFile.h"
 
+#include <QHash>
+
 #include <algorithm>
+#include <memory>
+#include <mutex>
 #include <utility>
 
 namespace {
@@ -126,6 +130,97 @@ std::optional<QString> valueIn(const QByteArray& bytes, Encoding encoding, const
     return cutToReadLength(decode(*raw, encoding));
 }
 
+// ---- the last parse of each file ----------------------------------------------
+//
+// A page reads a hundred keys in a row, and each read must give what the file
+// holds at that moment: another program may write it in between. So every
+// read still goes to the file (its lock, its journal, its stamp), but the
+// parse of bytes already parsed is kept: SafeFile::read hands back the known
+// bytes only when they are provably the file's now (the same bytes read
+// again, or a settled stamp that is the file's stamp now), and a parse is
+// used only with the bytes it was made from.
+struct Parse {
+    SafeFile::Seen seen;
+    Encoding encoding = Encoding::Windows1252;
+    std::shared_ptr<const IniText::Index> index; // none for UTF-16 text
+};
+
+std::mutex parsesMutex;
+
+QHash<QString, std::shared_ptr<const Parse>>& parses()
+{
+    static QHash<QString, std::shared_ptr<const Parse>> byPath;
+    return byPath;
+}
+
+std::shared_ptr<const Parse> knownParse(const QString& path)
+{
+    const std::lock_guard<std::mutex> guard(parsesMutex);
+    return parses().value(path);
+}
+
+void keepParse(const QString& path, std::shared_ptr<const Parse> parse)
+{
+    const std::lock_guard<std::mutex> guard(parsesMutex);
+    // The files of one installation are a handful; a caller that goes
+    // through many files keeps only its latest ones.
+    if (parses().size() >= 16 && !parses().contains(path))
+        parses().clear();
+    if (parse)
+        parses().insert(path, std::move(parse));
+    else
+        parses().remove(path);
+}
+
+// A write's bytes are kept unparsed (lazy): a page that wrote need not read
+// the file again.
+std::shared_ptr<const Parse> parseOf(SafeFile::Seen seen, std::shared_ptr<const IniText::Index> index = {},
+                                     bool lazy = false)
+{
+    auto parse = std::make_shared<Parse>();
+    parse->encoding = encodingOf(seen.bytes);
+    if (parse->encoding != Encoding::Utf16 && (index || !lazy))
+        parse->index = index ? std::move(index) : std::make_shared<const IniText::Index>(seen.bytes);
+    parse->seen = std::move(seen);
+    return parse;
+}
+
+// The file as it is now, parsed; nothing when it cannot be read.
+std::shared_ptr<const Parse> currentParse(const QString& path)
+{
+    const std::shared_ptr<const Parse> last = knownParse(path);
+    bool unchanged = false;
+    std::optional<SafeFile::Seen> seen = SafeFile::read(path, last ? &last->seen : nullptr, &unchanged);
+    if (!seen) {
+        keepParse(path, nullptr);
+        return nullptr;
+    }
+    if (unchanged) {
+        const bool parsed = last->index || last->encoding == Encoding::Utf16;
+        if (parsed && seen->stamp == last->seen.stamp && seen->settled == last->seen.settled)
+            return last;
+        // The same bytes with a newer stamp: what the next read compares.
+        auto fresh = std::make_shared<Parse>(*last);
+        fresh->seen = *std::move(seen);
+        if (!parsed)
+            fresh->index = std::make_shared<const IniText::Index>(fresh->seen.bytes);
+        keepParse(path, fresh);
+        return fresh;
+    }
+    std::shared_ptr<const Parse> parse = parseOf(*std::move(seen));
+    keepParse(path, parse);
+    return parse;
+}
+
+// The index of these bytes: the kept one when it was made from them.
+std::shared_ptr<const IniText::Index> indexOf(const QString& path, const QByteArray& bytes)
+{
+    const std::shared_ptr<const Parse> known = knownParse(path);
+    if (known && known->index && known->seen.bytes == bytes)
+        return known->index;
+    return std::make_shared<const IniText::Index>(bytes);
+}
+
 } // namespace
 
 GameConfigStore::GameConfigStore(QString path) : path_(std::move(path)) {}
@@ -137,17 +232,17 @@ QString GameConfigStore::ReadString(const QString& section, const QString& key, 
 
 std::optional<QString> GameConfigStore::Find(const QString& section, const QString& key) const
 {
-    const std::optional<QByteArray> bytes = SafeFile::read(path_);
-    if (!bytes)
+    const std::shared_ptr<const Parse> parse = currentParse(path_);
+    if (!parse || !parse->index)
         return std::nullopt;
-    const Encoding encoding = encodingOf(*bytes);
-    if (encoding == Encoding::Utf16)
-        return std::nullopt;
-    const auto sectionBytes = encode(trimmedName(section), encoding);
-    const auto keyBytes = encode(trimmedName(key), encoding);
+    const auto sectionBytes = encode(trimmedName(section), parse->encoding);
+    const auto keyBytes = encode(trimmedName(key), parse->encoding);
     if (!sectionBytes || !keyBytes)
         return std::nullopt;
-    return valueIn(*bytes, encoding, *sectionBytes, *keyBytes);
+    const std::optional<QByteArray> raw = parse->index->valueOf(*sectionBytes, *keyBytes);
+    if (!raw)
+        return std::nullopt;
+    return cutToReadLength(decode(*raw, parse->encoding));
 }
 
 void GameConfigStore::WriteString(const QString& section, const QString& key, const QString& value)
@@ -168,11 +263,12 @@ void GameConfigStore::WriteStrings(const QString& section, const QList<std::pair
     // From the read to the write no other writer of this program can come
     // in between and have its change lost.
     SafeFile::Update update(path_);
-    const std::optional<QByteArray> bytes = update.read();
+    std::optional<SafeFile::Seen> seen = update.readSeen();
     // A file that is there but cannot be read must not be replaced by one
     // holding only the new keys.
-    if (!bytes && update.exists())
+    if (!seen && update.exists())
         throw EditorError(QStringLiteral("Unable to write to %1").arg(path_));
+    const std::optional<QByteArray> bytes = seen ? std::optional(seen->bytes) : std::nullopt;
     const QByteArray text = bytes.value_or(QByteArray());
     const Encoding encoding = encodingOf(text);
     if (encoding == Encoding::Utf16)
@@ -183,8 +279,25 @@ void GameConfigStore::WriteStrings(const QString& section, const QList<std::pair
     const QByteArray sectionBytes =
         encodeOrRefuse(sectionName, QStringLiteral("The section name of %1").arg(firstWhere), encoding, path_);
     // Each pair is applied to the result of the one before, as separate
-    // writes would apply it to the file the one before had left.
-    QByteArray changed = text;
+    // writes would apply it to the file the one before had left. Every pair
+    // reads and changes only the first section of the name, so once it is
+    // there the pairs work on its part of the text alone (the rest is put
+    // back around it), and a hundred keys cost no hundred passes over a
+    // large file.
+    const std::shared_ptr<const IniText::Index> index = indexOf(path_, text);
+    QByteArray fallbackBreak = IniText::fallbackBreak(text);
+    QByteArray base = text; // what the part is taken from and put back into
+    QByteArray part = text;
+    qsizetype partBegin = 0;
+    qsizetype partEnd = -1; // -1: the part is the whole text
+    const auto split = [&](const IniText::Index& parsed) {
+        if (const auto span = parsed.span(sectionBytes)) {
+            partBegin = span->first;
+            partEnd = span->second;
+            part = base.sliced(partBegin, partEnd - partBegin);
+        }
+    };
+    split(*index);
     for (const auto& [key, value] : keyValues) {
         const QString keyName = trimmedName(key);
         const QString where = QStringLiteral("[%1] %2").arg(sectionName, keyName);
@@ -195,80 +308,79 @@ void GameConfigStore::WriteStrings(const QString& section, const QList<std::pair
         // The value a read gives is what the key holds, so writing it changes
         // nothing: its quotes, its blanks and the part beyond what a read
         // hands back (a page writes back what it has just read) stay.
-        if (valueIn(changed, encoding, sectionBytes, keyBytes) == value)
+        if (valueIn(part, encoding, sectionBytes, keyBytes) == value)
             continue;
-        changed = IniText::withValue(changed, sectionBytes, keyBytes, valueBytes);
+        if (partEnd >= 0) {
+            part = IniText::withValue(part, sectionBytes, keyBytes, valueBytes, fallbackBreak);
+        } else {
+            // The section is made, at the end of the text: from now on the
+            // pairs work on it alone.
+            part = IniText::withValue(part, sectionBytes, keyBytes, valueBytes);
+            base = part;
+            fallbackBreak = IniText::fallbackBreak(base);
+            split(IniText::Index(base));
+        }
     }
-    if (bytes && changed == text)
+    QByteArray changed;
+    if (partEnd < 0) {
+        changed = part;
+    } else {
+        changed.reserve(base.size() + part.size() - (partEnd - partBegin));
+        changed.append(base.constData(), partBegin);
+        changed.append(part);
+        changed.append(base.constData() + partEnd, base.size() - partEnd);
+    }
+    if (bytes && changed == text) {
+        keepParse(path_, parseOf(*std::move(seen), index));
         return; // nothing to write, so nothing to refuse on a read-only file
+    }
     if (update.isReadOnly())
         throw EditorError(QStringLiteral("Unable to write to %1").arg(path_));
     update.write(changed);
+    if (std::optional<SafeFile::Seen> written = update.written())
+        keepParse(path_, parseOf(*std::move(written), {}, true));
 }
-
-namespace {
-
-// The file's text as a read sees it: its bytes and their encoding, with the
-// names asked for in that encoding. Nothing when the file cannot be read or
-// the names have no bytes in its encoding (so cannot be in it).
-struct ReadView {
-    QByteArray bytes;
-    Encoding encoding = Encoding::Windows1252;
-};
-
-std::optional<ReadView> readView(const QString& path)
-{
-    std::optional<QByteArray> bytes = SafeFile::read(path);
-    if (!bytes)
-        return std::nullopt;
-    const Encoding encoding = encodingOf(*bytes);
-    if (encoding == Encoding::Utf16)
-        return std::nullopt;
-    return ReadView{*std::move(bytes), encoding};
-}
-
-} // namespace
 
 QStringList GameConfigStore::FindAll(const QString& section, const QString& key) const
 {
-    const std::optional<ReadView> view = readView(path_);
-    if (!view)
+    const std::shared_ptr<const Parse> parse = currentParse(path_);
+    if (!parse || !parse->index)
         return {};
-    const auto sectionBytes = encode(trimmedName(section), view->encoding);
-    const auto keyBytes = encode(trimmedName(key), view->encoding);
+    const auto sectionBytes = encode(trimmedName(section), parse->encoding);
+    const auto keyBytes = encode(trimmedName(key), parse->encoding);
     if (!sectionBytes || !keyBytes)
         return {};
     QStringList values;
-    for (const QByteArray& raw : IniText::valuesOf(view->bytes, *sectionBytes, *keyBytes))
-        values.append(cutToReadLength(decode(raw, view->encoding)));
+    for (const QByteArray& raw : parse->index->valuesOf(*sectionBytes, *keyBytes))
+        values.append(cutToReadLength(decode(raw, parse->encoding)));
     return values;
 }
 
 QStringList GameConfigStore::Sections() const
 {
-    const std::optional<ReadView> view = readView(path_);
+    const std::shared_ptr<const Parse> parse = currentParse(path_);
     QStringList names;
-    if (view) {
-        for (const QByteArray& name : IniText::sectionNames(view->bytes))
-            names.append(decode(name, view->encoding));
+    if (parse && parse->index) {
+        for (const QByteArray& name : parse->index->sectionNames())
+            names.append(decode(name, parse->encoding));
     }
     return names;
 }
 
 std::optional<QList<std::pair<QString, QString>>> GameConfigStore::Entries(const QString& section) const
 {
-    const std::optional<ReadView> view = readView(path_);
-    if (!view)
+    const std::shared_ptr<const Parse> parse = currentParse(path_);
+    if (!parse || !parse->index)
         return std::nullopt;
-    const auto sectionBytes = encode(trimmedName(section), view->encoding);
+    const auto sectionBytes = encode(trimmedName(section), parse->encoding);
     if (!sectionBytes)
         return std::nullopt;
-    const auto entries = IniText::entriesOf(view->bytes, *sectionBytes);
+    const auto entries = parse->index->entriesOf(*sectionBytes);
     if (!entries)
         return std::nullopt;
     QList<std::pair<QString, QString>> decoded;
     for (const auto& [name, value] : *entries)
-        decoded.append({decode(name, view->encoding), cutToReadLength(decode(value, view->encoding))});
+        decoded.append({decode(name, parse->encoding), cutToReadLength(decode(value, parse->encoding))});
     return decoded;
 }
 
@@ -358,6 +470,8 @@ GameConfigStore::Change GameConfigStore::Edit(const QList<IniEdit>& edits, bool 
     if (update.isReadOnly())
         throw EditorError(QStringLiteral("Unable to write to %1").arg(path_));
     update.write(changed);
+    if (std::optional<SafeFile::Seen> written = update.written())
+        keepParse(path_, parseOf(*std::move(written), {}, true));
     return change;
 }
 

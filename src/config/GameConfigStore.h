@@ -45,8 +45,10 @@ public:
 };
 
 // One of the game's INI files (unrealtournament.ini or user.ini). Keeps nothing
-// but its path: every read reads the file as it stands, every write changes
-// the file before it returns. Failures are thrown as EditorError.
+// but its path: every read gives the file as it stands, every write changes
+// the file before it returns. Failures are thrown as EditorError. (The last
+// parse of each file is kept for the process, for all stores of that path,
+// and used only while the file provably holds the bytes it was made from.)
 class GameConfigStore {
 public:
     explicit GameConfigStore(QString path);

@@ -208,13 +208,19 @@ QByteArrayView firstBreak(QByteArrayView text)
     return breakOf(text, lineAt(text, start));
 }
 
-// The break for a line added next to `neighbour`.
-QByteArrayView breakFor(QByteArrayView text, const Line* neighbour)
+QByteArrayView breakWithout(QByteArrayView text)
+{
+    const QByteArrayView first = firstBreak(text);
+    return first.isEmpty() ? crLf : first;
+}
+
+// The break for a line added next to `neighbour`; `fallback` where it has
+// none (the text's last line).
+QByteArrayView breakFor(QByteArrayView text, const Line* neighbour, QByteArrayView fallback)
 {
     if (neighbour && neighbour->next > neighbour->end)
         return breakOf(text, *neighbour);
-    const QByteArrayView first = firstBreak(text);
-    return first.isEmpty() ? crLf : first;
+    return fallback;
 }
 
 // The value as it goes into the file: verbatim, as the Windows functions
@@ -265,9 +271,9 @@ QByteArray valueAt(QByteArrayView text, const Parsed& key)
 }
 
 // The text with a line added after `anchor`, ending like it.
-QByteArray withLineAfter(const QByteArray& text, const Line& anchor, const QByteArray& line)
+QByteArray withLineAfter(const QByteArray& text, const Line& anchor, const QByteArray& line, QByteArrayView fallback)
 {
-    const QByteArrayView eol = breakFor(text, &anchor);
+    const QByteArrayView eol = breakFor(text, &anchor, fallback);
     QByteArray out;
     out.reserve(text.size() + line.size() + 2);
     out.append(text.constData(), anchor.next);
@@ -288,7 +294,7 @@ QByteArray withLineAfter(const QByteArray& text, const Line& anchor, const QByte
 // line.
 QByteArray withSection(const QByteArray& text, const Line* last, QByteArrayView section, const QByteArray& line)
 {
-    const QByteArrayView eol = breakFor(text, last);
+    const QByteArrayView eol = breakFor(text, last, breakWithout(text));
     QByteArray out;
     out.reserve(text.size() + section.size() + line.size() + 10);
     out.append(text);
@@ -320,6 +326,17 @@ std::optional<QByteArray> valueOf(QByteArrayView text, QByteArrayView section, Q
 QByteArray withValue(const QByteArray& text, QByteArrayView section, QByteArrayView key,
                      QByteArrayView value)
 {
+    return withValue(text, section, key, value, breakWithout(text));
+}
+
+QByteArray fallbackBreak(QByteArrayView text)
+{
+    return breakWithout(text).toByteArray();
+}
+
+QByteArray withValue(const QByteArray& text, QByteArrayView section, QByteArrayView key, QByteArrayView value,
+                     QByteArrayView fallbackBreak)
+{
     const Scan found = scan(text, section, key);
     QByteArray out;
     out.reserve(text.size() + section.size() + key.size() + value.size() + 16);
@@ -347,7 +364,7 @@ QByteArray withValue(const QByteArray& text, QByteArrayView section, QByteArrayV
         return out;
     }
     if (found.found)
-        return withLineAfter(text, found.anchor, keyLine(key, value));
+        return withLineAfter(text, found.anchor, keyLine(key, value), fallbackBreak);
     return withSection(text, found.haveLastLine ? &found.lastLine : nullptr, section, keyLine(key, value));
 }
 
@@ -418,10 +435,10 @@ QByteArray withAdded(const QByteArray& text, QByteArrayView section, QByteArrayV
     if (!found.found)
         return withSection(text, found.haveLastLine ? &found.lastLine : nullptr, section, keyLine(key, value));
     if (found.keys.empty())
-        return withLineAfter(text, found.anchor, keyLine(key, value));
+        return withLineAfter(text, found.anchor, keyLine(key, value), breakWithout(text));
     // Next to its fellows, spelt as they are.
     const auto& [last, parsed] = found.keys.back();
-    return withLineAfter(text, last, keyLine(parsed.name, value));
+    return withLineAfter(text, last, keyLine(parsed.name, value), breakWithout(text));
 }
 
 QByteArray withoutLines(const QByteArray& text, QByteArrayView section, QByteArrayView key,
@@ -453,6 +470,116 @@ QByteArray withoutLines(const QByteArray& text, QByteArrayView section, QByteArr
             out.chop(1);
     }
     return out;
+}
+
+// ---- Index ------------------------------------------------------------------
+
+namespace {
+
+QByteArray lowered(QByteArrayView name)
+{
+    QByteArray out(name.size(), Qt::Uninitialized);
+    for (qsizetype i = 0; i < name.size(); ++i)
+        out[i] = asciiLower(name[i]);
+    return out;
+}
+
+} // namespace
+
+struct Index::Section {
+    qsizetype begin = 0;
+    qsizetype end = 0;
+    // The read value of the first line of each key name (in lower case),
+    // made when a key of the section is first asked for.
+    mutable std::optional<QHash<QByteArray, QByteArray>> firstValues;
+};
+
+Index::Index(QByteArray text) : text_(std::move(text))
+{
+    const QByteArrayView view(text_);
+    Section* open = nullptr; // the first section of a name whose end is not found yet
+    for (qsizetype pos = bodyStart(view); pos < view.size();) {
+        const Line line = lineAt(view, pos);
+        pos = line.next;
+        qsizetype first = line.begin;
+        while (first < line.end && isBlank(view[first]))
+            ++first;
+        if (first == line.end || view[first] != '[')
+            continue;
+        if (open) {
+            open->end = line.begin;
+            open = nullptr;
+        }
+        const Parsed parsed = classify(view, line);
+        const QByteArray name = lowered(parsed.name);
+        if (sections_.contains(name))
+            continue; // only the first section of a name counts
+        auto section = std::make_shared<Section>();
+        section->begin = line.begin;
+        section->end = view.size();
+        open = section.get();
+        sections_.insert(name, std::move(section));
+        names_.append(parsed.name.toByteArray());
+    }
+}
+
+Index::~Index() = default;
+
+const Index::Section* Index::find(QByteArrayView section) const
+{
+    const auto at = sections_.constFind(lowered(section));
+    return at == sections_.cend() ? nullptr : at->get();
+}
+
+std::optional<std::pair<qsizetype, qsizetype>> Index::span(QByteArrayView section) const
+{
+    const Section* found = find(section);
+    if (!found)
+        return std::nullopt;
+    return std::pair(found->begin, found->end);
+}
+
+std::optional<QByteArray> Index::valueOf(QByteArrayView section, QByteArrayView key) const
+{
+    const Section* found = find(section);
+    if (!found)
+        return std::nullopt;
+    if (!found->firstValues) {
+        QHash<QByteArray, QByteArray> values;
+        const QByteArrayView part = QByteArrayView(text_).sliced(found->begin, found->end - found->begin);
+        walkSection(part, section, false, [&](const Line&, const Parsed& parsed) {
+            const QByteArray name = lowered(parsed.name);
+            if (!values.contains(name))
+                values.insert(name, valueAt(part, parsed));
+            return true;
+        });
+        found->firstValues = std::move(values);
+    }
+    const auto at = found->firstValues->constFind(lowered(key));
+    if (at == found->firstValues->cend())
+        return std::nullopt;
+    return *at;
+}
+
+bool Index::hasSection(QByteArrayView section) const
+{
+    return find(section) != nullptr;
+}
+
+std::optional<QList<std::pair<QByteArray, QByteArray>>> Index::entriesOf(QByteArrayView section) const
+{
+    const Section* found = find(section);
+    if (!found)
+        return std::nullopt;
+    return IniText::entriesOf(QByteArrayView(text_).sliced(found->begin, found->end - found->begin), section);
+}
+
+QList<QByteArray> Index::valuesOf(QByteArrayView section, QByteArrayView key) const
+{
+    const Section* found = find(section);
+    if (!found)
+        return {};
+    return IniText::valuesOf(QByteArrayView(text_).sliced(found->begin, found->end - found->begin), section, key);
 }
 
 } // namespace IniText

@@ -3,9 +3,11 @@
 #include <QByteArray>
 #include <QByteArrayView>
 
+#include <QHash>
 #include <QList>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <utility>
 
@@ -85,5 +87,46 @@ QByteArray withAdded(const QByteArray& text, QByteArrayView section, QByteArrayV
 // its line break. A text that ended without a line break still does.
 QByteArray withoutLines(const QByteArray& text, QByteArrayView section, QByteArrayView key,
                         const std::function<bool(QByteArrayView value)>& remove = {});
+
+// ---- one parse, many lookups ------------------------------------------------
+// A text read once and asked many times (a page reads a hundred keys of one
+// file): the first section of each name is found by one pass over the text,
+// and the keys of a section by one pass over that section when it is first
+// asked for. Every answer is the one the function of the same name above
+// gives for the whole text.
+class Index {
+public:
+    explicit Index(QByteArray text);
+    ~Index();
+    Index(const Index&) = delete;
+    Index& operator=(const Index&) = delete;
+
+    const QByteArray& text() const { return text_; }
+
+    std::optional<QByteArray> valueOf(QByteArrayView section, QByteArrayView key) const;
+    bool hasSection(QByteArrayView section) const;
+    QList<QByteArray> sectionNames() const { return names_; }
+    std::optional<QList<std::pair<QByteArray, QByteArray>>> entriesOf(QByteArrayView section) const;
+    QList<QByteArray> valuesOf(QByteArrayView section, QByteArrayView key) const;
+
+    // Where the first section of the name stands: from its header line to
+    // the next header line or the text's end. Nothing when it is missing.
+    std::optional<std::pair<qsizetype, qsizetype>> span(QByteArrayView section) const;
+
+private:
+    struct Section;
+    const Section* find(QByteArrayView section) const;
+    QByteArray text_;
+    QList<QByteArray> names_;
+    QHash<QByteArray, std::shared_ptr<Section>> sections_; // by name in lower case
+};
+
+// The break that withValue gives a line it adds after the text's last line
+// when that has none: the first line's, else CR LF. Edits of a section's part
+// of a text (Index::span) give the bytes the edits of the whole text give
+// when they are told this break of the whole text.
+QByteArray fallbackBreak(QByteArrayView text);
+QByteArray withValue(const QByteArray& part, QByteArrayView section, QByteArrayView key, QByteArrayView value,
+                     QByteArrayView fallbackBreak);
 
 } // namespace IniText

@@ -7,11 +7,13 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QHash>
 #include <QList>
 #include <QRandomGenerator>
 #include <QSet>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <csignal>
@@ -24,10 +26,14 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/magic.h>
+#include <linux/openat2.h>
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -222,10 +228,49 @@ Place resolveIn(int dir, const QByteArray& text, const QByteArray& shownBase, in
     return place;
 }
 
+// A path without any link on the way, in two calls: its folder by openat2,
+// which refuses every link (ELOOP), and the last name in it. Nothing when it
+// cannot tell (a link, no openat2 in this kernel, a folder that is not
+// there): then the walk name by name decides, as it does for every link.
+std::optional<Place> resolveWithoutLinks(const QByteArray& path)
+{
+    static std::atomic<bool> unavailable = false;
+    if (unavailable)
+        return std::nullopt;
+    const qsizetype slash = path.lastIndexOf('/');
+    const QByteArray name = path.mid(slash + 1);
+    if (name.isEmpty() || name == "." || name == "..")
+        return std::nullopt;
+    const QByteArray folder = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.left(slash);
+    open_how how {};
+    how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+    how.resolve = RESOLVE_NO_SYMLINKS;
+    const long fd = ::syscall(SYS_openat2, AT_FDCWD, folder.constData(), &how, sizeof how);
+    if (fd < 0) {
+        // Not in this kernel, or forbidden by a sandbox's filter.
+        if (errno == ENOSYS || errno == EPERM)
+            unavailable = true;
+        return std::nullopt;
+    }
+    Place place;
+    place.folder = Fd(int(fd));
+    place.name = name;
+    Fd file(::openat(place.folder.get(), name.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    if (!file.valid())
+        return errno == ENOENT ? std::optional(std::move(place)) : std::nullopt;
+    if (::fstat(file.get(), &place.st) != 0 || S_ISLNK(place.st.st_mode))
+        return std::nullopt;
+    place.file = std::move(file);
+    return place;
+}
+
 Place resolve(const QString& path)
 {
+    const QByteArray encoded = QFile::encodeName(path);
+    if (std::optional<Place> place = resolveWithoutLinks(encoded))
+        return *std::move(place);
     int hops = 0;
-    return resolveIn(AT_FDCWD, QFile::encodeName(path), QByteArray(), hops);
+    return resolveIn(AT_FDCWD, encoded, QByteArray(), hops);
 }
 
 // The path a descriptor stands for now, as the kernel tells it.
@@ -362,26 +407,117 @@ Locked lockBounded(int fd, int how, const struct stat& st, const QString& path, 
 
 // ---- plain reads and writes ------------------------------------------------------
 
-std::optional<QByteArray> readAll(int fd)
+// sizeHint: what fstat told of the size, if the caller has asked.
+std::optional<QByteArray> readAll(int fd, off_t sizeHint = -1)
 {
-    QByteArray bytes;
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && st.st_size > 0)
-        bytes.reserve(qsizetype(st.st_size));
-    char buffer[64 * 1024];
-    off_t at = 0;
+    if (sizeHint < 0) {
+        struct stat st {};
+        sizeHint = ::fstat(fd, &st) == 0 ? st.st_size : 0;
+    }
+    // Room for one byte more than told, so that a file of the told size is
+    // read whole by one call, and its end seen by the next.
+    QByteArray bytes(qsizetype(std::max<off_t>(sizeHint, 0)) + 1, Qt::Uninitialized);
+    qsizetype at = 0;
     for (;;) {
-        const ssize_t got = ::pread(fd, buffer, sizeof buffer, at);
+        if (at == bytes.size())
+            bytes.resize(bytes.size() * 2);
+        const ssize_t got = ::pread(fd, bytes.data() + at, size_t(bytes.size() - at), off_t(at));
         if (got < 0) {
             if (errno == EINTR)
                 continue;
             return std::nullopt;
         }
-        if (got == 0)
+        if (got == 0) {
+            bytes.truncate(at);
             return bytes;
-        bytes.append(buffer, qsizetype(got));
+        }
         at += got;
     }
+}
+
+// ---- what a read saw ---------------------------------------------------------------
+
+Stamp stampOf(const struct stat& st)
+{
+    return {st.st_dev, st.st_ino, st.st_size, qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
+            qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec};
+}
+
+qint64 nowNs()
+{
+    timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+// How far a file time may lie behind the moment of the change it records:
+// the kernel stamps files from a clock that advances in ticks. Two of them,
+// and a millisecond at least.
+qint64 stampSlack()
+{
+    static const qint64 slack = [] {
+        timespec tick {};
+        if (::clock_getres(CLOCK_REALTIME_COARSE, &tick) != 0)
+            return qint64(20000000);
+        return std::max<qint64>(2 * (qint64(tick.tv_sec) * 1000000000 + tick.tv_nsec), 1000000);
+    }();
+    return slack;
+}
+
+// Whether the file system stamps this file's times from this machine's
+// clock in nanoseconds. A network file system stamps them from the server's
+// clock, others in whole seconds or more: there a stamp proves nothing, and
+// every read compares the bytes.
+bool stampsFromLocalClock(int fd, dev_t device)
+{
+    static std::mutex mutex;
+    static QHash<dev_t, bool> known;
+    const std::lock_guard<std::mutex> guard(mutex);
+    if (const auto at = known.constFind(device); at != known.cend())
+        return *at;
+    struct statfs fs {};
+    bool local = false;
+    if (::fstatfs(fd, &fs) == 0) {
+        switch (static_cast<unsigned long>(fs.f_type)) {
+        case EXT4_SUPER_MAGIC: // ext2, ext3 and ext4 alike
+        case XFS_SUPER_MAGIC:
+        case BTRFS_SUPER_MAGIC:
+        case TMPFS_MAGIC:
+        case F2FS_SUPER_MAGIC:
+        case OVERLAYFS_SUPER_MAGIC:
+            local = true;
+            break;
+        default:
+            break;
+        }
+    }
+    known.insert(device, local);
+    return local;
+}
+
+// Reads the file's bytes with its stamp; `before` is an fstat taken under
+// the lock the caller holds.
+std::optional<Seen> readSeenFrom(int fd, const struct stat& before)
+{
+    const qint64 began = nowNs();
+    std::optional<QByteArray> bytes = readAll(fd, before.st_size);
+    struct stat after {};
+    if (!bytes || ::fstat(fd, &after) != 0)
+        return std::nullopt;
+    Seen seen;
+    seen.stamp = stampOf(after);
+    seen.settled = seen.stamp == stampOf(before) && bytes->size() == after.st_size
+        && seen.stamp.changedNs + stampSlack() < began && stampsFromLocalClock(fd, after.st_dev);
+    seen.bytes = *std::move(bytes);
+    return seen;
+}
+
+std::optional<Seen> readSeenFrom(int fd)
+{
+    struct stat before {};
+    if (::fstat(fd, &before) != 0)
+        return std::nullopt;
+    return readSeenFrom(fd, before);
 }
 
 // False with errno set when not all of it could be written.
@@ -920,6 +1056,7 @@ struct Update::State {
     bool ownLock = false;
     bool journalLeft = false;
     struct stat locked {};
+    std::optional<QByteArray> written;
 };
 
 Update::Update(const QString& path) : state_(std::make_unique<State>())
@@ -1006,6 +1143,22 @@ std::optional<QByteArray> Update::read() const
     return readAll(state_->file.get());
 }
 
+std::optional<Seen> Update::readSeen() const
+{
+    if (!state_->file.valid())
+        return std::nullopt;
+    return readSeenFrom(state_->file.get());
+}
+
+std::optional<Seen> Update::written() const
+{
+    // No stamp: the write's own change time lies within the tick of now, so
+    // it could prove nothing; the next read compares the bytes.
+    if (!state_->written)
+        return std::nullopt;
+    return Seen{*state_->written, Stamp{}, false};
+}
+
 bool Update::exists() const
 {
     return state_->exists;
@@ -1042,6 +1195,7 @@ void Update::write(const QByteArray& content)
                 refuse(path, changedMeanwhile);
             fail(path, errno);
         }
+        s.written = content;
         return;
     }
 
@@ -1080,6 +1234,7 @@ void Update::write(const QByteArray& content)
                 if (::renameat(folder, temporary.name.constData(), folder, name.constData()) == 0) {
                     temporary.fd.reset(); // releases its lock only now that the name is gone
                     syncFolder(folder);
+                    s.written = content;
                     return;
                 }
             }
@@ -1158,6 +1313,7 @@ void Update::write(const QByteArray& content)
     if (writeAll(fd, content) && (content.size() >= old->size() || ::ftruncate(fd, off_t(content.size())) == 0)
         && ::fsync(fd) == 0) {
         done();
+        s.written = content;
         return;
     }
     const int error = errno;
@@ -1170,15 +1326,41 @@ void Update::write(const QByteArray& content)
 
 // ---- reads --------------------------------------------------------------------------------
 
-std::optional<QByteArray> read(const QString& path)
+std::optional<Seen> read(const QString& path, const Seen* last, bool* unchanged)
 {
+    if (unchanged)
+        *unchanged = false;
     const Place place = resolve(path);
     if (!place.file.valid() || !S_ISREG(place.st.st_mode))
         return std::nullopt;
+    // A settled stamp that is the file's stamp now proves its bytes, without
+    // the lock and without reading:
+    // - The lock keeps a read from seeing half a write of this program. A
+    //   write replaces the file by rename (another inode, so another stamp)
+    //   or changes it in place, and its first byte gives the file a change
+    //   time of after the read that made `last` began, which a settled stamp
+    //   lies clearly before. So the stamp is still last's only while no byte
+    //   of that write has landed, and the bytes before it are the file's.
+    // - The bytes of `last` were read (or read again and compared) under the
+    //   lock, after the look for a journal and its recovery.
+    // - The look for a journal is made here as well, and a journal found
+    //   goes the long way below, to be recovered. (A write killed after
+    //   touching the file has changed its stamp anyway; one killed before
+    //   left the file's bytes as they were, so the recovery would not change
+    //   them, but it clears the journal at this access, as every access
+    //   does.)
+    if (last && last->settled && stampOf(place.st) == last->stamp && !journalThere(place, place.st)) {
+        if (unchanged)
+            *unchanged = true;
+        return *last;
+    }
     const Fd fd = reopen(place, O_RDONLY | O_NONBLOCK);
     if (!fd.valid())
         return std::nullopt;
     const struct stat& st = place.st;
+    std::optional<Seen> seen;
+    bool recovered = false;
+    bool lockedOut = false;
     if (!heldHere(st)) {
         // A writer of this program holds its lock until its write is whole.
         const QPair<dev_t, ino_t> id{st.st_dev, st.st_ino};
@@ -1189,21 +1371,52 @@ std::optional<QByteArray> read(const QString& path)
                              QFile::encodeName(path).constData(), heldBy(st).toLocal8Bit().constData(),
                              lockWaitSeconds);
             stuck().insert(id);
+            // A writer of this program may be in the middle of its write:
+            // what is read now proves nothing for later.
+            lockedOut = true;
         } else {
             stuck().remove(id);
         }
         // A write that a crash left unfinished is undone first, under the
-        // writers' lock.
+        // writers' lock, before any bytes are read or known bytes handed
+        // back.
         if (locked != Locked::TimedOut && journalThere(place, st)) {
             ::flock(fd.get(), LOCK_UN);
+            recovered = true;
             try {
-                return Update(path).read();
+                seen = Update(path).readSeen();
             } catch (const EditorError&) {
-                return readAll(fd.get());
+                seen = readSeenFrom(fd.get());
             }
         }
     }
-    return readAll(fd.get());
+    if (!recovered) {
+        struct stat now {};
+        if (::fstat(fd.get(), &now) != 0)
+            return std::nullopt;
+        if (last && last->settled && stampOf(now) == last->stamp) {
+            if (unchanged)
+                *unchanged = true;
+            return *last;
+        }
+        seen = readSeenFrom(fd.get(), now);
+        if (seen && lockedOut)
+            seen->settled = false;
+    }
+    if (seen && last && seen->bytes == last->bytes) {
+        seen->bytes = last->bytes; // shared, not a second copy
+        if (unchanged)
+            *unchanged = true;
+    }
+    return seen;
+}
+
+std::optional<QByteArray> read(const QString& path)
+{
+    std::optional<Seen> seen = read(path, nullptr);
+    if (!seen)
+        return std::nullopt;
+    return std::move(seen->bytes);
 }
 
 std::optional<QString> refusalOf(const QString& path)

@@ -31,6 +31,45 @@ namespace SafeFile {
 // half done is undone first (see Update).
 std::optional<QByteArray> read(const QString& path);
 
+// A file's state as one fstat of its locked descriptor tells it. The change
+// time is the kernel's own: set at every change of the file's bytes, its
+// size or its metadata, and never to a time a program chooses.
+struct Stamp {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = -1;
+    qint64 modifiedNs = 0;
+    qint64 changedNs = 0;
+    bool operator==(const Stamp&) const = default;
+};
+
+// A file's bytes as a read or a write of this program saw them.
+struct Seen {
+    QByteArray bytes;
+    Stamp stamp;
+    // Whether the stamp alone proves the bytes (see read below).
+    bool settled = false;
+};
+
+// read() that spares the reading of bytes already known. `last` is an earlier
+// result for the same path. The path is resolved and a journal looked for as
+// by read(); when `last` is settled, the file has its stamp and there is no
+// journal, last comes back without the lock and without a read (why that is
+// safe: in read()). Otherwise it reads as read() does, under the lock, after
+// the journal's recovery; when the bytes are last's, those come back with
+// the stamp of now (`unchanged` is set in both cases).
+//
+// A result is settled when the file's change time lay clearly (two ticks of
+// the clock the kernel stamps files with) before its bytes were read, the
+// stamp was the same before and after the read, the bytes were as many as
+// the stamp's size, and the file system stamps times from this machine's
+// clock in nanoseconds. Any later change of the file then gives a change
+// time of after the read began, so another stamp: a file with the stamp of a
+// settled result has its bytes. A change within the same tick as the read
+// (the racy case) may leave the stamp as it was, so such a result is checked
+// against the bytes again at the next read.
+std::optional<Seen> read(const QString& path, const Seen* last, bool* unchanged = nullptr);
+
 // Why the path may not be used at all (a link that is not followed, a loop of
 // links), as one sentence; nothing when it may.
 std::optional<QString> refusalOf(const QString& path);
@@ -66,6 +105,12 @@ public:
     // The file as it stands now; nothing when it does not exist or cannot be
     // read.
     std::optional<QByteArray> read() const;
+    // The same with its stamp, settled as for SafeFile::read.
+    std::optional<Seen> readSeen() const;
+    // After write(): the bytes written, never settled (the write's own
+    // change time lies within the tick of now, so its stamp could prove
+    // nothing): the next read compares the bytes.
+    std::optional<Seen> written() const;
     // Whether something is at the path (a file that cannot be read included).
     bool exists() const;
     // Whether the file is there and carries no write permission bit at all.

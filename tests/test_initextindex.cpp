@@ -1,0 +1,95 @@
+#include "config/IniText.h"
+
+#include <QtTest>
+
+namespace {
+
+// A byte string literal with its NUL bytes.
+template <qsizetype N>
+QByteArray raw(const char (&bytes)[N])
+{
+    return QByteArray(bytes, N - 1);
+}
+
+} // namespace
+
+// The index of a parsed text answers as a pass over the whole text does, and
+// an edit of a section's part, put back in place, gives the bytes the edit of
+// the whole text gives: each checked over texts of every shape a file takes,
+// for every section and key name they hold and some they do not.
+class TestIniTextIndex : public QObject {
+    Q_OBJECT
+
+private:
+    static QList<QByteArray> texts()
+    {
+        return {
+            "",
+            "\xEF\xBB\xBF",
+            "\xEF\xBB\xBF[S]\r\nA=1\r\n",
+            "[S]",
+            "[S]\r\n",
+            "[S]\r\nA=1",
+            "A=before any section\n[S]\nA=1\n",
+            "[S]\nA=1\n[s]\nA=2\nB=3\n[T]\nA=4\n[S]\nC=5\n",
+            "[S]\r\nA=1\n[T]\r\nB=2\rC=3\r",
+            "  [ S ]  \r\n  a = \" q \" \r\nA=2\r\n;[T]\r\n; B=1\r\n\r\n[T] trailing ] x\r\nB = 1\r\n",
+            "[S]\nA=1\n\n; comment\n\n[T]\n",
+            "[S]\nA=1\nA=2\n=empty name\nno key here\n[]\nB=1\n[S\nC=2",
+            raw("[S]\r\nK=be\0fore\r\nGarbage\0=x\r\n[T]\r\nA=1"),
+            "\n\n[S]\n\n",
+            "[Last]\r\nA=1\r\n[S]\r\nB=1",
+            "[Only]",
+        };
+    }
+
+    static QList<QByteArray> sectionNames() { return {"S", "s", "T", "Last", "Only", "S ] x", "", "Missing"}; }
+    static QList<QByteArray> keyNames() { return {"A", "a", "B", "C", "K", "", "Garbage", "New"}; }
+
+private Q_SLOTS:
+    void indexAnswersAsTheWholeText()
+    {
+        for (const QByteArray& text : texts()) {
+            const IniText::Index index(text);
+            const QByteArray shown = text.toPercentEncoding();
+            QCOMPARE(index.sectionNames(), IniText::sectionNames(text));
+            for (const QByteArray& section : sectionNames()) {
+                QVERIFY2(index.hasSection(section) == IniText::hasSection(text, section), shown);
+                QVERIFY2(index.entriesOf(section) == IniText::entriesOf(text, section), shown + " [" + section + "]");
+                for (const QByteArray& key : keyNames()) {
+                    const QByteArray where = shown + " [" + section + "] " + key;
+                    QVERIFY2(index.valueOf(section, key) == IniText::valueOf(text, section, key), where);
+                    QVERIFY2(index.valuesOf(section, key) == IniText::valuesOf(text, section, key), where);
+                }
+            }
+        }
+    }
+
+    void editOfAPartGivesTheWholeTextsBytes()
+    {
+        for (const QByteArray& text : texts()) {
+            const IniText::Index index(text);
+            const QByteArray fallback = IniText::fallbackBreak(text);
+            for (const QByteArray& section : sectionNames()) {
+                const auto span = index.span(section);
+                if (!span)
+                    continue;
+                // Each value on what the edits before it left, as a batch
+                // of writes makes them.
+                for (const QByteArray& value : {QByteArray("v"), QByteArray(), QByteArray(" lead")}) {
+                    QByteArray whole = text;
+                    QByteArray part = text.mid(span->first, span->second - span->first);
+                    for (const QByteArray& key : keyNames()) {
+                        whole = IniText::withValue(whole, section, key, value);
+                        part = IniText::withValue(part, section, key, value, fallback);
+                        QVERIFY2(text.left(span->first) + part + text.mid(span->second) == whole,
+                                 text.toPercentEncoding() + " [" + section + "] " + key + "=" + value);
+                    }
+                }
+            }
+        }
+    }
+};
+
+QTEST_APPLESS_MAIN(TestIniTextIndex)
+#include "test_initextindex.moc"

@@ -92,4 +92,4 @@ private Q_SLOTS:
 };
 
 QTEST_APPLESS_MAIN(TestIniTextIndex)
-#include "test_initextindex.moc"
+#include "test_initext.moc"

@@ -14,6 +14,7 @@
 // --baseline runs another build's get and window path in the same turns,
 // to compare a change with what it changed.
 
+#include "ChildProcess.h"
 #include "config/TextCodec.h"
 
 #include <QByteArray>
@@ -37,13 +38,6 @@
 
 namespace {
 
-long long nowNs()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
-}
-
 struct Sample {
     double wallMs = 0;
     double cpuMs = 0;
@@ -58,55 +52,27 @@ struct Child {
     std::vector<Sample> samples;
 };
 
-double ms(const timeval& t)
-{
-    return double(t.tv_sec) * 1e3 + double(t.tv_usec) / 1e3;
-}
-
 // One run of the child; false when it did not answer as it should.
 bool run(Child& child)
 {
-    int out[2];
-    if (::pipe(out) != 0)
-        return false;
-    const long long started = nowNs();
-    const pid_t pid = ::fork();
-    if (pid < 0)
-        return false;
-    if (pid == 0) {
-        ::dup2(out[1], STDOUT_FILENO);
+    bench::ChildRun result;
+    const bool withoutDisplay = child.withoutDisplay;
+    const bool started = bench::runChild(child.command, result, [withoutDisplay](long long) {
         const int null = ::open("/dev/null", O_WRONLY);
         ::dup2(null, STDERR_FILENO);
-        ::close(out[0]);
-        ::close(out[1]);
-        if (child.withoutDisplay) {
+        if (withoutDisplay) {
             for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
                 ::unsetenv(name);
         }
-        std::vector<char*> args;
-        for (const std::string& arg : child.command)
-            args.push_back(const_cast<char*>(arg.c_str()));
-        args.push_back(nullptr);
-        ::execv(args[0], args.data());
-        std::_Exit(127);
-    }
-    ::close(out[1]);
-    std::string text;
-    char buffer[4096];
-    for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;)
-        text.append(buffer, size_t(n));
-    ::close(out[0]);
-    int status = 0;
-    rusage usage{};
-    if (::wait4(pid, &status, 0, &usage) != pid)
+    });
+    if (!started)
         return false;
-    const double wallMs = double(nowNs() - started) / 1e6;
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != child.status || (!child.out.empty() && text != child.out)) {
+    if (result.status != child.status || (!child.out.empty() && result.out != child.out)) {
         std::fprintf(stderr, "bench_command: %s ended with status %d and printed '%s'\n", child.name.c_str(),
-                     WIFEXITED(status) ? WEXITSTATUS(status) : -1, text.c_str());
+                     result.status, result.out.c_str());
         return false;
     }
-    child.samples.push_back({wallMs, ms(usage.ru_utime) + ms(usage.ru_stime)});
+    child.samples.push_back({result.wallMs, result.cpuMs});
     return true;
 }
 

@@ -15,6 +15,7 @@
 // both programs and runs this; the children use the platform plugin
 // QT_QPA_PLATFORM names (offscreen there).
 
+#include "ChildProcess.h"
 #include "app/HauptUnit.h"
 #include "controls/MessageBoxes.h"
 #include "app/RendererUnit.h"
@@ -44,13 +45,6 @@ namespace {
 
 constexpr const char* kStartEnv = "BRENNWERK_BENCH_STARTED_NS";
 
-long long nowNs()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
-}
-
 class SilentBoxes final : public MessageBoxes {
 public:
     void notice(QWidget*, const QString&) override {}
@@ -74,7 +68,7 @@ int runEditor(const QString& gameDir, const QString& registry, int argc, char** 
     while (!window->windowHandle() || !window->windowHandle()->isExposed())
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     const long long started = std::atoll(std::getenv(kStartEnv));
-    std::printf("exposed %lld\n", nowNs() - started);
+    std::printf("exposed %lld\n", bench::nowNs() - started);
     std::fflush(stdout);
     std::_Exit(0); // the tear-down is no part of the start
 }
@@ -87,42 +81,18 @@ struct Sample {
 
 bool runChild(const std::vector<std::string>& command, Sample* sample)
 {
-    int out[2];
-    if (::pipe(out) != 0)
-        return false;
-    const long long started = nowNs();
-    const pid_t pid = ::fork();
-    if (pid < 0)
-        return false;
-    if (pid == 0) {
-        ::dup2(out[1], STDOUT_FILENO);
-        ::close(out[0]);
-        ::close(out[1]);
-        ::setenv(kStartEnv, std::to_string(started).c_str(), 1);
-        std::vector<char*> args;
-        for (const std::string& arg : command)
-            args.push_back(const_cast<char*>(arg.c_str()));
-        args.push_back(nullptr);
-        ::execv(args[0], args.data());
-        std::_Exit(127);
-    }
-    ::close(out[1]);
-    std::string text;
-    char buffer[256];
-    for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;)
-        text.append(buffer, size_t(n));
-    ::close(out[0]);
-    int status = 0;
-    rusage usage{};
-    if (::wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    bench::ChildRun run;
+    // The child reports the moment its window is exposed, counted from the
+    // fork() it learns of here.
+    const auto tellStart = [](long long startedNs) { ::setenv(kStartEnv, std::to_string(startedNs).c_str(), 1); };
+    if (!bench::runChild(command, run, tellStart) || run.status != 0)
         return false;
     long long exposedNs = 0;
-    if (std::sscanf(text.c_str(), "exposed %lld", &exposedNs) != 1)
+    if (std::sscanf(run.out.c_str(), "exposed %lld", &exposedNs) != 1)
         return false;
     sample->startMs = double(exposedNs) / 1e6;
-    sample->maxRssKb = usage.ru_maxrss;
-    const auto ms = [](const timeval& tv) { return double(tv.tv_sec) * 1e3 + double(tv.tv_usec) / 1e3; };
-    sample->cpuMs = ms(usage.ru_utime) + ms(usage.ru_stime);
+    sample->maxRssKb = run.maxRssKb;
+    sample->cpuMs = run.cpuMs;
     return true;
 }
 

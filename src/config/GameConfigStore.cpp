@@ -221,6 +221,27 @@ std::shared_ptr<const IniText::Index> indexOf(const QString& path, const QByteAr
     return std::make_shared<const IniText::Index>(bytes);
 }
 
+// The file's parse now, with the names asked for in its encoding; nothing
+// when the file cannot be read, is UTF-16 text, or a name has no bytes in its
+// encoding (so cannot be in it).
+struct Lookup {
+    std::shared_ptr<const Parse> parse;
+    QByteArray section;
+    QByteArray key;
+};
+
+std::optional<Lookup> lookUp(const QString& path, const QString& section, const QString& key = QString())
+{
+    std::shared_ptr<const Parse> parse = currentParse(path);
+    if (!parse || !parse->index)
+        return std::nullopt;
+    auto sectionBytes = encode(trimmedName(section), parse->encoding);
+    auto keyBytes = encode(trimmedName(key), parse->encoding);
+    if (!sectionBytes || !keyBytes)
+        return std::nullopt;
+    return Lookup{std::move(parse), *std::move(sectionBytes), *std::move(keyBytes)};
+}
+
 } // namespace
 
 GameConfigStore::GameConfigStore(QString path) : path_(std::move(path)) {}
@@ -232,17 +253,13 @@ QString GameConfigStore::ReadString(const QString& section, const QString& key, 
 
 std::optional<QString> GameConfigStore::Find(const QString& section, const QString& key) const
 {
-    const std::shared_ptr<const Parse> parse = currentParse(path_);
-    if (!parse || !parse->index)
+    const std::optional<Lookup> found = lookUp(path_, section, key);
+    if (!found)
         return std::nullopt;
-    const auto sectionBytes = encode(trimmedName(section), parse->encoding);
-    const auto keyBytes = encode(trimmedName(key), parse->encoding);
-    if (!sectionBytes || !keyBytes)
-        return std::nullopt;
-    const std::optional<QByteArray> raw = parse->index->valueOf(*sectionBytes, *keyBytes);
+    const std::optional<QByteArray> raw = found->parse->index->valueOf(found->section, found->key);
     if (!raw)
         return std::nullopt;
-    return cutToReadLength(decode(*raw, parse->encoding));
+    return cutToReadLength(decode(*raw, found->parse->encoding));
 }
 
 void GameConfigStore::WriteString(const QString& section, const QString& key, const QString& value)
@@ -343,16 +360,12 @@ void GameConfigStore::WriteStrings(const QString& section, const QList<std::pair
 
 QStringList GameConfigStore::FindAll(const QString& section, const QString& key) const
 {
-    const std::shared_ptr<const Parse> parse = currentParse(path_);
-    if (!parse || !parse->index)
-        return {};
-    const auto sectionBytes = encode(trimmedName(section), parse->encoding);
-    const auto keyBytes = encode(trimmedName(key), parse->encoding);
-    if (!sectionBytes || !keyBytes)
+    const std::optional<Lookup> found = lookUp(path_, section, key);
+    if (!found)
         return {};
     QStringList values;
-    for (const QByteArray& raw : parse->index->valuesOf(*sectionBytes, *keyBytes))
-        values.append(cutToReadLength(decode(raw, parse->encoding)));
+    for (const QByteArray& raw : found->parse->index->valuesOf(found->section, found->key))
+        values.append(cutToReadLength(decode(raw, found->parse->encoding)));
     return values;
 }
 
@@ -369,18 +382,16 @@ QStringList GameConfigStore::Sections() const
 
 std::optional<QList<std::pair<QString, QString>>> GameConfigStore::Entries(const QString& section) const
 {
-    const std::shared_ptr<const Parse> parse = currentParse(path_);
-    if (!parse || !parse->index)
+    const std::optional<Lookup> found = lookUp(path_, section);
+    if (!found)
         return std::nullopt;
-    const auto sectionBytes = encode(trimmedName(section), parse->encoding);
-    if (!sectionBytes)
-        return std::nullopt;
-    const auto entries = parse->index->entriesOf(*sectionBytes);
+    const auto entries = found->parse->index->entriesOf(found->section);
     if (!entries)
         return std::nullopt;
+    const Encoding encoding = found->parse->encoding;
     QList<std::pair<QString, QString>> decoded;
     for (const auto& [name, value] : *entries)
-        decoded.append({decode(name, parse->encoding), cutToReadLength(decode(value, parse->encoding))});
+        decoded.append({decode(name, encoding), cutToReadLength(decode(value, encoding))});
     return decoded;
 }
 

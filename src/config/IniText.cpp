@@ -531,6 +531,11 @@ const Index::Section* Index::find(QByteArrayView section) const
     return at == sections_.cend() ? nullptr : at->get();
 }
 
+QByteArrayView Index::partOf(const Section& section) const
+{
+    return QByteArrayView(text_).sliced(section.begin, section.end - section.begin);
+}
+
 std::optional<std::pair<qsizetype, qsizetype>> Index::span(QByteArrayView section) const
 {
     const Section* found = find(section);
@@ -546,7 +551,7 @@ std::optional<QByteArray> Index::valueOf(QByteArrayView section, QByteArrayView 
         return std::nullopt;
     if (!found->firstValues) {
         QHash<QByteArray, QByteArray> values;
-        const QByteArrayView part = QByteArrayView(text_).sliced(found->begin, found->end - found->begin);
+        const QByteArrayView part = partOf(*found);
         walkSection(part, section, false, [&](const Line&, const Parsed& parsed) {
             const QByteArray name = lowered(parsed.name);
             if (!values.contains(name))
@@ -571,7 +576,7 @@ std::optional<QList<std::pair<QByteArray, QByteArray>>> Index::entriesOf(QByteAr
     const Section* found = find(section);
     if (!found)
         return std::nullopt;
-    return IniText::entriesOf(QByteArrayView(text_).sliced(found->begin, found->end - found->begin), section);
+    return IniText::entriesOf(partOf(*found), section);
 }
 
 QList<QByteArray> Index::valuesOf(QByteArrayView section, QByteArrayView key) const
@@ -579,7 +584,7 @@ QList<QByteArray> Index::valuesOf(QByteArrayView section, QByteArrayView key) co
     const Section* found = find(section);
     if (!found)
         return {};
-    return IniText::valuesOf(QByteArrayView(text_).sliced(found->begin, found->end - found->begin), section, key);
+    return IniText::valuesOf(partOf(*found), section, key);
 }
 
 } // namespace IniText

@@ -116,6 +116,8 @@ public:
 private:
     struct Section;
     const Section* find(QByteArrayView section) const;
+    // The section's text, from its header line on.
+    QByteArrayView partOf(const Section& section) const;
     QByteArray text_;
     QList<QByteArray> names_;
     QHash<QByteArray, std::shared_ptr<Section>> sections_; // by name in lower case

@@ -138,8 +138,18 @@ void OtherRenderersPage::build()
 
     // The key tables come with the groups: the page is built when first
     // needed, which may be long after start-up.
-    openGL->StrAssign();
+    GlideStrAssign();
+    GLStrAssign();
+}
+
+void OtherRenderersPage::GlideStrAssign()
+{
     glide->StrAssign();
+}
+
+void OtherRenderersPage::GLStrAssign()
+{
+    openGL->StrAssign();
 }
 
 OtherRenderersPage::~OtherRenderersPage() = default;

@@ -24,6 +24,11 @@ public:
     // group's "(Read only)" away, activate enables its boxes, presets and
     // refresh rate. Each builds the page first: a start that is answered
     // Direct3D never builds it.
+    // The key tables of the two groups; filled when the page is built, so
+    // only tables of groups that exist are filled.
+    void GlideStrAssign();
+    void GLStrAssign();
+
     void unlockOpenGL();
     void activateOpenGL();
     void unlockGlide();

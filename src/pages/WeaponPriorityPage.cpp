@@ -16,9 +16,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include <memory>
-
 #include <algorithm>
+#include <memory>
 
 namespace {
 

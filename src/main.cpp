@@ -46,12 +46,6 @@ std::optional<QStringList> argumentList(int argc, char** argv, QString& err)
     return arguments;
 }
 
-void print(const QString& text, std::FILE* stream)
-{
-    const QByteArray bytes = text.toLocal8Bit();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-}
-
 // The window module sits at a path fixed relative to this program, the same
 // in the build folder and where it is installed, so that no search path can
 // hand it another module, and a build never loads an installed one. This
@@ -94,13 +88,13 @@ int main(int argc, char** argv)
     QString err;
     const std::optional<QStringList> arguments = argumentList(argc, argv, err);
     if (!arguments) {
-        print(err, stderr);
+        printText(err, stderr);
         return 2;
     }
     QString out;
     if (const std::optional<int> status = runWithoutWindow(parseCommandLine(*arguments), out, err)) {
-        print(out, stdout);
-        print(err, stderr);
+        printText(out, stdout);
+        printText(err, stderr);
         return *status;
     }
     return runWindow(argc, argv, *arguments);

@@ -4,6 +4,7 @@
 
 #include "app/HauptUnit.h"
 #include "app/Startup.h"
+#include "cli/ConsoleCommands.h"
 #include "controls/MessageBoxes.h"
 #include "platform/AppInfo.h"
 #include "window.h"
@@ -48,12 +49,6 @@ void displayFailed(QtMsgType type, const QMessageLogContext& context, const QStr
     std::_Exit(1);
 }
 
-void print(const QString& text, std::FILE* stream)
-{
-    const QByteArray bytes = text.toLocal8Bit();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-}
-
 } // namespace
 
 extern "C" BRENNWERK_WINDOW_EXPORT int brennwerk_window_main(int* argc, char** argv, const QStringList* arguments)
@@ -78,8 +73,8 @@ extern "C" BRENNWERK_WINDOW_EXPORT int brennwerk_window_main(int* argc, char** a
     QtMessageBoxes boxes;
     QString out, err;
     const StartResult start = startEditor(*arguments, boxes, out, err, {}, makeApplication);
-    print(out, stdout);
-    print(err, stderr);
+    printText(out, stdout);
+    printText(err, stderr);
     if (!start.window)
         return start.exitCode;
     return QApplication::exec();

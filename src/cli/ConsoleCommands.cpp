@@ -456,3 +456,9 @@ std::optional<int> runWithoutWindow(const CommandLine& commandLine, QString& out
     }
     return std::nullopt;
 }
+
+void printText(const QString& text, std::FILE* stream)
+{
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+}

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <cstdio>
 #include <optional>
 
 struct CommandLine;
@@ -15,3 +16,7 @@ int runConsoleCommand(const CommandLine& commandLine, QByteArray& out, QByteArra
 // usage error or a command, with what it prints put into out and err.
 // Returns the exit status, or nothing when it asks for the window.
 std::optional<int> runWithoutWindow(const CommandLine& commandLine, QString& out, QString& err);
+
+// Puts what the program says on one of its streams, in the encoding of the
+// user's locale.
+void printText(const QString& text, std::FILE* stream);

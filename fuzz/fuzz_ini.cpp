@@ -16,7 +16,13 @@
 // - the value just read, written to another key, comes out as the bytes it
 //   was read from (unless the read cut it);
 // - several keys written at once give the bytes of writing them one by one;
-// - no temporary file is left in the folder.
+// - no temporary file is left in the folder;
+// - Edit (the list commands' several edits in one write) makes all of its
+//   edits or none; a dry run writes nothing and gives the bytes the write
+//   gives; a refusal names the edit and a reason the file bears out; every
+//   line that is no edited key's stays, in order; a key edited once holds
+//   the values its edit leaves (Set, SetFirst, Add, Remove with letter case
+//   ignored, Unset); setting first lines of one section is WriteStrings.
 
 #include "FuzzSupport.h"
 
@@ -29,6 +35,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <optional>
@@ -166,6 +173,37 @@ struct Reference {
     }
 };
 
+// What a line is: a section's header (name), a key line (name and raw
+// value), or nothing a reader sees (blank, comment, text without "=").
+struct LineKind {
+    enum { Other, Header, KeyLine } kind = Other;
+    QByteArray name;
+    QByteArray raw;
+};
+
+LineKind kindOf(QByteArray content, bool afterMark)
+{
+    if (afterMark)
+        content = content.mid(3);
+    content = withoutLeadingBlanks(content);
+    LineKind line;
+    if (content.isEmpty() || content[0] == ';')
+        return line;
+    if (content[0] == '[') {
+        const qsizetype close = content.lastIndexOf(']');
+        line.kind = LineKind::Header;
+        line.name = trimBlanks(close > 0 ? content.mid(1, close - 1) : content.mid(1));
+        return line;
+    }
+    const qsizetype eq = content.indexOf('=');
+    if (eq < 0)
+        return line;
+    line.kind = LineKind::KeyLine;
+    line.name = trimBlanks(content.left(eq));
+    line.raw = trimBlanks(content.mid(eq + 1));
+    return line;
+}
+
 std::vector<Line> splitLines(const QByteArray& text)
 {
     std::vector<Line> lines;
@@ -205,34 +243,26 @@ Reference parse(const QByteArray& text)
 
     int current = -1; // index into ref.sections; -1 before the first and in later duplicates
     for (int i = 0; i < int(ref.lines.size()); ++i) {
-        QByteArray content = ref.lines[size_t(i)].content;
-        if (i == 0 && mark)
-            content = content.mid(3);
-        content = withoutLeadingBlanks(content);
-        if (content.isEmpty() || content[0] == ';')
-            continue;
-        if (content[0] == '[') {
-            const qsizetype close = content.lastIndexOf(']');
-            const QByteArray name = trimBlanks(close > 0 ? content.mid(1, close - 1) : content.mid(1));
-            if (ref.section(name)) {
+        const LineKind line = kindOf(ref.lines[size_t(i)].content, i == 0 && mark);
+        if (line.kind == LineKind::Header) {
+            if (ref.section(line.name)) {
                 current = -1;
             } else {
-                ref.sections.push_back({name, i, -1, {}});
+                ref.sections.push_back({line.name, i, -1, {}});
                 current = int(ref.sections.size()) - 1;
             }
             continue;
         }
-        const qsizetype eq = content.indexOf('=');
-        if (eq < 0 || current < 0)
+        if (line.kind != LineKind::KeyLine || current < 0)
             continue;
         Section& in = ref.sections[size_t(current)];
         in.lastKeyLine = i;
-        const QByteArray name = trimBlanks(content.left(eq));
+        const QByteArray& name = line.name;
         bool seen = false;
         for (int k : in.keys)
             seen = seen || folded(ref.keys[size_t(k)].name) == folded(name);
         if (!seen) {
-            ref.keys.push_back({in.name, name, trimBlanks(content.mid(eq + 1)), i});
+            ref.keys.push_back({in.name, name, line.raw, i});
             in.keys.push_back(int(ref.keys.size()) - 1);
         }
     }
@@ -318,9 +348,8 @@ QString disguised(const QString& name)
     return QStringLiteral(" \t") + out + QStringLiteral("\t ");
 }
 
-// Why the store must refuse to write this, or nothing.
-std::optional<QByteArray> mustRefuse(const QString& section, const QString& key, const QString& value,
-                                     Encoding encoding)
+// Why no file at all could take this, or nothing.
+std::optional<QByteArray> badInAnyFile(const QString& section, const QString& key, const QString& value)
 {
     const QString s = trimBlanks(section);
     const QString k = trimBlanks(key);
@@ -333,6 +362,17 @@ std::optional<QByteArray> mustRefuse(const QString& section, const QString& key,
         return "line break or NUL";
     if (s.contains(u']') || k.contains(u'=') || k.startsWith(u';') || k.startsWith(u'['))
         return "name that would change the file's structure";
+    return std::nullopt;
+}
+
+// Why the store must refuse to write this, or nothing.
+std::optional<QByteArray> mustRefuse(const QString& section, const QString& key, const QString& value,
+                                     Encoding encoding)
+{
+    const QString s = trimBlanks(section);
+    const QString k = trimBlanks(key);
+    if (std::optional<QByteArray> why = badInAnyFile(section, key, value))
+        return why;
     if (encoding == Encoding::Utf16)
         return "UTF-16 file";
     if (!encode(s, encoding) || !encode(k, encoding) || !encode(value, encoding))
@@ -455,6 +495,284 @@ void checkLines(const Reference& before, const std::vector<Line>& after, const Q
                detail);
 }
 
+// ---- several edits in one write (GameConfigStore::Edit) ------------------
+
+// What a read makes of a raw value, as bytes: quotes dropped, cut at a NUL.
+QByteArray readBytes(QByteArray raw)
+{
+    if (quoted(raw))
+        raw = raw.mid(1, raw.size() - 2);
+    if (const qsizetype nul = raw.indexOf('\0'); nul >= 0)
+        raw.truncate(nul);
+    return raw;
+}
+
+// Every value of the key in the first section of the name, in order, as a
+// read makes them (the reference keeps only the first line of each key).
+QList<QByteArray> valuesIn(const Reference& ref, const QByteArray& section, const QByteArray& key)
+{
+    QList<QByteArray> values;
+    const Section* in = ref.section(section);
+    if (!in)
+        return values;
+    for (size_t i = size_t(in->header) + 1; i < ref.lines.size(); ++i) {
+        const LineKind line = kindOf(ref.lines[i].content, false);
+        if (line.kind == LineKind::Header)
+            break;
+        if (line.kind == LineKind::KeyLine && folded(line.name) == folded(key))
+            values.append(readBytes(line.raw));
+    }
+    return values;
+}
+
+using FoldedNames = std::vector<std::pair<QByteArray, QByteArray>>; // section, key
+
+// The contents of the lines that are none of these keys' lines, in any
+// section of their section's name.
+QList<QByteArray> otherLines(const QByteArray& text, const FoldedNames& edited)
+{
+    // The byte-order mark is no line's: a file of nothing else has none.
+    const bool mark = text.startsWith("\xEF\xBB\xBF");
+    QList<QByteArray> kept;
+    QByteArray section; // folded; empty before the first header
+    bool inSection = false;
+    const std::vector<Line> lines = splitLines(mark ? text.mid(3) : text);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const LineKind line = kindOf(lines[i].content, false);
+        if (line.kind == LineKind::Header) {
+            section = folded(line.name);
+            inSection = true;
+        }
+        const bool editedKey = inSection && line.kind == LineKind::KeyLine
+            && std::find(edited.cbegin(), edited.cend(), std::pair{section, folded(line.name)}) != edited.cend();
+        if (!editedKey)
+            kept.append(lines[i].content);
+    }
+    return kept;
+}
+
+QString flippedCase(QString text)
+{
+    for (QChar& c : text) {
+        if (c >= u'a' && c <= u'z')
+            c = QChar(char16_t(c.unicode() - 'a' + 'A'));
+        else if (c >= u'A' && c <= u'Z')
+            c = QChar(char16_t(c.unicode() - 'A' + 'a'));
+    }
+    return text;
+}
+
+// The edits the texts after the fifth ask for, each <kind> <how> <value>:
+// the section and key are the first two texts, or with how & 1 a key the
+// file holds (how >> 2 picks it); how & 2 takes that key's value, how & 0x80
+// in other letter case.
+QList<IniEdit> editsOf(const Fuzz::Input& input, const Reference& ref)
+{
+    QList<IniEdit> edits;
+    for (qsizetype i = 5; i < input.texts.size() && edits.size() < 8; ++i) {
+        const QByteArray& text = input.texts[i];
+        IniEdit edit;
+        edit.kind = IniEdit::Kind(text.isEmpty() ? 0 : uchar(text[0]) % 5);
+        const unsigned how = text.size() > 1 ? uchar(text[1]) : 0;
+        edit.section = textOf(input.text(0), input.flags);
+        edit.key = textOf(input.text(1), input.flags);
+        edit.value = textOf(text.mid(2), input.flags);
+        if ((how & 1) && !ref.keys.empty()) {
+            const Key& key = ref.keys[(how >> 2) % ref.keys.size()];
+            edit.section = decode(key.section, ref.encoding);
+            edit.key = decode(key.name, ref.encoding);
+            if (how & 2)
+                edit.value = readValueOf(key.raw, ref.encoding);
+            if (how & 0x80)
+                edit.value = flippedCase(edit.value);
+        }
+        edits.append(edit);
+    }
+    return edits;
+}
+
+// Edit: all of the edits or none; a dry run tells the bytes a real one
+// writes and writes nothing; a refusal has its reason; after the write every
+// line that is no edited key's line stands as it stood, in order, and a key
+// edited once holds what its edit asks.
+void checkEdits(const Fuzz::Input& input, const Reference& ref)
+{
+    const QList<IniEdit> edits = editsOf(input, ref);
+    if (edits.isEmpty())
+        return;
+    const QString path = Fuzz::scratch() + QStringLiteral("/edits.ini");
+    Fuzz::put(path, input.file);
+    const bool create = input.index & 0x80;
+    const bool readOnly = input.flags & 0x40;
+    if (readOnly)
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+
+    struct Outcome {
+        std::optional<GameConfigStore::Change> change;
+        QByteArray failure;
+        std::optional<IniEditError::Reason> reason;
+        qsizetype edit = -1;
+    };
+    const auto edit = [&](bool write) {
+        Outcome outcome;
+        try {
+            outcome.change = GameConfigStore(path).Edit(edits, create, write);
+        } catch (const IniEditError& e) {
+            outcome.failure = e.message().toUtf8();
+            outcome.reason = e.reason;
+            outcome.edit = e.edit;
+        } catch (const EditorError& e) {
+            outcome.failure = e.message().toUtf8();
+        }
+        return outcome;
+    };
+    const Outcome dry = edit(false);
+    FUZZ_CHECK(Fuzz::bytesOf(path) == input.file, "a dry run changed the file: " + dry.failure);
+    const Outcome real = edit(true);
+    const QByteArray after = Fuzz::bytesOf(path);
+    const QByteArray what = QByteArray::number(edits.size()) + " edits, the first [" + Fuzz::show(edits[0].section)
+        + "] " + Fuzz::show(edits[0].key) + "=" + Fuzz::show(edits[0].value);
+    FUZZ_CHECK(stray({QStringLiteral("UnrealTournament.ini"), QStringLiteral("Link.ini"), QStringLiteral("edits.ini")})
+                   .isEmpty(),
+               stray({}).join(u' ').toUtf8());
+    QFile::remove(path);
+
+    // A name or value no file can hold is refused before the file is read.
+    for (qsizetype i = 0; i < edits.size(); ++i) {
+        if (!badInAnyFile(edits[i].section, edits[i].key, edits[i].value))
+            continue;
+        for (const Outcome* o : {&dry, &real})
+            FUZZ_CHECK(o->reason == IniEditError::Reason::Refused && o->edit == i, what + ": " + o->failure);
+        FUZZ_CHECK(after == input.file, what);
+        return;
+    }
+    if (ref.encoding == Encoding::Utf16) {
+        FUZZ_CHECK(!dry.change && !real.change && after == input.file, what);
+        return;
+    }
+    // The dry run's answer is the real run's, but for a read-only file's.
+    FUZZ_CHECK(dry.reason == real.reason && dry.edit == real.edit, what + ": " + dry.failure + " / " + real.failure);
+    if (!dry.change) {
+        FUZZ_CHECK(!real.change && after == input.file, what + " was refused but changed the file");
+        FUZZ_CHECK(dry.reason && dry.edit >= 0 && dry.edit < edits.size(), what + ": " + dry.failure);
+        const IniEdit& refused = edits[dry.edit];
+        const auto encodable = encode(trimBlanks(refused.section), ref.encoding)
+            && encode(trimBlanks(refused.key), ref.encoding) && encode(refused.value, ref.encoding);
+        switch (*dry.reason) {
+        case IniEditError::Reason::NoSection:
+            FUZZ_CHECK(!create && encodable && !ref.section(*encode(trimBlanks(refused.section), ref.encoding)),
+                       what + ": " + dry.failure);
+            break;
+        case IniEditError::Reason::ManyLines:
+            FUZZ_CHECK(refused.kind == IniEdit::Kind::Set && encodable, what + ": " + dry.failure);
+            break;
+        case IniEditError::Reason::Refused:
+            FUZZ_CHECK(!encodable, what + ": " + dry.failure);
+            break;
+        case IniEditError::Reason::NoFile:
+            FUZZ_CHECK(false, what + ": " + dry.failure);
+        }
+        return;
+    }
+    FUZZ_CHECK(dry.change->before == input.file, what);
+    const QByteArray made = dry.change->after;
+    if (readOnly && made != input.file) {
+        FUZZ_CHECK(!real.change && real.failure == "Unable to write to " + path.toUtf8() && after == input.file,
+                   what + ": " + real.failure);
+        return;
+    }
+    FUZZ_CHECK(real.change && real.change->before == input.file && real.change->after == made && after == made,
+               what + ": the dry run and the write differ (" + real.failure + ")");
+
+    FoldedNames edited;
+    for (const IniEdit& e : edits) {
+        const auto section = encode(trimBlanks(e.section), ref.encoding);
+        const auto key = encode(trimBlanks(e.key), ref.encoding);
+        FUZZ_CHECK(section && key && encode(e.value, ref.encoding), what + ": an edit the file cannot hold was made");
+        FUZZ_CHECK(create || ref.section(*section), what + " made a section without being asked to");
+        edited.push_back({folded(*section), folded(*key)});
+    }
+    // Every other line in order; only blank lines and the headers of edited
+    // sections may follow them. (Not in a file with a lone CR: a line taken
+    // out from between a CR and an LF joins them into one line break, the
+    // bytes around it as they were.)
+    bool loneCr = false;
+    for (qsizetype i = 0; i < input.file.size(); ++i)
+        loneCr = loneCr || (input.file[i] == '\r' && (i + 1 == input.file.size() || input.file[i + 1] != '\n'));
+    const QList<QByteArray> before = otherLines(input.file, edited);
+    const QList<QByteArray> now = otherLines(after, edited);
+    if (!loneCr) {
+        FUZZ_CHECK(now.size() >= before.size() && now.mid(0, before.size()) == before,
+                   what + " changed a line it was not asked to: " + Fuzz::show(before.join('|')) + " became "
+                       + Fuzz::show(now.join('|')));
+        for (qsizetype i = before.size(); i < now.size(); ++i) {
+            const LineKind line = kindOf(now[i], false);
+            const bool editedHeader = line.kind == LineKind::Header
+                && std::any_of(edited.cbegin(), edited.cend(),
+                               [&](const auto& n) { return n.first == folded(line.name); });
+            FUZZ_CHECK(trimBlanks(now[i]).isEmpty() || editedHeader, what + " added the line " + Fuzz::show(now[i]));
+        }
+    }
+
+    // A key edited once holds what the edit asked for.
+    const Reference result = parse(after);
+    for (qsizetype i = 0; i < edits.size(); ++i) {
+        if (std::count(edited.cbegin(), edited.cend(), edited[size_t(i)]) != 1)
+            continue;
+        const IniEdit& e = edits[i];
+        const QByteArray section = *encode(trimBlanks(e.section), ref.encoding);
+        const QByteArray key = *encode(trimBlanks(e.key), ref.encoding);
+        const QByteArray value = *encode(e.value, ref.encoding);
+        const QByteArray wanted = readBytes(trimBlanks(value));
+        const QList<QByteArray> was = valuesIn(ref, section, key);
+        const QList<QByteArray> values = valuesIn(result, section, key);
+        const auto same = [&](const QByteArray& v) { return folded(v) == folded(wanted); };
+        QList<QByteArray> expected = was;
+        switch (e.kind) {
+        case IniEdit::Kind::Unset:
+            expected.clear();
+            break;
+        case IniEdit::Kind::Remove:
+            expected.removeIf(same);
+            break;
+        case IniEdit::Kind::Add:
+            if (std::none_of(was.cbegin(), was.cend(), same))
+                expected.append(wanted);
+            break;
+        case IniEdit::Kind::Set:
+        case IniEdit::Kind::SetFirst: {
+            // As WriteString sets it: a value a read already gives changes
+            // nothing; an old value's quotes enclose the new one.
+            const Key* old = ref.key(section, key);
+            if (expected.isEmpty())
+                expected.append(wanted);
+            else if (readValueOf(old->raw, ref.encoding) != e.value)
+                expected.front() = quoted(old->raw) ? value : wanted;
+            break;
+        }
+        }
+        FUZZ_CHECK(values == expected, what + ": [" + Fuzz::show(section) + "] " + Fuzz::show(key) + " holds "
+                                           + Fuzz::show(values.join('|')) + ", expected "
+                                           + Fuzz::show(expected.join('|')));
+    }
+
+    // Setting the first lines of keys of one section makes the bytes that
+    // WriteStrings makes.
+    const bool firstLinesOfOneSection = std::all_of(edits.cbegin(), edits.cend(), [&](const IniEdit& e) {
+        return e.kind == IniEdit::Kind::SetFirst && e.section == edits[0].section;
+    });
+    if (firstLinesOfOneSection) {
+        QList<std::pair<QString, QString>> pairs;
+        for (const IniEdit& e : edits)
+            pairs.append({e.key, e.value});
+        const QString pathAll = Fuzz::scratch() + QStringLiteral("/all.ini");
+        Fuzz::put(pathAll, input.file);
+        GameConfigStore(pathAll).WriteStrings(edits[0].section, pairs);
+        FUZZ_CHECK(Fuzz::bytesOf(pathAll) == after, what + ": Edit and WriteStrings differ");
+        QFile::remove(pathAll);
+    }
+}
+
 void run(const Fuzz::Input& input)
 {
     const QString path = Fuzz::scratch() + QStringLiteral("/UnrealTournament.ini");
@@ -466,6 +784,7 @@ void run(const Fuzz::Input& input)
     if (linked && ::link(QFile::encodeName(path).constData(), QFile::encodeName(link).constData()) != 0)
         std::abort();
     const Reference ref = parse(input.file);
+    checkEdits(input, ref);
     GameConfigStore store(path);
 
     // Reading: every key, and the names the input asks for.

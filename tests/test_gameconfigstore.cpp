@@ -465,6 +465,8 @@ private Q_SLOTS:
             {u"remove"_s, u"S"_s, u"P"_s, u"B"_s, u"add"_s, u"S"_s, u"P"_s, u"b"_s}, false, "[S]\r\nP=a\r\nP=b");
         row("remove a section's only line at an unterminated end and add it back", "[S]\nX=1\n[T]\nP=a",
             {u"remove"_s, u"T"_s, u"P"_s, u"a"_s, u"add"_s, u"T"_s, u"P"_s, u"a"_s}, false, "[S]\nX=1\n[T]\nP=a");
+        row("remove the unterminated last line after a blank one: the blank line stays", "[S]\nP=a\r\n\r\nP=b",
+            {u"remove"_s, u"S"_s, u"P"_s, u"b"_s}, false, "[S]\nP=a\r\n\r\n");
         row("only the first section of a name", "[S]\nP=a\n[T]\nP=x\n[s]\nP=b\n",
             {u"unset"_s, u"S"_s, u"P"_s, u""_s, u"add"_s, u"s"_s, u"P"_s, u"b"_s}, false,
             "[S]\nP=b\n[T]\nP=x\n[s]\nP=b\n");

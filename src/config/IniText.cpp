@@ -461,13 +461,15 @@ QByteArray withoutLines(const QByteArray& text, QByteArrayView section, QByteArr
     out.append(text.constData() + kept, text.size() - kept);
     // The removed last line had no line break: the line now last loses its
     // own, so that the text still ends as it did (and a line added back in
-    // its place gives the old bytes).
+    // its place gives the old bytes). A blank line keeps it: without its
+    // break it would be gone.
     const Line last = found.haveLastLine ? found.lastLine : Line{};
     if (removedLast && last.next == last.end) {
-        if (out.endsWith(crLf))
-            out.chop(2);
-        else if (out.endsWith('\n') || out.endsWith('\r'))
-            out.chop(1);
+        const qsizetype breakLength = out.endsWith(crLf) ? 2 : (out.endsWith('\n') || out.endsWith('\r')) ? 1 : 0;
+        const qsizetype lineEnd = out.size() - breakLength;
+        const bool blankLine = lineEnd == 0 || out[lineEnd - 1] == '\n' || out[lineEnd - 1] == '\r';
+        if (breakLength > 0 && !blankLine)
+            out.chop(breakLength);
     }
     return out;
 }

@@ -84,7 +84,8 @@ QByteArray withAdded(const QByteArray& text, QByteArrayView section, QByteArrayV
 
 // The text without the lines of the key in the section whose read value
 // `remove` accepts (every line of the key when it is empty), each line with
-// its line break. A text that ended without a line break still does.
+// its line break. A text that ended without a line break still does, unless
+// the line before the removed ones is blank: it keeps its break.
 QByteArray withoutLines(const QByteArray& text, QByteArrayView section, QByteArrayView key,
                         const std::function<bool(QByteArrayView value)>& remove = {});
 

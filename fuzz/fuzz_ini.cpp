@@ -112,14 +112,20 @@ QString decode(const QByteArray& bytes, Encoding encoding)
     return encoding == Encoding::Utf8 ? TextCodec::fromUtf8(bytes) : TextCodec::fromWindows1252(bytes);
 }
 
-// What a read hands back for the raw value text of a key line.
-QString readValueOf(QByteArray raw, Encoding encoding)
+// What a read makes of a raw value, as bytes: quotes dropped, cut at a NUL.
+QByteArray readBytes(QByteArray raw)
 {
     if (quoted(raw))
         raw = raw.mid(1, raw.size() - 2);
     if (const qsizetype nul = raw.indexOf('\0'); nul >= 0)
         raw.truncate(nul);
-    QString value = decode(raw, encoding);
+    return raw;
+}
+
+// What a read hands back for the raw value text of a key line.
+QString readValueOf(const QByteArray& raw, Encoding encoding)
+{
+    QString value = decode(readBytes(raw), encoding);
     if (value.size() > kMaxValueLength)
         value.truncate(value[kMaxValueLength - 1].isHighSurrogate() ? kMaxValueLength - 1 : kMaxValueLength);
     return value;
@@ -496,16 +502,6 @@ void checkLines(const Reference& before, const std::vector<Line>& after, const Q
 }
 
 // ---- several edits in one write (GameConfigStore::Edit) ------------------
-
-// What a read makes of a raw value, as bytes: quotes dropped, cut at a NUL.
-QByteArray readBytes(QByteArray raw)
-{
-    if (quoted(raw))
-        raw = raw.mid(1, raw.size() - 2);
-    if (const qsizetype nul = raw.indexOf('\0'); nul >= 0)
-        raw.truncate(nul);
-    return raw;
-}
 
 // Every value of the key in the first section of the name, in order, as a
 // read makes them (the reference keeps only the first line of each key).

@@ -185,6 +185,13 @@ std::shared_ptr<const Parse> parseOf(SafeFile::Seen seen, std::shared_ptr<const 
     return parse;
 }
 
+// After a write: its bytes are the file's now.
+void keepWritten(const QString& path, const SafeFile::Update& update)
+{
+    if (std::optional<SafeFile::Seen> written = update.written())
+        keepParse(path, parseOf(*std::move(written), {}, true));
+}
+
 // The file as it is now, parsed; nothing when it cannot be read.
 std::shared_ptr<const Parse> currentParse(const QString& path)
 {
@@ -285,8 +292,7 @@ void GameConfigStore::WriteStrings(const QString& section, const QList<std::pair
     // holding only the new keys.
     if (!seen && update.exists())
         throw EditorError(QStringLiteral("Unable to write to %1").arg(path_));
-    const std::optional<QByteArray> bytes = seen ? std::optional(seen->bytes) : std::nullopt;
-    const QByteArray text = bytes.value_or(QByteArray());
+    const QByteArray text = seen ? seen->bytes : QByteArray();
     const Encoding encoding = encodingOf(text);
     if (encoding == Encoding::Utf16)
         throw EditorError(QStringLiteral("%1 is UTF-16 text, which this program cannot edit; nothing was changed")
@@ -347,15 +353,14 @@ void GameConfigStore::WriteStrings(const QString& section, const QList<std::pair
         changed.append(part);
         changed.append(base.constData() + partEnd, base.size() - partEnd);
     }
-    if (bytes && changed == text) {
+    if (seen && changed == text) {
         keepParse(path_, parseOf(*std::move(seen), index));
         return; // nothing to write, so nothing to refuse on a read-only file
     }
     if (update.isReadOnly())
         throw EditorError(QStringLiteral("Unable to write to %1").arg(path_));
     update.write(changed);
-    if (std::optional<SafeFile::Seen> written = update.written())
-        keepParse(path_, parseOf(*std::move(written), {}, true));
+    keepWritten(path_, update);
 }
 
 QStringList GameConfigStore::FindAll(const QString& section, const QString& key) const
@@ -481,8 +486,7 @@ GameConfigStore::Change GameConfigStore::Edit(const QList<IniEdit>& edits, bool 
     if (update.isReadOnly())
         throw EditorError(QStringLiteral("Unable to write to %1").arg(path_));
     update.write(changed);
-    if (std::optional<SafeFile::Seen> written = update.written())
-        keepParse(path_, parseOf(*std::move(written), {}, true));
+    keepWritten(path_, update);
     return change;
 }
 

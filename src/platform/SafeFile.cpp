@@ -1427,6 +1427,40 @@ std::optional<QString> refusalOf(const QString& path)
     return std::nullopt;
 }
 
+void makeFolders(const QString& folder, mode_t mode)
+{
+    const QByteArray encoded = QFile::encodeName(folder);
+    QByteArray prefix = encoded.startsWith('/') ? QByteArray("/") : QByteArray();
+    for (const QByteArray& name : encoded.split('/')) {
+        if (name.isEmpty() || name == ".")
+            continue;
+        prefix = joined(prefix, name);
+        // Each prefix is resolved afresh, so that a folder just made, or one
+        // another process made in between, is checked like any other.
+        for (int attempt = 0;; ++attempt) {
+            int hops = 0;
+            const Place place = resolveIn(AT_FDCWD, prefix, QByteArray(), hops);
+            if (!place.refusal.isEmpty())
+                refuse(folder, place.refusal);
+            if (place.error != 0)
+                refuse(folder, QString::fromLocal8Bit(std::strerror(place.error)));
+            if (place.file.valid()) {
+                if (!S_ISDIR(place.st.st_mode))
+                    refuse(folder, QStringLiteral("%1 is no folder").arg(QFile::decodeName(prefix)));
+                break;
+            }
+            if (!place.danglingLink.isEmpty())
+                refuse(folder, QStringLiteral("%1 is a symbolic link to a folder that does not exist; nothing is "
+                                              "created through a link")
+                                   .arg(place.danglingLink));
+            if (::mkdirat(place.folder.get(), place.name.constData(), mode) == 0)
+                break;
+            if (errno != EEXIST || attempt > 0)
+                refuse(folder, QString::fromLocal8Bit(std::strerror(errno)));
+        }
+    }
+}
+
 bool mayWrite(const QString& path)
 {
     const Place place = resolve(path);

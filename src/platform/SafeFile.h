@@ -74,6 +74,13 @@ std::optional<Seen> read(const QString& path, const Seen* last, bool* unchanged 
 // links), as one sentence; nothing when it may.
 std::optional<QString> refusalOf(const QString& path);
 
+// Makes the folder and the folders on its way that are missing, with mode
+// (less the umask), by the same rule as files: a link on the way is followed
+// only as resolving a file follows it, and nothing is created through a link
+// to a folder that is not there. Throws EditorError "Unable to write to
+// <folder>: <why>" when a part cannot be made or is no folder.
+void makeFolders(const QString& folder, mode_t mode = 0700);
+
 // Whether write() may change the file, as far as permissions tell: a plain
 // file that carries a write permission bit and that this process may write;
 // for a file that does not exist yet, a folder this process may make files in.

@@ -228,17 +228,35 @@ void CrashSafetyTest::killedWriterLeavesOldOrNewFile()
         ::close(pipeFds[0]);
         QVERIFY2(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL, "the writer ended before the kill");
 
-        // A journal left behind may be read by whoever may read the file.
+        // A journal beside the file may be read by whoever may read the
+        // file; one in the state folder by its writer alone.
         const QDir journalFolder(how == u"state" ? state + u"/brennwerk-editor"_s : folder);
         for (const QString& name : journalFolder.entryList({u"*journal"_s}, QDir::Files | QDir::Hidden)) {
             struct stat st {};
             QCOMPARE(::stat(QFile::encodeName(journalFolder.filePath(name)).constData(), &st), 0);
-            QCOMPARE(st.st_mode & 0777, file.st_mode & 0666);
-            if (how == u"beside")
+            if (how == u"beside") {
+                QCOMPARE(st.st_mode & 0777, file.st_mode & 0666);
                 QVERIFY(st.st_uid == file.st_uid && st.st_gid == file.st_gid);
+            } else {
+                QCOMPARE(st.st_mode & 0777, mode_t(0600));
+                QCOMPARE(st.st_uid, uid_t(65534));
+            }
         }
-        // The next access, here a read, puts back what a kill cut short.
-        GameConfigStore(path).ReadString(u"URL"_s, u"LocalMap"_s, QString());
+        // The next access, here a read by the writer's user, puts back what
+        // a kill cut short.
+        if (how == u"state") {
+            const pid_t reader = ::fork();
+            if (reader == 0) {
+                ActingAs writer;
+                GameConfigStore(path).ReadString(u"URL"_s, u"LocalMap"_s, QString());
+                ::_exit(writer.ok() ? 0 : 1);
+            }
+            int readerStatus = -1;
+            QCOMPARE(::waitpid(reader, &readerStatus, 0), reader);
+            QVERIFY(WIFEXITED(readerStatus) && WEXITSTATUS(readerStatus) == 0);
+        } else {
+            GameConfigStore(path).ReadString(u"URL"_s, u"LocalMap"_s, QString());
+        }
         const QByteArray now = readBytes(path);
         QVERIFY2(now == versionA || now == versionB,
                  qPrintable(u"after kill %1 the file holds %2 bytes, neither version"_s.arg(kill).arg(now.size())));

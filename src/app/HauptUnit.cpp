@@ -38,6 +38,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <cstring>
 #include <utility>
 
 namespace {
@@ -63,25 +64,55 @@ private:
     static constexpr int padding = 3;
 };
 
+// Why a journal was not used or could not be put back, in the window's words.
+QString recoveryReason(const SafeFile::Recovery& recovery)
+{
+    using Why = SafeFile::Recovery::Why;
+    switch (recovery.why) {
+    case Why::NotWritable:
+        return QStringLiteral("Sie dürfen die Datei nicht schreiben");
+    case Why::ChangedSince:
+        return QStringLiteral("die Datei wurde seitdem geändert, und ihr vorheriger Inhalt konnte nicht gesichert "
+                              "werden: %1")
+            .arg(QString::fromLocal8Bit(std::strerror(recovery.error)));
+    case Why::SystemError:
+        return QString::fromLocal8Bit(std::strerror(recovery.error));
+    case Why::NotAPlainFile:
+        return QStringLiteral("sie ist keine gewöhnliche Datei");
+    case Why::OthersMayHaveMadeIt:
+        return QStringLiteral("ein anderer Benutzer könnte sie angelegt haben");
+    case Why::NotAJournalOfThisFile:
+        return QStringLiteral("sie ist keine vollständige Sicherung dieser Datei");
+    case Why::TooLarge:
+        return QStringLiteral("sie ist größer, als eine Sicherung dieser Datei sein kann");
+    case Why::Nothing:
+        break;
+    }
+    return QString();
+}
+
 // What the window tells when an access to a file undid a write that a crash
-// had left unfinished.
+// had left unfinished, or found a file that looks like the journal of one.
 QString recoveryText(const SafeFile::Recovery& recovery)
 {
     switch (recovery.outcome) {
     case SafeFile::Recovery::Outcome::PutBack:
-        return QStringLiteral("Ein Schreibvorgang in %1 wurde unterbrochen. Der Inhalt von davor ist "
+        return QStringLiteral("Ein Schreibvorgang in %1 wurde unterbrochen. Der vorherige Inhalt wurde "
                               "wiederhergestellt.")
             .arg(recovery.file);
     case SafeFile::Recovery::Outcome::Kept:
-        return QStringLiteral("Ein Schreibvorgang in %1 wurde unterbrochen, und die Datei wurde seither geändert; "
-                              "sie bleibt, wie sie ist. Ihr Inhalt von davor liegt in %2.")
+        return QStringLiteral("Ein Schreibvorgang in %1 wurde unterbrochen, und die Datei wurde seitdem geändert; "
+                              "sie bleibt, wie sie ist. Der vorherige Inhalt wurde in %2 gesichert.")
             .arg(recovery.file, recovery.copy);
+    case SafeFile::Recovery::Outcome::LeftAlone:
+        return QStringLiteral("%1 wird nicht verwendet, um %2 wiederherzustellen: %3.")
+            .arg(recovery.copy, recovery.file, recoveryReason(recovery));
     case SafeFile::Recovery::Outcome::NotPutBack:
         break;
     }
-    return QStringLiteral("Ein Schreibvorgang in %1 wurde unterbrochen. Der Inhalt von davor kann nicht "
-                          "wiederhergestellt werden (%2); die Kopie liegt in %3.")
-        .arg(recovery.file, recovery.reason, recovery.copy);
+    return QStringLiteral("Ein Schreibvorgang in %1 wurde unterbrochen. Der vorherige Inhalt konnte nicht "
+                          "wiederhergestellt werden (%2); die Sicherung liegt in %3.")
+        .arg(recovery.file, recoveryReason(recovery), recovery.copy);
 }
 
 } // namespace

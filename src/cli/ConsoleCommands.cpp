@@ -424,6 +424,9 @@ int runConsoleCommand(const CommandLine& commandLine, QByteArray& out, QByteArra
     const struct ReportEnds {
         ~ReportEnds() { SafeFile::setRecoveryReport({}); }
     } reportEnds;
+    // A dry run reads, and writes nothing but its output: not even the
+    // recovery of a write a crash left unfinished.
+    SafeFile::setLookOnly(commandLine.dryRun);
     if (commandLine.command == Command::Paths)
         return printPaths(commandLine, out, err);
     const std::optional<QString> path = iniPath(commandLine, commandLine.operands.value(0), err);

@@ -204,7 +204,8 @@ std::shared_ptr<const Parse> currentParse(const QString& path)
     }
     if (unchanged) {
         const bool parsed = last->index || last->encoding == Encoding::Utf16;
-        if (parsed && seen->stamp == last->seen.stamp && seen->settled == last->seen.settled)
+        if (parsed && seen->stamp == last->seen.stamp && seen->settled == last->seen.settled
+            && seen->period == last->seen.period)
             return last;
         // The same bytes with a newer stamp: what the next read compares.
         auto fresh = std::make_shared<Parse>(*last);
@@ -415,11 +416,23 @@ GameConfigStore::Change GameConfigStore::Edit(const QList<IniEdit>& edits, bool 
         }
     }
 
-    SafeFile::Update update(path_);
-    const std::optional<QByteArray> bytes = update.read();
-    if (!bytes && update.exists())
+    // A dry run only looks: no exclusive lock, no recovery of an
+    // interrupted write, nothing opened for writing.
+    std::optional<SafeFile::Update> update;
+    std::optional<QByteArray> bytes;
+    bool exists = false;
+    if (write) {
+        update.emplace(path_);
+        bytes = update->read();
+        exists = update->exists();
+    } else {
+        SafeFile::Look look = SafeFile::look(path_);
+        bytes = std::move(look.bytes);
+        exists = look.exists;
+    }
+    if (!bytes && exists)
         throw EditorError(QStringLiteral("Unable to write to %1").arg(path_));
-    if (!update.exists() && !create)
+    if (!exists && !create)
         throw IniEditError(IniEditError::Reason::NoFile, -1, QStringLiteral("%1 does not exist").arg(path_));
     const QByteArray text = bytes.value_or(QByteArray());
     const Encoding encoding = encodingOf(text);
@@ -483,10 +496,10 @@ GameConfigStore::Change GameConfigStore::Edit(const QList<IniEdit>& edits, bool 
     Change change{text, changed};
     if (changed == text || !write)
         return change; // nothing to write, so nothing to refuse on a read-only file
-    if (update.isReadOnly())
+    if (update->isReadOnly())
         throw EditorError(QStringLiteral("Unable to write to %1").arg(path_));
-    update.write(changed);
-    keepWritten(path_, update);
+    update->write(changed);
+    keepWritten(path_, *update);
     return change;
 }
 

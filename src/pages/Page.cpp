@@ -5,6 +5,7 @@
 #include "controls/EventRules.h"
 #include "controls/MaskedEdit.h"
 #include "platform/EditorError.h"
+#include "platform/SafeFile.h"
 
 #include <QPushButton>
 #include <QShowEvent>
@@ -67,6 +68,8 @@ void Page::showEvent(QShowEvent* event)
 void Page::runShowHandler()
 {
     ensureBuilt();
+    // Each show reads what the files hold now, whatever their stamps say.
+    SafeFile::distrustStamps();
     services_.events.guard([this] { showHandler(); });
 }
 

@@ -29,7 +29,9 @@
 #include <linux/magic.h>
 #include <linux/openat2.h>
 #include <pwd.h>
+#include <linux/fs.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
@@ -379,31 +381,43 @@ QString heldBy(const struct stat& st)
 
 enum class Locked { Yes, No, TimedOut };
 
-// Takes the lock, waiting lockWaitSeconds at most. After a second of waiting
-// it says on stderr which file it waits for.
-Locked lockBounded(int fd, int how, const struct stat& st, const QString& path, int waitSeconds)
-{
-    QElapsedTimer clock;
-    clock.start();
-    bool told = false;
-    for (;;) {
-        if (::flock(fd, how | LOCK_NB) == 0)
-            return Locked::Yes;
-        if (errno == EINTR)
-            continue;
-        // A file system without locks: nobody can lock there.
-        if (errno != EWOULDBLOCK)
-            return Locked::No;
-        if (clock.elapsed() >= qint64(waitSeconds) * 1000)
-            return Locked::TimedOut;
-        if (!told && clock.elapsed() >= 1000) {
-            std::fprintf(stderr, "brennwerk-editor: waiting for %s, which %s holds locked\n",
-                         QFile::encodeName(path).constData(), heldBy(st).toLocal8Bit().constData());
-            told = true;
+// A wait for locks, bounded as a whole: a writer that finds the file
+// replaced while it waited locks the new one on the same clock, so that a
+// storm of writers waits its turn and fails only when the wait is over.
+class LockWait {
+public:
+    explicit LockWait(qint64 boundMs) : boundMs_(boundMs) { clock_.start(); }
+
+    // Takes the lock. After a second of waiting it says on stderr which file
+    // it waits for, once.
+    Locked take(int fd, int how, const struct stat& st, const QString& path)
+    {
+        for (;;) {
+            if (::flock(fd, how | LOCK_NB) == 0)
+                return Locked::Yes;
+            if (errno == EINTR)
+                continue;
+            // A file system without locks: nobody can lock there.
+            if (errno != EWOULDBLOCK)
+                return Locked::No;
+            if (clock_.elapsed() >= boundMs_)
+                return Locked::TimedOut;
+            if (!told_ && clock_.elapsed() >= 1000) {
+                std::fprintf(stderr, "brennwerk-editor: waiting for %s, which %s holds locked\n",
+                             QFile::encodeName(path).constData(), heldBy(st).toLocal8Bit().constData());
+                told_ = true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-}
+
+    bool over() const { return clock_.elapsed() >= boundMs_; }
+
+private:
+    QElapsedTimer clock_;
+    qint64 boundMs_;
+    bool told_ = false;
+};
 
 // ---- plain reads and writes ------------------------------------------------------
 
@@ -495,6 +509,16 @@ bool stampsFromLocalClock(int fd, dev_t device)
     return local;
 }
 
+// The period of distrustStamps(): stamps read in an earlier one prove
+// nothing. The program's one thread reads and counts.
+std::atomic<quint64> stampPeriod = 1;
+
+// Whether a result's stamp may stand for its bytes now.
+bool provenByStamp(const Seen& last, const struct stat& now)
+{
+    return last.settled && last.period == stampPeriod && stampOf(now) == last.stamp;
+}
+
 // Reads the file's bytes with its stamp; `before` is an fstat taken under
 // the lock the caller holds.
 std::optional<Seen> readSeenFrom(int fd, const struct stat& before)
@@ -506,8 +530,13 @@ std::optional<Seen> readSeenFrom(int fd, const struct stat& before)
         return std::nullopt;
     Seen seen;
     seen.stamp = stampOf(after);
+    seen.period = stampPeriod;
+    // A time without a part below the second comes from a file system (or
+    // an inode, as ext4's small ones) that keeps whole seconds: a change in
+    // the same second keeps the stamp.
     seen.settled = seen.stamp == stampOf(before) && bytes->size() == after.st_size
-        && seen.stamp.changedNs + stampSlack() < began && stampsFromLocalClock(fd, after.st_dev);
+        && after.st_mtim.tv_nsec != 0 && after.st_ctim.tv_nsec != 0 && seen.stamp.changedNs + stampSlack() < began
+        && stampsFromLocalClock(fd, after.st_dev);
     seen.bytes = *std::move(bytes);
     return seen;
 }
@@ -743,31 +772,91 @@ bool takeOver(int fd, int old, const struct stat& before)
 }
 
 // ---- the journal of an in-place write -----------------------------------------------
+//
+// Putting bytes back into a file on the word of a journal is a write by
+// whoever made the journal. So a journal is believed only where nobody could
+// have made it who may not write the file anyway: in this user's own state
+// folder, or beside the file in a folder whose every writer may write the
+// file too. Anything else that looks like a journal is left alone, read no
+// further than its header, told of once, and stops nothing.
 
-// The file's owner and group for a copy of it, as far as this user may give
-// them; what cannot be given stays this user's.
-void giveOwnership(int fd, const struct stat& file)
+// Whether the descriptor's file or folder carries an access control list;
+// true when that cannot be told (doubt is a yes).
+bool hasAccessList(int fd)
 {
-    if (::fchown(fd, file.st_uid, file.st_gid) != 0 && ::fchown(fd, uid_t(-1), file.st_gid) != 0)
-        return;
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
+    if (::getxattr(self.constData(), "system.posix_acl_access", nullptr, 0) >= 0)
+        return true;
+    return errno != ENODATA && errno != ENOTSUP;
 }
 
-// The state folder of this user, where a journal goes that the file's own
-// folder cannot take.
+// Whether everyone who may make a file in the folder may write the file
+// anyway, so that a journal there holds nothing its author could not have
+// written into the file himself: the folder belongs to the file's owner, to
+// root or to this user, and where its group or everyone may make files
+// there, they may write the file too. Told from the modes alone; an access
+// control list on either leaves doubt, and doubt is a no. (With a list, the
+// group bits are its mask: a folder without them lets no entry write.)
+bool folderSpeaksForFile(int folder, int file, const struct stat& fileSt)
+{
+    struct stat dir {};
+    if (::fstat(folder, &dir) != 0)
+        return false;
+    if (dir.st_uid != fileSt.st_uid && dir.st_uid != 0 && dir.st_uid != ::geteuid())
+        return false;
+    if ((dir.st_mode & (S_IWGRP | S_IWOTH)) == 0)
+        return true;
+    if (hasAccessList(folder) || hasAccessList(file))
+        return false;
+    const bool everyoneMayWrite = (fileSt.st_mode & S_IWGRP) && (fileSt.st_mode & S_IWOTH);
+    if (dir.st_mode & S_IWOTH)
+        return everyoneMayWrite;
+    return everyoneMayWrite || ((fileSt.st_mode & S_IWGRP) && fileSt.st_gid == dir.st_gid);
+}
+
+// Where this user keeps journals and kept copies. Root's goes to /var/lib
+// unless asked otherwise: with sudo -E, root's HOME is a user's.
 QByteArray stateFolder()
 {
     QByteArray base = qgetenv("XDG_STATE_HOME");
     if (!base.startsWith('/')) {
-        QByteArray home = qgetenv("HOME");
-        if (home.isEmpty()) {
-            if (const passwd* entry = ::getpwuid(::geteuid()))
-                home = entry->pw_dir;
+        if (::geteuid() == 0) {
+            base = "/var/lib";
+        } else {
+            QByteArray home = qgetenv("HOME");
+            if (!home.startsWith('/')) {
+                if (const passwd* entry = ::getpwuid(::geteuid()))
+                    home = entry->pw_dir;
+            }
+            if (!home.startsWith('/'))
+                return QByteArray();
+            base = home + "/.local/state";
         }
-        if (home.isEmpty())
-            return QByteArray();
-        base = home + "/.local/state";
     }
     return base + "/brennwerk-editor";
+}
+
+// The state folder, made (mode 0700) when missing and `make` is set: only
+// when it is a folder of this user's that nobody else may make files in,
+// reached by the rule that resolves files. Not valid otherwise.
+Fd openStateFolder(bool make)
+{
+    const QByteArray path = stateFolder();
+    if (path.isEmpty())
+        return Fd();
+    if (make) {
+        try {
+            makeFolders(QFile::decodeName(path), 0700);
+        } catch (const EditorError&) {
+            return Fd();
+        }
+    }
+    int hops = 0;
+    Place place = resolveIn(AT_FDCWD, path, QByteArray(), hops);
+    if (!place.refusal.isEmpty() || place.error != 0 || !place.file.valid() || !S_ISDIR(place.st.st_mode)
+        || place.st.st_uid != ::geteuid() || (place.st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+        return Fd();
+    return std::move(place.file);
 }
 
 QByteArray stateJournalName(const struct stat& st)
@@ -775,58 +864,122 @@ QByteArray stateJournalName(const struct stat& st)
     return QByteArray::number(qulonglong(st.st_dev), 16) + '-' + QByteArray::number(qulonglong(st.st_ino)) + ".journal";
 }
 
+// What tells this inode from a later one that gets its number: its birth
+// time, else the generation the file system gives it; "none" where neither
+// is kept. fd must be open for reading (the generation's ioctl).
+QByteArray birthOf(int fd)
+{
+    struct statx sx {};
+    if (::statx(fd, "", AT_EMPTY_PATH, STATX_BTIME, &sx) == 0 && (sx.stx_mask & STATX_BTIME))
+        return "birth " + QByteArray::number(qlonglong(sx.stx_btime.tv_sec)) + '.'
+            + QByteArray::number(sx.stx_btime.tv_nsec);
+    int generation = 0;
+    if (::ioctl(fd, FS_IOC_GETVERSION, &generation) == 0)
+        return "generation " + QByteArray::number(unsigned(generation));
+    return "none";
+}
+
 QByteArray hashOf(const QByteArray& bytes)
 {
     return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
 }
 
-constexpr char journalMagic[] = "BRENNWERK-JOURNAL 1";
+constexpr char journalMagic[] = "BRENNWERK-JOURNAL 2";
+// A header longer than this is not one (a path is at most PATH_MAX bytes,
+// three times that percent-encoded).
+constexpr qsizetype journalHeaderLimit = 4 * PATH_MAX;
 
-// A complete journal: the file it belongs to, and its content before and
-// after the write, each with its length and checksum, so that a cut-short or
-// foreign journal is never taken for one.
-struct Journal {
+// The file a journal belongs to, as the journal names it.
+struct FileIdentity {
     dev_t dev = 0;
     ino_t ino = 0;
+    QByteArray birth;
     QByteArray path;
-    QByteArray before;
-    QByteArray after;
+    bool operator==(const FileIdentity&) const = default;
+};
 
-    QByteArray bytes() const
+// A journal's header: whose it is and what it holds, so that a cut-short or
+// foreign journal is never taken for one.
+struct JournalHeader {
+    FileIdentity file;
+    qint64 beforeSize = 0;
+    qint64 afterSize = 0;
+    QByteArray beforeHash;
+    QByteArray afterHash;
+    qsizetype size = 0; // of the header itself, the blank line included
+
+    static QByteArray of(const FileIdentity& file, const QByteArray& before, const QByteArray& after)
     {
-        return journalMagic + QByteArray("\nfile ") + QByteArray::number(qulonglong(dev)) + ' '
-            + QByteArray::number(qulonglong(ino)) + "\npath " + path.toPercentEncoding("/") + "\nbefore "
-            + QByteArray::number(before.size()) + ' ' + hashOf(before) + "\nafter " + QByteArray::number(after.size())
-            + ' ' + hashOf(after) + "\n\n" + before + after;
+        return journalMagic + QByteArray("\nfile ") + QByteArray::number(qulonglong(file.dev)) + ' '
+            + QByteArray::number(qulonglong(file.ino)) + ' ' + file.birth + "\npath "
+            + file.path.toPercentEncoding("/") + "\nbefore " + QByteArray::number(before.size()) + ' '
+            + hashOf(before) + "\nafter " + QByteArray::number(after.size()) + ' ' + hashOf(after) + "\n\n";
     }
 
-    static std::optional<Journal> parse(const QByteArray& bytes)
+    // The header at the start of the journal fd, whose size is journalSize;
+    // nothing when it is none or does not account for every byte.
+    static std::optional<JournalHeader> read(int fd, off_t journalSize)
     {
-        const qsizetype end = bytes.indexOf("\n\n");
+        QByteArray head(qsizetype(std::min<off_t>(journalSize, journalHeaderLimit)), Qt::Uninitialized);
+        qsizetype got = 0;
+        while (got < head.size()) {
+            const ssize_t n = ::pread(fd, head.data() + got, size_t(head.size() - got), off_t(got));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return std::nullopt;
+            got += n;
+        }
+        const qsizetype end = head.indexOf("\n\n");
         if (end < 0)
             return std::nullopt;
-        const QList<QByteArray> lines = bytes.left(end).split('\n');
-        if (lines.size() != 5 || lines[0] != journalMagic)
+        const QList<QByteArray> lines = head.left(end).split('\n');
+        if (lines.size() != 5 || lines[0] != journalMagic || !lines[2].startsWith("path "))
             return std::nullopt;
         const QList<QByteArray> file = lines[1].split(' ');
         const QList<QByteArray> before = lines[3].split(' ');
         const QList<QByteArray> after = lines[4].split(' ');
-        if (file.size() != 3 || file[0] != "file" || !lines[2].startsWith("path ") || before.size() != 3
-            || before[0] != "before" || after.size() != 3 || after[0] != "after")
+        if (file.size() < 4 || file[0] != "file" || before.size() != 3 || before[0] != "before" || after.size() != 3
+            || after[0] != "after")
             return std::nullopt;
         bool ok[4] = {};
-        Journal journal;
-        journal.dev = dev_t(file[1].toULongLong(&ok[0]));
-        journal.ino = ino_t(file[2].toULongLong(&ok[1]));
-        const qsizetype beforeSize = before[1].toLongLong(&ok[2]);
-        const qsizetype afterSize = after[1].toLongLong(&ok[3]);
-        if (!ok[0] || !ok[1] || !ok[2] || !ok[3] || beforeSize < 0 || afterSize < 0
-            || bytes.size() - end - 2 != beforeSize + afterSize)
+        JournalHeader header;
+        header.file.dev = dev_t(file[1].toULongLong(&ok[0]));
+        header.file.ino = ino_t(file[2].toULongLong(&ok[1]));
+        header.file.birth = lines[1].mid(file[0].size() + file[1].size() + file[2].size() + 3);
+        header.file.path = QByteArray::fromPercentEncoding(lines[2].mid(5));
+        header.beforeSize = before[1].toLongLong(&ok[2]);
+        header.afterSize = after[1].toLongLong(&ok[3]);
+        header.beforeHash = before[2];
+        header.afterHash = after[2];
+        header.size = end + 2;
+        if (!ok[0] || !ok[1] || !ok[2] || !ok[3] || header.beforeSize < 0 || header.afterSize < 0
+            || header.beforeSize > journalSize || header.afterSize > journalSize
+            || header.size + header.beforeSize + header.afterSize != journalSize)
             return std::nullopt;
-        journal.path = QByteArray::fromPercentEncoding(lines[2].mid(5));
-        journal.before = bytes.mid(end + 2, beforeSize);
-        journal.after = bytes.mid(end + 2 + beforeSize);
-        if (hashOf(journal.before) != before[2] || hashOf(journal.after) != after[2])
+        return header;
+    }
+};
+
+// A complete journal: the file it belongs to, and its content before and
+// after the write.
+struct Journal {
+    FileIdentity file;
+    QByteArray before;
+    QByteArray after;
+
+    QByteArray bytes() const { return JournalHeader::of(file, before, after) + before + after; }
+
+    // The contents after a header already read; nothing when they are not
+    // the ones the header names.
+    static std::optional<Journal> read(int fd, const JournalHeader& header)
+    {
+        std::optional<QByteArray> body = readAll(fd, off_t(header.size + header.beforeSize + header.afterSize));
+        if (!body || body->size() != header.size + header.beforeSize + header.afterSize)
+            return std::nullopt;
+        Journal journal{header.file, body->mid(header.size, header.beforeSize),
+                        body->mid(header.size + header.beforeSize)};
+        if (hashOf(journal.before) != header.beforeHash || hashOf(journal.after) != header.afterHash)
             return std::nullopt;
         return journal;
     }
@@ -846,24 +999,32 @@ struct Journal {
     }
 };
 
+// The file at the place, as a journal names it; fd is the file opened.
+FileIdentity identityOf(const Place& place, int fd, const struct stat& st)
+{
+    return {st.st_dev, st.st_ino, birthOf(fd), joined(pathOf(place.folder.get()), place.name)};
+}
+
 // A new file with these bytes, complete before it has its name: a
 // temporary file, written, synced and only then renamed, never over a file
-// that is there. A copy of a file (like) gets that file's owner, group and
-// mode where the writer can give them, so that whoever may read the file may
-// read its copy; a file of its own gets the mode the umask allows. False
-// with errno set on failure, nothing left behind.
-bool createComplete(int folder, const QByteArray& name, const QByteArray& prefix, const QByteArray& bytes,
-                    const struct stat* like)
+// that is there. It gets the mode (less the umask); a copy of a file (owner)
+// also gets that file's owner and group where the writer can give them, so
+// that whoever may read the file may read its copy. False with errno set on
+// failure, nothing left behind.
+bool createComplete(int folder, const QByteArray& name, const QByteArray& prefix, const QByteArray& bytes, mode_t mode,
+                    const struct stat* owner = nullptr)
 {
     if (!withinSizeLimit(bytes.size()))
         return false;
-    Temporary temporary = createTemporary(folder, prefix, like ? 0600 : 0666);
+    Temporary temporary = createTemporary(folder, prefix, owner ? 0600 : mode);
     if (!temporary.fd.valid())
         return false;
     const int fd = temporary.fd.get();
-    if (like) {
-        giveOwnership(fd, *like);
-        (void)::fchmod(fd, like->st_mode & 0666);
+    if (owner) {
+        if (::fchown(fd, owner->st_uid, owner->st_gid) != 0 && ::fchown(fd, uid_t(-1), owner->st_gid) != 0) {
+            // What cannot be given stays this user's.
+        }
+        (void)::fchmod(fd, mode);
     }
     if (!writeAll(fd, bytes) || ::fsync(fd) != 0
         || ::renameat2(folder, temporary.name.constData(), folder, name.constData(), RENAME_NOREPLACE) != 0) {
@@ -876,44 +1037,39 @@ bool createComplete(int folder, const QByteArray& name, const QByteArray& prefix
     return true;
 }
 
-// The journal is never put over one that is there: that is the only copy of
-// an earlier write's old content.
-bool writeJournal(int folder, const QByteArray& name, const QByteArray& prefix, const Journal& journal,
-                  const struct stat& file)
+// Journals that were left alone, by their own identity and change time, so
+// that each is told of once and costs no more than a look after that.
+std::mutex leftAloneMutex;
+
+QSet<QList<qint64>>& leftAlone()
 {
-    removeStaleTemporaries(folder, prefix);
-    return createComplete(folder, name, prefix, journal.bytes(), &file);
+    static QSet<QList<qint64>> journals;
+    return journals;
 }
 
-// Where a journal of the file may be: beside it, and in the state folder.
-struct JournalPlace {
-    Fd folder;
-    QByteArray name;
-    QByteArray shown; // its path, for messages
-};
-
-std::vector<JournalPlace> journalPlaces(const Place& place, const struct stat& st)
+QList<qint64> journalKey(const struct stat& journal)
 {
-    std::vector<JournalPlace> places;
-    const QByteArray shownFolder = pathOf(place.folder.get());
-    places.push_back({Fd(::fcntl(place.folder.get(), F_DUPFD_CLOEXEC, 0)), journalName(place.name),
-                      joined(shownFolder, journalName(place.name))});
-    const QByteArray state = stateFolder();
-    if (!state.isEmpty())
-        places.push_back({Fd(::open(state.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC)), stateJournalName(st),
-                          joined(state, stateJournalName(st))});
-    return places;
+    return {qint64(journal.st_dev), qint64(journal.st_ino), qint64(journal.st_ctim.tv_sec),
+            qint64(journal.st_ctim.tv_nsec), qint64(journal.st_size)};
 }
 
-// Whether a journal of the file is there: a look at two names, made before
-// every read.
+bool knownLeftAlone(const struct stat& journal)
+{
+    const std::lock_guard<std::mutex> guard(leftAloneMutex);
+    return leftAlone().contains(journalKey(journal));
+}
+
+// Whether a journal of the file may be there: a look at two names, made
+// before every read. One already left alone does not count.
 bool journalThere(const Place& place, const struct stat& st)
 {
     struct stat journal {};
-    if (::fstatat(place.folder.get(), journalName(place.name).constData(), &journal, AT_SYMLINK_NOFOLLOW) == 0)
+    if (::fstatat(place.folder.get(), journalName(place.name).constData(), &journal, AT_SYMLINK_NOFOLLOW) == 0
+        && !knownLeftAlone(journal))
         return true;
     const QByteArray state = stateFolder();
-    return !state.isEmpty() && ::lstat((state + '/' + stateJournalName(st)).constData(), &journal) == 0;
+    return !state.isEmpty() && ::lstat((state + '/' + stateJournalName(st)).constData(), &journal) == 0
+        && !knownLeftAlone(journal);
 }
 
 RecoveryReport& recoveryReport()
@@ -922,100 +1078,141 @@ RecoveryReport& recoveryReport()
     return report;
 }
 
-void tell(const Recovery& recovery, const struct stat& journal)
+void tell(const Recovery& recovery)
 {
-    // A journal that stays would be told of at every read of the file.
-    static QSet<QList<qint64>> told;
-    if (recovery.outcome == Recovery::Outcome::NotPutBack) {
-        const QList<qint64> id{qint64(journal.st_dev), qint64(journal.st_ino), qint64(journal.st_mtim.tv_sec),
-                               qint64(journal.st_mtim.tv_nsec)};
-        if (told.contains(id))
-            return;
-        told.insert(id);
-    }
     if (recoveryReport())
         recoveryReport()(recovery);
     else
         std::fprintf(stderr, "brennwerk-editor: %s\n", describe(recovery).toLocal8Bit().constData());
 }
 
-// A journal is the word of whoever made it: taken only from the file's
-// owner, this user, or someone who may write the file anyway (its group,
-// anyone), so that the owner of a folder cannot have a file that is not his
-// written with a content of his.
-bool trusted(const struct stat& journal, const struct stat& file)
+// A journal that stays would be told of at every read of the file.
+void tellOnce(const Recovery& recovery, const struct stat& journal)
 {
-    return S_ISREG(journal.st_mode) && journal.st_nlink == 1
-        && (journal.st_uid == file.st_uid || journal.st_uid == ::geteuid() || (file.st_mode & S_IWOTH)
-            || ((file.st_mode & S_IWGRP) && journal.st_gid == file.st_gid));
+    {
+        const std::lock_guard<std::mutex> guard(leftAloneMutex);
+        if (leftAlone().contains(journalKey(journal)))
+            return;
+        leftAlone().insert(journalKey(journal));
+    }
+    tell(recovery);
 }
 
-// The old content kept as a plain file beside the journal, for the user to
-// restore by hand; its path, or nothing.
-std::optional<QByteArray> keepCopy(const JournalPlace& at, const QByteArray& fileName, const Journal& journal,
-                                   const struct stat& file)
+// The old content kept as a file of this user's alone in the state folder,
+// for the user to restore by hand; its path, or nothing.
+std::optional<QByteArray> keepCopy(const QByteArray& fileName, const QByteArray& content)
 {
-    const QByteArray name = fileName + ".brennwerk-kept-"
-        + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")).toLatin1();
-    if (!createComplete(at.folder.get(), name, temporaryPrefix(name), journal.before, &file))
+    const Fd state = openStateFolder(true);
+    if (!state.valid())
         return std::nullopt;
-    return joined(folderOf(at.shown), name);
+    const QByteArray stem = fileName + ".brennwerk-kept-"
+        + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")).toLatin1();
+    for (int n = 1; n < 100; ++n) {
+        const QByteArray name = n == 1 ? stem : stem + '-' + QByteArray::number(n);
+        if (createComplete(state.get(), name, temporaryPrefix(name), content, 0600))
+            return joined(stateFolder(), name);
+        if (errno != EEXIST)
+            return std::nullopt;
+    }
+    return std::nullopt;
 }
+
+// Where a journal of the file may be, and whether one there is believed.
+struct JournalPlace {
+    Fd folder;
+    QByteArray name;
+    QByteArray shown; // its path, for messages
+    bool believed = false;
+};
 
 // Runs with the file locked for writing: puts back the old content of a
 // write that a crash left unfinished, where the file is still as it left it.
-// Returns false when a journal stays (nothing may be written in place then).
+// Returns false when a journal of this program stays for this file (nothing
+// may be written in place then); one left alone stops nothing.
 bool recover(const Place& place, const QString& path, int fd, bool writable, const struct stat& st)
 {
+    std::vector<JournalPlace> places;
+    places.push_back({Fd(::fcntl(place.folder.get(), F_DUPFD_CLOEXEC, 0)), journalName(place.name),
+                      joined(pathOf(place.folder.get()), journalName(place.name)),
+                      folderSpeaksForFile(place.folder.get(), fd, st)});
+    places.push_back({openStateFolder(false), stateJournalName(st), joined(stateFolder(), stateJournalName(st)), true});
+    const FileIdentity file = identityOf(place, fd, st);
     bool clear = true;
-    for (const JournalPlace& at : journalPlaces(place, st)) {
+    for (const JournalPlace& at : places) {
         if (!at.folder.valid())
             continue;
-        const Fd journalFd(::openat(at.folder.get(), at.name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
         struct stat journalSt {};
-        if (!journalFd.valid() || ::fstat(journalFd.get(), &journalSt) != 0)
+        if (::fstatat(at.folder.get(), at.name.constData(), &journalSt, AT_SYMLINK_NOFOLLOW) != 0
+            || knownLeftAlone(journalSt))
             continue;
         Recovery recovery;
         recovery.file = path;
         recovery.copy = QString::fromLocal8Bit(at.shown);
-        const std::optional<QByteArray> bytes = readAll(journalFd.get());
-        const std::optional<Journal> journal = bytes ? Journal::parse(*bytes) : std::nullopt;
-        if (!journal || !trusted(journalSt, st) || journal->dev != st.st_dev || journal->ino != st.st_ino) {
-            // Not one this program would have made for this file: left alone.
+        const auto leaveAlone = [&](Recovery::Why why) {
+            recovery.outcome = Recovery::Outcome::LeftAlone;
+            recovery.why = why;
+            tellOnce(recovery, journalSt);
+        };
+        const auto notPutBack = [&](Recovery::Why why, int error = 0) {
             recovery.outcome = Recovery::Outcome::NotPutBack;
-            recovery.reason = QStringLiteral("that copy is not a complete one of this file");
-            tell(recovery, journalSt);
+            recovery.why = why;
+            recovery.error = error;
+            tellOnce(recovery, journalSt);
             clear = false;
+        };
+        if (!S_ISREG(journalSt.st_mode) || journalSt.st_nlink != 1) {
+            leaveAlone(Recovery::Why::NotAPlainFile);
+            continue;
+        }
+        if (!at.believed) {
+            leaveAlone(Recovery::Why::OthersMayHaveMadeIt);
+            continue;
+        }
+        const Fd journalFd(::openat(at.folder.get(), at.name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        struct stat opened {};
+        if (!journalFd.valid() || ::fstat(journalFd.get(), &opened) != 0 || !sameFile(opened, journalSt)) {
+            leaveAlone(Recovery::Why::NotAJournalOfThisFile);
+            continue;
+        }
+        const std::optional<JournalHeader> header = JournalHeader::read(journalFd.get(), opened.st_size);
+        if (!header || header->file.path != file.path) {
+            leaveAlone(Recovery::Why::NotAJournalOfThisFile);
             continue;
         }
         const std::optional<QByteArray> now = readAll(fd);
-        if (now && journal->leftAsIs(*now)) {
+        if (!now)
+            continue;
+        // The two contents of a write of this file; a journal that claims
+        // more is no journal of it, and is not read into memory.
+        const qint64 most = 2 * std::max<qint64>(now->size(), qint64(32) << 20);
+        if (header->beforeSize > most || header->afterSize > most) {
+            leaveAlone(Recovery::Why::TooLarge);
+            continue;
+        }
+        const std::optional<Journal> journal = Journal::read(journalFd.get(), *header);
+        if (!journal) {
+            leaveAlone(Recovery::Why::NotAJournalOfThisFile);
+            continue;
+        }
+        if (journal->file == file && journal->leftAsIs(*now)) {
             if (!writable && *now != journal->before) {
-                recovery.outcome = Recovery::Outcome::NotPutBack;
-                recovery.reason = QStringLiteral("this user may not write the file");
-                tell(recovery, journalSt);
-                clear = false;
+                notPutBack(Recovery::Why::NotWritable);
                 continue;
             }
             if (*now != journal->before
                 && !(writeAll(fd, journal->before) && ::ftruncate(fd, off_t(journal->before.size())) == 0
                      && ::fsync(fd) == 0)) {
-                recovery.outcome = Recovery::Outcome::NotPutBack;
-                recovery.reason = QString::fromLocal8Bit(std::strerror(errno));
-                tell(recovery, journalSt);
-                clear = false;
+                notPutBack(Recovery::Why::SystemError, errno);
                 continue;
             }
             recovery.outcome = Recovery::Outcome::PutBack;
         } else {
-            // Someone wrote the file since (the game, a text editor): theirs
-            // stays, and the old content is kept where the user can take it.
-            const std::optional<QByteArray> kept = now ? keepCopy(at, place.name, *journal, st) : std::nullopt;
+            // Someone wrote or replaced the file since (the game, a text
+            // editor): theirs stays, and the old content is kept where
+            // only this user can read it.
+            const std::optional<QByteArray> kept = keepCopy(place.name, journal->before);
             if (!kept) {
-                recovery.outcome = Recovery::Outcome::NotPutBack;
-                recovery.reason = QStringLiteral("the file was changed since");
-                tell(recovery, journalSt);
-                clear = false;
+                notPutBack(Recovery::Why::ChangedSince, errno);
                 continue;
             }
             recovery.outcome = Recovery::Outcome::Kept;
@@ -1023,7 +1220,7 @@ bool recover(const Place& place, const QString& path, int fd, bool writable, con
         }
         ::unlinkat(at.folder.get(), at.name.constData(), 0);
         syncFolder(at.folder.get());
-        tell(recovery, journalSt);
+        tell(recovery);
     }
     return clear;
 }
@@ -1072,7 +1269,9 @@ Update::Update(const QString& path) : state_(std::make_unique<State>())
         return; // write() fails: a folder on the way is missing
     // A writer that waited while another replaced the file holds the lock of
     // a file that is no longer there: it locks the new one instead.
-    for (int attempt = 0; attempt < 100; ++attempt) {
+    LockWait wait(qint64(lockWaitSeconds) * 1000);
+    struct stat lastWaitedFor {};
+    for (;;) {
         const bool onFile = s.place.file.valid();
         Fd fd;
         struct stat st {};
@@ -1100,8 +1299,8 @@ Update::Update(const QString& path) : state_(std::make_unique<State>())
         }
         const bool already = heldHere(st);
         if (!already) {
-            const Locked locked = lockBounded(fd.get(), LOCK_EX, st, path, lockWaitSeconds);
-            if (locked == Locked::TimedOut)
+            lastWaitedFor = st;
+            if (wait.take(fd.get(), LOCK_EX, st, path) == Locked::TimedOut)
                 refuse(path, QStringLiteral("%1 has held it locked for %2 seconds; nothing was written")
                                  .arg(heldBy(st))
                                  .arg(lockWaitSeconds));
@@ -1130,8 +1329,11 @@ Update::Update(const QString& path) : state_(std::make_unique<State>())
         if (!again.refusal.isEmpty() || again.error != 0)
             refuse(path, again.refusal.isEmpty() ? changedMeanwhile : again.refusal);
         s.place = std::move(again);
+        if (wait.over())
+            refuse(path, QStringLiteral("%1 has held it locked for %2 seconds; nothing was written")
+                             .arg(heldBy(lastWaitedFor))
+                             .arg(lockWaitSeconds));
     }
-    refuse(path, changedMeanwhile);
 }
 
 Update::~Update() = default;
@@ -1190,7 +1392,7 @@ void Update::write(const QByteArray& content)
                              .arg(s.place.danglingLink));
         if (!folderWritable)
             fail(path);
-        if (!createComplete(folder, name, temporaryPrefix(name), content, nullptr)) {
+        if (!createComplete(folder, name, temporaryPrefix(name), content, 0666)) {
             if (errno == EEXIST)
                 refuse(path, changedMeanwhile);
             fail(path, errno);
@@ -1251,29 +1453,33 @@ void Update::write(const QByteArray& content)
     const std::optional<QByteArray> old = readAll(fd);
     if (!old)
         fail(path);
-    Journal journal{before.st_dev, before.st_ino, joined(pathOf(folder), name), *old, content};
-    std::vector<JournalPlace> places = journalPlaces(s.place, before);
-    const JournalPlace* journalAt = nullptr;
+    const Journal journal{identityOf(s.place, fd, before), *old, content};
+    // Beside the file where a second user of the file may find it, if its
+    // folder speaks for the file; else in this user's state folder.
+    JournalPlace journalAt;
     int journalError = 0;
-    if (folderWritable) {
-        if (writeJournal(folder, places[0].name, temporaryPrefix(name), journal, before))
-            journalAt = &places[0];
+    struct stat nothing {};
+    if (folderWritable && folderSpeaksForFile(folder, fd, before)
+        && ::fstatat(folder, journalName(name).constData(), &nothing, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT) {
+        removeStaleTemporaries(folder, temporaryPrefix(name));
+        if (createComplete(folder, journalName(name), temporaryPrefix(name), journal.bytes(), before.st_mode & 0666,
+                           &before))
+            journalAt = {Fd(::fcntl(folder, F_DUPFD_CLOEXEC, 0)), journalName(name), QByteArray(), true};
         else
             journalError = errno;
     }
-    if (!journalAt && places.size() > 1) {
-        // Only this user's, as the state folder should be.
-        const QByteArray state = stateFolder();
-        (void)QDir().mkpath(QFile::decodeName(folderOf(state)));
-        (void)::mkdir(state.constData(), 0700);
-        places[1].folder = Fd(::open(state.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-        if (places[1].folder.valid()
-            && writeJournal(places[1].folder.get(), places[1].name, temporaryPrefix(places[1].name), journal, before))
-            journalAt = &places[1];
-        else if (journalError == 0)
-            journalError = errno;
+    if (!journalAt.folder.valid()) {
+        Fd state = openStateFolder(true);
+        const QByteArray stateName = stateJournalName(before);
+        if (state.valid()) {
+            removeStaleTemporaries(state.get(), temporaryPrefix(stateName));
+            if (createComplete(state.get(), stateName, temporaryPrefix(stateName), journal.bytes(), 0600))
+                journalAt = {std::move(state), stateName, QByteArray(), true};
+            else if (journalError == 0)
+                journalError = errno;
+        }
     }
-    if (!journalAt) {
+    if (!journalAt.folder.valid()) {
         // The journal holds the old and the new content: a limit may stop it
         // where the new content alone would fit.
         if (journalError == EFBIG || journalError == ENOSPC || journalError == EDQUOT)
@@ -1283,8 +1489,8 @@ void Update::write(const QByteArray& content)
                          .arg(QFile::decodeName(stateFolder())));
     }
     const auto done = [&] {
-        ::unlinkat(journalAt->folder.get(), journalAt->name.constData(), 0);
-        syncFolder(journalAt->folder.get());
+        ::unlinkat(journalAt.folder.get(), journalAt.name.constData(), 0);
+        syncFolder(journalAt.folder.get());
     };
     if (journalHook())
         journalHook()(path);
@@ -1326,11 +1532,14 @@ void Update::write(const QByteArray& content)
 
 // ---- reads --------------------------------------------------------------------------------
 
-std::optional<Seen> read(const QString& path, const Seen* last, bool* unchanged)
+namespace {
+
+std::atomic<bool> lookOnly = false;
+
+std::optional<Seen> readAt(const QString& path, const Place& place, const Seen* last, bool* unchanged, bool recover)
 {
     if (unchanged)
         *unchanged = false;
-    const Place place = resolve(path);
     if (!place.file.valid() || !S_ISREG(place.st.st_mode))
         return std::nullopt;
     // A settled stamp that is the file's stamp now proves its bytes, without
@@ -1349,7 +1558,7 @@ std::optional<Seen> read(const QString& path, const Seen* last, bool* unchanged)
     //   left the file's bytes as they were, so the recovery would not change
     //   them, but it clears the journal at this access, as every access
     //   does.)
-    if (last && last->settled && stampOf(place.st) == last->stamp && !journalThere(place, place.st)) {
+    if (last && provenByStamp(*last, place.st) && !journalThere(place, place.st)) {
         if (unchanged)
             *unchanged = true;
         return *last;
@@ -1364,7 +1573,8 @@ std::optional<Seen> read(const QString& path, const Seen* last, bool* unchanged)
     if (!heldHere(st)) {
         // A writer of this program holds its lock until its write is whole.
         const QPair<dev_t, ino_t> id{st.st_dev, st.st_ino};
-        const Locked locked = lockBounded(fd.get(), LOCK_SH, st, path, stuck().contains(id) ? 0 : lockWaitSeconds);
+        const Locked locked = LockWait(stuck().contains(id) ? 0 : qint64(lockWaitSeconds) * 1000)
+                                  .take(fd.get(), LOCK_SH, st, path);
         if (locked == Locked::TimedOut) {
             if (!stuck().contains(id))
                 std::fprintf(stderr, "brennwerk-editor: %s has stayed locked by %s for %d seconds; read anyway\n",
@@ -1380,7 +1590,7 @@ std::optional<Seen> read(const QString& path, const Seen* last, bool* unchanged)
         // A write that a crash left unfinished is undone first, under the
         // writers' lock, before any bytes are read or known bytes handed
         // back.
-        if (locked != Locked::TimedOut && journalThere(place, st)) {
+        if (recover && locked != Locked::TimedOut && journalThere(place, st)) {
             ::flock(fd.get(), LOCK_UN);
             recovered = true;
             try {
@@ -1394,7 +1604,7 @@ std::optional<Seen> read(const QString& path, const Seen* last, bool* unchanged)
         struct stat now {};
         if (::fstat(fd.get(), &now) != 0)
             return std::nullopt;
-        if (last && last->settled && stampOf(now) == last->stamp) {
+        if (last && provenByStamp(*last, now)) {
             if (unchanged)
                 *unchanged = true;
             return *last;
@@ -1409,6 +1619,35 @@ std::optional<Seen> read(const QString& path, const Seen* last, bool* unchanged)
             *unchanged = true;
     }
     return seen;
+}
+
+} // namespace
+
+std::optional<Seen> read(const QString& path, const Seen* last, bool* unchanged)
+{
+    return readAt(path, resolve(path), last, unchanged, !lookOnly);
+}
+
+Look look(const QString& path)
+{
+    const Place place = resolve(path);
+    if (!place.refusal.isEmpty())
+        refuse(path, place.refusal);
+    Look look;
+    look.exists = place.file.valid();
+    if (std::optional<Seen> seen = readAt(path, place, nullptr, nullptr, false))
+        look.bytes = std::move(seen->bytes);
+    return look;
+}
+
+void setLookOnly(bool only)
+{
+    lookOnly = only;
+}
+
+void distrustStamps()
+{
+    ++stampPeriod;
 }
 
 std::optional<QByteArray> read(const QString& path)
@@ -1476,6 +1715,34 @@ void write(const QString& path, const QByteArray& content)
     Update(path).write(content);
 }
 
+namespace {
+
+QString whyText(const Recovery& recovery)
+{
+    switch (recovery.why) {
+    case Recovery::Why::NotWritable:
+        return QStringLiteral("this user may not write the file");
+    case Recovery::Why::ChangedSince:
+        return QStringLiteral("the file was changed since, and no copy of it could be kept: %1")
+            .arg(QString::fromLocal8Bit(std::strerror(recovery.error)));
+    case Recovery::Why::SystemError:
+        return QString::fromLocal8Bit(std::strerror(recovery.error));
+    case Recovery::Why::NotAPlainFile:
+        return QStringLiteral("it is no plain file");
+    case Recovery::Why::OthersMayHaveMadeIt:
+        return QStringLiteral("another user may have made it");
+    case Recovery::Why::NotAJournalOfThisFile:
+        return QStringLiteral("it is no complete copy of this file");
+    case Recovery::Why::TooLarge:
+        return QStringLiteral("it is larger than a copy of this file can be");
+    case Recovery::Why::Nothing:
+        break;
+    }
+    return QString();
+}
+
+} // namespace
+
 QString describe(const Recovery& recovery)
 {
     switch (recovery.outcome) {
@@ -1486,12 +1753,15 @@ QString describe(const Recovery& recovery)
         return QStringLiteral("%1: a write was interrupted and the file changed since, so it is left as it is; its "
                               "content from before that write is kept in %2")
             .arg(recovery.file, recovery.copy);
+    case Recovery::Outcome::LeftAlone:
+        return QStringLiteral("%1: %2 is left alone and changes nothing, as %3").arg(recovery.file, recovery.copy,
+                                                                                    whyText(recovery));
     case Recovery::Outcome::NotPutBack:
         break;
     }
     return QStringLiteral("%1: a write was interrupted, and its content from before cannot be put back (%2); the "
                           "copy is %3")
-        .arg(recovery.file, recovery.reason, recovery.copy);
+        .arg(recovery.file, whyText(recovery), recovery.copy);
 }
 
 void setRecoveryReport(RecoveryReport report)

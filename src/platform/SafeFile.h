@@ -49,6 +49,9 @@ struct Seen {
     Stamp stamp;
     // Whether the stamp alone proves the bytes (see read below).
     bool settled = false;
+    // Which distrustStamps() period it was read in; a stamp of an earlier
+    // one proves nothing.
+    quint64 period = 0;
 };
 
 // read() that spares the reading of bytes already known. `last` is an earlier
@@ -69,6 +72,26 @@ struct Seen {
 // (the racy case) may leave the stamp as it was, so such a result is checked
 // against the bytes again at the next read.
 std::optional<Seen> read(const QString& path, const Seen* last, bool* unchanged = nullptr);
+
+// What is at the path, as read() would read it, but never recovering a
+// write a crash left unfinished and never taking more than a shared lock:
+// what a dry run may do. Throws EditorError "Unable to write to <path>:
+// <why>" when the path is refused, as Update does.
+struct Look {
+    std::optional<QByteArray> bytes;
+    bool exists = false; // something is at the path, readable or not
+};
+Look look(const QString& path);
+
+// For the rest of the process, reads look and never recover (a dry run).
+void setLookOnly(bool lookOnly);
+
+// A kept stamp proves the bytes only until this is called: after it, the
+// next read of each file compares its bytes again. Called before a page
+// reads its keys, so that a change no stamp can show (a file that another
+// program changes through a shared memory map) is never shown for longer
+// than one show of a page.
+void distrustStamps();
 
 // Why the path may not be used at all (a link that is not followed, a loop of
 // links), as one sentence; nothing when it may.
@@ -158,17 +181,30 @@ void write(const QString& path, const QByteArray& content);
 constexpr int lockWaitSeconds = 10;
 
 // What the next access to a file did about a write that a crash left
-// unfinished.
+// unfinished, or about a file that looks like the journal of one and is not
+// believed.
 struct Recovery {
     enum class Outcome {
         PutBack,    // the old content is back in the file
         Kept,       // the file was changed since; the old content is in copy
-        NotPutBack, // it could not be put back (reason); the journal is copy
+        NotPutBack, // it could not be put back (why); the journal is copy
+        LeftAlone,  // copy is not believed (why) and changes nothing
+    };
+    enum class Why {
+        Nothing,
+        NotWritable,           // this user may not write the file
+        ChangedSince,          // and the old content could not be kept (error)
+        SystemError,           // error
+        NotAPlainFile,         // a link, a pipe, a file with several names
+        OthersMayHaveMadeIt,   // it lies where another user may make files
+        NotAJournalOfThisFile, // incomplete, damaged, or of another file
+        TooLarge,              // larger than two contents of the file can be
     };
     Outcome outcome = Outcome::PutBack;
+    Why why = Why::Nothing;
+    int error = 0; // errno, where there is one
     QString file;
     QString copy;
-    QString reason;
 };
 // The line that tells the user about a recovery on the command line.
 QString describe(const Recovery& recovery);

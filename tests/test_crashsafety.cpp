@@ -23,6 +23,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
+#include <QCryptographicHash>
+#include <QProcess>
+
+#include <functional>
+#include <sys/sysmacros.h>
 
 #include <csignal>
 #include <cstring>
@@ -81,6 +86,48 @@ private:
     bool ok_ = false;
 };
 
+// A journal of path as a write of this program makes it, holding before and
+// after: what a user who plants one writes.
+QByteArray journalOf(const QString& path, const QByteArray& before, const QByteArray& after)
+{
+    struct statx sx {};
+    const QByteArray name = QFile::encodeName(path);
+    if (::statx(AT_FDCWD, name.constData(), 0, STATX_BTIME | STATX_INO, &sx) != 0)
+        return QByteArray();
+    QByteArray birth = "none";
+    if (sx.stx_mask & STATX_BTIME)
+        birth = "birth " + QByteArray::number(qlonglong(sx.stx_btime.tv_sec)) + '.'
+            + QByteArray::number(sx.stx_btime.tv_nsec);
+    const auto hash = [](const QByteArray& bytes) {
+        return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+    };
+    return "BRENNWERK-JOURNAL 2\nfile " + QByteArray::number(qulonglong(makedev(sx.stx_dev_major, sx.stx_dev_minor)))
+        + ' ' + QByteArray::number(qulonglong(sx.stx_ino)) + ' ' + birth + "\npath "
+        + QFile::encodeName(QFileInfo(path).canonicalFilePath()).toPercentEncoding("/") + "\nbefore "
+        + QByteArray::number(before.size()) + ' ' + hash(before) + "\nafter " + QByteArray::number(after.size()) + ' '
+        + hash(after) + "\n\n" + before + after;
+}
+
+// Runs call in a child process as user 65534 with the supplementary groups
+// given; whether it returned true there.
+bool asUser(const std::vector<gid_t>& groups, const std::function<bool()>& call)
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ActingAs user(65534, 65534, groups);
+        ::_exit(user.ok() && call() ? 0 : 1);
+    }
+    int status = -1;
+    return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool runs(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    return process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
 } // namespace
 
 // What the game's files go through outside the editor's control: a kill in
@@ -96,6 +143,8 @@ private Q_SLOTS:
     void nextAccessPutsBackWhatAKillCutShort();
     void hostileOwnerOfTheFolder_data();
     void hostileOwnerOfTheFolder();
+    void plantedJournals_data();
+    void plantedJournals();
     void staleTemporaryFilesAreCleanedUp();
     void fullDiskLeavesTheFileAsItWas();
     void fullDiskShowsTheErrorBox();
@@ -350,6 +399,14 @@ void CrashSafetyTest::nextAccessPutsBackWhatAKillCutShort()
         QCOMPARE(readBytes(path), after);
         QVERIFY(QFileInfo(told[0].copy).fileName().startsWith(u"UnrealTournament.ini.brennwerk-kept-"_s));
         QCOMPARE(readBytes(told[0].copy), old);
+        // Kept where only this user may read or rename it.
+        QCOMPARE(QFileInfo(told[0].copy).path(),
+                 QFile::decodeName(qgetenv("XDG_STATE_HOME")) + u"/brennwerk-editor"_s);
+        struct stat kept {};
+        QCOMPARE(::stat(QFile::encodeName(told[0].copy).constData(), &kept), 0);
+        QCOMPARE(kept.st_mode & 07777, mode_t(0600));
+        QCOMPARE(kept.st_uid, ::geteuid());
+        QFile::remove(told[0].copy);
         QCOMPARE(SafeFile::describe(told[0]),
                  u"%1: a write was interrupted and the file changed since, so it is left as it is; its content from "
                  "before that write is kept in %2"_s.arg(path, told[0].copy));
@@ -477,6 +534,150 @@ void CrashSafetyTest::hostileOwnerOfTheFolder()
     QCOMPARE(::stat(QFile::encodeName(written).constData(), &st), 0);
     QCOMPARE(st.st_uid, uid_t(65534));
     QCOMPARE(st.st_mode & 07777, plant.startsWith(u"privileged"_s) ? mode_t(0755) : mode_t(0644));
+}
+
+void CrashSafetyTest::plantedJournals_data()
+{
+    // Root's file R.ini in a folder where another user (65534, in group
+    // 4242) may make files, or in root's own; what lies beside it as its
+    // journal. Only a journal nobody could have made but those who may
+    // write R.ini anyway is believed.
+    QTest::addColumn<QString>("folderKind");
+    QTest::addColumn<QString>("journalKind");
+    QTest::addColumn<int>("outcome");
+    QTest::addColumn<int>("why");
+    using Recovery = SafeFile::Recovery;
+    const int leftAlone = int(Recovery::Outcome::LeftAlone);
+    const int othersMay = int(Recovery::Why::OthersMayHaveMadeIt);
+    QTest::newRow("setgid folder of his group, root's 644 file") << u"setgid"_s << u"his"_s << leftAlone << othersMay;
+    QTest::newRow("folder his by an ACL, file 664 whose group may only read by an ACL")
+        << u"acl group"_s << u"his"_s << leftAlone << othersMay;
+    QTest::newRow("everyone's sticky folder, file 666 but read-only for him by an ACL")
+        << u"acl other"_s << u"his"_s << leftAlone << othersMay;
+    QTest::newRow("root's folder: a pipe") << u"root's"_s << u"pipe"_s << leftAlone
+                                           << int(Recovery::Why::NotAPlainFile);
+    QTest::newRow("root's folder: cut short") << u"root's"_s << u"truncated"_s << leftAlone
+                                              << int(Recovery::Why::NotAJournalOfThisFile);
+    QTest::newRow("root's folder: claims a terabyte") << u"root's"_s << u"huge"_s << leftAlone
+                                                      << int(Recovery::Why::TooLarge);
+    // Root's own journal, of an earlier file that had the inode's number: its
+    // old content is kept where only root may read it.
+    QTest::newRow("root's folder: of another file of that number") << u"root's"_s << u"reborn"_s
+                                                                   << int(Recovery::Outcome::Kept)
+                                                                   << int(Recovery::Why::Nothing);
+    QTest::newRow("the group's folder, the group may write the file: believed")
+        << u"shared"_s << u"his"_s << int(Recovery::Outcome::PutBack) << int(Recovery::Why::Nothing);
+}
+
+void CrashSafetyTest::plantedJournals()
+{
+    QFETCH(QString, folderKind);
+    QFETCH(QString, journalKind);
+    QFETCH(int, outcome);
+    QFETCH(int, why);
+    if (::geteuid() != 0)
+        QSKIP("other users' files beside root's need root to set up");
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0755) == 0);
+    const QString folder = dir.filePath(u"System"_s);
+    const QByteArray folderName = QFile::encodeName(folder);
+    const QString path = folder + u"/R.ini"_s;
+    const QByteArray pathName = QFile::encodeName(path);
+    const QString journal = folder + u"/.R.ini.brennwerk-journal"_s;
+    const QByteArray original = "[Engine.GameReplicationInfo]\nAdminPassword=roots\n";
+    const QByteArray planted = "[Engine.GameReplicationInfo]\nAdminPassword=his\n";
+    QVERIFY(QDir().mkpath(folder));
+    writeBytes(path, original);
+    const gid_t group = 4242;
+    const std::vector<gid_t> groups{group};
+    if (folderKind == u"setgid" || folderKind == u"shared") {
+        QVERIFY(::chown(folderName.constData(), 0, group) == 0 && ::chmod(folderName.constData(), 02775) == 0);
+        QVERIFY(::chown(pathName.constData(), 0, group) == 0);
+        QVERIFY(::chmod(pathName.constData(), folderKind == u"shared" ? 0664 : 0644) == 0);
+    } else if (folderKind == u"acl group") {
+        QVERIFY(::chmod(pathName.constData(), 0664) == 0);
+        if (!runs(u"setfacl"_s, {u"-m"_s, u"u:65534:rwx"_s, folder})
+            || !runs(u"setfacl"_s, {u"-m"_s, u"g::r,u:4243:rw,m::rw"_s, path}))
+            QSKIP("no ACLs here (setfacl, or the file system)");
+    } else if (folderKind == u"acl other") {
+        QVERIFY(::chmod(folderName.constData(), 01777) == 0 && ::chmod(pathName.constData(), 0666) == 0);
+        if (!runs(u"setfacl"_s, {u"-m"_s, u"u:65534:r"_s, path}))
+            QSKIP("no ACLs here (setfacl, or the file system)");
+    }
+    // He may not write the file himself (where it is not the group's).
+    const bool hisWriteFails = asUser(groups, [&] { return ::open(pathName.constData(), O_WRONLY) < 0; });
+    QCOMPARE(hisWriteFails, folderKind != u"shared");
+
+    // The journal, as he or root makes it.
+    if (journalKind == u"his") {
+        QVERIFY(asUser(groups, [&] {
+            QFile file(journal);
+            return file.open(QIODevice::WriteOnly) && file.write(journalOf(path, planted, original)) > 0;
+        }));
+    } else if (journalKind == u"pipe") {
+        QVERIFY(::mkfifo(QFile::encodeName(journal).constData(), 0644) == 0);
+    } else if (journalKind == u"reborn") {
+        QByteArray bytes = journalOf(path, planted, original);
+        const qsizetype birth = bytes.indexOf(" birth ") + 7;
+        QVERIFY(birth > 7);
+        bytes.insert(birth, '1');
+        writeBytes(journal, bytes);
+    } else if (journalKind == u"truncated") {
+        writeBytes(journal, journalOf(path, planted, original).chopped(5));
+    } else {
+        QByteArray header = journalOf(path, QByteArray(), original);
+        header.replace("before 0 ", "before " + QByteArray::number(Q_INT64_C(1) << 40) + ' ');
+        writeBytes(journal, header.left(header.indexOf("\n\n") + 2));
+        QVERIFY(::truncate(QFile::encodeName(journal).constData(),
+                           off_t(header.indexOf("\n\n") + 2 + (Q_INT64_C(1) << 40) + original.size()))
+                == 0);
+    }
+    struct stat journalBefore {};
+    QCOMPARE(::lstat(QFile::encodeName(journal).constData(), &journalBefore), 0);
+
+    // Root's next read, then root's next write.
+    QList<SafeFile::Recovery> told;
+    SafeFile::setRecoveryReport([&](const SafeFile::Recovery& recovery) { told << recovery; });
+    const auto reportEnds = qScopeGuard([] { SafeFile::setRecoveryReport({}); });
+    GameConfigStore store(path);
+    const QString read = store.ReadString(u"Engine.GameReplicationInfo"_s, u"AdminPassword"_s, QString());
+    QCOMPARE(told.size(), 1);
+    QCOMPARE(int(told[0].outcome), outcome);
+    QCOMPARE(int(told[0].why), why);
+    if (outcome == int(SafeFile::Recovery::Outcome::PutBack)) {
+        // A member of the group may write the file anyway: a second player
+        // recovers the first one's interrupted write.
+        QCOMPARE(read, u"his"_s);
+        QVERIFY(!QFileInfo::exists(journal));
+        return;
+    }
+    if (outcome == int(SafeFile::Recovery::Outcome::Kept)) {
+        QCOMPARE(read, u"roots"_s);
+        QCOMPARE(readBytes(path), original);
+        QVERIFY(!QFileInfo::exists(journal));
+        QCOMPARE(readBytes(told[0].copy), planted);
+        struct stat kept {};
+        QCOMPARE(::stat(QFile::encodeName(told[0].copy).constData(), &kept), 0);
+        QVERIFY(kept.st_uid == 0 && (kept.st_mode & 07777) == 0600);
+        QFile::remove(told[0].copy);
+        return;
+    }
+    QCOMPARE(read, u"roots"_s);
+    QCOMPARE(readBytes(path), original);
+    QCOMPARE(told[0].copy, journal);
+    // Told once, and it stops no write.
+    QCOMPARE(store.ReadString(u"Engine.GameReplicationInfo"_s, u"AdminPassword"_s, QString()), u"roots"_s);
+    QCOMPARE(failureOf([&] { store.WriteString(u"Engine.GameReplicationInfo"_s, u"AdminPassword"_s, u"new"_s); }),
+             QString());
+    QCOMPARE(told.size(), 1);
+    QCOMPARE(readBytes(path), withLine(original, "AdminPassword=roots", "AdminPassword=new"));
+    // Left as it was.
+    struct stat journalAfter {};
+    QCOMPARE(::lstat(QFile::encodeName(journal).constData(), &journalAfter), 0);
+    QCOMPARE(journalAfter.st_ino, journalBefore.st_ino);
+    QCOMPARE(journalAfter.st_size, journalBefore.st_size);
+    QCOMPARE(journalAfter.st_mtim.tv_nsec, journalBefore.st_mtim.tv_nsec);
 }
 
 void CrashSafetyTest::staleTemporaryFilesAreCleanedUp()

@@ -1,3 +1,5 @@
+#include "config/GameConfigStore.h"
+#include "platform/SafeFile.h"
 #include "support/GameFixture.h"
 #include "support/Users.h"
 
@@ -8,6 +10,7 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTest>
 
 #include <csignal>
@@ -122,6 +125,8 @@ private Q_SLOTS:
     void wrongUsage();
     void onlyTheWindowNeedsADisplay();
     void namesAreTakenAsGiven();
+    void dryRunOnlyLooks_data();
+    void dryRunOnlyLooks();
 
 private:
     struct Run {
@@ -871,4 +876,70 @@ void ConsoleCommandsTest::namesAreTakenAsGiven()
 }
 
 QTEST_GUILESS_MAIN(ConsoleCommandsTest)
+void ConsoleCommandsTest::dryRunOnlyLooks_data()
+{
+    QTest::addColumn<bool>("interrupted"); // a write was killed after its journal
+    QTest::newRow("a file as it is") << false;
+    QTest::newRow("a write interrupted, its journal beside") << true;
+}
+
+void ConsoleCommandsTest::dryRunOnlyLooks()
+{
+    // A dry run reads and writes nothing but its output: no exclusive lock,
+    // nothing opened for writing, no recovery, no journal touched; the
+    // system calls say so.
+    QFETCH(bool, interrupted);
+    if (QStandardPaths::findExecutable(QStringLiteral("strace")).isEmpty())
+        QSKIP("strace is not installed");
+    const QString path = game->mainIniPath();
+    const QString journal = QFileInfo(path).path() + "/." + QFileInfo(path).fileName() + ".brennwerk-journal";
+    if (interrupted) {
+        // In place (a second name), killed with the journal whole.
+        QVERIFY(::link(QFile::encodeName(path).constData(), QFile::encodeName(path + ".link").constData()) == 0);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            SafeFile::setJournalHook([](const QString&) { ::raise(SIGKILL); });
+            GameConfigStore(path).WriteString("Engine.GameEngine", "CacheSizeMegs", "99");
+            ::_exit(6);
+        }
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QVERIFY(WIFSIGNALED(status) && QFileInfo::exists(journal));
+    }
+    const QByteArray before = readBytes(path);
+    const QByteArray journalBefore = interrupted ? readBytes(journal) : QByteArray();
+    const QString log = QDir(QDir::tempPath()).filePath(QStringLiteral("dry-run-%1.strace").arg(::getpid()));
+    QProcess strace;
+    strace.start(QStringLiteral("strace"), {QStringLiteral("-f"), QStringLiteral("-qq"), QStringLiteral("-o"), log, QStringLiteral("-e"),
+                               QStringLiteral("trace=%file,write,pwrite64,ftruncate,flock,fallocate"),
+                               QStringLiteral(BRENNWERK_EDITOR_PROGRAM), QStringLiteral("set"), path, QStringLiteral("Engine.GameEngine"),
+                               QStringLiteral("CacheSizeMegs"), QStringLiteral("77"), QStringLiteral("--dry-run")});
+    QVERIFY(strace.waitForFinished(30000));
+    const QByteArray calls = readBytes(log);
+    QFile::remove(log);
+    QCOMPARE(strace.exitCode(), 0);
+    QVERIFY(strace.readAllStandardOutput().contains("+CacheSizeMegs=77"));
+    QCOMPARE(readBytes(path), before);
+    if (interrupted)
+        QCOMPARE(readBytes(journal), journalBefore);
+    for (const QByteArray& call : calls.split('\n')) {
+        const bool writes = call.contains("O_WRONLY") || call.contains("O_RDWR") || call.contains("O_CREAT")
+            || call.contains("LOCK_EX") || call.contains("unlink") || call.contains("rename")
+            || call.contains("ftruncate") || call.contains("pwrite64") || call.contains("fallocate")
+            || call.contains("mkdir");
+        // Writing to its standard output and error is all it may write.
+        const bool output = QRegularExpression(QStringLiteral("^\\d+ +write\\([12],")).match(QString::fromUtf8(call)).hasMatch();
+        const bool ownFiles = call.contains("/dev/") || call.contains("/proc/");
+        QVERIFY2(!writes || ownFiles, call.constData());
+        QVERIFY2(!call.contains(" write(") || output, call.constData());
+    }
+    if (interrupted) {
+        // Not a dry run: the journal was a real one, and is put back now.
+        const Run get = run({QStringLiteral("get"), path, QStringLiteral("Engine.GameEngine"), QStringLiteral("CacheSizeMegs")});
+        QVERIFY2(get.err.contains("put back"), get.err.constData());
+        QCOMPARE(readBytes(path), before);
+        QVERIFY(!QFileInfo::exists(journal));
+    }
+}
+
 #include "test_consolecommands.moc"

@@ -32,6 +32,7 @@
 #include <csignal>
 #include <cstring>
 #include <sched.h>
+#include <sys/mman.h>
 #include <sys/mount.h>
 #include <fcntl.h>
 #include <grp.h>
@@ -1188,6 +1189,27 @@ void CrashSafetyTest::otherProgramsChangesReachThePages()
     typeOver(nick, u"Neo"_s);
     click(game.child<QPushButton>(u"bIRCNickEintragen"_s));
     QCOMPARE(readBytes(game.mainIniPath()), withLine(again, "\nNickName=Spieler\r\n", "\nNickName=Neo\r\n"));
+
+    // A program that changes the file through a shared memory map moves its
+    // times at the first change only: the next show still sees the second.
+    const int fd = ::open(QFile::encodeName(game.mainIniPath()).constData(), O_RDWR);
+    QVERIFY(fd >= 0);
+    const QByteArray now = readBytes(game.mainIniPath());
+    char* map = static_cast<char*>(::mmap(nullptr, size_t(now.size()), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0));
+    ::close(fd);
+    QVERIFY(map != MAP_FAILED);
+    const auto unmap = qScopeGuard([&] { ::munmap(map, size_t(now.size())); });
+    const qsizetype at = now.indexOf("\nCacheSizeMegs=96\r\n") + 15;
+    QVERIFY(at > 15);
+    map[at] = '7';
+    QTest::qWait(100); // the change's time lies well before the next read
+    game.showPage("tsUser");
+    game.showPage("tsSystem");
+    QCOMPARE(label->text(), u"Cache-Größe (in MB): 76"_s);
+    map[at] = '8';
+    game.showPage("tsUser");
+    game.showPage("tsSystem");
+    QCOMPARE(label->text(), u"Cache-Größe (in MB): 86"_s);
     QVERIFY(game.boxes.errors().isEmpty());
 }
 

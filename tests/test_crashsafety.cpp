@@ -1005,9 +1005,14 @@ void CrashSafetyTest::writeKeepsWhatTheFileIs()
 void CrashSafetyTest::concurrentWritersLoseNothing_data()
 {
     QTest::addColumn<QString>("kind");
-    QTest::newRow("INI file") << u"ini"_s;
-    QTest::newRow("INI file by two hard links, written in place") << u"links"_s;
-    QTest::newRow("registry file") << u"registry"_s;
+    QTest::addColumn<int>("writers");
+    QTest::addColumn<int>("keys"); // each writer's
+    QTest::newRow("INI file") << u"ini"_s << 2 << 100;
+    QTest::newRow("INI file by two hard links, written in place") << u"links"_s << 2 << 100;
+    QTest::newRow("registry file") << u"registry"_s << 2 << 100;
+    // Each write replaces the file a waiting writer holds the lock of; each
+    // waits its turn on the new one.
+    QTest::newRow("a storm of 300 writers") << u"ini"_s << 300 << 1;
 }
 
 void CrashSafetyTest::concurrentWritersLoseNothing()
@@ -1016,6 +1021,8 @@ void CrashSafetyTest::concurrentWritersLoseNothing()
     // one file at once: each read-change-write holds the file, so no key
     // one of them adds is lost to the other's write.
     QFETCH(QString, kind);
+    QFETCH(int, writers);
+    QFETCH(int, keys);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const bool registry = kind == u"registry";
@@ -1029,14 +1036,14 @@ void CrashSafetyTest::concurrentWritersLoseNothing()
         second = dir.filePath(u"Other/User.ini"_s);
         QVERIFY(::link(QFile::encodeName(path).constData(), QFile::encodeName(second).constData()) == 0);
     }
-    constexpr int kWriters = 2;
-    constexpr int kKeys = 100;
+    const int kWriters = writers;
+    const int kKeys = keys;
     const auto keyName = [](int writer, int i) { return u"Writer%1Key%2"_s.arg(writer).arg(i); };
 
     // Both start at once, when the gate closes.
     int gate[2];
     QCOMPARE(::pipe(gate), 0);
-    std::vector<pid_t> writers;
+    std::vector<pid_t> children;
     for (int w = 0; w < kWriters; ++w) {
         const pid_t child = ::fork();
         if (child == 0) {
@@ -1064,12 +1071,12 @@ void CrashSafetyTest::concurrentWritersLoseNothing()
             ::_exit(status);
         }
         if (child > 0)
-            writers.push_back(child);
+            children.push_back(child);
     }
     ::close(gate[0]);
     ::close(gate[1]);
     QList<int> statuses;
-    for (const pid_t child : writers) {
+    for (const pid_t child : children) {
         int status = -1;
         ::waitpid(child, &status, 0);
         statuses << status;

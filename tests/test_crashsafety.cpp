@@ -10,6 +10,7 @@
 #include "support/RegistryText.h"
 #include "support/Users.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -157,6 +158,7 @@ private Q_SLOTS:
     void concurrentWritersLoseNothing();
     void otherProgramsChangesAreSeenAndKept();
     void otherProgramsChangesReachThePages();
+    void wholeSecondTimesProveNothing();
 };
 
 void CrashSafetyTest::killedWriterLeavesOldOrNewFile_data()
@@ -1218,6 +1220,57 @@ void CrashSafetyTest::otherProgramsChangesReachThePages()
     game.showPage("tsSystem");
     QCOMPARE(label->text(), u"Cache-Größe (in MB): 86"_s);
     QVERIFY(game.boxes.errors().isEmpty());
+}
+
+void CrashSafetyTest::wholeSecondTimesProveNothing()
+{
+    // ext4 with 128-byte inodes keeps whole seconds: a rewrite of the same
+    // size in the same second leaves the stamp as it was, and a read after
+    // it must still see the new bytes.
+    if (::geteuid() != 0)
+        QSKIP("a loop mount needs root");
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString image = dir.filePath(u"ext4.img"_s);
+    const QString mountPoint = dir.filePath(u"mnt"_s);
+    QVERIFY(QDir().mkpath(mountPoint));
+    QFile file(image);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(8 << 20));
+    file.close();
+    if (!runs(u"mkfs.ext4"_s, {u"-q"_s, u"-I"_s, u"128"_s, image}))
+        QSKIP("mkfs.ext4 is not here");
+    const pid_t child = ::fork();
+    QVERIFY(child >= 0);
+    if (child == 0) {
+        if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+            || !runs(u"mount"_s, {u"-o"_s, u"loop"_s, image, mountPoint}))
+            ::_exit(77);
+        const QString path = mountPoint + u"/User.ini"_s;
+        const auto rewrite = [&](const QByteArray& bytes) {
+            const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const bool done = fd >= 0 && ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
+            ::close(fd);
+            return done;
+        };
+        // All within one second, begun early in it.
+        while (QDateTime::currentDateTime().time().msec() > 100)
+            ::usleep(5000);
+        GameConfigStore store(path);
+        if (!rewrite("[DefaultPlayer]\nName=aa\n"))
+            ::_exit(2);
+        ::usleep(50000);
+        const QString first = store.ReadString(u"DefaultPlayer"_s, u"Name"_s, QString());
+        if (!rewrite("[DefaultPlayer]\nName=bb\n"))
+            ::_exit(2);
+        const QString second = store.ReadString(u"DefaultPlayer"_s, u"Name"_s, QString());
+        ::_exit(first == u"aa" && second == u"bb" ? 0 : 1);
+    }
+    int status = 0;
+    QCOMPARE(::waitpid(child, &status, 0), child);
+    QVERIFY(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77)
+        QSKIP("no loop mount here");
+    QCOMPARE(WEXITSTATUS(status), 0);
 }
 
 QTEST_MAIN(CrashSafetyTest)

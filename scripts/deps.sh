@@ -21,7 +21,7 @@ for arg in "$@"; do
         # page of a native install is tested against the desktop's own tools:
         # xdg-mime and xdg-open, update-mime-database, desktop-file-validate.
         --tests) packages+=(dpkg-dev lintian desktop-file-utils appstream man-db bash-completion
-                            xdg-utils shared-mime-info) ;;
+                            xdg-utils shared-mime-info libcap2-bin) ;;
         # The editor itself never runs Wine.
         --with-wine) packages+=(wine wine64) ;;
         # clang-14 and its runtime (libFuzzer, sanitizers) build the fuzz targets.

@@ -19,9 +19,14 @@ for arg in "$@"; do
         # menu entry and the AppStream data with their validators, the manual
         # page with man, and the completion with bash-completion. The Registry
         # page of a native install is tested against the desktop's own tools:
-        # xdg-mime and xdg-open, update-mime-database, desktop-file-validate.
+        # xdg-mime and xdg-open, GLib's gio, update-mime-database,
+        # desktop-file-validate. setcap gives a copy of the program a file
+        # capability, which it must refuse. setfacl, strace and mkfs.ext4
+        # make the ACLs, the traces and the whole-second file system of the
+        # crash-safety tests.
         --tests) packages+=(dpkg-dev lintian desktop-file-utils appstream man-db bash-completion
-                            xdg-utils shared-mime-info acl strace) ;;
+                            xdg-utils libglib2.0-bin shared-mime-info libcap2-bin
+                            acl strace e2fsprogs) ;;
         # The editor itself never runs Wine.
         --with-wine) packages+=(wine wine64) ;;
         # clang-14 and its runtime (libFuzzer, sanitizers) build the fuzz targets.

@@ -5,6 +5,7 @@
 
 #include "cli/CommandLine.h"
 #include "cli/ConsoleCommands.h"
+#include "platform/RunningUser.h"
 #include "window.h"
 
 #include <QFile>
@@ -85,6 +86,10 @@ int runWindow(int& argc, char** argv, const QStringList& arguments)
 
 int main(int argc, char** argv)
 {
+    if (const char* refusal = privilegeRefusal()) {
+        std::fputs(refusal, stderr);
+        return 2;
+    }
     QString err;
     const std::optional<QStringList> arguments = argumentList(argc, argv, err);
     if (!arguments) {

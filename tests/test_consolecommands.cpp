@@ -11,9 +11,11 @@
 #include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
+#include <memory>
 #include <optional>
 #include <cerrno>
 #include <cstddef>
@@ -27,6 +29,7 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -101,6 +104,28 @@ private:
     QList<int> sockets_;
 };
 
+// A copy of the program, its window module where the copy looks for it,
+// in a folder that everyone may enter on a file system that honours set-id
+// bits and file capabilities (a temporary folder is often mounted nosuid;
+// the build folder is tried next). Null when there is none.
+std::unique_ptr<QTemporaryDir> copyOfTheProgram()
+{
+    const QDir programDir = QFileInfo(BRENNWERK_EDITOR_PROGRAM).dir();
+    for (const QString& base : {QDir::tempPath(), programDir.filePath("..")}) {
+        struct statvfs fs {};
+        if (::statvfs(QFile::encodeName(base).constData(), &fs) != 0 || (fs.f_flag & ST_NOSUID))
+            continue;
+        auto dir = std::make_unique<QTemporaryDir>(base + "/setid-XXXXXX");
+        const QString program = dir->filePath("bin/brennwerk-editor");
+        const QString window = QDir(dir->filePath("bin")).filePath(programDir.relativeFilePath(BRENNWERK_EDITOR_WINDOW));
+        if (dir->isValid() && QFile::setPermissions(dir->path(), QFile::permissions(programDir.path()))
+            && QDir().mkpath(QFileInfo(program).path()) && QDir().mkpath(QFileInfo(window).path())
+            && QFile::copy(BRENNWERK_EDITOR_PROGRAM, program) && QFile::copy(BRENNWERK_EDITOR_WINDOW, window))
+            return dir;
+    }
+    return nullptr;
+}
+
 } // namespace
 
 // "get" and "set" from the command line, run as the real program with no
@@ -153,11 +178,13 @@ private:
     }
 
     std::unique_ptr<GameFixture> game;
+    QString program;
 };
 
 void ConsoleCommandsTest::init()
 {
     game = std::make_unique<GameFixture>();
+    program = QStringLiteral(BRENNWERK_EDITOR_PROGRAM);
 }
 
 ConsoleCommandsTest::Run ConsoleCommandsTest::run(const QStringList& arguments, const QString& display,
@@ -179,8 +206,7 @@ ConsoleCommandsTest::Run ConsoleCommandsTest::run(const QStringList& arguments, 
     if (!display.isEmpty())
         environment.insert("DISPLAY", display);
     process.setProcessEnvironment(environment);
-    process.start(QStringLiteral(BRENNWERK_EDITOR_PROGRAM),
-                  QStringList{"--registry", game->registryPath()} + arguments);
+    process.start(program, QStringList{"--registry", game->registryPath()} + arguments);
     process.write(input);
     process.closeWriteChannel();
     if (!process.waitForFinished(30000))
@@ -586,6 +612,14 @@ void ConsoleCommandsTest::refusedValuesLeaveTheFile_data()
                                                 << "brennwerk-editor: unable to write to %1: Permission denied\n";
     QTest::newRow("file size limit below the new content")
         << QString(4000, u'9') << "size limit" << QString("unable to write to %1: ") + std::strerror(EFBIG);
+    // A copy of the program that root made set-id or gave a capability (as
+    // a careless admin might), run by a user who cannot even reach root's
+    // file: without the refusal, the copy writes it with root's rights.
+    const QString refusal = "brennwerk-editor: refusing to run set-user-ID, set-group-ID or with file capabilities; "
+                            "run it as the user whose files it edits\n";
+    QTest::newRow("set-user-ID copy") << "64" << "chmod 4755" << refusal;
+    QTest::newRow("set-group-ID copy") << "64" << "chmod 2755" << refusal;
+    QTest::newRow("copy with a file capability") << "64" << "setcap cap_dac_override+ep" << refusal;
     QTest::newRow("lock that nobody releases")
         << "64" << "locked"
         << "brennwerk-editor: waiting for %1, which process %2 holds locked\nbrennwerk-editor: unable to write to %1: "
@@ -597,9 +631,23 @@ void ConsoleCommandsTest::refusedValuesLeaveTheFile()
     QFETCH(QString, value);
     QFETCH(QString, condition);
     QFETCH(QString, errorPart);
+    const bool privileged = condition.startsWith("chmod") || condition.startsWith("setcap");
+    if ((condition == "another user" || privileged) && ::geteuid() != 0)
+        QSKIP("needs root to act as another user");
     const QByteArray before = readBytes(game->mainIniPath());
     if (condition == "read-only")
         QFile::setPermissions(game->mainIniPath(), QFile::ReadOwner | QFile::ReadGroup);
+    // The condition is the command that gives the copy its rights.
+    std::unique_ptr<QTemporaryDir> copy;
+    if (privileged) {
+        QVERIFY(::chmod(QFile::encodeName(game->mainIniPath()).constData(), 0600) == 0);
+        copy = copyOfTheProgram();
+        if (!copy)
+            QSKIP("no folder here where set-id bits take effect (the temporary and the build folder are nosuid)");
+        program = copy->filePath("bin/brennwerk-editor");
+        QStringList words = condition.split(' ');
+        QCOMPARE(QProcess::execute(words.takeFirst(), words << program), 0);
+    }
     // Another process, of a user who may only read the file, holds its lock
     // until the end of the test.
     int holding[2] = {-1, -1};
@@ -631,14 +679,19 @@ void ConsoleCommandsTest::refusedValuesLeaveTheFile()
     // Another user, started from a process acting as that user, names the
     // file by its path: the game folder is root's only.
     std::optional<ActingAs> other;
-    if (condition == "another user") {
-        if (::geteuid() != 0)
-            QSKIP("needs root to act as another user");
+    if (condition == "another user" || privileged) {
         other.emplace();
+        QVERIFY(other->ok());
     }
     const QStringList file = other ? QStringList{game->mainIniPath()} : QStringList{"--game-dir", game->gameDir(), "main"};
     const Run result = run(QStringList{"set"} + file + QStringList{"Engine.GameEngine", "CacheSizeMegs", value},
                            QString(), condition == "size limit" ? rlim_t(before.size() + 100) : 0);
+    // The window is no way round it.
+    if (privileged) {
+        const Run window = run({"--game-dir", game->gameDir()});
+        QCOMPARE(window.status, 2);
+        QCOMPARE(QString::fromUtf8(window.err), errorPart);
+    }
     other.reset();
     if (holder > 0) {
         ::close(holding[1]);
@@ -648,7 +701,9 @@ void ConsoleCommandsTest::refusedValuesLeaveTheFile()
     }
     if (errorPart.contains("%1"))
         errorPart = errorPart.arg(game->mainIniPath());
-    QCOMPARE(result.status, 1);
+    if (privileged)
+        QCOMPARE(QString::fromUtf8(result.err), errorPart);
+    QCOMPARE(result.status, privileged ? 2 : 1);
     QVERIFY(result.err.startsWith("brennwerk-editor: "));
     QVERIFY2(QString::fromUtf8(result.err).contains(errorPart), result.err.constData());
     QCOMPARE(result.out, QByteArray());

@@ -18,6 +18,8 @@
 
 #include <memory>
 
+#include <unistd.h>
+
 namespace {
 
 const QColor blue(0, 0, 255);
@@ -519,36 +521,65 @@ void RegistryPageTest::nativeBuildOpensFromTheDesktop_data()
     QTest::addColumn<QByteArray>("before"); // mimeapps.list; null: none
     QTest::addColumn<QByteArray>("after");  // %1 the entry
     QTest::addColumn<QString>("folder");    // the game folder's name
+    // The launchers that start the game; any other must start nothing.
+    QTest::addColumn<QStringList>("launchers");
+    // A folder beside the game's, with a stand-in of its own, that none may start.
+    QTest::addColumn<QString>("decoy");
+    // ~/.local/share is another user's link to a folder of root's, and
+    // XDG_DATA_HOME is not set.
+    QTest::addColumn<bool>("linkedShare");
+    const QStringList both{"gio", "xdg-open"};
     const QByteArray foreignHead = "# kept\n[Added Associations]\ntext/plain=gedit.desktop;\n\n"
                                    "[Default Applications]\r\ntext/html = firefox.desktop;\r\n";
     const QByteArray foreignTail = "\r\n[Removed Associations]\napplication/x-unreal-map=gone.desktop;";
     QTest::newRow("map") << 1 << "application/x-unreal-map" << "Maps/DM-Deck16][.unr" << 3 << foreignMimeapps
                          << foreignHead + "x-scheme-handler/unreal=other-game.desktop;\r\n"
                                           "application/x-unreal-map=%1;\r\n" + foreignTail
-                         << "UnrealTournament";
+                         << "UnrealTournament" << both << QString() << false;
     QTest::newRow("link") << 2 << "application/x-unreal-link" << "DM-Link.unreal" << 3 << foreignMimeapps
                           << foreignHead + "x-scheme-handler/unreal=other-game.desktop;\r\n"
                                            "application/x-unreal-link=%1;\r\n" + foreignTail
-                          << "UnrealTournament";
+                          << "UnrealTournament" << both << QString() << false;
     QTest::newRow("protocol") << 3 << "x-scheme-handler/unreal" << "unreal://1.2.3.4:7777" << 2 << foreignMimeapps
                               << foreignHead + "x-scheme-handler/unreal=%1;other-game.desktop;\r\n" + foreignTail
-                              << "UnrealTournament";
+                              << "UnrealTournament" << both << QString() << false;
     QTest::newRow("map, no mimeapps.list yet")
         << 1 << "application/x-unreal-map" << "Maps/DM-Deck16][.unr" << 3 << QByteArray()
-        << QByteArray("[Default Applications]\napplication/x-unreal-map=%1;\n") << "UnrealTournament";
+        << QByteArray("[Default Applications]\napplication/x-unreal-map=%1;\n") << "UnrealTournament" << both
+        << QString() << false;
     QTest::newRow("link, no defaults yet, no last line end")
         << 2 << "application/x-unreal-link" << "DM-Link.unreal" << 3
         << QByteArray("[Added Associations]\ntext/plain=gedit.desktop;")
         << QByteArray("[Added Associations]\ntext/plain=gedit.desktop;\n[Default Applications]\n"
                       "application/x-unreal-link=%1;\n")
-        << "UnrealTournament";
-    // Quoted and escaped in Exec. xdg-open without a desktop cannot start a
-    // quoted program: the desktop's own tools are left out here.
-    QTest::newRow("folder to quote") << 3 << "x-scheme-handler/unreal" << "unreal://1.2.3.4:7777" << 2
-                                     << foreignMimeapps
-                                     << foreignHead + "x-scheme-handler/unreal=%1;other-game.desktop;\r\n"
-                                            + foreignTail
-                                     << "UT \"GOTY\" 100% $HOME \\ `x`";
+        << "UnrealTournament" << both << QString() << false;
+    // Refused, and nothing made in root's folder; root's own link is followed.
+    QTest::newRow("~/.local/share another user's link")
+        << 1 << "application/x-unreal-map" << "Maps/DM-Deck16][.unr" << 3 << QByteArray()
+        << QByteArray("[Default Applications]\napplication/x-unreal-map=%1;\n") << "UnrealTournament" << both
+        << QString() << true;
+
+    // Folders whose names a launcher could misread: quoted and escaped in
+    // Exec. xdg-open without a desktop takes no quoted program, and GLib no
+    // program whose path holds a "%": those start nothing. A shell pattern
+    // ("[1]" matching "1") must not start the program it matches.
+    const auto oddFolder = [&](const char* name, const QString& folder, const QStringList& launchers,
+                               const QString& decoy = QString()) {
+        QTest::newRow(name) << 1 << "application/x-unreal-map" << "Maps/DM-Deck16][.unr" << 3 << QByteArray()
+                            << QByteArray("[Default Applications]\napplication/x-unreal-map=%1;\n") << folder
+                            << launchers << decoy << false;
+    };
+    oddFolder("folder [1]", "UT[1]", {"gio"}, "UT1");
+    oddFolder("folder * and ?", "UT*?", {"gio"});
+    oddFolder("folder with a carriage return", "UT\rGOTY", {"gio"});
+    oddFolder("folder with a tab and a line break", "UT\tGOTY\nEdition", {"gio"});
+    oddFolder("folder with %", "UT100%", {});
+    oddFolder("folder of letters beyond ASCII", QString::fromUtf8("Spiele-Türkçe-ユニークな"), both);
+    oddFolder("folder with a no-break space", QString::fromUtf8("UT\u00a0GOTY"), {"gio"});
+    QTest::newRow("folder with quotes, $, ; and \\")
+        << 3 << "x-scheme-handler/unreal" << "unreal://1.2.3.4:7777" << 2 << foreignMimeapps
+        << foreignHead + "x-scheme-handler/unreal=%1;other-game.desktop;\r\n" + foreignTail
+        << "UT \"GOTY\" 'x' $HOME; \\ `x` #1 (a) <b> | & ~" << QStringList{"gio"} << QString() << false;
 }
 
 // A game with its Linux build and the editor's own registry file: the
@@ -563,16 +594,34 @@ void RegistryPageTest::nativeBuildOpensFromTheDesktop()
     QFETCH(QByteArray, before);
     QFETCH(QByteArray, after);
     QFETCH(QString, folder);
+    QFETCH(QStringList, launchers);
+    QFETCH(QString, decoy);
+    QFETCH(bool, linkedShare);
+    if (linkedShare && ::geteuid() != 0)
+        QSKIP("needs root to plant another user's link");
     const Item& item = *items[index];
     const QString gameDir = QFileInfo(game->gameDir()).path() + "/" + folder;
     QVERIFY(gameDir == game->gameDir() || QDir().rename(game->gameDir(), gameDir));
-    const bool tools = folder == "UnrealTournament";
+    const bool tools = launchers.contains("xdg-open");
 
     QTemporaryDir desktop;
-    const QString data = desktop.filePath("data"), config = desktop.filePath("config");
+    const QString home = desktop.filePath("home"), config = desktop.filePath("config");
+    const QString share = home + "/.local/share", rootOnly = desktop.filePath("root-only");
+    const QString data = linkedShare ? share : desktop.filePath("data");
     Environment environment;
-    environment.set("HOME", QFile::encodeName(desktop.filePath("home")));
-    environment.set("XDG_DATA_HOME", QFile::encodeName(data));
+    environment.set("HOME", QFile::encodeName(home));
+    if (linkedShare) {
+        // The user's home as root runs with it (sudo -E): all of it the
+        // user's, and ~/.local/share the user's link to a folder of root's.
+        environment.unset("XDG_DATA_HOME");
+        QVERIFY(QDir().mkpath(home + "/.local") && QDir().mkdir(rootOnly));
+        QVERIFY(QFile::setPermissions(rootOnly, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QVERIFY(QFile::link(rootOnly, share));
+        for (const QString& path : {home, home + "/.local", share})
+            QVERIFY(::lchown(QFile::encodeName(path).constData(), 65534, 65534) == 0);
+    } else {
+        environment.set("XDG_DATA_HOME", QFile::encodeName(data));
+    }
     environment.set("XDG_CONFIG_HOME", QFile::encodeName(config));
     environment.set("XDG_DATA_DIRS", QFile::encodeName(desktop.filePath("system")));
     environment.set("XDG_CONFIG_DIRS", QFile::encodeName(desktop.filePath("system-config")));
@@ -590,11 +639,20 @@ void RegistryPageTest::nativeBuildOpensFromTheDesktop()
         writeBytes(mimeappsPath, before);
     }
 
-    // The stand-in game notes what it was started with.
+    // The stand-in game notes which program was started, with what, and in
+    // which folder; so does the decoy's.
     const QString record = desktop.filePath("started");
     const QString executable = gameDir + "/System/ut-bin";
-    writeBytes(executable, "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + QFile::encodeName(record) + "'\n");
-    QVERIFY(QFile::setPermissions(executable, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    QStringList programs{executable};
+    if (!decoy.isEmpty())
+        programs << QFileInfo(gameDir).path() + "/" + decoy + "/System/ut-bin";
+    for (const QString& program : programs) {
+        QVERIFY(QDir().mkpath(QFileInfo(program).path()));
+        writeBytes(program, "#!/bin/sh\nprintf '%s\\n' \"$0\" \"$@\" \"$PWD\" > '" + QFile::encodeName(record)
+                                + ".new' && mv '" + QFile::encodeName(record) + ".new' '" + QFile::encodeName(record)
+                                + "'\n");
+        QVERIFY(QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    }
     const QString opened = target.contains("://") ? target : gameDir + "/" + target;
     QVERIFY(QDir().mkpath(gameDir + "/Maps"));
     writeBytes(gameDir + "/Maps/DM-Deck16][.unr", "Unreal package");
@@ -605,6 +663,21 @@ void RegistryPageTest::nativeBuildOpensFromTheDesktop()
     showPage("tsRegistry");
     for (const Item* other : items)
         checkRegistration(*other, false);
+
+    // Root with the user's home: nothing made where the user's link points,
+    // and the usual error box; root's own link is followed.
+    if (linkedShare) {
+        click(item.box);
+        QCOMPARE(QDir(rootOnly).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+                 QStringList());
+        QCOMPARE(game->boxes.errors(),
+                 QStringList{"Unable to write to " + share + "/applications: " + share
+                             + " is a symbolic link of user nobody to a file of user root; it is not followed."});
+        QVERIFY(child<QCheckBox>(item.box)->isEnabled());
+        QCOMPARE(colourOf(child<QLabel>(item.label)), red);
+        QVERIFY(::lchown(QFile::encodeName(share).constData(), 0, 0) == 0);
+        game->boxes.clear();
+    }
 
     // When mimeapps.list may not be changed: the usual error, and what was
     // written before it is put back, since an entry alone is a handler to a
@@ -637,15 +710,29 @@ void RegistryPageTest::nativeBuildOpensFromTheDesktop()
     QCOMPARE(entries.size(), 1);
     const QString entry = data + "/applications/" + entries.front();
     QCOMPARE(run("desktop-file-validate", {entry}), QString());
-    const QByteArray entryBytes = readBytes(entry);
-    QVERIFY(entryBytes.contains("\nNoDisplay=true\n"));
-    QVERIFY(entryBytes.contains("\nPath=" + QString(gameDir).replace("\\", "\\\\").toUtf8() + "/System\n"));
+    QVERIFY(readBytes(entry).contains("\nNoDisplay=true\n"));
     if (tools) {
         QCOMPARE(run("xdg-mime", {"query", "default", type}), entries.front());
         if (!target.contains("://"))
             QCOMPARE(run("xdg-mime", {"query", "filetype", opened}), type);
-        run("xdg-open", {opened});
-        QCOMPARE(readBytes(record), opened.toUtf8() + "\n");
+    }
+    // What each launcher starts: the game alone, with the target, in its
+    // folder where the launcher honours Path (GLib does, xdg-open does not);
+    // or nothing at all. gio leaves the program running, xdg-open waits.
+    for (const QString& launcher : {QStringLiteral("gio"), QStringLiteral("xdg-open")}) {
+        QFile::remove(record);
+        QProcess process;
+        process.start(launcher, launcher == "gio" ? QStringList{"open", opened} : QStringList{opened});
+        QVERIFY(process.waitForFinished(60000));
+        if (!launchers.contains(launcher)) {
+            QVERIFY2(process.exitCode() != 0, qPrintable(launcher));
+            QVERIFY2(!QFile::exists(record), qPrintable(launcher + ": " + readBytes(record)));
+            continue;
+        }
+        QVERIFY2(process.exitCode() == 0, process.readAllStandardError().constData());
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(record), 30000);
+        const QString folder = launcher == "gio" ? gameDir + "/System" : QDir::currentPath();
+        QCOMPARE(readBytes(record), QFile::encodeName(executable + "\n" + opened + "\n" + folder + "\n"));
     }
 
     QCOMPARE(readBytes(mimeappsPath), QByteArray(after).replace("%1", entries.front().toUtf8()));

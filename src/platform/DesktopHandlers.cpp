@@ -12,8 +12,6 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <array>
 #include <functional>
@@ -110,7 +108,8 @@ QStringList listOf(const QByteArray& value)
     return items;
 }
 
-// A string value of a desktop entry as the file holds it.
+// A string value of a desktop entry as the file holds it. No value written
+// begins with a blank (a path, a quote, "Unreal"), so none needs "\s".
 QString escaped(const QString& text)
 {
     QString out;
@@ -189,18 +188,6 @@ bool sameFile(const QString& program, const QString& executable)
     return !canonical.isEmpty() && canonical == QFileInfo(executable).canonicalFilePath();
 }
 
-// Makes missing folders of the path as the base directory rules ask: for
-// the user alone.
-void makeFolders(const QString& folder)
-{
-    QString path;
-    for (const QString& part : folder.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
-        path += QLatin1Char('/') + part;
-        if (!QFileInfo(path).isDir())
-            ::mkdir(QFile::encodeName(path).constData(), 0700);
-    }
-}
-
 // The files one change has written, with what they held before, so that a
 // failure further on can put them back: the desktop then stands as it was.
 class Written {
@@ -209,7 +196,10 @@ public:
     // is there are not written.
     void update(const QString& path, const std::function<QByteArray(const std::optional<QByteArray>&)>& change)
     {
-        makeFolders(QFileInfo(path).path());
+        // For the user alone, as the base directory rules ask, and by the
+        // rule that resolves the file: root run with a user's HOME must not
+        // make folders where that user's link points.
+        SafeFile::makeFolders(QFileInfo(path).path(), 0700);
         SafeFile::Update file(path);
         const std::optional<QByteArray> old = file.read();
         if (file.exists() && !old)
@@ -492,10 +482,22 @@ QString execProgram(const QString& exec)
 
 QString execValue(const QString& program)
 {
+    // Letters, digits and a few signs that no launcher gives a meaning pass
+    // as they are; anything else, even what the desktop entry rules leave
+    // free ("[", "]"), quotes the whole path. A launcher that splits the
+    // line as a shell does (xdg-open's own one runs "which" on the word
+    // unquoted) would take "[1]" for a pattern and start what it matches,
+    // a program in another folder.
+    const auto plain = [](QChar c) {
+        if (c.unicode() >= 0x80)
+            return c.isLetterOrNumber();
+        return (c >= QLatin1Char('a') && c <= QLatin1Char('z')) || (c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
+               || (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || QStringLiteral("-_./+,:@%=").contains(c);
+    };
     QString argument = program;
+    // "%" starts a field code, inside quotes too: a path's own is doubled.
     argument.replace(QLatin1Char('%'), QStringLiteral("%%"));
-    static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
-    if (std::any_of(argument.begin(), argument.end(), [](QChar c) { return reserved.contains(c); })) {
+    if (!std::all_of(program.begin(), program.end(), plain)) {
         QString quoted = QStringLiteral("\"");
         for (const QChar c : argument) {
             if (c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$') || c == QLatin1Char('\\'))

@@ -13,7 +13,9 @@ QByteArray registryText(const QByteArray& keys)
 QByteArray installKeyText(const QString& folder, const QByteArray& version)
 {
     QString escaped = folder;
-    escaped.replace(QLatin1Char('\\'), QStringLiteral("\\\\")).replace(QLatin1Char('"'), QStringLiteral("\\\""));
+    escaped.replace(QLatin1Char('\\'), QStringLiteral("\\\\"))
+        .replace(QLatin1Char('"'), QStringLiteral("\\\""))
+        .replace(QLatin1Char('\n'), QStringLiteral("\\n"));
     return "[Software\\\\Unreal Technology\\\\Installed Apps\\\\UnrealTournament] 1733592000\n"
            "\"Folder\"=\""
         + escaped.toUtf8() + "\"\n\"Version\"=\"" + version + "\"\n";

@@ -965,6 +965,11 @@ void ConsoleCommandsTest::dryRunOnlyLooks()
     const QByteArray journalBefore = interrupted ? readBytes(journal) : QByteArray();
     const QString log = QDir(QDir::tempPath()).filePath(QStringLiteral("dry-run-%1.strace").arg(::getpid()));
     QProcess strace;
+    // LeakSanitizer stops the world with ptrace, which strace holds.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("ASAN_OPTIONS"),
+                       environment.value(QStringLiteral("ASAN_OPTIONS")) + QStringLiteral(":detect_leaks=0"));
+    strace.setProcessEnvironment(environment);
     strace.start(QStringLiteral("strace"), {QStringLiteral("-f"), QStringLiteral("-qq"), QStringLiteral("-o"), log, QStringLiteral("-e"),
                                QStringLiteral("trace=%file,write,pwrite64,ftruncate,flock,fallocate"),
                                QStringLiteral(BRENNWERK_EDITOR_PROGRAM), QStringLiteral("set"), path, QStringLiteral("Engine.GameEngine"),

@@ -12,6 +12,7 @@
 
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <string>
 
@@ -88,7 +89,9 @@ int main(int argc, char** argv)
 {
     if (const char* refusal = privilegeRefusal()) {
         std::fputs(refusal, stderr);
-        return 2;
+        std::fflush(stderr);
+        // Nothing more runs in a privileged process, exit handlers included.
+        std::_Exit(2);
     }
     QString err;
     const std::optional<QStringList> arguments = argumentList(argc, argv, err);

@@ -28,6 +28,7 @@
 #include <QProcess>
 
 #include <functional>
+#include <optional>
 #include <sys/sysmacros.h>
 
 #include <csignal>
@@ -568,6 +569,10 @@ void CrashSafetyTest::plantedJournals_data()
     QTest::newRow("root's folder: of another file of that number") << u"root's"_s << u"reborn"_s
                                                                    << int(Recovery::Outcome::Kept)
                                                                    << int(Recovery::Why::Nothing);
+    // Root's own journal whose old content a size limit keeps from going
+    // back: it stays, and no write goes in place over it.
+    QTest::newRow("root's folder: its own, not put back under a size limit")
+        << u"root's"_s << u"genuine"_s << int(Recovery::Outcome::NotPutBack) << int(Recovery::Why::SystemError);
     QTest::newRow("the group's folder, the group may write the file: believed")
         << u"shared"_s << u"his"_s << int(Recovery::Outcome::PutBack) << int(Recovery::Why::Nothing);
 }
@@ -620,6 +625,9 @@ void CrashSafetyTest::plantedJournals()
         }));
     } else if (journalKind == u"pipe") {
         QVERIFY(::mkfifo(QFile::encodeName(journal).constData(), 0644) == 0);
+    } else if (journalKind == u"genuine") {
+        QVERIFY(::link(pathName.constData(), QFile::encodeName(folder + u"/Link.ini"_s).constData()) == 0);
+        writeBytes(journal, journalOf(path, planted + QByteArray(100000, ';'), original));
     } else if (journalKind == u"reborn") {
         QByteArray bytes = journalOf(path, planted, original);
         const qsizetype birth = bytes.indexOf(" birth ") + 7;
@@ -644,6 +652,9 @@ void CrashSafetyTest::plantedJournals()
     SafeFile::setRecoveryReport([&](const SafeFile::Recovery& recovery) { told << recovery; });
     const auto reportEnds = qScopeGuard([] { SafeFile::setRecoveryReport({}); });
     GameConfigStore store(path);
+    std::optional<FileSizeLimit> limit;
+    if (journalKind == u"genuine")
+        QVERIFY(limit.emplace(50000).ok());
     const QString read = store.ReadString(u"Engine.GameReplicationInfo"_s, u"AdminPassword"_s, QString());
     QCOMPARE(told.size(), 1);
     QCOMPARE(int(told[0].outcome), outcome);
@@ -652,6 +663,20 @@ void CrashSafetyTest::plantedJournals()
         // A member of the group may write the file anyway: a second player
         // recovers the first one's interrupted write.
         QCOMPARE(read, u"his"_s);
+        QVERIFY(!QFileInfo::exists(journal));
+        return;
+    }
+    if (outcome == int(SafeFile::Recovery::Outcome::NotPutBack)) {
+        // Part of the old content may be in; the journal still has it all.
+        const QByteArray partly = readBytes(path);
+        QVERIFY(failureOf([&] { store.WriteString(u"Engine.GameReplicationInfo"_s, u"AdminPassword"_s, u"new"_s); })
+                    .endsWith(u"the copy that an interrupted write left of it is still there; nothing was written"_s));
+        QCOMPARE(readBytes(path), partly);
+        QVERIFY(QFileInfo::exists(journal));
+        QCOMPARE(told.size(), 1);
+        limit.reset();
+        QCOMPARE(store.ReadString(u"Engine.GameReplicationInfo"_s, u"AdminPassword"_s, QString()), u"his"_s);
+        QCOMPARE(int(told.last().outcome), int(SafeFile::Recovery::Outcome::PutBack));
         QVERIFY(!QFileInfo::exists(journal));
         return;
     }

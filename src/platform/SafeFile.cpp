@@ -1037,26 +1037,34 @@ bool createComplete(int folder, const QByteArray& name, const QByteArray& prefix
     return true;
 }
 
-// Journals that were left alone, by their own identity and change time, so
-// that each is told of once and costs no more than a look after that.
+// Journals that were left alone, by their own identity and change time and
+// the file they were found for (one file may have two names), so that each
+// is told of once and costs no more than a look after that.
 std::mutex leftAloneMutex;
 
-QSet<QList<qint64>>& leftAlone()
+QSet<QByteArray>& leftAlone()
 {
-    static QSet<QList<qint64>> journals;
+    static QSet<QByteArray> journals;
     return journals;
 }
 
-QList<qint64> journalKey(const struct stat& journal)
+QByteArray journalKey(const struct stat& journal, const Place& place)
 {
-    return {qint64(journal.st_dev), qint64(journal.st_ino), qint64(journal.st_ctim.tv_sec),
-            qint64(journal.st_ctim.tv_nsec), qint64(journal.st_size)};
+    struct stat folder {};
+    (void)::fstat(place.folder.get(), &folder);
+    QByteArray key;
+    for (const qint64 n : {qint64(journal.st_dev), qint64(journal.st_ino), qint64(journal.st_ctim.tv_sec),
+                           qint64(journal.st_ctim.tv_nsec), qint64(journal.st_size), qint64(folder.st_dev),
+                           qint64(folder.st_ino)})
+        key += QByteArray::number(n) + ' ';
+    return key + place.name;
 }
 
-bool knownLeftAlone(const struct stat& journal)
+bool knownLeftAlone(const struct stat& journal, const Place& place)
 {
+    const QByteArray key = journalKey(journal, place);
     const std::lock_guard<std::mutex> guard(leftAloneMutex);
-    return leftAlone().contains(journalKey(journal));
+    return leftAlone().contains(key);
 }
 
 // Whether a journal of the file may be there: a look at two names, made
@@ -1065,11 +1073,11 @@ bool journalThere(const Place& place, const struct stat& st)
 {
     struct stat journal {};
     if (::fstatat(place.folder.get(), journalName(place.name).constData(), &journal, AT_SYMLINK_NOFOLLOW) == 0
-        && !knownLeftAlone(journal))
+        && !knownLeftAlone(journal, place))
         return true;
     const QByteArray state = stateFolder();
     return !state.isEmpty() && ::lstat((state + '/' + stateJournalName(st)).constData(), &journal) == 0
-        && !knownLeftAlone(journal);
+        && !knownLeftAlone(journal, place);
 }
 
 RecoveryReport& recoveryReport()
@@ -1086,14 +1094,21 @@ void tell(const Recovery& recovery)
         std::fprintf(stderr, "brennwerk-editor: %s\n", describe(recovery).toLocal8Bit().constData());
 }
 
-// A journal that stays would be told of at every read of the file.
-void tellOnce(const Recovery& recovery, const struct stat& journal)
+// A journal that stays would be told of at every read of the file. One
+// left alone is not looked at again; one of this program's that could not
+// be put back still stops every write in place, and is tried again at each
+// access.
+void tellOnce(const Recovery& recovery, const struct stat& journal, const Place& place)
 {
+    static QSet<QByteArray> told;
+    const QByteArray key = journalKey(journal, place);
     {
         const std::lock_guard<std::mutex> guard(leftAloneMutex);
-        if (leftAlone().contains(journalKey(journal)))
+        if (recovery.outcome == Recovery::Outcome::LeftAlone)
+            leftAlone().insert(key);
+        if (told.contains(key))
             return;
-        leftAlone().insert(journalKey(journal));
+        told.insert(key);
     }
     tell(recovery);
 }
@@ -1143,7 +1158,7 @@ bool recover(const Place& place, const QString& path, int fd, bool writable, con
             continue;
         struct stat journalSt {};
         if (::fstatat(at.folder.get(), at.name.constData(), &journalSt, AT_SYMLINK_NOFOLLOW) != 0
-            || knownLeftAlone(journalSt))
+            || knownLeftAlone(journalSt, place))
             continue;
         Recovery recovery;
         recovery.file = path;
@@ -1151,13 +1166,13 @@ bool recover(const Place& place, const QString& path, int fd, bool writable, con
         const auto leaveAlone = [&](Recovery::Why why) {
             recovery.outcome = Recovery::Outcome::LeftAlone;
             recovery.why = why;
-            tellOnce(recovery, journalSt);
+            tellOnce(recovery, journalSt, place);
         };
         const auto notPutBack = [&](Recovery::Why why, int error = 0) {
             recovery.outcome = Recovery::Outcome::NotPutBack;
             recovery.why = why;
             recovery.error = error;
-            tellOnce(recovery, journalSt);
+            tellOnce(recovery, journalSt, place);
             clear = false;
         };
         if (!S_ISREG(journalSt.st_mode) || journalSt.st_nlink != 1) {

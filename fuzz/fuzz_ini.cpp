@@ -738,12 +738,13 @@ void checkEdits(const Fuzz::Input& input, const Reference& ref)
         case IniEdit::Kind::Set:
         case IniEdit::Kind::SetFirst: {
             // As WriteString sets it: a value a read already gives changes
-            // nothing; an old value's quotes enclose the new one.
+            // nothing; an old value's quotes enclose the new one, unless it
+            // brings its own.
             const Key* old = ref.key(section, key);
             if (expected.isEmpty())
                 expected.append(wanted);
             else if (readValueOf(old->raw, ref.encoding) != e.value)
-                expected.front() = quoted(old->raw) ? value : wanted;
+                expected.front() = quoted(old->raw) && !quoted(value) ? value : wanted;
             break;
         }
         }
@@ -842,7 +843,7 @@ void run(const Fuzz::Input& input)
     const QByteArray keyBytes = *encode(trimBlanks(key), ref.encoding);
     const QByteArray valueBytes = *encode(value, ref.encoding);
     const Key* existing = ref.key(sectionBytes, keyBytes);
-    const QByteArray rawNow = existing && quoted(existing->raw)
+    const QByteArray rawNow = existing && quoted(existing->raw) && !quoted(valueBytes)
         ? existing->raw.left(1) + valueBytes + existing->raw.left(1)
         : trimBlanks(valueBytes);
     const Reference now = parse(after);

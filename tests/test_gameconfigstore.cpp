@@ -388,6 +388,13 @@ private Q_SLOTS:
             << QByteArray("[Engine.GameReplicationInfo]\r\n  ServerName = My Server  \r\n"
                           "\tShortName\t=\t\" X\"\t\r\nMOTDLine1='Welcome'\r\nMOTDLine2=\"Half quoted\r\n"
                           "MOTDLine3=\"\r\nAdminName=\r\nAdminEmail = \r\n");
+        // A value that brings its own pair is written as given: setting it
+        // again changes nothing.
+        QTest::newRow("quoted value, a new one with its own quotes")
+            << u"spacing_and_quotes.ini"_s << u"Engine.GameReplicationInfo"_s << u"ShortName"_s << u"\"My Server\""_s
+            << QByteArray("[Engine.GameReplicationInfo]\r\n  ServerName = My Server  \r\n"
+                          "\tShortName\t=\t\"My Server\"\t\r\nMOTDLine1='Welcome'\r\nMOTDLine2=\"Half quoted\r\n"
+                          "MOTDLine3=\"\r\nAdminName=\r\nAdminEmail = \r\n");
         QTest::newRow("empty value filled after its blank")
             << u"spacing_and_quotes.ini"_s << u"Engine.GameReplicationInfo"_s << u"AdminEmail"_s << u"a@b.de"_s
             << QByteArray("[Engine.GameReplicationInfo]\r\n  ServerName = My Server  \r\n"
@@ -414,7 +421,12 @@ private Q_SLOTS:
         GameConfigStore store(copy(fixtureName));
         store.WriteString(section, key, value);
         QCOMPARE(bytesOf(store.path()), expected);
-        QCOMPARE(store.ReadString(section, key, u"<default>"_s), value);
+        // A value in its own quotes reads without them; written again, it
+        // changes nothing.
+        const bool quoted = value.size() >= 2 && value.front() == u'"' && value.back() == u'"';
+        QCOMPARE(store.ReadString(section, key, u"<default>"_s), quoted ? value.mid(1, value.size() - 2) : value);
+        store.WriteString(section, key, value);
+        QCOMPARE(bytesOf(store.path()), expected);
     }
 
     void blanksDoNotPileUpWhileTyping()

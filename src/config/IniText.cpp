@@ -225,7 +225,8 @@ QByteArrayView breakFor(QByteArrayView text, const Line* neighbour, QByteArrayVi
 
 // The value as it goes into the file: verbatim, as the Windows functions
 // write it, since the game reads its own files without removing quotes. A
-// value that was quoted in the file keeps its quotes around the new text.
+// value that was quoted in the file keeps its quotes around the new text,
+// unless that brings a pair of its own.
 QByteArray rendered(QByteArrayView value, char quote)
 {
     QByteArray out;
@@ -344,12 +345,13 @@ QByteArray withValue(const QByteArray& text, QByteArrayView section, QByteArrayV
     if (found.keyFound) {
         const QByteArrayView old(text.constData() + found.key.valueBegin,
                                  found.key.valueEnd - found.key.valueBegin);
-        const char quote = isQuoted(old) ? old.front() : 0;
-        if (quote) {
+        if (isQuoted(old)) {
             // Only what stands between the quotes is the value; the bytes
-            // around them are the line's, and stay.
+            // around them are the line's, and stay. A new value that brings
+            // its own pair is written as given, so that the same write twice
+            // changes the file once.
             out.append(text.constData(), found.key.valueBegin);
-            out.append(rendered(value, quote));
+            out.append(rendered(value, isQuoted(value) ? 0 : old.front()));
             out.append(text.constData() + found.key.valueEnd, text.size() - found.key.valueEnd);
             return out;
         }

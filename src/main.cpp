@@ -86,10 +86,7 @@ int runWindow(int& argc, char** argv, const QStringList& arguments)
 
 int main(int argc, char** argv)
 {
-    if (const char* refusal = privilegeRefusal()) {
-        std::fputs(refusal, stderr);
-        return 2;
-    }
+    exitIfPrivileged();
     QString err;
     const std::optional<QStringList> arguments = argumentList(argc, argv, err);
     if (!arguments) {

@@ -12,7 +12,6 @@
 
 #include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <optional>
 #include <string>
 
@@ -87,12 +86,7 @@ int runWindow(int& argc, char** argv, const QStringList& arguments)
 
 int main(int argc, char** argv)
 {
-    if (const char* refusal = privilegeRefusal()) {
-        std::fputs(refusal, stderr);
-        std::fflush(stderr);
-        // Nothing more runs in a privileged process, exit handlers included.
-        std::_Exit(2);
-    }
+    exitIfPrivileged();
     QString err;
     const std::optional<QStringList> arguments = argumentList(argc, argv, err);
     if (!arguments) {

@@ -54,12 +54,9 @@ void displayFailed(QtMsgType type, const QMessageLogContext& context, const QStr
 
 extern "C" BRENNWERK_WINDOW_EXPORT int brennwerk_window_main(int* argc, char** argv, const QStringList* arguments)
 {
-    // The program asks before it loads this module; a program of someone
-    // else's that loads it is asked here.
-    if (const char* refusal = privilegeRefusal()) {
-        std::fputs(refusal, stderr);
-        return 2;
-    }
+    // The program asks before it loads this module; another program that
+    // loads it is asked here.
+    exitIfPrivileged();
     std::optional<QApplication> app;
     const auto makeApplication = [&](QString& err) {
         if (!haveDisplay()) {

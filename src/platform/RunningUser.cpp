@@ -1,9 +1,12 @@
 #include "platform/RunningUser.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 #include <sys/auxv.h>
 #include <unistd.h>
 
-const char* privilegeRefusal() noexcept
+void exitIfPrivileged() noexcept
 {
     // The kernel sets AT_SECURE for a set-id program and for file
     // capabilities alike. Ids apart cover what it does not mark: a saved id
@@ -15,7 +18,9 @@ const char* privilegeRefusal() noexcept
     const bool raised = !idsKnown || ::getauxval(AT_SECURE) != 0 || effectiveUser != realUser
                         || savedUser != realUser || effectiveGroup != realGroup || savedGroup != realGroup;
     if (!raised)
-        return nullptr;
-    return "brennwerk-editor: refusing to run set-user-ID, set-group-ID or with file capabilities; run it as the "
-           "user whose files it edits\n";
+        return;
+    std::fputs("brennwerk-editor: refusing to run set-user-ID, set-group-ID or with file capabilities; run it as the "
+               "user whose files it edits\n",
+               stderr);
+    std::_Exit(2);
 }

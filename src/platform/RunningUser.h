@@ -6,7 +6,8 @@
 // root's files set, folders made where only root may make them. So it does
 // not run that way at all.
 
-// The one line (ending in a newline) to print on stderr before leaving, when
-// this process runs with rights its user does not have; null when it does
-// not. Uses no Qt and reads no file: it is asked before anything else runs.
-const char* privilegeRefusal() noexcept;
+// When this process runs with rights its user does not have: says so in one
+// line on stderr and ends the process with status 2 at once, so that no exit
+// handler of any library runs with those rights either. Uses no Qt and reads
+// no file: it is called before anything else runs.
+void exitIfPrivileged() noexcept;

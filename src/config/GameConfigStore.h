@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <utility>
 
@@ -83,6 +84,8 @@ public:
     QStringList FindAll(const QString& section, const QString& key) const;
     // The names of the sections, in the order of the file, each once.
     QStringList Sections() const;
+    // The same one by one, for a file of millions of sections.
+    void ForEachSection(const std::function<void(const QString& name)>& visit) const;
     // The key lines of the section in order, names and values as a read
     // gives them; nothing when the file or the section is missing.
     std::optional<QList<std::pair<QString, QString>>> Entries(const QString& section) const;

@@ -341,6 +341,11 @@ void ConsoleCommandsTest::serverFileEdits_data()
         << QByteArray("brennwerk-editor: there is no section [Engine.GameEngines] in %F (closest: [Engine.GameEngine]); "
                       "--create adds it\n")
         << none << none;
+    QTest::newRow("set: two neighbours swapped and a letter left out, two typos")
+        << QStringList{"set", "%F", "Engine.GaemEngie", "CacheSizeMegs", "64"} << 1 << none
+        << QByteArray("brennwerk-editor: there is no section [Engine.GaemEngie] in %F (closest: [Engine.GameEngine]); "
+                      "--create adds it\n")
+        << none << none;
     QTest::newRow("remove: a section far from all")
         << QStringList{"remove", "%F", "MyMod.Settings", "Speed", "2"} << 1 << none
         << QByteArray("brennwerk-editor: there is no section [MyMod.Settings] in %F\n") << none << none;
@@ -384,6 +389,16 @@ void ConsoleCommandsTest::serverFileEdits_data()
     QTest::newRow("list: a mistyped section")
         << QStringList{"list", "%F", "UWeb.WebSrever"} << 1 << none
         << QByteArray("brennwerk-editor: there is no section [UWeb.WebSrever] in %F (closest: [UWeb.WebServer])\n")
+        << none << none;
+    QTest::newRow("list: two letters missing, two sections as near, in their order")
+        << QStringList{"list", "%F", "Engine.GmEngine"} << 1 << none
+        << QByteArray("brennwerk-editor: there is no section [Engine.GmEngine] in %F (closest: [Engine.Engine], "
+                      "[Engine.GameEngine])\n")
+        << none << none;
+    QTest::newRow("list: the first letter and another missing")
+        << QStringList{"list", "%F", "otpack.DeathMachPlus"} << 1 << none
+        << QByteArray("brennwerk-editor: there is no section [otpack.DeathMachPlus] in %F (closest: "
+                      "[Botpack.DeathMatchPlus])\n")
         << none << none;
     QTest::newRow("unset: a file that does not exist")
         << QStringList{"unset", "%G/Server.ini", "Core.System", "Paths"} << 1 << none

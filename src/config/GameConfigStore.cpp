@@ -391,11 +391,19 @@ QStringList GameConfigStore::Sections() const
     return names;
 }
 
-void GameConfigStore::ForEachSection(const std::function<void(const QString& name)>& visit) const
+void GameConfigStore::ForEachSection(const std::function<void(const QString& name)>& visit, qsizetype longest) const
 {
     const std::shared_ptr<const Parse> parse = currentParse(path_);
-    if (parse && parse->index)
-        parse->index->forEachSectionName([&](QByteArrayView name) { visit(decode(name, parse->encoding)); });
+    if (!parse || !parse->index)
+        return;
+    parse->index->forEachSectionName([&](QByteArrayView name) {
+        // No character takes more than three bytes.
+        if (name.size() / 3 > longest)
+            return;
+        const QString decoded = decode(name, parse->encoding);
+        if (decoded.size() <= longest)
+            visit(decoded);
+    });
 }
 
 std::optional<QList<std::pair<QString, QString>>> GameConfigStore::Entries(const QString& section) const

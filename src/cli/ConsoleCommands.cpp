@@ -9,6 +9,7 @@
 #include "platform/GamePaths.h"
 #include "platform/RegistryFile.h"
 #include "platform/SafeFile.h"
+#include "platform/TerminalText.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -485,6 +486,5 @@ std::optional<int> runWithoutWindow(const CommandLine& commandLine, QString& out
 
 void printText(const QString& text, std::FILE* stream)
 {
-    const QByteArray bytes = text.toLocal8Bit();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    TerminalText::write(stream, text);
 }

@@ -1,6 +1,7 @@
 #include "platform/SafeFile.h"
 
 #include "platform/EditorError.h"
+#include "platform/TerminalText.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -397,8 +398,8 @@ Locked lockBounded(int fd, int how, const struct stat& st, const QString& path, 
         if (clock.elapsed() >= qint64(waitSeconds) * 1000)
             return Locked::TimedOut;
         if (!told && clock.elapsed() >= 1000) {
-            std::fprintf(stderr, "brennwerk-editor: waiting for %s, which %s holds locked\n",
-                         QFile::encodeName(path).constData(), heldBy(st).toLocal8Bit().constData());
+            TerminalText::write(stderr, QStringLiteral("brennwerk-editor: waiting for %1, which %2 holds locked\n")
+                                            .arg(path, heldBy(st)));
             told = true;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -936,7 +937,7 @@ void tell(const Recovery& recovery, const struct stat& journal)
     if (recoveryReport())
         recoveryReport()(recovery);
     else
-        std::fprintf(stderr, "brennwerk-editor: %s\n", describe(recovery).toLocal8Bit().constData());
+        TerminalText::write(stderr, QStringLiteral("brennwerk-editor: %1\n").arg(describe(recovery)));
 }
 
 // A journal is the word of whoever made it: taken only from the file's
@@ -1367,9 +1368,10 @@ std::optional<Seen> read(const QString& path, const Seen* last, bool* unchanged)
         const Locked locked = lockBounded(fd.get(), LOCK_SH, st, path, stuck().contains(id) ? 0 : lockWaitSeconds);
         if (locked == Locked::TimedOut) {
             if (!stuck().contains(id))
-                std::fprintf(stderr, "brennwerk-editor: %s has stayed locked by %s for %d seconds; read anyway\n",
-                             QFile::encodeName(path).constData(), heldBy(st).toLocal8Bit().constData(),
-                             lockWaitSeconds);
+                TerminalText::write(stderr,
+                                    QStringLiteral("brennwerk-editor: %1 has stayed locked by %2 for %3 seconds; "
+                                                   "read anyway\n")
+                                        .arg(path, heldBy(st), QString::number(lockWaitSeconds)));
             stuck().insert(id);
             // A writer of this program may be in the middle of its write:
             // what is read now proves nothing for later.

@@ -587,11 +587,14 @@ bool isHeader(QByteArrayView text, const Line& line)
 // which tell most other names apart without reading their lines.
 class Index::Lines {
 public:
-    // Room for `count` names at most, the table at most three quarters full.
+    // Room for `count` names at most, the table at most seven eighths full:
+    // the slots of a name's probe lie side by side, and their tags are
+    // compared without reading the text, so a full table costs less time
+    // than a larger one costs memory.
     Lines(QByteArrayView text, qsizetype count) : text_(text)
     {
         size_t size = 8;
-        while (size < size_t(count) + size_t(count) / 3 + 1)
+        while (size < size_t(count) + size_t(count) / 7 + 1)
             size *= 2;
         slots_.assign(size, 0);
     }

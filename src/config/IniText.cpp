@@ -517,8 +517,8 @@ quint64 rotl(quint64 x, int b)
 // SipHash-1-3 with a key drawn for the process, the keyed hash that Rust's
 // and Python's hash tables use so that nobody who cannot read the key can
 // write a file whose names all fall on one slot (and make each lookup a
-// pass over all of them). Qt's own qHashBits is the same kind of hash but
-// takes several times as long for the short names of a section.
+// pass over all of them). Qt's qHashBits, seeded as well, took several
+// times as long for the short names of a section.
 size_t nameHash(QByteArrayView name)
 {
     static const std::pair<quint64, quint64> key = [] {
@@ -582,8 +582,8 @@ bool isHeader(QByteArrayView text, const Line& line)
 // headers, or the key lines of one section), found by the name: an open
 // hash table of one word a line, which holds where the line starts, not its
 // name; the name is read from the line when it is compared. A word holds the
-// offset + 1 in its low 48 bits (no text in memory is larger: user space
-// addresses fewer than 2^48 bytes) and the top 16 bits of the name's hash,
+// offset + 1 in its low 48 bits (2^48 bytes are 256 TiB, far beyond any
+// text read whole into memory) and the top 16 bits of the name's hash,
 // which tell most other names apart without reading their lines.
 class Index::Lines {
 public:

@@ -31,7 +31,8 @@ for arg in "$@"; do
         --with-wine) packages+=(wine wine64) ;;
         # clang-14 and its runtime (libFuzzer, sanitizers) build the fuzz targets.
         --fuzz) packages+=(clang-14 libclang-rt-14-dev) ;;
-        --bench) packages+=(libbenchmark-dev) ;;
+        # GNU time gives a command's peak memory (bench/shapes_bench.sh).
+        --bench) packages+=(libbenchmark-dev time) ;;
         *) echo "deps.sh: unknown option '$arg'" >&2; exit 2 ;;
     esac
 done

@@ -4,6 +4,7 @@
 #include "support/Users.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -24,6 +25,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <pty.h>
 #include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/resource.h>
@@ -32,6 +34,7 @@
 #include <sys/statvfs.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -152,6 +155,8 @@ private Q_SLOTS:
     void namesAreTakenAsGiven();
     void dryRunOnlyLooks_data();
     void dryRunOnlyLooks();
+    void terminalsGetControlsEscaped_data();
+    void terminalsGetControlsEscaped();
 
 private:
     struct Run {
@@ -159,10 +164,14 @@ private:
         QByteArray out;
         QByteArray err;
     };
+    enum Terminals { NoTerminal = 0, StdoutTerminal = 1, StderrTerminal = 2 }; // bits
     // Without a display, or with DISPLAY set to display; under a file size
-    // limit of fileSizeLimit bytes when that is not 0; input on its stdin.
+    // limit of fileSizeLimit bytes when that is not 0; input on its stdin;
+    // stdout and stderr each a pipe or, as `terminals` says, a terminal of
+    // its own (a pseudo-terminal in raw mode, which passes bytes as they
+    // come).
     Run run(const QStringList& arguments, const QString& display = QString(), rlim_t fileSizeLimit = 0,
-            const QByteArray& input = {}) const;
+            const QByteArray& input = {}, int terminals = NoTerminal) const;
     // A copy of the server file, at the path that %F stands for in the
     // tables (%G: the game folder).
     QString serverFile() const { return game->gameDir() + "/System/Server.ini"; }
@@ -188,18 +197,43 @@ void ConsoleCommandsTest::init()
 }
 
 ConsoleCommandsTest::Run ConsoleCommandsTest::run(const QStringList& arguments, const QString& display,
-                                                  rlim_t fileSizeLimit, const QByteArray& input) const
+                                                  rlim_t fileSizeLimit, const QByteArray& input, int terminals) const
 {
+    struct Terminal {
+        int master = -1;
+        int slave = -1;
+        QByteArray got;
+    };
+    Terminal terminal[2]; // stdout, stderr
+    for (int stream = 0; stream < 2; ++stream) {
+        if (!(terminals & (1 << stream)))
+            continue;
+        Terminal& t = terminal[stream];
+        termios mode{};
+        if (::openpty(&t.master, &t.slave, nullptr, nullptr, nullptr) != 0 || ::tcgetattr(t.slave, &mode) != 0)
+            qFatal("no pseudo-terminal: %s", std::strerror(errno));
+        ::cfmakeraw(&mode);
+        ::tcsetattr(t.slave, TCSANOW, &mode);
+        ::fcntl(t.master, F_SETFD, FD_CLOEXEC);
+        ::fcntl(t.slave, F_SETFD, FD_CLOEXEC);
+        ::fcntl(t.master, F_SETFL, O_NONBLOCK);
+    }
     QProcess process;
-    if (fileSizeLimit) {
-        // As "ulimit -f" in a server's script leaves it: the limit, and the
-        // signal past it at its default, which ends the process.
-        process.setChildProcessModifier([fileSizeLimit] {
+    const int outSlave = terminal[0].slave;
+    const int errSlave = terminal[1].slave;
+    process.setChildProcessModifier([fileSizeLimit, outSlave, errSlave] {
+        if (fileSizeLimit) {
+            // As "ulimit -f" in a server's script leaves it: the limit, and
+            // the signal past it at its default, which ends the process.
             const rlimit limit{fileSizeLimit, fileSizeLimit};
             ::setrlimit(RLIMIT_FSIZE, &limit);
             std::signal(SIGXFSZ, SIG_DFL);
-        });
-    }
+        }
+        if (outSlave >= 0)
+            ::dup2(outSlave, STDOUT_FILENO);
+        if (errSlave >= 0)
+            ::dup2(errSlave, STDERR_FILENO);
+    });
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
         environment.remove(name);
@@ -209,10 +243,34 @@ ConsoleCommandsTest::Run ConsoleCommandsTest::run(const QStringList& arguments, 
     process.start(program, QStringList{"--registry", game->registryPath()} + arguments);
     process.write(input);
     process.closeWriteChannel();
-    if (!process.waitForFinished(30000))
-        qFatal("brennwerk-editor did not finish");
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, process.readAllStandardOutput(),
-            process.readAllStandardError()};
+    // Once the program has ended, reading a terminal gives what it wrote,
+    // then an error: no other end is open.
+    const auto readTerminals = [&terminal] {
+        for (Terminal& t : terminal) {
+            char bytes[4096];
+            for (ssize_t got; t.master >= 0 && (got = ::read(t.master, bytes, sizeof bytes)) > 0;)
+                t.got.append(bytes, got);
+        }
+    };
+    for (Terminal& t : terminal) {
+        if (t.slave >= 0)
+            ::close(t.slave);
+    }
+    QDeadlineTimer deadline(30000);
+    while (process.state() != QProcess::NotRunning) {
+        if (deadline.hasExpired())
+            qFatal("brennwerk-editor did not finish");
+        process.waitForFinished(20);
+        readTerminals();
+    }
+    readTerminals();
+    for (Terminal& t : terminal) {
+        if (t.master >= 0)
+            ::close(t.master);
+    }
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            terminal[0].master >= 0 ? terminal[0].got : process.readAllStandardOutput(),
+            terminal[1].master >= 0 ? terminal[1].got : process.readAllStandardError()};
 }
 
 void ConsoleCommandsTest::getReadsTheValue_data()
@@ -372,6 +430,11 @@ void ConsoleCommandsTest::serverFileEdits_data()
         << QByteArray("brennwerk-editor: there is no section [Engine.GameEngines] in %F (closest: [Engine.GameEngine]); "
                       "--create adds it\n")
         << none << none;
+    QTest::newRow("set: two neighbours swapped and a letter left out, two typos")
+        << QStringList{"set", "%F", "Engine.GaemEngie", "CacheSizeMegs", "64"} << 1 << none
+        << QByteArray("brennwerk-editor: there is no section [Engine.GaemEngie] in %F (closest: [Engine.GameEngine]); "
+                      "--create adds it\n")
+        << none << none;
     QTest::newRow("remove: a section far from all")
         << QStringList{"remove", "%F", "MyMod.Settings", "Speed", "2"} << 1 << none
         << QByteArray("brennwerk-editor: there is no section [MyMod.Settings] in %F\n") << none << none;
@@ -415,6 +478,16 @@ void ConsoleCommandsTest::serverFileEdits_data()
     QTest::newRow("list: a mistyped section")
         << QStringList{"list", "%F", "UWeb.WebSrever"} << 1 << none
         << QByteArray("brennwerk-editor: there is no section [UWeb.WebSrever] in %F (closest: [UWeb.WebServer])\n")
+        << none << none;
+    QTest::newRow("list: two letters missing, two sections as near, in their order")
+        << QStringList{"list", "%F", "Engine.GmEngine"} << 1 << none
+        << QByteArray("brennwerk-editor: there is no section [Engine.GmEngine] in %F (closest: [Engine.Engine], "
+                      "[Engine.GameEngine])\n")
+        << none << none;
+    QTest::newRow("list: the first letter and another missing")
+        << QStringList{"list", "%F", "otpack.DeathMachPlus"} << 1 << none
+        << QByteArray("brennwerk-editor: there is no section [otpack.DeathMachPlus] in %F (closest: "
+                      "[Botpack.DeathMatchPlus])\n")
         << none << none;
     QTest::newRow("unset: a file that does not exist")
         << QStringList{"unset", "%G/Server.ini", "Core.System", "Paths"} << 1 << none
@@ -928,6 +1001,59 @@ void ConsoleCommandsTest::namesAreTakenAsGiven()
     QCOMPARE(result.status, 1);
     QCOMPARE(result.err, ("brennwerk-editor: unable to write to " + link + ": " + why + "\n").toUtf8());
     QCOMPARE(readBytes(secret), QByteArray("[S]\nK=root's\n"));
+}
+
+void ConsoleCommandsTest::terminalsGetControlsEscaped_data()
+{
+    // On a file whose name and values hold what drives a terminal (%E, in
+    // Windows-1252: ESC sequences that set the window's title and clear the
+    // screen, BEL, DEL, the C1 controls 0x9D and 0x90, beside a tab and the
+    // euro sign 0x80, which are text): what a pipe gets, and what a terminal
+    // shows.
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("out");
+    QTest::addColumn<QByteArray>("err");
+    QTest::addColumn<QByteArray>("shownOut");
+    QTest::addColumn<QByteArray>("shownErr");
+    const QByteArray none;
+    const QByteArray title = "Title=\x1b]0;owned\x07\x1b[2J\tdone\x7f\n";
+    const QByteArray shownTitle = "Title=\\x1b]0;owned\\x07\\x1b[2J\tdone\\x7f\n";
+    QTest::newRow("get") << QStringList{"get", "%E", "S", "Title"} << title.sliced(6) << none
+                         << shownTitle.sliced(6) << none;
+    QTest::newRow("list") << QStringList{"list", "%E", "S"} << title + "C1=\xc2\x9d\xc2\x90 \xe2\x82\xac\n" << none
+                          << shownTitle + "C1=\\x9d\\x90 \xe2\x82\xac\n" << none;
+    QTest::newRow("the diff of a dry run")
+        << QStringList{"set", "--dry-run", "%E", "S", "C1", "x"}
+        << "--- %E\n+++ %E\n@@ -1,3 +1,3 @@\n [S]\n " + title + "-C1=\xc2\x9d\xc2\x90 \xe2\x82\xac\n+C1=x\n" << none
+        << "--- %E\n+++ %E\n@@ -1,3 +1,3 @@\n [S]\n " + shownTitle + "-C1=\\x9d\\x90 \xe2\x82\xac\n+C1=x\n" << none;
+    QTest::newRow("an error naming the section and the file")
+        << QStringList{"set", "%E", "\x1b[2J", "K", "v"} << none
+        << QByteArray("brennwerk-editor: there is no section [\x1b[2J] in %E; --create adds it\n") << none
+        << QByteArray("brennwerk-editor: there is no section [\\x1b[2J] in %E; --create adds it\n");
+}
+
+void ConsoleCommandsTest::terminalsGetControlsEscaped()
+{
+    QFETCH(QStringList, arguments);
+    const QString file = game->gameDir() + "/t\x1b[7m.ini";
+    const QByteArray shownFile = game->gameDir().toUtf8() + "/t\\x1b[7m.ini";
+    writeBytes(file, "[S]\r\nTitle=\x1b]0;owned\x07\x1b[2J\tdone\x7f\r\nC1=\x9d\x90 \x80\r\n");
+    arguments.replaceInStrings("%E", file);
+    QFETCH(QByteArray, out);
+    QFETCH(QByteArray, err);
+    QFETCH(QByteArray, shownOut);
+    QFETCH(QByteArray, shownErr);
+    out.replace("%E", file.toUtf8());
+    err.replace("%E", file.toUtf8());
+    shownOut.replace("%E", shownFile);
+    shownErr.replace("%E", shownFile);
+    // Each stream is looked at on its own: every mix of pipes and terminals.
+    for (int terminals = NoTerminal; terminals <= (StdoutTerminal | StderrTerminal); ++terminals) {
+        const Run result = run(arguments, QString(), 0, {}, terminals);
+        QCOMPARE(result.status, err.isEmpty() ? 0 : 1);
+        QCOMPARE(result.out, terminals & StdoutTerminal ? shownOut : out);
+        QCOMPARE(result.err, terminals & StderrTerminal ? shownErr : err);
+    }
 }
 
 QTEST_GUILESS_MAIN(ConsoleCommandsTest)

@@ -182,6 +182,13 @@ private Q_SLOTS:
         QCOMPARE(store.ReadString(u"S"_s, u"Long"_s, {}), QString(2047, u'b'));
         // The whole value is on disk; only the read is cut.
         QVERIFY(bytesOf(path()).contains(QByteArray(2047, 'b') + "cdef\r\n"));
+        // In UTF-8, 2047 characters take up to three bytes each; a character
+        // of two UTF-16 units that the cut would halve goes whole.
+        QByteArray euros;
+        for (int i = 0; i < 2046; ++i)
+            euros += "\xE2\x82\xAC";
+        writeBytes(path(), "\xEF\xBB\xBF[S]\r\nEuro=" + euros + "\xF0\x9F\x98\x80" + euros + "\r\n");
+        QCOMPARE(store.ReadString(u"S"_s, u"Euro"_s, {}), QString(2046, QChar(0x20AC)));
     }
 
     void eachCallReadsTheFileAfresh()

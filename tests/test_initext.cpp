@@ -23,7 +23,19 @@ class TestIniTextIndex : public QObject {
 private:
     static QList<QByteArray> texts()
     {
+        // Enough names that some share a slot of the index, each name once
+        // more in other letter case, one section of many keys.
+        QByteArray many;
+        for (int i = 0; i < 300; ++i)
+            many += "[Section" + QByteArray::number(i) + "]\nKey=" + QByteArray::number(i) + "\n";
+        many += "[Engine.GameEngine]\n";
+        for (int i = 0; i < 300; ++i)
+            many += "Key" + QByteArray::number(i) + "=" + QByteArray::number(i) + "\nKEY" + QByteArray::number(i) + "=again\n";
+        for (int i = 0; i < 300; i += 7)
+            many += "[SECTION" + QByteArray::number(i) + "]\nKey=later\n";
         return {
+            many,
+            "[Engine.GameEngine]\r\nCacheSizeMegs=32\r\n[ENGINE.GAMEENGINE]\r\nCacheSizeMegs=64\r\n",
             "",
             "\xEF\xBB\xBF",
             "\xEF\xBB\xBF[S]\r\nA=1\r\n",
@@ -43,8 +55,14 @@ private:
         };
     }
 
-    static QList<QByteArray> sectionNames() { return {"S", "s", "T", "Last", "Only", "S ] x", "", "Missing"}; }
-    static QList<QByteArray> keyNames() { return {"A", "a", "B", "C", "K", "", "Garbage", "New"}; }
+    static QList<QByteArray> sectionNames()
+    {
+        return {"S", "s", "T", "Last", "Only", "S ] x", "", "Missing", "engine.GAMEengine", "section147", "Section299"};
+    }
+    static QList<QByteArray> keyNames()
+    {
+        return {"A", "a", "B", "C", "K", "", "Garbage", "New", "cachesizemegs", "Key", "kEY150", "Key299"};
+    }
 
 private Q_SLOTS:
     void indexAnswersAsTheWholeText()

@@ -9,6 +9,7 @@
 #include "platform/GamePaths.h"
 #include "platform/RegistryFile.h"
 #include "platform/SafeFile.h"
+#include "platform/TerminalText.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -16,6 +17,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -168,25 +170,43 @@ QString failure(const EditorError& error, const QString& path)
 }
 
 // How many single-character edits (insert, delete, replace, swap of two
-// neighbours) turn one name into the other, letter case aside.
-int typosApart(const QString& a, const QString& b)
+// neighbours) turn one name into the other, letter case aside; more than
+// `most` counts as most + 1. Only the cells of the table within `most` of its
+// diagonal can stay within `most`, so a name costs 2 most + 1 cells a
+// character, in three rows (a swap looks two rows back): a section name of
+// 50 MB in a file must not cost gigabytes and seconds.
+int typosApart(const QString& a, const QString& b, int most)
 {
+    const int far = most + 1;
+    if (std::abs(a.size() - b.size()) > most)
+        return far;
     const QString x = a.toLower();
     const QString y = b.toLower();
-    std::vector<std::vector<int>> d(size_t(x.size()) + 1, std::vector<int>(size_t(y.size()) + 1));
-    for (size_t i = 0; i <= size_t(x.size()); ++i)
-        d[i][0] = int(i);
-    for (size_t j = 0; j <= size_t(y.size()); ++j)
-        d[0][j] = int(j);
-    for (size_t i = 1; i <= size_t(x.size()); ++i) {
-        for (size_t j = 1; j <= size_t(y.size()); ++j) {
-            const int cost = x[qsizetype(i) - 1] == y[qsizetype(j) - 1] ? 0 : 1;
-            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
-            if (i > 1 && j > 1 && x[qsizetype(i) - 1] == y[qsizetype(j) - 2] && x[qsizetype(i) - 2] == y[qsizetype(j) - 1])
-                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+    const qsizetype n = x.size();
+    const qsizetype m = y.size();
+    // Cells outside the band count as `far`: no path through them is any
+    // nearer. The band moves right, so those right of it were never written;
+    // of those left of it, a row reads its own next one.
+    std::vector<int> twoBack(size_t(m) + 1, far), oneBack(size_t(m) + 1, far), row(size_t(m) + 1, far);
+    for (qsizetype j = 0; j <= std::min<qsizetype>(m, most); ++j)
+        oneBack[size_t(j)] = int(j);
+    for (qsizetype i = 1; i <= n; ++i) {
+        const qsizetype from = std::max<qsizetype>(1, i - most);
+        const qsizetype to = std::min<qsizetype>(m, i + most);
+        row[0] = i <= most ? int(i) : far;
+        if (from > 1)
+            row[size_t(from - 1)] = far;
+        for (qsizetype j = from; j <= to; ++j) {
+            const int cost = x[i - 1] == y[j - 1] ? 0 : 1;
+            int d = std::min({oneBack[size_t(j)] + 1, row[size_t(j - 1)] + 1, oneBack[size_t(j - 1)] + cost});
+            if (i > 1 && j > 1 && x[i - 1] == y[j - 2] && x[i - 2] == y[j - 1])
+                d = std::min(d, twoBack[size_t(j - 2)] + 1);
+            row[size_t(j)] = std::min(d, far);
         }
+        std::swap(twoBack, oneBack);
+        std::swap(oneBack, row);
     }
-    return d[size_t(x.size())][size_t(y.size())];
+    return oneBack[size_t(m)];
 }
 
 // "there is no section [S] in FILE", with the sections a typo or two away
@@ -194,17 +214,25 @@ int typosApart(const QString& a, const QString& b)
 QString noSection(const QString& section, const QString& path)
 {
     constexpr int maxTypos = 2;
+    // The game's names are some dozens of characters; a longer one is no
+    // name a person typed and mistyped.
+    constexpr qsizetype longestName = 1000;
+    const QString wanted = section.trimmed();
     QList<std::pair<int, QString>> near;
-    for (const QString& name : GameConfigStore(path).Sections()) {
-        const int typos = typosApart(name, section.trimmed());
-        if (typos <= maxTypos)
-            near.append({typos, name});
+    if (wanted.size() <= longestName) {
+        GameConfigStore(path).ForEachSection(
+            [&](const QString& name) {
+                const int typos = typosApart(name, wanted, maxTypos);
+                if (typos <= maxTypos)
+                    near.append({typos, name});
+            },
+            wanted.size() + maxTypos);
     }
     std::stable_sort(near.begin(), near.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     QStringList names;
     for (qsizetype i = 0; i < near.size() && i < 3; ++i)
         names.append(QStringLiteral("[%1]").arg(near[i].second));
-    QString text = QStringLiteral("there is no section [%1] in %2").arg(section.trimmed(), path);
+    QString text = QStringLiteral("there is no section [%1] in %2").arg(wanted, path);
     if (!names.isEmpty())
         text += QStringLiteral(" (closest: %1)").arg(names.join(QStringLiteral(", ")));
     return text;
@@ -264,8 +292,7 @@ int read(const CommandLine& commandLine, const QString& path, QByteArray& out, Q
         if (problem)
             return statusFailed;
         if (operands.size() == 1) {
-            for (const QString& name : store.Sections())
-                out += lineOf(name);
+            store.ForEachSection([&out](const QString& name) { out += lineOf(name); });
             return 0;
         }
         const auto entries = store.Entries(operands[1]);
@@ -462,6 +489,5 @@ std::optional<int> runWithoutWindow(const CommandLine& commandLine, QString& out
 
 void printText(const QString& text, std::FILE* stream)
 {
-    const QByteArray bytes = text.toLocal8Bit();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    TerminalText::write(stream, text);
 }

@@ -18,5 +18,6 @@ int runConsoleCommand(const CommandLine& commandLine, QByteArray& out, QByteArra
 std::optional<int> runWithoutWindow(const CommandLine& commandLine, QString& out, QString& err);
 
 // Puts what the program says on one of its streams, in the encoding of the
-// user's locale.
+// user's locale; on a terminal, with the characters that would drive it
+// escaped (TerminalText).
 void printText(const QString& text, std::FILE* stream);

@@ -119,6 +119,16 @@ QString cutToReadLength(QString value)
     return value;
 }
 
+// What a read hands back of a value's bytes: decoded, cut to what the
+// profile functions hand back. No UTF-16 unit takes more than 3 bytes, so
+// these bytes give the first maxValueLength + 1 units whole (one more for a
+// sequence cut at their end), and a value of 100 MB is not decoded whole to
+// keep 2047 characters of it.
+QString readText(QByteArrayView raw, Encoding encoding)
+{
+    return cutToReadLength(decode(raw.first(std::min(raw.size(), 3 * (maxValueLength + 2))), encoding));
+}
+
 // What a read of the key returns from these bytes: the value decoded and cut
 // to what the profile functions hand back.
 std::optional<QString> valueIn(const QByteArray& bytes, Encoding encoding, const QByteArray& section,
@@ -127,7 +137,7 @@ std::optional<QString> valueIn(const QByteArray& bytes, Encoding encoding, const
     const std::optional<QByteArray> raw = IniText::valueOf(bytes, section, key);
     if (!raw)
         return std::nullopt;
-    return cutToReadLength(decode(*raw, encoding));
+    return readText(*raw, encoding);
 }
 
 // ---- the last parse of each file ----------------------------------------------
@@ -267,7 +277,7 @@ std::optional<QString> GameConfigStore::Find(const QString& section, const QStri
     const std::optional<QByteArray> raw = found->parse->index->valueOf(found->section, found->key);
     if (!raw)
         return std::nullopt;
-    return cutToReadLength(decode(*raw, found->parse->encoding));
+    return readText(*raw, found->parse->encoding);
 }
 
 void GameConfigStore::WriteString(const QString& section, const QString& key, const QString& value)
@@ -371,19 +381,30 @@ QStringList GameConfigStore::FindAll(const QString& section, const QString& key)
         return {};
     QStringList values;
     for (const QByteArray& raw : found->parse->index->valuesOf(found->section, found->key))
-        values.append(cutToReadLength(decode(raw, found->parse->encoding)));
+        values.append(readText(raw, found->parse->encoding));
     return values;
 }
 
 QStringList GameConfigStore::Sections() const
 {
-    const std::shared_ptr<const Parse> parse = currentParse(path_);
     QStringList names;
-    if (parse && parse->index) {
-        for (const QByteArray& name : parse->index->sectionNames())
-            names.append(decode(name, parse->encoding));
-    }
+    ForEachSection([&names](const QString& name) { names.append(name); });
     return names;
+}
+
+void GameConfigStore::ForEachSection(const std::function<void(const QString& name)>& visit, qsizetype longest) const
+{
+    const std::shared_ptr<const Parse> parse = currentParse(path_);
+    if (!parse || !parse->index)
+        return;
+    parse->index->forEachSectionName([&](QByteArrayView name) {
+        // No character takes more than three bytes.
+        if (name.size() / 3 > longest)
+            return;
+        const QString decoded = decode(name, parse->encoding);
+        if (decoded.size() <= longest)
+            visit(decoded);
+    });
 }
 
 std::optional<QList<std::pair<QString, QString>>> GameConfigStore::Entries(const QString& section) const
@@ -397,7 +418,7 @@ std::optional<QList<std::pair<QString, QString>>> GameConfigStore::Entries(const
     const Encoding encoding = found->parse->encoding;
     QList<std::pair<QString, QString>> decoded;
     for (const auto& [name, value] : *entries)
-        decoded.append({decode(name, encoding), cutToReadLength(decode(value, encoding))});
+        decoded.append({decode(name, encoding), readText(value, encoding)});
     return decoded;
 }
 

@@ -7,6 +7,8 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <functional>
+#include <limits>
 #include <optional>
 #include <utility>
 
@@ -83,6 +85,10 @@ public:
     QStringList FindAll(const QString& section, const QString& key) const;
     // The names of the sections, in the order of the file, each once.
     QStringList Sections() const;
+    // The same one by one, for a file of millions of sections; without
+    // those longer than `longest` characters, which are not even decoded.
+    void ForEachSection(const std::function<void(const QString& name)>& visit,
+                        qsizetype longest = std::numeric_limits<qsizetype>::max()) const;
     // The key lines of the section in order, names and values as a read
     // gives them; nothing when the file or the section is missing.
     std::optional<QList<std::pair<QString, QString>>> Entries(const QString& section) const;

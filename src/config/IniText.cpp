@@ -1,5 +1,8 @@
 #include "config/IniText.h"
 
+#include <QRandomGenerator>
+#include <QtEndian>
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -47,16 +50,31 @@ struct Line {
     qsizetype next = 0;
 };
 
+// The end of a line's content: its first CR or LF. Looked for in windows
+// that grow, so that a text whose lines end in a lone CR (no LF anywhere)
+// costs one pass, not a pass to the text's end for each of its lines.
+qsizetype contentEnd(const char* data, qsizetype pos, qsizetype size)
+{
+    qsizetype window = 64;
+    while (pos < size) {
+        const qsizetype length = std::min(window, size - pos);
+        const void* lf = std::memchr(data + pos, '\n', size_t(length));
+        const qsizetype lfAt = lf ? static_cast<const char*>(lf) - data : pos + length;
+        if (const void* cr = std::memchr(data + pos, '\r', size_t(lfAt - pos)))
+            return static_cast<const char*>(cr) - data;
+        if (lf)
+            return lfAt;
+        pos += length;
+        window = std::min<qsizetype>(window * 2, 1 << 16);
+    }
+    return size;
+}
+
 Line lineAt(QByteArrayView text, qsizetype pos)
 {
     const char* data = text.data();
     const qsizetype size = text.size();
-    qsizetype end = pos;
-    // memchr for LF is fast; a CR before it may end the line sooner.
-    const void* lf = std::memchr(data + pos, '\n', static_cast<size_t>(size - pos));
-    const qsizetype lfAt = lf ? static_cast<const char*>(lf) - data : size;
-    const void* cr = std::memchr(data + pos, '\r', static_cast<size_t>(lfAt - pos));
-    end = cr ? static_cast<const char*>(cr) - data : lfAt;
+    const qsizetype end = contentEnd(data, pos, size);
     qsizetype next = end;
     if (next < size) {
         if (data[next] == '\r' && next + 1 < size && data[next + 1] == '\n')
@@ -480,115 +498,284 @@ QByteArray withoutLines(const QByteArray& text, QByteArrayView section, QByteArr
 
 namespace {
 
-QByteArray lowered(QByteArrayView name)
+// The eight bytes with ASCII capitals made small, all at once: a byte below
+// 0x80 whose low seven bits reach 'A' but not past 'Z' gets 0x20.
+quint64 asciiLowerWord(quint64 word)
 {
-    QByteArray out(name.size(), Qt::Uninitialized);
-    for (qsizetype i = 0; i < name.size(); ++i)
-        out[i] = asciiLower(name[i]);
-    return out;
+    constexpr quint64 ones = 0x0101010101010101;
+    const quint64 low = word & (0x7f * ones);
+    const quint64 fromA = low + (0x80 - 'A') * ones;
+    const quint64 pastZ = low + (0x80 - 'Z' - 1) * ones;
+    const quint64 capital = (fromA ^ pastZ) & ~word & (0x80 * ones);
+    return word | (capital >> 2);
+}
+
+quint64 rotl(quint64 x, int b)
+{
+    return (x << b) | (x >> (64 - b));
+}
+
+// A name's hash as the tables compare names, ASCII letter case aside:
+// SipHash-1-3 with a key drawn for the process, the keyed hash that Rust's
+// and Python's hash tables use so that nobody who cannot read the key can
+// write a file whose names all fall on one slot (and make each lookup a
+// pass over all of them). Qt's qHashBits, seeded as well, took several
+// times as long for the short names of a section.
+size_t nameHash(QByteArrayView name)
+{
+    static const std::pair<quint64, quint64> key = [] {
+        QRandomGenerator* random = QRandomGenerator::system();
+        return std::pair(random->generate64(), random->generate64());
+    }();
+    quint64 v0 = key.first ^ 0x736f6d6570736575;
+    quint64 v1 = key.second ^ 0x646f72616e646f6d;
+    quint64 v2 = key.first ^ 0x6c7967656e657261;
+    quint64 v3 = key.second ^ 0x7465646279746573;
+    const auto round = [&] {
+        v0 += v1;
+        v1 = rotl(v1, 13);
+        v1 ^= v0;
+        v0 = rotl(v0, 32);
+        v2 += v3;
+        v3 = rotl(v3, 16);
+        v3 ^= v2;
+        v0 += v3;
+        v3 = rotl(v3, 21);
+        v3 ^= v0;
+        v2 += v1;
+        v1 = rotl(v1, 17);
+        v1 ^= v2;
+        v2 = rotl(v2, 32);
+    };
+    const auto take = [&](quint64 word) {
+        v3 ^= word;
+        round();
+        v0 ^= word;
+    };
+    const char* data = name.data();
+    const qsizetype whole = name.size() & ~qsizetype(7);
+    for (qsizetype at = 0; at < whole; at += 8) {
+        quint64 word;
+        std::memcpy(&word, data + at, 8);
+        take(asciiLowerWord(qFromLittleEndian(word)));
+    }
+    quint64 last = 0;
+    for (qsizetype at = name.size() - 1; at >= whole; --at)
+        last = (last << 8) | static_cast<unsigned char>(asciiLower(data[at]));
+    take(last | (quint64(name.size()) << 56));
+    v2 ^= 0xff;
+    round();
+    round();
+    round();
+    return size_t(v0 ^ v1 ^ v2 ^ v3);
+}
+
+bool isHeader(QByteArrayView text, const Line& line)
+{
+    qsizetype first = line.begin;
+    while (first < line.end && isBlank(text[first]))
+        ++first;
+    return first < line.end && text[first] == '[';
 }
 
 } // namespace
 
-struct Index::Section {
-    qsizetype begin = 0;
-    qsizetype end = 0;
-    // The read value of the first line of each key name (in lower case),
-    // made when a key of the section is first asked for.
-    mutable std::optional<QHash<QByteArray, QByteArray>> firstValues;
+// The first line of each name among some lines of the text (the section
+// headers, or the key lines of one section), found by the name: an open
+// hash table of one word a line, which holds where the line starts, not its
+// name; the name is read from the line when it is compared. A word holds the
+// offset + 1 in its low 48 bits (2^48 bytes are 256 TiB, far beyond any
+// text read whole into memory) and the top 16 bits of the name's hash,
+// which tell most other names apart without reading their lines.
+class Index::Lines {
+public:
+    // Room for `count` names at most, the table at most seven eighths full:
+    // the slots of a name's probe lie side by side, and their tags are
+    // compared without reading the text, so a full table costs less time
+    // than a larger one costs memory.
+    Lines(QByteArrayView text, qsizetype count) : text_(text)
+    {
+        size_t size = 8;
+        while (size < size_t(count) + size_t(count) / 7 + 1)
+            size *= 2;
+        slots_.assign(size, 0);
+    }
+
+    // The line counts for its name unless a line of that name came first;
+    // whether it does.
+    bool add(QByteArrayView name, qsizetype line)
+    {
+        const size_t hash = nameHash(name);
+        quint64& slot = slots_[slotOf(name, hash)];
+        if (slot)
+            return false;
+        slot = tagOf(hash) | quint64(line + 1);
+        return true;
+    }
+
+    // Where the line of the name starts; -1 when there is none.
+    qsizetype find(QByteArrayView name) const
+    {
+        const quint64 slot = slots_[slotOf(name, nameHash(name))];
+        return slot ? qsizetype(slot & offsetMask) - 1 : -1;
+    }
+
+private:
+    static constexpr quint64 offsetMask = (quint64(1) << 48) - 1;
+
+    static quint64 tagOf(size_t hash) { return quint64(hash) & ~offsetMask; }
+
+    // The slot of the name, or the empty one where it would go.
+    size_t slotOf(QByteArrayView name, size_t hash) const
+    {
+        const size_t mask = slots_.size() - 1;
+        const quint64 tag = tagOf(hash);
+        for (size_t i = hash & mask;; i = (i + 1) & mask) {
+            const quint64 slot = slots_[i];
+            if (!slot || ((slot & ~offsetMask) == tag && sameName(nameAt(qsizetype(slot & offsetMask) - 1), name)))
+                return i;
+        }
+    }
+
+    QByteArrayView nameAt(qsizetype line) const { return classify(text_, lineAt(text_, line)).name; }
+
+    QByteArrayView text_;
+    std::vector<quint64> slots_;
+};
+
+struct Index::Keys {
+    qsizetype end = 0; // of the section
+    Lines lines;
 };
 
 Index::Index(QByteArray text) : text_(std::move(text))
 {
     const QByteArrayView view(text_);
-    Section* open = nullptr; // the first section of a name whose end is not found yet
+    // Counted first, so that the table is made once, at its size.
+    qsizetype headers = 0;
     for (qsizetype pos = bodyStart(view); pos < view.size();) {
         const Line line = lineAt(view, pos);
         pos = line.next;
-        qsizetype first = line.begin;
-        while (first < line.end && isBlank(view[first]))
-            ++first;
-        if (first == line.end || view[first] != '[')
-            continue;
-        if (open) {
-            open->end = line.begin;
-            open = nullptr;
-        }
-        const Parsed parsed = classify(view, line);
-        const QByteArray name = lowered(parsed.name);
-        if (sections_.contains(name))
-            continue; // only the first section of a name counts
-        auto section = std::make_shared<Section>();
-        section->begin = line.begin;
-        section->end = view.size();
-        open = section.get();
-        sections_.insert(name, std::move(section));
-        names_.append(parsed.name.toByteArray());
+        headers += isHeader(view, line) ? 1 : 0;
+    }
+    sections_ = std::make_unique<Lines>(view, headers);
+    repeated_.resize(size_t(headers));
+    size_t header = 0;
+    for (qsizetype pos = bodyStart(view); pos < view.size();) {
+        const Line line = lineAt(view, pos);
+        pos = line.next;
+        if (isHeader(view, line))
+            repeated_[header++] = !sections_->add(classify(view, line).name, line.begin);
     }
 }
 
 Index::~Index() = default;
 
-const Index::Section* Index::find(QByteArrayView section) const
+qsizetype Index::headerOf(QByteArrayView section) const
 {
-    const auto at = sections_.constFind(lowered(section));
-    return at == sections_.cend() ? nullptr : at->get();
+    return sections_->find(section);
 }
 
-QByteArrayView Index::partOf(const Section& section) const
+qsizetype Index::endOf(qsizetype header) const
 {
-    return QByteArrayView(text_).sliced(section.begin, section.end - section.begin);
+    if (const auto kept = keys_.find(header); kept != keys_.end())
+        return kept->second->end;
+    const QByteArrayView view(text_);
+    for (qsizetype pos = lineAt(view, header).next; pos < view.size();) {
+        const Line line = lineAt(view, pos);
+        if (isHeader(view, line))
+            return line.begin;
+        pos = line.next;
+    }
+    return view.size();
+}
+
+QByteArrayView Index::partOf(qsizetype header) const
+{
+    return QByteArrayView(text_).sliced(header, endOf(header) - header);
+}
+
+const Index::Keys& Index::keysOf(qsizetype header) const
+{
+    if (const auto kept = keys_.find(header); kept != keys_.end())
+        return *kept->second;
+    const QByteArrayView view(text_);
+    const qsizetype end = endOf(header);
+    const qsizetype first = lineAt(view, header).next;
+    qsizetype count = 0;
+    for (qsizetype pos = first; pos < end;) {
+        const Line line = lineAt(view, pos);
+        pos = line.next;
+        count += classify(view, line).kind == Kind::Key ? 1 : 0;
+    }
+    auto keys = std::make_unique<Keys>(Keys{end, Lines(view, count)});
+    for (qsizetype pos = first; pos < end;) {
+        const Line line = lineAt(view, pos);
+        pos = line.next;
+        const Parsed parsed = classify(view, line);
+        if (parsed.kind == Kind::Key)
+            keys->lines.add(parsed.name, line.begin);
+    }
+    return *keys_.emplace(header, std::move(keys)).first->second;
+}
+
+QList<QByteArray> Index::sectionNames() const
+{
+    QList<QByteArray> names;
+    forEachSectionName([&names](QByteArrayView name) { names.append(name.toByteArray()); });
+    return names;
+}
+
+void Index::forEachSectionName(const std::function<void(QByteArrayView name)>& visit) const
+{
+    const QByteArrayView view(text_);
+    size_t header = 0;
+    for (qsizetype pos = bodyStart(view); pos < view.size();) {
+        const Line line = lineAt(view, pos);
+        pos = line.next;
+        if (isHeader(view, line) && !repeated_[header++])
+            visit(classify(view, line).name);
+    }
 }
 
 std::optional<std::pair<qsizetype, qsizetype>> Index::span(QByteArrayView section) const
 {
-    const Section* found = find(section);
-    if (!found)
+    const qsizetype header = headerOf(section);
+    if (header < 0)
         return std::nullopt;
-    return std::pair(found->begin, found->end);
+    return std::pair(header, endOf(header));
 }
 
 std::optional<QByteArray> Index::valueOf(QByteArrayView section, QByteArrayView key) const
 {
-    const Section* found = find(section);
-    if (!found)
+    const qsizetype header = headerOf(section);
+    if (header < 0)
         return std::nullopt;
-    if (!found->firstValues) {
-        QHash<QByteArray, QByteArray> values;
-        const QByteArrayView part = partOf(*found);
-        walkSection(part, section, false, [&](const Line&, const Parsed& parsed) {
-            const QByteArray name = lowered(parsed.name);
-            if (!values.contains(name))
-                values.insert(name, valueAt(part, parsed));
-            return true;
-        });
-        found->firstValues = std::move(values);
-    }
-    const auto at = found->firstValues->constFind(lowered(key));
-    if (at == found->firstValues->cend())
+    const qsizetype line = keysOf(header).lines.find(key);
+    if (line < 0)
         return std::nullopt;
-    return *at;
+    return valueAt(text_, classify(text_, lineAt(text_, line)));
 }
 
 bool Index::hasSection(QByteArrayView section) const
 {
-    return find(section) != nullptr;
+    return headerOf(section) >= 0;
 }
 
 std::optional<QList<std::pair<QByteArray, QByteArray>>> Index::entriesOf(QByteArrayView section) const
 {
-    const Section* found = find(section);
-    if (!found)
+    const qsizetype header = headerOf(section);
+    if (header < 0)
         return std::nullopt;
-    return IniText::entriesOf(partOf(*found), section);
+    return IniText::entriesOf(partOf(header), section);
 }
 
 QList<QByteArray> Index::valuesOf(QByteArrayView section, QByteArrayView key) const
 {
-    const Section* found = find(section);
-    if (!found)
+    const qsizetype header = headerOf(section);
+    if (header < 0)
         return {};
-    return IniText::valuesOf(partOf(*found), section, key);
+    return IniText::valuesOf(partOf(header), section, key);
 }
 
 } // namespace IniText

@@ -1,6 +1,7 @@
 #include "platform/SafeFile.h"
 
 #include "platform/EditorError.h"
+#include "platform/TerminalText.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -403,8 +404,8 @@ public:
             if (clock_.elapsed() >= boundMs_)
                 return Locked::TimedOut;
             if (!told_ && clock_.elapsed() >= 1000) {
-                std::fprintf(stderr, "brennwerk-editor: waiting for %s, which %s holds locked\n",
-                             QFile::encodeName(path).constData(), heldBy(st).toLocal8Bit().constData());
+                TerminalText::write(stderr, QStringLiteral("brennwerk-editor: waiting for %1, which %2 holds locked\n")
+                                                .arg(path, heldBy(st)));
                 told_ = true;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -1091,7 +1092,7 @@ void tell(const Recovery& recovery)
     if (recoveryReport())
         recoveryReport()(recovery);
     else
-        std::fprintf(stderr, "brennwerk-editor: %s\n", describe(recovery).toLocal8Bit().constData());
+        TerminalText::write(stderr, QStringLiteral("brennwerk-editor: %1\n").arg(describe(recovery)));
 }
 
 // A journal that stays would be told of at every read of the file. One
@@ -1592,9 +1593,10 @@ std::optional<Seen> readAt(const QString& path, const Place& place, const Seen* 
                                   .take(fd.get(), LOCK_SH, st, path);
         if (locked == Locked::TimedOut) {
             if (!stuck().contains(id))
-                std::fprintf(stderr, "brennwerk-editor: %s has stayed locked by %s for %d seconds; read anyway\n",
-                             QFile::encodeName(path).constData(), heldBy(st).toLocal8Bit().constData(),
-                             lockWaitSeconds);
+                TerminalText::write(stderr,
+                                    QStringLiteral("brennwerk-editor: %1 has stayed locked by %2 for %3 seconds; "
+                                                   "read anyway\n")
+                                        .arg(path, heldBy(st), QString::number(lockWaitSeconds)));
             stuck().insert(id);
             // A writer of this program may be in the middle of its write:
             // what is read now proves nothing for later.

@@ -87,12 +87,13 @@ has -rw-r--r-- "usr/share/doc/$name/README.md"
 has -rw-r--r-- "usr/share/doc/$name/changelog.gz"
 has -rw-r--r-- "usr/share/man/man1/$name.1.gz"
 has -rw-r--r-- "usr/share/bash-completion/completions/$name"
+has -rw-r--r-- "usr/share/ansible/plugins/modules/brennwerk_ini.py"
 metainfo=$(awk '{ print $2 }' "$work/contents" | grep -m1 -E '^\./usr/share/metainfo/.*\.metainfo\.xml$')
 [[ -n $metainfo ]] || fail "the package holds no AppStream metainfo file"
 # Only those files (and lintian's overrides, when there are any), and no
 # tests, benchmarks or the static library.
 unexpected=$(grep -v '^d' "$work/contents" | awk '{ print $2 }' \
-    | grep -vxE "\./usr/bin/$name|\./usr/lib/[a-z0-9_-]+/$name/$name-window\.so|\./usr/share/applications/$name\.desktop|\./usr/share/icons/hicolor/[0-9]+x[0-9]+/apps/$name\.png|\./usr/share/doc/$name/(copyright|README\.md|changelog\.gz)|\./usr/share/man/man1/$name\.1\.gz|\./usr/share/bash-completion/completions/$name|\./usr/share/metainfo/[A-Za-z0-9_.]+\.metainfo\.xml|\./usr/share/lintian/overrides/$name")
+    | grep -vxE "\./usr/bin/$name|\./usr/lib/[a-z0-9_-]+/$name/$name-window\.so|\./usr/share/applications/$name\.desktop|\./usr/share/icons/hicolor/[0-9]+x[0-9]+/apps/$name\.png|\./usr/share/doc/$name/(copyright|README\.md|changelog\.gz)|\./usr/share/man/man1/$name\.1\.gz|\./usr/share/bash-completion/completions/$name|\./usr/share/ansible/plugins/modules/brennwerk_ini\.py|\./usr/share/metainfo/[A-Za-z0-9_.]+\.metainfo\.xml|\./usr/share/lintian/overrides/$name")
 [[ -z $unexpected ]] || fail "unexpected files in the package: $unexpected"
 echo "contents:"
 sed 's/^/  /' "$work/contents"

@@ -23,10 +23,12 @@ for arg in "$@"; do
         # desktop-file-validate. setcap gives a copy of the program a file
         # capability, which it must refuse. setfacl, strace and mkfs.ext4
         # make the ACLs, the traces and the whole-second file system of the
-        # crash-safety tests.
+        # crash-safety tests. patch and git apply the diffs the editor
+        # prints, as operators do; python3 types into an interactive bash
+        # through a pseudo-terminal to try the completion as a person does.
         --tests) packages+=(dpkg-dev lintian desktop-file-utils appstream man-db bash-completion
                             xdg-utils libglib2.0-bin shared-mime-info libcap2-bin
-                            acl strace e2fsprogs) ;;
+                            acl strace e2fsprogs patch git python3) ;;
         # The editor itself never runs Wine.
         --with-wine) packages+=(wine wine64) ;;
         # clang-14 and its runtime (libFuzzer, sanitizers) build the fuzz targets.

@@ -115,7 +115,8 @@ int finish(int status, const CommandOutput& out, const CommandOutput& err)
         outError = errno;
     CommandOutput said = err;
     if (outError != 0 && outError != EPIPE)
-        said += QStringLiteral("brennwerk-editor: write error: %1\n").arg(QString::fromLocal8Bit(std::strerror(outError)));
+        said += QStringLiteral("brennwerk-editor: write error: %1\n")
+                    .arg(QString::fromLocal8Bit(std::strerror(outError)));
     const int errError = put(said, stderr);
     if (outError != 0 || errError != 0)
         return status == 0 ? 1 : status;

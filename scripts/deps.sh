@@ -24,9 +24,12 @@ for arg in "$@"; do
         # capability, which it must refuse. setfacl, strace and mkfs.ext4
         # make the ACLs, the traces and the whole-second file system of the
         # crash-safety tests. ansible-playbook runs the Ansible module.
+        # patch and git apply the diffs the editor prints, as operators do;
+        # python3 types into an interactive bash through a pseudo-terminal
+        # to try the completion as a person does.
         --tests) packages+=(dpkg-dev lintian desktop-file-utils appstream man-db bash-completion
                             xdg-utils libglib2.0-bin shared-mime-info libcap2-bin
-                            acl strace e2fsprogs ansible-core) ;;
+                            acl strace e2fsprogs ansible-core patch git python3) ;;
         # The editor itself never runs Wine.
         --with-wine) packages+=(wine wine64) ;;
         # clang-14 and its runtime (libFuzzer, sanitizers) build the fuzz targets.

@@ -10,12 +10,15 @@
 
 #include <QFile>
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <string>
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -82,10 +85,49 @@ int runWindow(int& argc, char** argv, const QStringList& arguments)
     return entry(&argc, argv, &arguments);
 }
 
+// A standard stream the program was started without (">&-") would otherwise
+// be the number of the next file it opens, and what it prints would go into
+// that file: the game's INI. Each such number is taken by /dev/null, opened
+// the other way round, so that a read or write there still fails (EBADF) as
+// on the closed stream.
+void occupyClosedStandardStreams()
+{
+    for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        const int opened = ::open("/dev/null", (fd == STDIN_FILENO ? O_WRONLY : O_RDONLY));
+        if (opened != fd && opened >= 0)
+            ::close(opened);
+    }
+}
+
+// Prints what a command said and ends as coreutils' close_stdout does: output
+// that did not reach its stream (a full disk, /dev/full, a closed stream) is
+// a failure, said in one line where stderr still works, with status 1. A
+// reader that stopped reading (head, grep -q) is none: while SIGPIPE has its
+// default action, the write ends the program quietly there, as it ends
+// coreutils; where SIGPIPE is ignored (systemd starts services so), EPIPE
+// ends it as quietly, with status 1, instead of a message at every "| head".
+int finish(int status, const CommandOutput& out, const CommandOutput& err)
+{
+    int outError = put(out, stdout);
+    if (std::fclose(stdout) != 0 && outError == 0)
+        outError = errno;
+    CommandOutput said = err;
+    if (outError != 0 && outError != EPIPE)
+        said += QStringLiteral("brennwerk-editor: write error: %1\n")
+                    .arg(QString::fromLocal8Bit(std::strerror(outError)));
+    const int errError = put(said, stderr);
+    if (outError != 0 || errError != 0)
+        return status == 0 ? 1 : status;
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    occupyClosedStandardStreams();
     exitIfPrivileged();
     QString err;
     const std::optional<QStringList> arguments = argumentList(argc, argv, err);
@@ -93,11 +135,8 @@ int main(int argc, char** argv)
         printText(err, stderr);
         return 2;
     }
-    QString out;
-    if (const std::optional<int> status = runWithoutWindow(parseCommandLine(*arguments), out, err)) {
-        printText(out, stdout);
-        printText(err, stderr);
-        return *status;
-    }
+    CommandOutput out, commandErr;
+    if (const std::optional<int> status = runWithoutWindow(parseCommandLine(*arguments), out, commandErr))
+        return finish(*status, out, commandErr);
     return runWindow(argc, argv, *arguments);
 }

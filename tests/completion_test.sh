@@ -2,7 +2,10 @@
 # Completes command lines as bash does at a prompt, with the completion script
 # sourced on its own and under Debian's bash-completion, against a copy of the
 # sample game: the options, the commands, FILE, and the section and key names
-# read from the game's files.
+# read from the game's files. Then types into an interactive bash on a
+# pseudo-terminal (completion_typing.py), with the script where the package
+# puts it for bash-completion to load, and reads the line that TAB made:
+# quoting, blanks and "[" in names, values and file names.
 #   tests/completion_test.sh PROGRAM COMPLETION_SCRIPT EXAMPLES_DIR
 set -uo pipefail
 
@@ -13,6 +16,7 @@ fi
 program=$(realpath "$1")
 script=$(realpath "$2")
 examples=$(realpath "$3")
+typing=$(realpath "$(dirname "$0")/completion_typing.py")
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/completion_test.XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -83,18 +87,12 @@ expect 'brennwerk-editor --game-dir UT get main Engine.G' Engine.GameEngine Engi
 # The section matched regardless of letter case; a commented-out key is none,
 # and each key comes once.
 expect 'brennwerk-editor --game-dir=UT set --create main engine.gameengine Cache' CacheSizeMegs
-expect 'brennwerk-editor --game-dir UT get user Engine.Input Aliases[1' \
-    'Aliases\[1\]' 'Aliases\[10\]' 'Aliases\[11\]' 'Aliases\[12\]' 'Aliases\[13\]' 'Aliases\[14\]' \
-    'Aliases\[15\]' 'Aliases\[16\]' 'Aliases\[17\]' 'Aliases\[18\]' 'Aliases\[19\]'
 expect 'brennwerk-editor --ini-dir UT/System get user Botpack.Ladder ' HasBeatenGame
 # Options after the command choose the file all the same; a value option's
 # value is no operand.
 expect 'brennwerk-editor list main --game-dir UT Engine.G' Engine.GameEngine Engine.GameInfo Engine.GameReplicationInfo
 expect 'brennwerk-editor unset --dry-run user --ini-dir=UT/System Botpack.Ladder H' HasBeatenGame
-# remove: the values of the key, a list's every line, as the shell quotes them.
-expect 'brennwerk-editor --game-dir UT remove main Engine.GameEngine ServerActors IpServer.UdpServerU' \
-    'IpServer.UdpServerUplink\ MasterServerAddress=master.brennwerk.example\ MasterServerPort=27900' \
-    'IpServer.UdpServerUplink\ MasterServerAddress=master2.brennwerk.example\ MasterServerPort=27900'
+# remove: the values of the key, a list's every line.
 expect 'brennwerk-editor remove -- UT/System/UnrealTournament.ini Engine.GameEngine ServerPackages S' SoldierSkins SGirlSkins
 # apply: FILE, then the script, any file.
 expect 'brennwerk-editor --game-dir UT apply main ' UT
@@ -112,6 +110,70 @@ if brennwerk-editor --registry "$work/system.reg" paths >/dev/null 2>&1; then
 else
     echo "SKIP: this build has no 'paths' command; main and user come from --game-dir and --ini-dir only" >&2
 fi
+
+# As a person types: KEYS (TAB as $'\t') at a prompt make the command line
+# LINE, and bash lists exactly the LISTED words (a second TAB lists).
+typed() {
+    local keys=$1 line=$2 mode got want
+    shift 2
+    want=$(printf '%s\n' "$line"; printf '%s\n' "$@" | sort)
+    for mode in "${modes[@]}"; do
+        got=$(python3 "$typing" "$work/rc.$mode" "$keys" | { IFS= read -r first; printf '%s\n' "$first"; sort; })
+        if [[ $got != "$want" ]]; then
+            echo "FAIL ($mode, typed): '${keys//$'\t'/<TAB>}'" >&2
+            echo "  expected: $want" >&2
+            echo "  got:      $got" >&2
+            failures=$((failures + 1))
+        fi
+    done
+}
+
+if ! command -v python3 >/dev/null; then
+    echo "FAIL: python3 is missing (scripts/deps.sh --tests installs it)" >&2
+    exit 1
+fi
+# Sourced on its own, or found by bash-completion where it looks first for
+# a command's completion, on the first TAB after the command's name.
+printf '. %q\n' "$script" >"$work/rc.alone"
+printf '. /usr/share/bash-completion/bash_completion\n' >"$work/rc.bash-completion"
+mkdir -p "$HOME/.local/share/bash-completion/completions"
+cp "$script" "$HOME/.local/share/bash-completion/completions/brennwerk-editor"
+# A server's own file: a name with blanks, keys with "[", values with
+# blanks, a quote and a dollar sign.
+mkdir "My Game"
+printf '%s\r\n' '[Botpack.DeathMatchPlus]' 'Maps[0]=DM-Deck16][' 'Maps[1]=DM-Morpheus' 'Maps[10]=CTF-Face' \
+    '[Engine.GameEngine]' "ServerActors=It's \$5 a game" 'ServerActors=Glut.Actor Speed=2' >"My Game/Server Settings.ini"
+
+tab=$'\t'
+typed "brennwerk-editor --game-dir UT get main UBrowser.UBrowserMainClientWindow ServerListNames\\[2$tab" \
+    'brennwerk-editor --game-dir UT get main UBrowser.UBrowserMainClientWindow ServerListNames\[2\] '
+typed "brennwerk-editor --game-dir UT get main UBrowser.UBrowserMainClientWindow ServerListNames\\[$tab$tab" \
+    'brennwerk-editor --game-dir UT get main UBrowser.UBrowserMainClientWindow ServerListNames\[' \
+    'ServerListNames[0]' 'ServerListNames[1]' 'ServerListNames[2]' 'ServerListNames[3]'
+typed "brennwerk-editor --game-dir UT get user Engine.Input aliases\\[19$tab" \
+    'brennwerk-editor --game-dir UT get user Engine.Input Aliases\[19\] '
+# FILE with blanks, escaped or in quotes, and the names read from it.
+typed "brennwerk-editor list My\\ G$tab" 'brennwerk-editor list My\ Game/'
+typed "brennwerk-editor list \"My Game/S$tab" 'brennwerk-editor list "My Game/Server Settings.ini" '
+typed "brennwerk-editor get 'My Game/Server Settings.ini' Bot$tab" \
+    "brennwerk-editor get 'My Game/Server Settings.ini' Botpack.DeathMatchPlus "
+typed "brennwerk-editor get My\\ Game/Server\\ Settings.ini Botpack.DeathMatchPlus Maps\\[1$tab$tab" \
+    'brennwerk-editor get My\ Game/Server\ Settings.ini Botpack.DeathMatchPlus Maps\[1' 'Maps[1]' 'Maps[10]'
+# remove: a list's values with blanks, as the shell must read them back.
+# The first TAB puts in what they share, the next lists them (readline
+# beeps once in between).
+typed "brennwerk-editor --game-dir UT remove main Engine.GameEngine ServerActors IpServer.UdpServerUplink\\ $tab$tab$tab" \
+    'brennwerk-editor --game-dir UT remove main Engine.GameEngine ServerActors IpServer.UdpServerUplink\ MasterServerAddress\=master' \
+    'IpServer.UdpServerUplink MasterServerAddress=master.brennwerk.example MasterServerPort=27900' \
+    'IpServer.UdpServerUplink MasterServerAddress=master2.brennwerk.example MasterServerPort=27900'
+typed "brennwerk-editor --game-dir UT remove main Engine.GameEngine ServerActors IpServer.UdpServerUplink\\ MasterServerAddress=master2$tab" \
+    'brennwerk-editor --game-dir UT remove main Engine.GameEngine ServerActors IpServer.UdpServerUplink\ MasterServerAddress=master2.brennwerk.example\ MasterServerPort\=27900 '
+typed "brennwerk-editor --game-dir UT remove main Engine.GameEngine ServerActors 'IpServer.UdpServerUplink MasterServerAddress=master2$tab" \
+    "brennwerk-editor --game-dir UT remove main Engine.GameEngine ServerActors 'IpServer.UdpServerUplink MasterServerAddress=master2.brennwerk.example MasterServerPort=27900' "
+typed "brennwerk-editor remove My\\ Game/Server\\ Settings.ini Engine.GameEngine ServerActors G$tab" \
+    'brennwerk-editor remove My\ Game/Server\ Settings.ini Engine.GameEngine ServerActors Glut.Actor\ Speed\=2 '
+typed "brennwerk-editor remove My\\ Game/Server\\ Settings.ini Engine.GameEngine ServerActors It$tab" \
+    "brennwerk-editor remove My\\ Game/Server\\ Settings.ini Engine.GameEngine ServerActors 'It'\\''s \$5 a game' "
 
 if ((failures)); then
     echo "$failures completion(s) failed" >&2

@@ -158,7 +158,7 @@ if [[ -n $metainfo && -f $root/$metainfo ]]; then
 fi
 
 # The manual page: "man brennwerk-editor" finds it, it renders without a
-# warning, and it documents every command and option.
+# warning, it documents every command and option, and its examples work.
 manpage=$root/usr/share/man/man1/$name.1.gz
 if [[ -f $manpage ]]; then
     [[ $(MANPATH=$root/usr/share/man man -w "$name" 2>&1) == "$manpage" ]] || fail "man does not find $name(1) in the package"
@@ -172,6 +172,9 @@ if [[ -f $manpage ]]; then
         ' remove ' ' unset ' ' list ' ' apply ' ' paths'; do
         grep -qF -e "$text" <<<"$rendered" || fail "$name(1) does not mention '$text'"
     done
+    # Its examples, as a reader pastes them, with the package's program.
+    "$(dirname "$0")/manpage_examples.sh" "$root/usr/bin/$name" "$manpage" "$(dirname "$0")/../examples" \
+        || fail "examples of $name(1) do not work as shown"
 fi
 
 # The completion, where bash-completion looks for it on the first TAB after

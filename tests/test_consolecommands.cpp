@@ -157,6 +157,10 @@ private Q_SLOTS:
     void dryRunOnlyLooks();
     void terminalsGetControlsEscaped_data();
     void terminalsGetControlsEscaped();
+    void diffsMakeWhatTheWriteMakes_data();
+    void diffsMakeWhatTheWriteMakes();
+    void outputThatIsLostIsAnError_data();
+    void outputThatIsLostIsAnError();
 
 private:
     struct Run {
@@ -289,8 +293,16 @@ void ConsoleCommandsTest::getReadsTheValue_data()
     QTest::newRow("empty value is found") << QStringList{"get", "main", "Engine.GameReplicationInfo", "MOTDLine4"}
                                           << 0 << QByteArray("\n") << QByteArray();
     QTest::newRow("absent") << QStringList{"get", "main", "Engine.GameEngine", "NoSuchKey"} << 1 << QByteArray() << QByteArray();
-    QTest::newRow("absent with default") << QStringList{"get", "main", "Nowhere", "Key", "-1"} << 1
+    QTest::newRow("absent with default") << QStringList{"get", "main", "Engine.GameEngine", "Key", "-1"} << 1
                                          << QByteArray("-1\n") << QByteArray();
+    // An absent section is no answer but a typo, most likely.
+    QTest::newRow("a section far from all, with default")
+        << QStringList{"get", "main", "Nowhere", "Key", "-1"} << 1 << QByteArray("-1\n")
+        << QByteArray("brennwerk-editor: there is no section [Nowhere] in %G/System/UnrealTournament.ini\n");
+    QTest::newRow("a mistyped section, with --all")
+        << QStringList{"get", "--all", "main", "Engine.GameEngin", "ServerPackages"} << 1 << QByteArray()
+        << QByteArray("brennwerk-editor: there is no section [Engine.GameEngin] in %G/System/UnrealTournament.ini "
+                      "(closest: [Engine.GameEngine])\n");
     // Every line of a list; options after the command; "--"; a missing file.
     QTest::newRow("--all after the operands")
         << QStringList{"get", "main", "Engine.GameEngine", "serverpackages", "--all"} << 0
@@ -372,7 +384,9 @@ void ConsoleCommandsTest::serverFileEdits_data()
     // On a server's file (tests/data/ini/server.ini: CR LF, Windows-1252,
     // comments, lists of 6 to 16 lines): the command line after "--game-dir
     // DIR", its status, stdout and stderr, and the file after it: the
-    // original with `from` replaced by `to` (from empty: unchanged).
+    // original with `from` replaced by `to` (from empty: unchanged). FILE "-"
+    // gets the file on stdin; from and to then tell what "%O" in stdout is,
+    // and the file stays.
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("status");
     QTest::addColumn<QByteArray>("out");
@@ -444,23 +458,49 @@ void ConsoleCommandsTest::serverFileEdits_data()
     QTest::newRow("set: a negative number and a value after --")
         << QStringList{"set", "%F", "Botpack.DeathMatchPlus", "MinPlayers", "--", "-2"} << 0 << none << none
         << QByteArray("MinPlayers=0\r\n") << QByteArray("MinPlayers=-2\r\n");
-    const QByteArray packageDiff = "--- %F\n+++ %F\n@@ -81,6 +81,7 @@\n ServerPackages=GlutSkins\n"
-                                   " ServerPackages=GlutHUD\n ServerPackages=GlutSounds\n+ServerPackages=MyMod\n"
-                                   " MinClientVersion=432\n \n [Editor.EditorEngine]\n";
+    // The lines as the file holds them: CR LF.
+    const QByteArray packageDiff = "--- %F\n+++ %F\n@@ -81,6 +81,7 @@\n ServerPackages=GlutSkins\r\n"
+                                   " ServerPackages=GlutHUD\r\n ServerPackages=GlutSounds\r\n+ServerPackages=MyMod\r\n"
+                                   " MinClientVersion=432\r\n \r\n [Editor.EditorEngine]\r\n";
     QTest::newRow("--dry-run: the diff, and no change")
         << QStringList{"add", "%F", "Engine.GameEngine", "ServerPackages", "MyMod", "--dry-run"} << 0 << packageDiff
         << none << none << none;
     QTest::newRow("--diff: the change, and the same diff")
         << QStringList{"--diff", "add", "%F", "Engine.GameEngine", "ServerPackages", "MyMod"} << 0 << packageDiff
         << none << lastPackage << lastPackage + "ServerPackages=MyMod\r\n";
-    QTest::newRow("--diff: lines decoded from Windows-1252")
+    QTest::newRow("--diff: lines in Windows-1252, as the file holds them")
         << QStringList{"unset", "--diff", "%F", "Engine.GameReplicationInfo", "AdminName"} << 0
-        << QByteArray("--- %F\n+++ %F\n@@ -108,7 +108,6 @@\n [Engine.GameReplicationInfo]\n"
-                      " ServerName=Glutofen | Instagib | D\xc3\xa4nemark & K\xc3\xb6ln\n ShortName=Glutofen\n"
-                      "-AdminName=J\xc3\xbcrgen \xe2\x80\x9e" "Funke\xe2\x80\x9c Wei\xc3\x9f\n"
-                      " AdminEmail=admin@glutofen.example\n Region=0\n"
-                      " MOTDLine1=\"Willkommen \xe2\x80\x93 bitte fair spielen\"\t \n")
+        << QByteArray("--- %F\n+++ %F\n@@ -108,7 +108,6 @@\n [Engine.GameReplicationInfo]\r\n"
+                      " ServerName=Glutofen | Instagib | D\xe4nemark & K\xf6ln\r\n ShortName=Glutofen\r\n"
+                      "-AdminName=J\xfcrgen \x84" "Funke\x93 Wei\xdf\r\n"
+                      " AdminEmail=admin@glutofen.example\r\n Region=0\r\n"
+                      " MOTDLine1=\"Willkommen \x96 bitte fair spielen\"\t \r\n")
         << none << QByteArray("AdminName=J\xfcrgen \x84" "Funke\x93 Wei\xdf\r\n") << none;
+    QTest::newRow("set -: the new content on stdout")
+        << QStringList{"set", "-", "Engine.GameEngine", "CacheSizeMegs", "64"} << 0 << QByteArray("%O") << none
+        << QByteArray("CacheSizeMegs=32\r\n") << QByteArray("CacheSizeMegs=64\r\n");
+    QTest::newRow("remove -: no change, the input as it came")
+        << QStringList{"remove", "-", "Engine.GameEngine", "ServerPackages", "MyMod"} << 0 << QByteArray("%O") << none
+        << none << none;
+    QTest::newRow("set --create -: a new section")
+        << QStringList{"set", "--create", "-", "MyMod.Settings", "Speed", "2"} << 0 << QByteArray("%O") << none
+        << QByteArray("MinPlayers=0\r\n") << QByteArray("MinPlayers=0\r\n\r\n[MyMod.Settings]\r\nSpeed=2\r\n");
+    QTest::newRow("--dry-run -: the diff alone")
+        << QStringList{"--dry-run", "add", "-", "Engine.GameEngine", "ServerPackages", "MyMod"} << 0
+        << QByteArray(packageDiff).replace("%F", "-") << none << none << none;
+    QTest::newRow("add -: a mistyped section in standard input")
+        << QStringList{"add", "-", "Engine.GameEngin", "ServerPackages", "MyMod"} << 1 << none
+        << QByteArray("brennwerk-editor: there is no section [Engine.GameEngin] in standard input (closest: "
+                      "[Engine.GameEngine]); --create adds it\n")
+        << none << none;
+    QTest::newRow("get -: from standard input")
+        << QStringList{"get", "-", "Engine.GameReplicationInfo", "AdminName"} << 0
+        << QByteArray("J\xc3\xbcrgen \xe2\x80\x9e" "Funke\xe2\x80\x9c Wei\xc3\x9f\n") << none << none << none;
+    QTest::newRow("get -: a mistyped section")
+        << QStringList{"get", "-", "UWeb.WebSrever", "ListenPort", "80"} << 1 << QByteArray("80\n")
+        << QByteArray("brennwerk-editor: there is no section [UWeb.WebSrever] in standard input (closest: "
+                      "[UWeb.WebServer])\n")
+        << none << none;
     QTest::newRow("--diff: no change, no diff")
         << QStringList{"--diff", "remove", "%F", "Engine.GameEngine", "ServerPackages", "MyMod"} << 0 << none << none
         << none << none;
@@ -504,16 +544,18 @@ void ConsoleCommandsTest::serverFileEdits()
     QFETCH(QByteArray, to);
     const QByteArray original = sourceBytes("tests/data/ini/server.ini");
     writeBytes(serverFile(), original);
-    const Run result = run(QStringList{"--game-dir", game->gameDir()} + expanded(arguments));
+    const bool standardInput = arguments.contains("-");
+    const Run result = run(QStringList{"--game-dir", game->gameDir()} + expanded(arguments), QString(), 0,
+                           standardInput ? original : QByteArray());
     QTEST(result.status, "status");
+    const QByteArray expected = from.isEmpty() ? original : changed(original, from, to);
     QFETCH(QByteArray, out);
-    QCOMPARE(result.out, expanded(out));
+    QCOMPARE(result.out, expanded(out).replace("%O", expected));
     QFETCH(QByteArray, err);
     QCOMPARE(result.err, expanded(err));
-    const QByteArray expected = from.isEmpty() ? original : changed(original, from, to);
-    QCOMPARE(readBytes(serverFile()), expected);
+    QCOMPARE(readBytes(serverFile()), standardInput ? original : expected);
     // What was added, removed again, gives back every byte.
-    if (arguments.front() == "add" && expected != original) {
+    if (arguments.front() == "add" && expected != original && !standardInput) {
         arguments.front() = "remove";
         arguments.removeAll("--diff");
         QCOMPARE(run(expanded(arguments)).status, 0);
@@ -543,14 +585,14 @@ void ConsoleCommandsTest::applyMakesAllOrNone_data()
                       "add Engine.GameEngine ServerPackages mymod\n")
         << 0
         << QByteArray("--- %F\n+++ %F\n"
-                      "@@ -69,6 +69,7 @@\n ServerActors=Glutofen.MapVoteActor\n ServerActors=Glutofen.AntiTweak\n"
-                      " ServerActors=Glutofen.Announcer\n+ServerActors=MyMod.MyActor Speed=2\n"
-                      " ServerPackages=SoldierSkins\n ServerPackages=CommandoSkins\n ServerPackages=FCommandoSkins\n"
-                      "@@ -81,6 +82,7 @@\n ServerPackages=GlutSkins\n ServerPackages=GlutHUD\n ServerPackages=GlutSounds\n"
-                      "+ServerPackages=MyMod\n MinClientVersion=432\n \n [Editor.EditorEngine]\n"
-                      "@@ -113,7 +115,7 @@\n Region=0\n"
-                      " MOTDLine1=\"Willkommen \xe2\x80\x93 bitte fair spielen\"\t \n MOTDLine2=Maps: DM-Deck16][, CTF-Face\n"
-                      "-MOTDLine3=\n+MOTDLine3=Now with \"MyMod\"\n MOTDLine4=\n \n [IpServer.UdpServerUplink]\n")
+                      "@@ -69,6 +69,7 @@\n ServerActors=Glutofen.MapVoteActor\r\n ServerActors=Glutofen.AntiTweak\r\n"
+                      " ServerActors=Glutofen.Announcer\r\n+ServerActors=MyMod.MyActor Speed=2\r\n"
+                      " ServerPackages=SoldierSkins\r\n ServerPackages=CommandoSkins\r\n ServerPackages=FCommandoSkins\r\n"
+                      "@@ -81,6 +82,7 @@\n ServerPackages=GlutSkins\r\n ServerPackages=GlutHUD\r\n ServerPackages=GlutSounds\r\n"
+                      "+ServerPackages=MyMod\r\n MinClientVersion=432\r\n \r\n [Editor.EditorEngine]\r\n"
+                      "@@ -113,7 +115,7 @@\n Region=0\r\n"
+                      " MOTDLine1=\"Willkommen \x96 bitte fair spielen\"\t \r\n MOTDLine2=Maps: DM-Deck16][, CTF-Face\r\n"
+                      "-MOTDLine3=\r\n+MOTDLine3=Now with \"MyMod\"\r\n MOTDLine4=\r\n \r\n [IpServer.UdpServerUplink]\r\n")
         << none
         << QByteArrayList{"ServerActors=Glutofen.Announcer\r\n",
                           "ServerActors=Glutofen.Announcer\r\nServerActors=MyMod.MyActor Speed=2\r\n",
@@ -569,9 +611,9 @@ void ConsoleCommandsTest::applyMakesAllOrNone_data()
     QTest::newRow("--dry-run writes nothing")
         << QStringList{"apply", "%F", "--dry-run"} << QByteArray("remove Engine.GameEngine ServerPackages GlutHUD\n")
         << 0
-        << QByteArray("--- %F\n+++ %F\n@@ -79,7 +79,6 @@\n ServerPackages=GlutMapVote\n"
-                      " ServerPackages=GlutAnnouncer\n ServerPackages=GlutSkins\n-ServerPackages=GlutHUD\n"
-                      " ServerPackages=GlutSounds\n MinClientVersion=432\n \n")
+        << QByteArray("--- %F\n+++ %F\n@@ -79,7 +79,6 @@\n ServerPackages=GlutMapVote\r\n"
+                      " ServerPackages=GlutAnnouncer\r\n ServerPackages=GlutSkins\r\n-ServerPackages=GlutHUD\r\n"
+                      " ServerPackages=GlutSounds\r\n MinClientVersion=432\r\n \r\n")
         << none << QByteArrayList{};
     QTest::newRow("nothing but comments and blank lines")
         << QStringList{"apply", "%F", "%S"} << QByteArray("# nothing yet\n\n   \n") << 0 << none << none
@@ -884,6 +926,11 @@ void ConsoleCommandsTest::wrongUsage_data()
     QTest::newRow("a flag with a value") << QStringList{"set", "--create=yes", "main", "S", "K", "V"};
     QTest::newRow("a value with a dash, not after --") << QStringList{"set", "main", "S", "K", "-x"};
     QTest::newRow("paths with an argument") << QStringList{"paths", "main"};
+    // Standard input cannot be FILE and SCRIPT at once, nor both the file
+    // and the diff come out on stdout.
+    QTest::newRow("apply - without SCRIPT") << QStringList{"apply", "-"};
+    QTest::newRow("apply - -") << QStringList{"apply", "-", "-"};
+    QTest::newRow("--diff with FILE -") << QStringList{"set", "--diff", "-", "S", "K", "V"};
 }
 
 void ConsoleCommandsTest::wrongUsage()
@@ -1022,10 +1069,16 @@ void ConsoleCommandsTest::terminalsGetControlsEscaped_data()
                          << shownTitle.sliced(6) << none;
     QTest::newRow("list") << QStringList{"list", "%E", "S"} << title + "C1=\xc2\x9d\xc2\x90 \xe2\x82\xac\n" << none
                           << shownTitle + "C1=\\x9d\\x90 \xe2\x82\xac\n" << none;
+    // The diff holds the file's bytes, CR and Windows-1252 as they are, and
+    // the name in quotes (%Q) with its ESC as \033, as patch reads it.
     QTest::newRow("the diff of a dry run")
         << QStringList{"set", "--dry-run", "%E", "S", "C1", "x"}
-        << "--- %E\n+++ %E\n@@ -1,3 +1,3 @@\n [S]\n " + title + "-C1=\xc2\x9d\xc2\x90 \xe2\x82\xac\n+C1=x\n" << none
-        << "--- %E\n+++ %E\n@@ -1,3 +1,3 @@\n [S]\n " + shownTitle + "-C1=\\x9d\\x90 \xe2\x82\xac\n+C1=x\n" << none;
+        << QByteArray("--- %Q\n+++ %Q\n@@ -1,3 +1,3 @@\n [S]\r\n Title=\x1b]0;owned\x07\x1b[2J\tdone\x7f\r\n"
+                      "-C1=\x9d\x90 \x80\r\n+C1=x\r\n")
+        << none
+        << QByteArray("--- %Q\n+++ %Q\n@@ -1,3 +1,3 @@\n [S]\\x0d\n Title=\\x1b]0;owned\\x07\\x1b[2J\tdone\\x7f\\x0d\n"
+                      "-C1=\\x9d\\x90 \xe2\x82\xac\\x0d\n+C1=x\\x0d\n")
+        << none;
     QTest::newRow("an error naming the section and the file")
         << QStringList{"set", "%E", "\x1b[2J", "K", "v"} << none
         << QByteArray("brennwerk-editor: there is no section [\x1b[2J] in %E; --create adds it\n") << none
@@ -1043,8 +1096,10 @@ void ConsoleCommandsTest::terminalsGetControlsEscaped()
     QFETCH(QByteArray, err);
     QFETCH(QByteArray, shownOut);
     QFETCH(QByteArray, shownErr);
-    out.replace("%E", file.toUtf8());
+    const QByteArray quotedFile = "\"" + game->gameDir().toUtf8() + "/t\\033[7m.ini\"";
+    out.replace("%E", file.toUtf8()).replace("%Q", quotedFile);
     err.replace("%E", file.toUtf8());
+    shownOut.replace("%Q", quotedFile);
     shownOut.replace("%E", shownFile);
     shownErr.replace("%E", shownFile);
     // Each stream is looked at on its own: every mix of pipes and terminals.
@@ -1053,6 +1108,185 @@ void ConsoleCommandsTest::terminalsGetControlsEscaped()
         QCOMPARE(result.status, err.isEmpty() ? 0 : 1);
         QCOMPARE(result.out, terminals & StdoutTerminal ? shownOut : out);
         QCOMPARE(result.err, terminals & StderrTerminal ? shownErr : err);
+    }
+}
+
+void ConsoleCommandsTest::diffsMakeWhatTheWriteMakes_data()
+{
+    // A file's bytes and a change of it (%F: the file, by a relative name).
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("arguments");
+    const QString name = "server.ini";
+    const QStringList setA{"set", "%F", "S", "A", "3"};
+    QTest::newRow("CR LF") << name << QByteArray("[S]\r\nA=1\r\nB=2\r\n") << setA;
+    QTest::newRow("LF") << name << QByteArray("[S]\nA=1\nB=2\n") << setA;
+    QTest::newRow("lone CR") << name << QByteArray("[S]\rA=1\rB=2\r") << setA;
+    QTest::newRow("CR LF with a lone CR") << name << QByteArray("[S]\r\nA=1\rB=2\r\n") << setA;
+    QTest::newRow("no line break at the end, the last line changed")
+        << name << QByteArray("[S]\r\nA=1\r\nB=2") << QStringList{"set", "%F", "S", "B", "3"};
+    QTest::newRow("no line break at the end, a key added after it")
+        << name << QByteArray("[S]\r\nA=1\r\nB=2") << QStringList{"add", "%F", "S", "C", "4"};
+    const QStringList serverName{"set", "%F", "Engine.GameReplicationInfo", "ServerName", "B\u00e4r \u20ac Server"};
+    QTest::newRow("a Windows-1252 value")
+        << name << QByteArray("[Engine.GameReplicationInfo]\r\nServerName=Alt\r\nShortName=Alt\r\n") << serverName;
+    QTest::newRow("a UTF-8 file (byte-order mark)")
+        << name << QByteArray("\xef\xbb\xbf[Engine.GameReplicationInfo]\r\nServerName=J\xc3\xbcrgen\r\n") << serverName;
+    QTest::newRow("a new section, a name with a blank")
+        << "Mein Server.ini" << QByteArray("[S]\r\nA=1\r\n")
+        << QStringList{"set", "--create", "%F", "IpDrv.TcpNetDriver", "MaxClientRate", "20000"};
+    QTest::newRow("the last line removed")
+        << name << QByteArray("[S]\r\nA=1\r\nB=2\r\n") << QStringList{"unset", "%F", "S", "B"};
+    QTest::newRow("the last line removed, without its line break")
+        << name << QByteArray("[S]\r\nA=1\r\nB=2") << QStringList{"unset", "%F", "S", "B"};
+}
+
+void ConsoleCommandsTest::diffsMakeWhatTheWriteMakes()
+{
+    // The diff a dry run prints, applied as an operator applies it, makes
+    // the very bytes the write makes; and FILE "-" prints them.
+    QFETCH(QString, name);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, arguments);
+    for (const char* tool : {"patch", "git"}) {
+        if (QStandardPaths::findExecutable(tool).isEmpty())
+            QSKIP(qPrintable(QStringLiteral("%1 is not installed").arg(tool)));
+    }
+    const QTemporaryDir dir;
+    const auto folder = [&dir](const QString& which) {
+        QDir().mkpath(dir.filePath(which));
+        return dir.filePath(which);
+    };
+    const auto command = [this](const QString& cwd, QStringList words, const QByteArray& input = {}) {
+        QProcess process;
+        process.setWorkingDirectory(cwd);
+        process.start(program, words);
+        process.write(input);
+        process.closeWriteChannel();
+        process.waitForFinished(30000);
+        return Run{process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+                   process.readAllStandardOutput(), process.readAllStandardError()};
+    };
+    const auto with = [&arguments](const QString& file, const QString& option) {
+        QStringList words = arguments;
+        words.replaceInStrings("%F", file);
+        return option.isEmpty() ? words : words << option;
+    };
+
+    writeBytes(folder("look") + "/" + name, bytes);
+    const Run look = command(dir.filePath("look"), with(name, "--dry-run"));
+    QCOMPARE(look.err, QByteArray());
+    QCOMPARE(look.status, 0);
+    QCOMPARE(readBytes(dir.filePath("look/") + name), bytes);
+    writeBytes(folder("write") + "/" + name, bytes);
+    const Run write = command(dir.filePath("write"), with(name, "--diff"));
+    QCOMPARE(write.status, 0);
+    const QByteArray written = readBytes(dir.filePath("write/") + name);
+    QVERIFY(written != bytes);
+    QCOMPARE(write.out, look.out);
+    const Run filter = command(dir.path(), with("-", QString()), bytes);
+    QCOMPARE(filter.err, QByteArray());
+    QCOMPARE(filter.out, written);
+
+    // No git configuration of the machine or a repository around the
+    // folder takes part.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("GIT_CONFIG_NOSYSTEM", "1");
+    environment.insert("GIT_CONFIG_GLOBAL", "/dev/null");
+    environment.insert("GIT_CEILING_DIRECTORIES", dir.path());
+    const QList<std::pair<QString, QStringList>> appliers{
+        {"patch", {"patch", "-s", "--", name}}, {"patch -p0", {"patch", "-s", "-p0"}}, {"git apply -p0", {"git", "apply", "-p0", "-"}}};
+    for (const auto& [what, words] : appliers) {
+        const QString cwd = folder(what);
+        writeBytes(cwd + "/" + name, bytes);
+        QProcess apply;
+        apply.setProcessEnvironment(environment);
+        apply.setWorkingDirectory(cwd);
+        apply.start(words.front(), words.mid(1));
+        apply.write(look.out);
+        apply.closeWriteChannel();
+        QVERIFY(apply.waitForFinished(30000));
+        QVERIFY2(apply.exitStatus() == QProcess::NormalExit && apply.exitCode() == 0,
+                 qPrintable(what + ": " + apply.readAllStandardOutput() + apply.readAllStandardError()));
+        QVERIFY2(readBytes(cwd + "/" + name) == written, qPrintable(what));
+    }
+}
+
+void ConsoleCommandsTest::outputThatIsLostIsAnError_data()
+{
+    // A command line, and whether it prints on stdout.
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("prints");
+    QTest::newRow("--help") << QStringList{"--help"} << true;
+    QTest::newRow("--version") << QStringList{"--version"} << true;
+    QTest::newRow("get") << QStringList{"get", "main", "Engine.GameEngine", "CacheSizeMegs"} << true;
+    QTest::newRow("list") << QStringList{"list", "main"} << true;
+    QTest::newRow("--dry-run") << QStringList{"--dry-run", "set", "main", "Engine.GameEngine", "CacheSizeMegs", "64"}
+                               << true;
+    QTest::newRow("paths") << QStringList{"paths"} << true;
+    // Nothing to print, nothing lost; and the file it writes is no stream.
+    QTest::newRow("set") << QStringList{"set", "main", "Engine.GameEngine", "CacheSizeMegs", "64"} << false;
+}
+
+void ConsoleCommandsTest::outputThatIsLostIsAnError()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, prints);
+    const QByteArray before = readBytes(game->mainIniPath());
+    const QByteArray written = withLine(before, "\nCacheSizeMegs=32\r\n", "\nCacheSizeMegs=64\r\n");
+    QList<QByteArray> words{BRENNWERK_EDITOR_PROGRAM, "--registry", QFile::encodeName(game->registryPath()),
+                            "--game-dir", QFile::encodeName(game->gameDir())};
+    for (const QString& argument : arguments)
+        words << argument.toUtf8();
+    std::vector<char*> argv;
+    for (QByteArray& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    enum Stdout { DevFull, Closed, BrokenPipe, BrokenPipeSignalIgnored };
+    for (const Stdout to : {DevFull, Closed, BrokenPipe, BrokenPipeSignalIgnored}) {
+        // A pipe nobody reads any more: its reading end closed before the
+        // program starts.
+        int pipeEnds[2] = {-1, -1};
+        QVERIFY(::pipe(pipeEnds) == 0);
+        ::close(pipeEnds[0]);
+        int errPipe[2];
+        QVERIFY(::pipe(errPipe) == 0);
+        const pid_t child = ::fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            ::dup2(errPipe[1], STDERR_FILENO);
+            if (to == DevFull)
+                ::dup2(::open("/dev/full", O_WRONLY), STDOUT_FILENO);
+            else if (to == Closed)
+                ::close(STDOUT_FILENO);
+            else
+                ::dup2(pipeEnds[1], STDOUT_FILENO);
+            std::signal(SIGPIPE, to == BrokenPipeSignalIgnored ? SIG_IGN : SIG_DFL);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        ::close(pipeEnds[1]);
+        ::close(errPipe[1]);
+        QByteArray err;
+        char buffer[4096];
+        for (ssize_t got; (got = ::read(errPipe[0], buffer, sizeof buffer)) > 0;)
+            err.append(buffer, got);
+        ::close(errPipe[0]);
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        const QByteArray why = to == DevFull ? std::strerror(ENOSPC) : to == Closed ? std::strerror(EBADF) : "";
+        if (!prints) {
+            QCOMPARE(err, QByteArray());
+            QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        } else if (to == BrokenPipe) {
+            // As coreutils end there: quietly, by the signal.
+            QCOMPARE(err, QByteArray());
+            QVERIFY2(WIFSIGNALED(status) && WTERMSIG(status) == SIGPIPE, QByteArray::number(status).constData());
+        } else {
+            QCOMPARE(err, why.isEmpty() ? QByteArray() : "brennwerk-editor: write error: " + why + "\n");
+            QVERIFY2(WIFEXITED(status) && WEXITSTATUS(status) == 1, QByteArray::number(status).constData());
+        }
+        QCOMPARE(readBytes(game->mainIniPath()), prints ? before : written);
     }
 }
 

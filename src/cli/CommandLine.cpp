@@ -44,7 +44,9 @@ QString helpText(const QString& program)
                "                   one a line, each with why it was chosen\n"
                "\n"
                "FILE is 'main' (the game's UnrealTournament.ini), 'user' (its User.ini) or\n"
-               "the path of any INI file; 'paths' tells which files they are. Names match\n"
+               "the path of any INI file; 'paths' tells which files they are. FILE '-' is\n"
+               "standard input: get and list read it, the others print the new content on\n"
+               "standard output (with --dry-run the diff) and write no file. Names match\n"
                "regardless of ASCII letter case, and so do the values of a list. Values are\n"
                "UTF-8; the game's files hold Windows-1252 text. Only the lines a command\n"
                "changes change. Adding what is there and removing what is not change\n"
@@ -68,14 +70,18 @@ QString helpText(const QString& program)
                "  --all             get: print every line of the key\n"
                "  --dry-run         print the change as a unified diff and write nothing\n"
                "  --diff            make the change and print it as a unified diff\n"
-               "                    (no diff: no change)\n"
+               "                    (no diff: no change); the diff holds the file's bytes\n"
+               "                    and names FILE as given ('main' and 'user' by their\n"
+               "                    path): 'patch FILE < DIFF' or, where the command ran,\n"
+               "                    'patch -p0 < DIFF' and 'git apply -p0 DIFF' apply it\n"
                "  --                end the options; the words after it are operands\n"
                "  -h, --help        show this help and exit\n"
                "  --version         show the version and exit\n"
                "\n"
                "Options go before or after the command. Exit status: 0 done (a change made\n"
                "or none needed, or what get and list asked for found); 1 refused, failed or\n"
-               "not found (the reason on stderr, except for a key that get finds absent);\n"
+               "not found (the reason on stderr, except for a key that get finds absent),\n"
+               "or what it prints could not be written;\n"
                "2 wrong usage, or the game folder is unknown or holds none of the game's\n"
                "files (System/UnrealTournament.ini, User.ini, UnrealTournament.exe).\n")
         .arg(program, ownRegistryPath());
@@ -269,6 +275,14 @@ CommandLine parseCommandLine(const QStringList& arguments)
             return error(QStringLiteral("option '--%1' goes with %2")
                              .arg(QLatin1String(option->name), QLatin1String(option->takenBySaid)));
         result.*(option->flag) = true;
+    }
+    if (result.action == CommandLine::Action::Command && result.operands.value(0) == u'-') {
+        // Standard input is FILE; what it becomes goes to standard output.
+        if (result.command == Command::Apply && result.operands.value(1, QStringLiteral("-")) == u'-')
+            return error(QStringLiteral("'apply -' reads FILE from standard input, so SCRIPT must be a file"));
+        if (result.diff)
+            return error(QStringLiteral("option '--diff' does not go with FILE '-', whose new content goes to "
+                                        "standard output; --dry-run prints the diff alone"));
     }
 
     for (auto [option, target] : {std::pair{&gameDir, &result.options.gameDir}, std::pair{&iniDir, &result.options.iniDir}}) {

@@ -11,8 +11,10 @@
 #include "platform/SafeFile.h"
 #include "platform/TerminalText.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cerrno>
@@ -33,9 +35,9 @@ constexpr int statusUsage = 2;
 
 // Every error is one line: the program's name, then what failed and why,
 // starting in lower case and without a full stop.
-void say(QByteArray& err, const QString& text)
+void say(CommandOutput& err, const QString& text)
 {
-    err += QStringLiteral("brennwerk-editor: %1\n").arg(text).toUtf8();
+    err += QStringLiteral("brennwerk-editor: %1\n").arg(text);
 }
 
 // The game folder a command works on and where it came from (as `paths`
@@ -46,7 +48,7 @@ struct GameFolderUsed {
 };
 
 // The INI files of the game, or nullopt with the reason in err.
-std::optional<GamePaths::IniFiles> gameIniFiles(const CommandLine& commandLine, QByteArray& err,
+std::optional<GamePaths::IniFiles> gameIniFiles(const CommandLine& commandLine, CommandOutput& err,
                                                 std::optional<GameFolderUsed>* used = nullptr)
 {
     const EditorOptions& options = commandLine.options;
@@ -66,7 +68,7 @@ std::optional<GamePaths::IniFiles> gameIniFiles(const CommandLine& commandLine, 
 }
 
 // The INI file a command names, or nullopt with the reason in err.
-std::optional<QString> iniPath(const CommandLine& commandLine, const QString& file, QByteArray& err)
+std::optional<QString> iniPath(const CommandLine& commandLine, const QString& file, CommandOutput& err)
 {
     if (file != QLatin1String("main") && file != QLatin1String("user"))
         return file;
@@ -100,15 +102,15 @@ QString placeReason(const GamePaths::IniFile& file, const std::optional<GameFold
     return why;
 }
 
-QByteArray pathLine(const QString& what, const QString& path, QString why)
+QString pathLine(const QString& what, const QString& path, QString why)
 {
     if (!QFileInfo::exists(path))
         why += QStringLiteral("; does not exist yet");
-    return QStringLiteral("%1: %2 (%3)\n").arg(what, path, why).toUtf8();
+    return QStringLiteral("%1: %2 (%3)\n").arg(what, path, why);
 }
 
 // "paths": which files the editor edits, and why those.
-int printPaths(const CommandLine& commandLine, QByteArray& out, QByteArray& err)
+int printPaths(const CommandLine& commandLine, CommandOutput& out, CommandOutput& err)
 {
     std::optional<GameFolderUsed> folder;
     const std::optional<GamePaths::IniFiles> files = gameIniFiles(commandLine, err, &folder);
@@ -116,7 +118,7 @@ int printPaths(const CommandLine& commandLine, QByteArray& out, QByteArray& err)
         out += pathLine(QStringLiteral("main INI"), files->main.path, placeReason(files->main, folder));
         out += pathLine(QStringLiteral("user INI"), files->user.path, placeReason(files->user, folder));
     } else {
-        out += "main INI: unknown (no game folder)\nuser INI: unknown (no game folder)\n";
+        out += QStringLiteral("main INI: unknown (no game folder)\nuser INI: unknown (no game folder)\n");
     }
     out += pathLine(QStringLiteral("registry"), commandLine.options.registryPath,
                     registryReason(commandLine.options));
@@ -274,13 +276,13 @@ std::optional<QString> unreadable(const QString& path)
     return std::nullopt;
 }
 
-QByteArray lineOf(const QString& text)
+QString lineOf(const QString& text)
 {
-    return text.toUtf8() + '\n';
+    return text + u'\n';
 }
 
 // "get" and "list".
-int read(const CommandLine& commandLine, const QString& path, QByteArray& out, QByteArray& err)
+int read(const CommandLine& commandLine, const QString& path, CommandOutput& out, CommandOutput& err)
 {
     const QStringList& operands = commandLine.operands;
     const GameConfigStore store(path);
@@ -318,11 +320,14 @@ int read(const CommandLine& commandLine, const QString& path, QByteArray& out, Q
         out += lineOf(value);
     if (values.isEmpty() && operands.size() > 3)
         out += lineOf(operands[3]);
+    // An absent key is an answer; an absent section is more often a typo.
+    if (values.isEmpty() && !problem && !store.Entries(operands[1]))
+        say(err, noSection(operands[1], path));
     return values.isEmpty() ? (problem ? statusFailed : statusAbsent) : 0;
 }
 
 // The edits of "apply", from its script, or nullopt with the reason in err.
-std::optional<QList<ScriptEdit>> scriptEdits(const CommandLine& commandLine, QString& scriptName, QByteArray& err)
+std::optional<QList<ScriptEdit>> scriptEdits(const CommandLine& commandLine, QString& scriptName, CommandOutput& err)
 {
     const QString script = commandLine.operands.value(1, QStringLiteral("-"));
     QFile file;
@@ -350,8 +355,9 @@ std::optional<QList<ScriptEdit>> scriptEdits(const CommandLine& commandLine, QSt
     return std::get<QList<ScriptEdit>>(std::move(parsed));
 }
 
-// "set", "add", "remove", "unset" and "apply": all the edits in one write.
-int edit(const CommandLine& commandLine, const QString& path, QByteArray& out, QByteArray& err)
+// "set", "add", "remove", "unset" and "apply": all the edits in one write;
+// for a filter (FILE "-", path its copy), none, but the new content printed.
+int edit(const CommandLine& commandLine, const QString& path, bool filter, CommandOutput& out, CommandOutput& err)
 {
     const QStringList& operands = commandLine.operands;
     QList<ScriptEdit> scriptLines;
@@ -396,7 +402,7 @@ int edit(const CommandLine& commandLine, const QString& path, QByteArray& out, Q
     GameConfigStore store(path);
     GameConfigStore::Change change;
     try {
-        change = store.Edit(edits, create, !commandLine.dryRun);
+        change = store.Edit(edits, create, !commandLine.dryRun && !filter);
     } catch (const IniEditError& error) {
         QString text;
         const IniEdit* edit = error.edit >= 0 ? &edits[error.edit] : nullptr;
@@ -437,13 +443,49 @@ int edit(const CommandLine& commandLine, const QString& path, QByteArray& out, Q
         return statusFailed;
     }
     if (commandLine.dryRun || commandLine.diff)
-        out += unifiedDiff(path, change.before, change.after);
+        unifiedDiff(out, filter ? QStringLiteral("-") : path, change.before, change.after);
+    else if (filter)
+        out.append(change.after, change.after.startsWith("\xEF\xBB\xBF") ? CommandOutput::Encoding::Utf8
+                                                                         : CommandOutput::Encoding::Windows1252);
     return 0;
+}
+
+// FILE "-": standard input, read whole into a file of its own that only this
+// user can reach, for the INI layer, which reads files; that copy is named
+// "standard input" in what the command says. Edits print the new content
+// instead of writing it.
+int runOnStandardInput(const CommandLine& commandLine, CommandOutput& out, CommandOutput& err)
+{
+    QFile input;
+    QByteArray bytes;
+    if (input.open(stdin, QIODevice::ReadOnly))
+        bytes = input.readAll();
+    if (!input.isOpen() || input.error() != QFileDevice::NoError) {
+        say(err, QStringLiteral("cannot read standard input: %1").arg(input.errorString()));
+        return statusFailed;
+    }
+    const QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("standard-input.ini"));
+    QFile copy(path);
+    if (!dir.isValid() || !copy.open(QIODevice::WriteOnly) || copy.write(bytes) != bytes.size() || !copy.flush()) {
+        say(err, QStringLiteral("cannot keep a copy of standard input in %1: %2")
+                     .arg(QDir::tempPath(), dir.isValid() ? copy.errorString() : dir.errorString()));
+        return statusFailed;
+    }
+    copy.close();
+    CommandOutput said;
+    const int status = commandLine.command == Command::Get || commandLine.command == Command::List
+                           ? read(commandLine, path, out, said)
+                           : edit(commandLine, path, true, out, said);
+    // The INI layer's messages name the file by its path.
+    said.replace(path, QStringLiteral("standard input"));
+    err.append(said.bytes(), CommandOutput::Encoding::Utf8);
+    return status;
 }
 
 } // namespace
 
-int runConsoleCommand(const CommandLine& commandLine, QByteArray& out, QByteArray& err)
+int runConsoleCommand(const CommandLine& commandLine, CommandOutput& out, CommandOutput& err)
 {
     SafeFile::setRecoveryReport([&err](const SafeFile::Recovery& recovery) {
         say(err, SafeFile::describe(recovery));
@@ -453,18 +495,21 @@ int runConsoleCommand(const CommandLine& commandLine, QByteArray& out, QByteArra
     } reportEnds;
     // A dry run reads, and writes nothing but its output: not even the
     // recovery of a write a crash left unfinished.
-    SafeFile::setLookOnly(commandLine.dryRun);
+    const bool standardInput = commandLine.command != Command::Paths && commandLine.operands.value(0) == u'-';
+    SafeFile::setLookOnly(commandLine.dryRun || standardInput);
     if (commandLine.command == Command::Paths)
         return printPaths(commandLine, out, err);
+    if (standardInput)
+        return runOnStandardInput(commandLine, out, err);
     const std::optional<QString> path = iniPath(commandLine, commandLine.operands.value(0), err);
     if (!path)
         return statusUsage;
     if (commandLine.command == Command::Get || commandLine.command == Command::List)
         return read(commandLine, *path, out, err);
-    return edit(commandLine, *path, out, err);
+    return edit(commandLine, *path, false, out, err);
 }
 
-std::optional<int> runWithoutWindow(const CommandLine& commandLine, QString& out, QString& err)
+std::optional<int> runWithoutWindow(const CommandLine& commandLine, CommandOutput& out, CommandOutput& err)
 {
     switch (commandLine.action) {
     case CommandLine::Action::Help:
@@ -474,17 +519,21 @@ std::optional<int> runWithoutWindow(const CommandLine& commandLine, QString& out
     case CommandLine::Action::Error:
         err += commandLine.message;
         return statusUsage;
-    case CommandLine::Action::Command: {
-        QByteArray commandOut, commandErr;
-        const int status = runConsoleCommand(commandLine, commandOut, commandErr);
-        out += QString::fromUtf8(commandOut);
-        err += QString::fromUtf8(commandErr);
-        return status;
-    }
+    case CommandLine::Action::Command:
+        return runConsoleCommand(commandLine, out, err);
     case CommandLine::Action::Run:
         break;
     }
     return std::nullopt;
+}
+
+std::optional<int> runWithoutWindow(const CommandLine& commandLine, QString& out, QString& err)
+{
+    CommandOutput commandOut, commandErr;
+    const std::optional<int> status = runWithoutWindow(commandLine, commandOut, commandErr);
+    out += commandOut.text();
+    err += commandErr.text();
+    return status;
 }
 
 void printText(const QString& text, std::FILE* stream)

@@ -1,7 +1,5 @@
 #include "cli/UnifiedDiff.h"
 
-#include "config/GameConfigStore.h"
-
 #include <QByteArrayView>
 
 #include <algorithm>
@@ -16,13 +14,15 @@ constexpr qsizetype contextLines = 3;
 constexpr qsizetype maxEditDistance = 1000;
 
 // A line with its line break, which takes part in the comparison: a line
-// whose break alone changed is a changed line.
+// whose break alone changed is a changed line. Lines end where patch and git
+// apply end them, at LF: a CR is a byte of its line to them, and a lone CR
+// that ended a line here would make a diff that neither applies.
 std::vector<QByteArrayView> linesOf(const QByteArray& text)
 {
     std::vector<QByteArrayView> lines;
     qsizetype begin = 0;
     for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] == '\n' || (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n'))) {
+        if (text[i] == '\n') {
             lines.emplace_back(text.constData() + begin, i + 1 - begin);
             begin = i + 1;
         }
@@ -99,12 +99,40 @@ QByteArray range(qsizetype start, qsizetype count)
     return QByteArray::number(count == 0 ? start : start + 1) + ',' + QByteArray::number(count);
 }
 
+// A file name as patch and git apply read it from a header: as it is, or,
+// when a blank would end it there or a byte would not survive the line, in
+// double quotes with C escapes, which both take (and git writes).
+QByteArray headerName(const QByteArray& name)
+{
+    const bool plain = !name.isEmpty() && std::none_of(name.begin(), name.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte <= ' ' || byte == 0x7f || c == '"' || c == '\\';
+    });
+    if (plain)
+        return name;
+    QByteArray quoted = "\"";
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\')
+            quoted += QByteArray("\\") + c;
+        else if (c == '\t')
+            quoted += "\\t";
+        else if (c == '\n')
+            quoted += "\\n";
+        else if (byte < ' ' || byte == 0x7f)
+            quoted += '\\' + QByteArray::number(byte, 8).rightJustified(3, '0');
+        else
+            quoted += c;
+    }
+    return quoted + '"';
+}
+
 } // namespace
 
-QByteArray unifiedDiff(const QString& path, const QByteArray& before, const QByteArray& after)
+void unifiedDiff(CommandOutput& out, const QString& fileName, const QByteArray& before, const QByteArray& after)
 {
     if (before == after)
-        return {};
+        return;
     const std::vector<QByteArrayView> a = linesOf(before);
     const std::vector<QByteArrayView> b = linesOf(after);
 
@@ -146,20 +174,9 @@ QByteArray unifiedDiff(const QString& path, const QByteArray& before, const QByt
         atB[i + 1] = atB[i] + (ops[i] != Op::Removed ? 1 : 0);
     }
 
-    const bool utf8 = before.startsWith("\xEF\xBB\xBF") || after.startsWith("\xEF\xBB\xBF");
-    auto shown = [utf8](QByteArrayView line) {
-        QByteArrayView content = line;
-        while (content.endsWith('\n') || content.endsWith('\r'))
-            content.chop(1);
-        QByteArray out = utf8 ? content.toByteArray() : GameConfigStore::textOf(content).toUtf8();
-        out += '\n';
-        if (content.size() == line.size())
-            out += "\\ No newline at end of file\n";
-        return out;
-    };
-
-    const QByteArray name = path.toUtf8();
-    QByteArray out = "--- " + name + "\n+++ " + name + "\n";
+    const QByteArray name = headerName(fileName.toUtf8());
+    out += QString::fromUtf8("--- " + name + "\n+++ " + name + "\n");
+    QByteArray hunks;
     const qsizetype count = qsizetype(ops.size());
     qsizetype i = 0;
     while (i < count) {
@@ -183,14 +200,18 @@ QByteArray unifiedDiff(const QString& path, const QByteArray& before, const QByt
             }
             end = same;
         }
-        out += "@@ -" + range(atA[size_t(begin)], atA[size_t(end)] - atA[size_t(begin)]) + " +"
-               + range(atB[size_t(begin)], atB[size_t(end)] - atB[size_t(begin)]) + " @@\n";
+        hunks += "@@ -" + range(atA[size_t(begin)], atA[size_t(end)] - atA[size_t(begin)]) + " +"
+                 + range(atB[size_t(begin)], atB[size_t(end)] - atB[size_t(begin)]) + " @@\n";
         for (qsizetype j = begin; j < end; ++j) {
             const Op op = ops[size_t(j)];
-            out += char(op);
-            out += shown(op == Op::Added ? b[size_t(atB[size_t(j)])] : a[size_t(atA[size_t(j)])]);
+            const QByteArrayView line = op == Op::Added ? b[size_t(atB[size_t(j)])] : a[size_t(atA[size_t(j)])];
+            hunks += char(op);
+            hunks += line;
+            if (!line.endsWith('\n'))
+                hunks += "\n\\ No newline at end of file\n";
         }
         i = end;
     }
-    return out;
+    const bool utf8 = before.startsWith("\xEF\xBB\xBF") || after.startsWith("\xEF\xBB\xBF");
+    out.append(hunks, utf8 ? CommandOutput::Encoding::Utf8 : CommandOutput::Encoding::Windows1252);
 }

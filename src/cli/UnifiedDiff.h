@@ -1,11 +1,14 @@
 #pragma once
 
+#include "cli/CommandOutput.h"
+
 #include <QByteArray>
 #include <QString>
 
 // The change from one content of a file to another as a unified diff, as
-// "diff -u" prints it (three lines of context, "--- path" and "+++ path"
-// without times), in UTF-8: each line decoded as the INI layer reads the
-// file (Windows-1252, or UTF-8 after a byte-order mark), without its line
-// break. Empty when the two are equal.
-QByteArray unifiedDiff(const QString& path, const QByteArray& before, const QByteArray& after);
+// "diff -u" prints it (three lines of context, "--- NAME" and "+++ NAME"
+// without times), put on out. Each line is the file's bytes with its line
+// break as it is (CR LF, LF, a CR inside, "\ No newline at end of file" after
+// a last line without one), so that patch and git apply make exactly the
+// after bytes from the before bytes. Nothing when the two are equal.
+void unifiedDiff(CommandOutput& out, const QString& fileName, const QByteArray& before, const QByteArray& after);

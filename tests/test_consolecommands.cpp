@@ -395,6 +395,23 @@ void ConsoleCommandsTest::serverFileEdits_data()
     QTest::addColumn<QByteArray>("to");
     const QByteArray none;
     const QByteArray lastPackage = "ServerPackages=GlutSounds\r\n";
+    // Values a second run must find already there.
+    const QByteArray motd = "MOTDLine1=\"Willkommen \x96 bitte fair spielen\"\t \r\n";
+    QTest::newRow("set: a value in its own quotes")
+        << QStringList{"set", "%F", "Engine.GameReplicationInfo", "ShortName", "\"My Server\""} << 0 << none << none
+        << QByteArray("ShortName=Glutofen\r\n") << QByteArray("ShortName=\"My Server\"\r\n");
+    QTest::newRow("set: a quoted value, a new one in its own single quotes")
+        << QStringList{"set", "%F", "Engine.GameReplicationInfo", "MOTDLine1", "'Hallo'"} << 0 << none << none
+        << motd << QByteArray("MOTDLine1='Hallo'\t \r\n");
+    QTest::newRow("set: a quote at one end only")
+        << QStringList{"set", "%F", "Engine.GameReplicationInfo", "ShortName", "\"Glut"} << 0 << none << none
+        << QByteArray("ShortName=Glutofen\r\n") << QByteArray("ShortName=\"Glut\r\n");
+    QTest::newRow("set: blanks around the value")
+        << QStringList{"set", "%F", "Engine.GameReplicationInfo", "ShortName", "  Glut  "} << 0 << none << none
+        << QByteArray("ShortName=Glutofen\r\n") << QByteArray("ShortName=  Glut  \r\n");
+    QTest::newRow("set: the empty value") << QStringList{"set", "%F", "Engine.GameReplicationInfo", "ShortName", ""}
+                                          << 0 << none << none << QByteArray("ShortName=Glutofen\r\n")
+                                          << QByteArray("ShortName=\r\n");
     QTest::newRow("add: after the key's last line")
         << QStringList{"add", "%F", "Engine.GameEngine", "ServerPackages", "MyMod"} << 0 << none << none
         << lastPackage << lastPackage + "ServerPackages=MyMod\r\n";
@@ -554,6 +571,16 @@ void ConsoleCommandsTest::serverFileEdits()
     QFETCH(QByteArray, err);
     QCOMPARE(result.err, expanded(err));
     QCOMPARE(readBytes(serverFile()), standardInput ? original : expected);
+    // The same command again changes nothing, and says so with no diff.
+    const QStringList edits{"set", "add", "remove", "unset"};
+    if (result.status == 0 && edits.contains(arguments.front()) && !standardInput && !arguments.contains("--dry-run")) {
+        QStringList again = expanded(arguments);
+        again.removeAll("--diff");
+        const Run second = run(QStringList{"--game-dir", game->gameDir(), "--diff"} + again);
+        QCOMPARE(second.status, 0);
+        QCOMPARE(second.out, QByteArray());
+        QCOMPARE(readBytes(serverFile()), expected);
+    }
     // What was added, removed again, gives back every byte.
     if (arguments.front() == "add" && expected != original && !standardInput) {
         arguments.front() = "remove";
@@ -711,6 +738,15 @@ void ConsoleCommandsTest::applyMakesAllOrNone()
         expected = changed(expected, changes[i], changes[i + 1]);
     QCOMPARE(readBytes(serverFile()), expected);
     QCOMPARE(renames, expected == original ? 0 : 1);
+    // The same script again changes nothing, and says so with no diff.
+    if (result.status == 0 && !arguments.contains("--dry-run")) {
+        QStringList again = expanded(arguments);
+        again.removeAll("--diff");
+        const Run second = run(again + QStringList{"--diff"}, QString(), 0, viaFile ? QByteArray() : script);
+        QCOMPARE(second.status, 0);
+        QCOMPARE(second.out, QByteArray());
+        QCOMPARE(readBytes(serverFile()), expected);
+    }
 }
 
 void ConsoleCommandsTest::refusedValuesLeaveTheFile_data()

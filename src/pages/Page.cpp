@@ -3,6 +3,7 @@
 #include "config/GameConfigStore.h"
 #include "config/IniNumbers.h"
 #include "controls/EventRules.h"
+#include "controls/FocusHeir.h"
 #include "controls/MaskedEdit.h"
 #include "platform/EditorError.h"
 #include "platform/SafeFile.h"
@@ -63,6 +64,14 @@ void Page::showEvent(QShowEvent* event)
 {
     ensureBuilt();
     QWidget::showEvent(event);
+}
+
+bool Page::focusNextPrevChild(bool next)
+{
+    if (!FocusHeir::focusGoesFrom(this))
+        return QWidget::focusNextPrevChild(next);
+    FocusHeir::heirOf(window()->focusWidget(), this)->setFocus(Qt::OtherFocusReason);
+    return true;
 }
 
 void Page::runShowHandler()

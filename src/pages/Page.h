@@ -86,6 +86,10 @@ protected:
     virtual void build() = 0;
     virtual void showHandler() = 0;
     void showEvent(QShowEvent* event) override;
+    // Qt hands the focus of a control that is disabled or hidden on along
+    // the Tab order; on a page it stays in the control's group, or on the
+    // page itself, which acts on no key (FocusHeir).
+    bool focusNextPrevChild(bool next) override;
 
     // The page's short way to the stores of its state.
     GameConfigStore& MainIni() const;

@@ -71,12 +71,13 @@ bool hasFocusWithin(const QWidget* widget)
     return focus && (focus == widget || widget->isAncestorOf(focus));
 }
 
-// A press on the tab bar or the menu bar changes pages or runs a menu item
-// without taking the focus from the field.
-bool actsWithoutFocus(const QWidget* target, const THauptForm& window)
+// A press on the tab bar changes pages without taking the focus from the
+// field. (The menu bar takes no focus either, but a menu item is no place in
+// the window: choosing one leaves no field.)
+bool changesPages(const QWidget* target, const THauptForm& window)
 {
     const QTabBar* tabs = window.PageControl1->tabBar();
-    return target == tabs || tabs->isAncestorOf(target) || qobject_cast<const QMenuBar*>(target);
+    return target == tabs || tabs->isAncestorOf(target);
 }
 
 // Qt offers the focus to the widget clicked (or the parent that takes it)
@@ -303,8 +304,8 @@ bool MainWindowInput::menuKey(const QKeyEvent* key)
     case Qt::Key_Space: {
         QAction* chosen = items.value(current);
         closeMenu();
-        // As a click on the item: the field being edited is left first.
-        if (chosen && window_.leaveField())
+        // As a click on the item: the field being edited stays as it is.
+        if (chosen)
             chosen->trigger();
         break;
     }
@@ -329,7 +330,7 @@ bool MainWindowInput::mousePress(QWidget* target)
     // it back: the press must not go on to act on what was clicked.
     if (takesFocusOnClick(target))
         return true;
-    if (actsWithoutFocus(target, window_))
+    if (changesPages(target, window_))
         return !window_.leaveField();
     return false;
 }

@@ -227,16 +227,18 @@ void MainWindowInputTest::secondKeyOnAControlThatWentDoesNothing_data()
     QTest::addColumn<bool>("registered");   // the install path in the registry
     QTest::addColumn<bool>("firstWrites");
     QTest::addColumn<QString>("keysAfter"); // the widget with the focus after the first key
+    QTest::addColumn<QString>("tabTo");     // where Tab goes from there; empty: not tried
     // Every control that closes, ticks or selects itself, and every
     // "Eintragen": the first key acts, the second, meant for it as well,
     // finds nothing that writes or quits. Return presses push buttons only.
     // A control that went leaves the keys to the field it writes, else to
-    // its page.
+    // its page, from where Tab goes on to the control after it.
     struct Row {
         const char* page;
         const char* control;
         QStringList typed = {};
         const char* heir = nullptr; // when the control goes
+        const char* tabTo = "";
         bool registered = true;
         bool firstWrites = true;
     };
@@ -246,7 +248,7 @@ void MainWindowInputTest::secondKeyOnAControlThatWentDoesNothing_data()
             const bool acts = button || key == Qt::Key_Space;
             QTest::addRow("%s, %s", row.control, name)
                 << row.page << row.control << int(key) << row.typed << row.registered << (row.firstWrites && acts)
-                << (acts && row.heir ? row.heir : row.control);
+                << (acts && row.heir ? row.heir : row.control) << (acts ? row.tabTo : "");
         }
     };
     rows({"tsSystem", "bCacheEintragen", {}, "meCache"});
@@ -257,11 +259,13 @@ void MainWindowInputTest::secondKeyOnAControlThatWentDoesNothing_data()
     rows({"tsUser", "bNameEintragen", {"eName=Anna"}});
     rows({"tsUser", "bXanEintragen"});
     // Writes back what it shows: nothing changes the first time either.
-    rows({"tsTastenbelegung", "bKeyBindEintragen", {}, nullptr, true, false});
+    rows({"tsTastenbelegung", "bKeyBindEintragen", {}, nullptr, "", true, false});
     rows({"tsAliases", "bAliasEintragen", {"leAliasName=Sprung", "leAliasCommand=Jump"}, "leAliasCommand"});
-    rows({"tsRegistry", "cbUTPath", {}, "tsRegistry", false});
-    for (const char* box : {"cbModule", "cbMap", "cbLink", "cbProtocol"})
-        rows({"tsRegistry", box, {}, "tsRegistry"});
+    rows({"tsRegistry", "cbUTPath", {}, "tsRegistry", "cbModule", false});
+    rows({"tsRegistry", "cbModule", {}, "tsRegistry", "cbMap"});
+    rows({"tsRegistry", "cbMap", {}, "tsRegistry", "cbLink"});
+    rows({"tsRegistry", "cbLink", {}, "tsRegistry", "cbProtocol"});
+    rows({"tsRegistry", "cbProtocol", {}, "tsRegistry", "bBeenden"});
     for (const char* preset : {"rbQualityGL", "rbFastGL", "rbQuality3dfx", "rbFast3dfx"})
         rows({"ts3DRender", preset});
 }
@@ -275,6 +279,7 @@ void MainWindowInputTest::secondKeyOnAControlThatWentDoesNothing()
     QFETCH(bool, registered);
     QFETCH(bool, firstWrites);
     QFETCH(QString, keysAfter);
+    QFETCH(QString, tabTo);
     if (registered)
         game->registerGameDir();
     else
@@ -305,6 +310,10 @@ void MainWindowInputTest::secondKeyOnAControlThatWentDoesNothing()
     QVERIFY(child<QTimer>("Timer1")->isActive());
     QCOMPARE(files(), afterFirst);
     QVERIFY(game->boxes.shown().isEmpty());
+    if (!tabTo.isEmpty()) {
+        QTest::keyClick(window->windowHandle(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), child<QWidget>(tabTo));
+    }
 }
 
 QTEST_MAIN(MainWindowInputTest)

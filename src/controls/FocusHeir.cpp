@@ -18,7 +18,7 @@ bool actsOnNoKey(const QWidget* widget)
 
 bool canTakeKeys(const QWidget* widget)
 {
-    return widget->isEnabled() && widget->isVisible() && (widget->focusPolicy() & Qt::TabFocus)
+    return widget->isEnabled() && widget->isVisible() && (widget->focusPolicy() & Qt::TabFocus) == Qt::TabFocus
            && !widget->focusProxy();
 }
 
@@ -57,6 +57,19 @@ QWidget* heirOf(const QWidget* lost, QWidget* fallback)
     if (QWidget* after = nearestQuiet(lost, group, true))
         return after;
     return fallback;
+}
+
+QWidget* tabStopFrom(const QWidget* from, bool forward)
+{
+    const QWidget* window = from->window();
+    QWidget* widget = const_cast<QWidget*>(from);
+    for (;;) {
+        widget = forward ? widget->nextInFocusChain() : widget->previousInFocusChain();
+        if (!widget || widget == from)
+            return nullptr;
+        if (widget->window() == window && canTakeKeys(widget))
+            return widget;
+    }
 }
 
 } // namespace FocusHeir

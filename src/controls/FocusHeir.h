@@ -20,4 +20,8 @@ bool focusGoesFrom(const QWidget* area);
 // the group has none, `fallback`, which must act on no key.
 QWidget* heirOf(const QWidget* lost, QWidget* fallback);
 
+// The stop that Tab (forward) or Shift+Tab goes to from `from`, which may
+// itself no longer take the focus; nullptr when there is none.
+QWidget* tabStopFrom(const QWidget* from, bool forward);
+
 } // namespace FocusHeir

@@ -68,10 +68,20 @@ void Page::showEvent(QShowEvent* event)
 
 bool Page::focusNextPrevChild(bool next)
 {
-    if (!FocusHeir::focusGoesFrom(this))
-        return QWidget::focusNextPrevChild(next);
-    FocusHeir::heirOf(window()->focusWidget(), this)->setFocus(Qt::OtherFocusReason);
-    return true;
+    QWidget* focus = window()->focusWidget();
+    if (FocusHeir::focusGoesFrom(this)) {
+        QWidget* heir = FocusHeir::heirOf(focus, this);
+        keysLeftBy_ = heir == this ? focus : nullptr;
+        heir->setFocus(Qt::OtherFocusReason);
+        return true;
+    }
+    if (focus == this && keysLeftBy_ && isAncestorOf(keysLeftBy_)) {
+        if (QWidget* stop = FocusHeir::tabStopFrom(keysLeftBy_, next)) {
+            stop->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+            return true;
+        }
+    }
+    return QWidget::focusNextPrevChild(next);
 }
 
 void Page::runShowHandler()

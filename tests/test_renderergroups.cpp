@@ -383,6 +383,7 @@ void RendererGroupsTest::refreshRateLeftEveryWay_data()
     // or not, and the program ends as its window's close button ends it.
     QTest::newRow("menu Info") << "menu Info" << "59" << "about box";
     QTest::newRow("F10, Right, Return") << "F10, Right, Return" << "59" << "about box";
+    QTest::newRow("Alt, Right, Return") << "Alt, Right, Return" << "59" << "about box";
     QTest::newRow("menu Beenden") << "menu Beenden" << "59" << "ended";
     QTest::newRow("in range, menu Beenden") << "menu Beenden" << "75" << "ended";
     QTest::newRow("in range, F10, Return") << "F10, Return" << "75" << "ended";

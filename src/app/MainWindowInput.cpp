@@ -135,6 +135,13 @@ bool MainWindowInput::eventFilter(QObject* watched, QEvent* event)
     // way when its policy asks for it: here nothing has moved yet.
     if (type == QEvent::Wheel && watched == static_cast<QObject*>(window_.windowHandle()))
         return window_.isEnabled() && window_.PageControl1 && wheelOverWindow(event);
+    // Qt's menu bar answers Alt with a keyboard mode of its own, which takes
+    // the focus from the field and keeps it after the menu closes; here the
+    // menu bar is opened by the release of Alt below and takes no focus.
+    if (type == QEvent::ShortcutOverride) {
+        const auto* target = qobject_cast<QWidget*>(watched);
+        return static_cast<QKeyEvent*>(event)->key() == Qt::Key_Alt && target && target->window() == &window_;
+    }
     if (type != QEvent::KeyPress && type != QEvent::KeyRelease && type != QEvent::Wheel
         && type != QEvent::MouseButtonPress && type != QEvent::MouseButtonDblClick)
         return false;

@@ -123,6 +123,9 @@ void leaveBy(THauptForm* window, const QString& way)
     else if (way == "F10, Right, Return") // "Info" by keys
         for (const Qt::Key key : {Qt::Key_F10, Qt::Key_Right, Qt::Key_Return})
             QTest::keyClick(focus, key);
+    else if (way == "Alt, Right, Return") // "Info" by keys
+        for (const Qt::Key key : {Qt::Key_Alt, Qt::Key_Right, Qt::Key_Return})
+            QTest::keyClick(focus, key, key == Qt::Key_Alt ? Qt::AltModifier : Qt::NoModifier);
     else if (way == "F10, Return") // "Beenden" by keys
         for (const Qt::Key key : {Qt::Key_F10, Qt::Key_Return})
             QTest::keyClick(focus, key);

@@ -90,9 +90,10 @@ void wheelOver(QWidget* widget, int notches);
 // Does one of the things a person does that may leave the focused field of
 // the main window's current page: a key to the focused widget ("Tab",
 // "Shift+Tab", "Ctrl+Tab", "Ctrl+Shift+Tab", "Ctrl+PgDown", "Ctrl+PgUp",
-// "F10, Right, Return", "F10, Return"), a click ("tab click", "menu Info",
-// "menu Beenden", "quit button", "window close button"), a key to the tab bar
-// ("Right on the tab bar") or the wheel over it ("wheel up", "wheel down").
+// "F10, Right, Return", "Alt, Right, Return", "F10, Return"), a click ("tab
+// click", "menu Info", "menu Beenden", "quit button", "window close button"),
+// a key to the tab bar ("Right on the tab bar") or the wheel over it ("wheel
+// up", "wheel down").
 void leaveBy(THauptForm* window, const QString& way);
 
 // Types any text into the widget, one key event a character.

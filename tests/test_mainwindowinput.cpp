@@ -1,12 +1,15 @@
 #include "app/HauptUnit.h"
 #include "pages/OtherRenderersPage.h"
+#include "pages/SystemPage.h"
 #include "support/PageTest.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QPushButton>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
+#include <QTimer>
 
 // How the keys and the wheel reach the main window: Return on the focused
 // button, the Tab order of every page, and the ways of changing pages that
@@ -21,7 +24,24 @@ private Q_SLOTS:
     void tabGoesDownThePageAndEndsOnBeenden();
     void hiddenPageCannotBeReached_data();
     void hiddenPageCannotBeReached();
+    void secondKeyOnAControlThatWentDoesNothing_data();
+    void secondKeyOnAControlThatWentDoesNothing();
+
+private:
+    // Both groups of "andere 3D-Renderer" open, as after the renderer
+    // question.
+    void unlockOtherRenderers() const;
 };
+
+void MainWindowInputTest::unlockOtherRenderers() const
+{
+    window->revealOtherRenderersPage();
+    OtherRenderersPage* renderers = window->otherRenderersPage();
+    renderers->unlockOpenGL();
+    renderers->activateOpenGL();
+    renderers->unlockGlide();
+    renderers->activateGlide();
+}
 
 void MainWindowInputTest::returnPressesTheFocusedButton_data()
 {
@@ -117,13 +137,7 @@ void MainWindowInputTest::tabGoesDownThePageAndEndsOnBeenden()
     QFETCH(QStringList, stops);
     game->registerGameDir();
     start();
-    // Both groups of the page open, as after the renderer question.
-    window->revealOtherRenderersPage();
-    OtherRenderersPage* renderers = window->otherRenderersPage();
-    renderers->unlockOpenGL();
-    renderers->activateOpenGL();
-    renderers->unlockGlide();
-    renderers->activateGlide();
+    unlockOtherRenderers();
     showPage(qPrintable(page));
     QTabBar* tabs = window->PageControl1->tabBar();
     tabs->setFocus();
@@ -202,6 +216,104 @@ void MainWindowInputTest::hiddenPageCannotBeReached()
     QVERIFY(!child<QWidget>("ts3DRender")->isVisible());
     QCOMPARE(fileBytes(), afterStart);
     QVERIFY(afterStart.contains("\r\nCoronas=1\r\n"));
+}
+
+void MainWindowInputTest::secondKeyOnAControlThatWentDoesNothing_data()
+{
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<QStringList>("typed"); // "field=text", typed before
+    QTest::addColumn<bool>("registered");   // the install path in the registry
+    QTest::addColumn<bool>("firstWrites");
+    QTest::addColumn<QString>("keysAfter"); // the widget with the focus after the first key
+    QTest::addColumn<QString>("tabTo");     // where Tab goes from there; empty: not tried
+    // Every control that closes, ticks or selects itself, and every
+    // "Eintragen": the first key acts, the second, meant for it as well,
+    // finds nothing that writes or quits. Return presses push buttons only.
+    // A control that went leaves the keys to the field it writes, else to
+    // its page, from where Tab goes on to the control after it.
+    struct Row {
+        const char* page;
+        const char* control;
+        QStringList typed = {};
+        const char* heir = nullptr; // when the control goes
+        const char* tabTo = "";
+        bool registered = true;
+        bool firstWrites = true;
+    };
+    const auto rows = [](const Row& row) {
+        const bool button = QByteArray(row.control).startsWith("b");
+        for (const auto& [key, name] : {std::pair{Qt::Key_Space, "Space"}, std::pair{Qt::Key_Return, "Return"}}) {
+            const bool acts = button || key == Qt::Key_Space;
+            QTest::addRow("%s, %s", row.control, name)
+                << row.page << row.control << int(key) << row.typed << row.registered << (row.firstWrites && acts)
+                << (acts && row.heir ? row.heir : row.control) << (acts ? row.tabTo : "");
+        }
+    };
+    rows({"tsSystem", "bCacheEintragen", {}, "meCache"});
+    rows({"tsSystem", "bNoIntro"});
+    rows({"tsSystem", "bIRCNickEintragen", {"eIRCNick=Funke"}});
+    rows({"tsSystem", "rbQuality"});
+    rows({"tsSystem", "rbFast"});
+    rows({"tsUser", "bNameEintragen", {"eName=Anna"}});
+    rows({"tsUser", "bXanEintragen"});
+    // Writes back what it shows: nothing changes the first time either.
+    rows({"tsTastenbelegung", "bKeyBindEintragen", {}, nullptr, "", true, false});
+    rows({"tsAliases", "bAliasEintragen", {"leAliasName=Sprung", "leAliasCommand=Jump"}, "leAliasCommand"});
+    rows({"tsRegistry", "cbUTPath", {}, "tsRegistry", "cbModule", false});
+    rows({"tsRegistry", "cbModule", {}, "tsRegistry", "cbMap"});
+    rows({"tsRegistry", "cbMap", {}, "tsRegistry", "cbLink"});
+    rows({"tsRegistry", "cbLink", {}, "tsRegistry", "cbProtocol"});
+    rows({"tsRegistry", "cbProtocol", {}, "tsRegistry", "bBeenden"});
+    for (const char* preset : {"rbQualityGL", "rbFastGL", "rbQuality3dfx", "rbFast3dfx"})
+        rows({"ts3DRender", preset});
+}
+
+void MainWindowInputTest::secondKeyOnAControlThatWentDoesNothing()
+{
+    QFETCH(QString, page);
+    QFETCH(QString, control);
+    QFETCH(int, key);
+    QFETCH(QStringList, typed);
+    QFETCH(bool, registered);
+    QFETCH(bool, firstWrites);
+    QFETCH(QString, keysAfter);
+    QFETCH(QString, tabTo);
+    if (registered)
+        game->registerGameDir();
+    else
+        QFile::remove(game->registryPath());
+    start(registered ? QStringList() : QStringList{"--game-dir", game->gameDir()});
+    unlockOtherRenderers();
+    window->systemPage()->unlockD3D();
+    window->D3DActivate();
+    showPage(qPrintable(page));
+    for (const QString& field : typed)
+        typeOver(child<QWidget>(field.section(u'=', 0, 0)), field.section(u'=', 1));
+    QWidget* target = child<QWidget>(control);
+    QVERIFY(target->isEnabled() && target->isVisible());
+    target->setFocus(Qt::TabFocusReason);
+    const auto files = [this] {
+        return QList<QByteArray>{readBytes(game->mainIniPath()), readBytes(game->userIniPath()),
+                                 readBytes(game->registryPath())};
+    };
+    const QList<QByteArray> before = files();
+
+    // Through the window, as the window system hands a key to the focus.
+    QTest::keyClick(window->windowHandle(), Qt::Key(key));
+    const QList<QByteArray> afterFirst = files();
+    QCOMPARE(afterFirst != before, firstWrites);
+    QCOMPARE(QApplication::focusWidget(), child<QWidget>(keysAfter));
+    QTest::keyClick(window->windowHandle(), Qt::Key(key));
+    QVERIFY(window->isVisible());
+    QVERIFY(child<QTimer>("Timer1")->isActive());
+    QCOMPARE(files(), afterFirst);
+    QVERIFY(game->boxes.shown().isEmpty());
+    if (!tabTo.isEmpty()) {
+        QTest::keyClick(window->windowHandle(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), child<QWidget>(tabTo));
+    }
 }
 
 QTEST_MAIN(MainWindowInputTest)

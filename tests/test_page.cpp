@@ -7,6 +7,7 @@
 #include "support/PageTest.h"
 #include "support/ProcessState.h"
 
+#include <QAbstractItemView>
 #include <QAbstractScrollArea>
 #include <QAction>
 #include <QApplication>
@@ -85,6 +86,30 @@ QStringList cutInWindow(QWidget* window)
         }
         return false;
     };
+
+    // Controls that take a click: one lying over another takes the clicks
+    // meant for it.
+    QList<const QWidget*> clickable;
+    for (const QWidget* widget : window->findChildren<QWidget*>()) {
+        if (!widget->isVisible() || widget->isWindow())
+            continue;
+        const QWidget* parent = widget->parentWidget();
+        if (qobject_cast<const QAbstractButton*>(widget) || qobject_cast<const QComboBox*>(widget)
+            || qobject_cast<const QAbstractItemView*>(widget) || qobject_cast<const QTabBar*>(widget)
+            || qobject_cast<const QMenuBar*>(widget)
+            || (qobject_cast<const QLineEdit*>(widget) && !qobject_cast<const QComboBox*>(parent)))
+            clickable << widget;
+    }
+    for (qsizetype i = 0; i < clickable.size(); ++i) {
+        const QRect first(clickable[i]->mapTo(window, QPoint(0, 0)), clickable[i]->size());
+        for (qsizetype j = i + 1; j < clickable.size(); ++j) {
+            const QRect second(clickable[j]->mapTo(window, QPoint(0, 0)), clickable[j]->size());
+            if (first.intersects(second) && !clickable[i]->isAncestorOf(clickable[j])
+                && !clickable[j]->isAncestorOf(clickable[i]))
+                cut << QStringLiteral("%1 and %2 lie over each other")
+                           .arg(clickable[i]->objectName(), clickable[j]->objectName());
+        }
+    }
 
     for (const QWidget* widget : window->findChildren<QWidget*>()) {
         if (!widget->isVisible() || widget->isWindow())
@@ -176,10 +201,15 @@ void PagesTest::pagesAreBuiltOnTheirFirstShowAndFitTheWindow_data()
 {
     QTest::addColumn<QByteArray>("scale");
     QTest::addColumn<QLocale>("locale");
+    // Values longer than any the game writes (a mod's weapon class, a cache
+    // size of 90 digits), which the files may hold all the same.
+    QTest::addColumn<bool>("longValues");
     for (const char* scale : {"1", "1.25", "1.5", "2"}) {
         for (const QLocale& locale : {QLocale(QLocale::German, QLocale::Germany),
                                       QLocale(QLocale::English, QLocale::UnitedStates), QLocale::c()})
-            QTest::addRow("%s, %s", scale, qPrintable(locale.name())) << QByteArray(scale) << locale;
+            QTest::addRow("%s, %s", scale, qPrintable(locale.name())) << QByteArray(scale) << locale << false;
+        QTest::addRow("%s, long values", scale) << QByteArray(scale) << QLocale(QLocale::German, QLocale::Germany)
+                                                << true;
     }
 }
 
@@ -187,6 +217,7 @@ void PagesTest::pagesAreBuiltOnTheirFirstShowAndFitTheWindow()
 {
     QFETCH(QByteArray, scale);
     QFETCH(QLocale, locale);
+    QFETCH(bool, longValues);
     const QByteArray ownScale = qEnvironmentVariableIsSet("QT_SCALE_FACTOR") ? qgetenv("QT_SCALE_FACTOR") : "1";
     if (ownScale != scale) {
         // Qt takes the scale when the application starts: this row runs in
@@ -213,6 +244,18 @@ void PagesTest::pagesAreBuiltOnTheirFirstShowAndFitTheWindow()
     }
     const DefaultLocale defaultLocale(locale);
     game->registerGameDir();
+    if (longValues) {
+        const QByteArray weapon = "SchwereWaffenErweiterung.ZielsuchenderRaketenwerferMitNachbrenner";
+        QByteArray user = readBytes(game->userIniPath());
+        for (const QByteArray key : {"WeaponPriority[0]", "WeaponPriority[12]", "WeaponPriority[13]"})
+            user = withValue(user, "Engine.PlayerPawn", key, weapon);
+        user = withValue(user, "DefaultPlayer", "Name", QByteArray(200, 'N'));
+        writeBytes(game->userIniPath(), user);
+        QByteArray main = readBytes(game->mainIniPath());
+        main = withValue(main, "Engine.GameEngine", "CacheSizeMegs", QByteArray(90, '9'));
+        main = withValue(main, "UBrowser.UBrowserIRCSystemPage", "NickName", QByteArray(200, 'K'));
+        writeBytes(game->mainIniPath(), main);
+    }
     start();
     QVERIFY2(cutInWindow(window).isEmpty(), qPrintable(cutInWindow(window).join(u'\n')));
     QTabWidget* tabs = window->PageControl1;

@@ -1,4 +1,5 @@
 #include "app/HauptUnit.h"
+#include "app/InfoUnit.h"
 #include "controls/MaskedEdit.h"
 #include "support/ModalAnswerer.h"
 #include "support/PageTest.h"
@@ -366,22 +367,34 @@ void RendererGroupsTest::refreshRateLeftEveryWay_data()
 {
     QTest::addColumn<QString>("way");
     QTest::addColumn<QString>("typed");
-    QTest::addColumn<QString>("pageAfter"); // empty: the field kept the user
-    for (const char* way : {"tab click", "menu Info", "menu Beenden", "F10, Right, Return", "quit button", "Ctrl+Tab",
-                            "Ctrl+Shift+Tab", "Ctrl+PgDown", "wheel up", "Tab", "Shift+Tab"})
+    // Empty: the field kept the user; else the page shown after, or what a
+    // menu item or the window's close button did instead: "about box",
+    // "ended".
+    QTest::addColumn<QString>("after");
+    for (const char* way : {"tab click", "quit button", "Ctrl+Tab", "Ctrl+Shift+Tab", "Ctrl+PgDown", "wheel up", "Tab",
+                            "Shift+Tab"})
         QTest::newRow(way) << way << "59" << "";
     // In range the field lets the user go.
     QTest::newRow("in range, tab click") << "tab click" << "75" << "tsSystem";
     QTest::newRow("in range, Ctrl+Tab") << "Ctrl+Tab" << "75" << "tsSystem";
     QTest::newRow("in range, Ctrl+Shift+Tab") << "Ctrl+Shift+Tab" << "75" << "tsAliases";
     QTest::newRow("in range, wheel up") << "wheel up" << "75" << "tsAliases";
+    // The menu takes no focus: its items leave the field as it is, in range
+    // or not, and the program ends as its window's close button ends it.
+    QTest::newRow("menu Info") << "menu Info" << "59" << "about box";
+    QTest::newRow("F10, Right, Return") << "F10, Right, Return" << "59" << "about box";
+    QTest::newRow("Alt, Right, Return") << "Alt, Right, Return" << "59" << "about box";
+    QTest::newRow("menu Beenden") << "menu Beenden" << "59" << "ended";
+    QTest::newRow("in range, menu Beenden") << "menu Beenden" << "75" << "ended";
+    QTest::newRow("in range, F10, Return") << "F10, Return" << "75" << "ended";
+    QTest::newRow("in range, window close button") << "window close button" << "75" << "ended";
 }
 
 void RendererGroupsTest::refreshRateLeftEveryWay()
 {
     QFETCH(QString, way);
     QFETCH(QString, typed);
-    QFETCH(QString, pageAfter);
+    QFETCH(QString, after);
     const QByteArray stored = withValue(original, glide, "RefreshRate", QByteArray("85Hz"));
     game->realBoxes = true;
     {
@@ -402,11 +415,32 @@ void RendererGroupsTest::refreshRateLeftEveryWay()
     };
     leaveBy(window, way);
 
+    if (after == "ended") {
+        QVERIFY(!window->isVisible());
+        QCOMPARE(answerer.texts, QStringList());
+        QCOMPARE(fileBytes(), stored);
+        return;
+    }
     QVERIFY(window->isVisible());
-    if (!pageAfter.isEmpty()) {
+    if (after == "about box") {
+        QVERIFY(window->InfoForm && window->InfoForm->isVisible());
+        QCOMPARE(answerer.texts, QStringList());
+        QCOMPARE(fileBytes(), stored);
+        QCOMPARE(field->value(), typed);
+        // Closed again, the box gives the keys back to the field, as typed.
+        QTest::mouseClick(window->InfoForm->findChild<QPushButton*>("bInfoOK"), Qt::LeftButton);
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QCOMPARE(QApplication::focusWidget(), field);
+        QTest::keyClick(static_cast<QWidget*>(nullptr), Qt::Key_End);
+        QTest::keyClick(static_cast<QWidget*>(nullptr), Qt::Key_7);
+        QCOMPARE(field->value(), typed + "7");
+        QCOMPARE(fileBytes(), stored);
+        return;
+    }
+    if (!after.isEmpty()) {
         QCOMPARE(answerer.texts, QStringList());
         QCOMPARE(fileBytes(), withValue(original, glide, "RefreshRate", QByteArray("75Hz")));
-        QCOMPARE(window->PageControl1->currentWidget()->objectName(), pageAfter);
+        QCOMPARE(window->PageControl1->currentWidget()->objectName(), after);
         // The keys go on in the new page.
         QVERIFY(window->PageControl1->currentWidget()->isAncestorOf(QApplication::focusWidget()));
         return;

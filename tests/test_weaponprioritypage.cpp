@@ -97,6 +97,9 @@ void WeaponPriorityPageTest::showListsTheFourteenPositions()
     QByteArray changed = withLine(original, "\nWeaponPriority[3]=Enforcer\r\n", "\nWeaponPriority[3]=None\r\n");
     changed = withLine(changed, "\nWeaponPriority[5]=UT_BioRifle\r\n", "\nWeaponPriority[5]=none\r\n");
     changed = withLine(changed, "\nWeaponPriority[12]=ShockRifle\r\n", "\n");
+    // A mod's weapon class, longer than the row has room for.
+    const QString modWeapon = QStringLiteral("SchwereWaffenErweiterung.ZielsuchenderRaketenwerferMitNachbrenner");
+    changed = withLine(changed, "\nWeaponPriority[7]=PulseGun\r\n", "\nWeaponPriority[7]=" + modWeapon.toLatin1() + "\r\n");
     startWith(changed);
     QCOMPARE(child<QGroupBox>("GroupBox8")->title(), QStringLiteral(" Waffen-Priorität "));
     for (int n = 1; n <= 14; ++n)
@@ -107,6 +110,13 @@ void WeaponPriorityPageTest::showListsTheFourteenPositions()
     QCOMPARE(weaponLabel(11)->text(), QStringLiteral("UT_EightBall"));
     QCOMPARE(weaponLabel(13)->text(), QStringLiteral("Eintrag nicht gefunden"));
     QCOMPARE(weaponLabel(14)->text(), QStringLiteral("WarheadLauncher"));
+    // Elided in its middle, whole in its tool tip: the rows keep their
+    // width, and the editing line beside them stays clear of the quit button.
+    const QLabel* mod = weaponLabel(8);
+    QVERIFY2(mod->text().startsWith("Schwere") && mod->text().endsWith("brenner") && mod->text().contains(QChar(0x2026)),
+             qPrintable(mod->text()));
+    QVERIFY(mod->fontMetrics().horizontalAdvance(mod->text()) <= mod->contentsRect().width());
+    QCOMPARE(mod->toolTip(), modWeapon);
 
     // At start the editing line stands at row 14, the bold one.
     QCOMPARE(child<MaskedEdit>("mePriority")->value(), QStringLiteral("14"));
@@ -121,6 +131,13 @@ void WeaponPriorityPageTest::showListsTheFourteenPositions()
                                    "UT_BioRifle PulseGun SniperRifle Ripper Minigun2 UT_FlakCannon UT_EightBall "
                                    "WarheadLauncher").split(QLatin1Char(' ')));
     QVERIFY(child<QPushButton>("bBeenden")->isVisible());
+    // A click on the lower part of the list's button opens the list.
+    const QPoint button = combo->mapTo(window, QPoint(combo->width() - 4, combo->height() - 3));
+    QTest::mouseClick(window->windowHandle(), Qt::LeftButton, {}, button);
+    QVERIFY(window->isVisible());
+    QTRY_VERIFY(combo->view()->isVisible());
+    QTest::keyClick(combo->view(), Qt::Key_Escape);
+    QTRY_VERIFY(!combo->view()->isVisible());
     QCOMPARE(fileBytes(), changed);
 }
 

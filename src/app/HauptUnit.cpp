@@ -310,11 +310,11 @@ void THauptForm::pageBecameCurrent(int index)
     page->runShowHandler();
     // The keys go on in the new page. A field left for the change of page
     // gave the focus to the window itself, where the keys would go nowhere.
-    // Qt hands the focus of the page left to a control of the new page
-    // before its show handler runs; when the handler disables that control
-    // (a ticked box of the Registry page), the focus moves on along the Tab
-    // order to the quit button, where Space would quit. The page's own last
-    // focus, else its first stop, takes the keys; the tab bar keeps them.
+    // (Qt hands the focus of the page left to a control of the new page
+    // before its show handler runs; when the handler disables that control,
+    // a ticked box of the Registry page, the page keeps the keys itself.)
+    // The page's own last focus, else its first stop, takes the keys; the
+    // tab bar keeps them.
     const QWidget* now = focusWidget();
     if ((now && (now == PageControl1->tabBar() || page->isAncestorOf(now))) || !page->isVisible())
         return;

@@ -71,12 +71,13 @@ bool hasFocusWithin(const QWidget* widget)
     return focus && (focus == widget || widget->isAncestorOf(focus));
 }
 
-// A press on the tab bar or the menu bar changes pages or runs a menu item
-// without taking the focus from the field.
-bool actsWithoutFocus(const QWidget* target, const THauptForm& window)
+// A press on the tab bar changes pages without taking the focus from the
+// field. (The menu bar takes no focus either, but a menu item is no place in
+// the window: choosing one leaves no field.)
+bool changesPages(const QWidget* target, const THauptForm& window)
 {
     const QTabBar* tabs = window.PageControl1->tabBar();
-    return target == tabs || tabs->isAncestorOf(target) || qobject_cast<const QMenuBar*>(target);
+    return target == tabs || tabs->isAncestorOf(target);
 }
 
 // Qt offers the focus to the widget clicked (or the parent that takes it)
@@ -134,6 +135,13 @@ bool MainWindowInput::eventFilter(QObject* watched, QEvent* event)
     // way when its policy asks for it: here nothing has moved yet.
     if (type == QEvent::Wheel && watched == static_cast<QObject*>(window_.windowHandle()))
         return window_.isEnabled() && window_.PageControl1 && wheelOverWindow(event);
+    // Qt's menu bar answers Alt with a keyboard mode of its own, which takes
+    // the focus from the field and keeps it after the menu closes; here the
+    // menu bar is opened by the release of Alt below and takes no focus.
+    if (type == QEvent::ShortcutOverride) {
+        const auto* target = qobject_cast<QWidget*>(watched);
+        return static_cast<QKeyEvent*>(event)->key() == Qt::Key_Alt && target && target->window() == &window_;
+    }
     if (type != QEvent::KeyPress && type != QEvent::KeyRelease && type != QEvent::Wheel
         && type != QEvent::MouseButtonPress && type != QEvent::MouseButtonDblClick)
         return false;
@@ -303,8 +311,8 @@ bool MainWindowInput::menuKey(const QKeyEvent* key)
     case Qt::Key_Space: {
         QAction* chosen = items.value(current);
         closeMenu();
-        // As a click on the item: the field being edited is left first.
-        if (chosen && window_.leaveField())
+        // As a click on the item: the field being edited stays as it is.
+        if (chosen)
             chosen->trigger();
         break;
     }
@@ -329,7 +337,7 @@ bool MainWindowInput::mousePress(QWidget* target)
     // it back: the press must not go on to act on what was clicked.
     if (takesFocusOnClick(target))
         return true;
-    if (actsWithoutFocus(target, window_))
+    if (changesPages(target, window_))
         return !window_.leaveField();
     return false;
 }

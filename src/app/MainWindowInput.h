@@ -24,8 +24,10 @@ class THauptForm;
 //  - Return and keypad Enter press the focused push button, as in a dialog;
 //  - F10, or Alt pressed and released alone, opens the menu bar: Left and
 //    Right move along it, Return, Enter or Space chooses, Escape, F10, Alt or
-//    a click leaves it. The focus stays where it was meanwhile, so leaving
-//    the menu again leaves no field.
+//    a click leaves it. The focus stays where it was meanwhile, so neither
+//    leaving the menu again nor choosing an item (by key or by a click)
+//    leaves a field or runs its exit handler: "Beenden" ends the program as
+//    the window's close button does, "Info" opens the about box.
 class MainWindowInput : public QObject {
 public:
     explicit MainWindowInput(THauptForm& window);

@@ -62,6 +62,7 @@ void WindowOverMain::keyPressEvent(QKeyEvent* event)
 
 void WindowOverMain::FormShow()
 {
+    mainFocus_ = hauptForm_.focusWidget();
     hauptForm_.setEnabled(false);
     if (QWindow* handle = windowHandle(); handle && hauptForm_.windowHandle())
         handle->setTransientParent(hauptForm_.windowHandle());
@@ -70,5 +71,8 @@ void WindowOverMain::FormShow()
 void WindowOverMain::FormClose()
 {
     hauptForm_.setEnabled(true);
+    // The field being edited when "Info" was chosen is still being edited.
+    if (QWidget* focus = mainFocus_.data(); focus && focus->isVisible() && focus->isEnabled())
+        focus->setFocus(Qt::ActiveWindowFocusReason);
     hauptForm_.activateWindow();
 }

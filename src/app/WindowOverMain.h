@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 
 class QPushButton;
@@ -31,6 +32,9 @@ protected:
 
 private:
     QPushButton* defaultButton_ = nullptr;
+    // Where the main window's keys were: disabling it takes the focus away,
+    // and closing this window gives it back there.
+    QPointer<QWidget> mainFocus_;
 
     void FormShow();
     void FormClose();

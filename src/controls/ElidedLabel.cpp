@@ -22,9 +22,15 @@ QSize ElidedLabel::hintFor(const QString& text) const
             QLabel::sizeHint().height()};
 }
 
+void ElidedLabel::setRoomFor(const QString& usualText)
+{
+    room_ = usualText;
+    updateGeometry();
+}
+
 QSize ElidedLabel::sizeHint() const
 {
-    return hintFor(before_ + part_ + after_);
+    return hintFor(room_.value_or(before_ + part_ + after_));
 }
 
 QSize ElidedLabel::minimumSizeHint() const

@@ -12,6 +12,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QWidget>
 
 #include <vector>
 
@@ -55,12 +56,15 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        // Another window becoming active (a message box, another program) or
-        // a popup menu does not move the focus away from the field inside
-        // its own window, so the field is not left.
-        if (event->type() == QEvent::FocusOut) {
+        // Another window becoming active (a message box, another program), a
+        // popup or the menu bar does not move the focus away from the field
+        // inside its own window, so the field is not left. Nor is a field
+        // that loses the focus because it was disabled, most often with its
+        // window while a window over it (the about box) is open.
+        if (event->type() == QEvent::FocusOut && static_cast<QWidget*>(watched)->isEnabled()) {
             const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
-            if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) {
+            if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason
+                && reason != Qt::MenuBarFocusReason) {
                 // The field finishes its own focus-out first (a line edit drops
                 // its selection there), so what the handler sets stays.
                 watched->event(event);

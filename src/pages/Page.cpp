@@ -3,6 +3,7 @@
 #include "config/GameConfigStore.h"
 #include "config/IniNumbers.h"
 #include "controls/EventRules.h"
+#include "controls/FocusHeir.h"
 #include "controls/MaskedEdit.h"
 #include "platform/EditorError.h"
 #include "platform/SafeFile.h"
@@ -63,6 +64,24 @@ void Page::showEvent(QShowEvent* event)
 {
     ensureBuilt();
     QWidget::showEvent(event);
+}
+
+bool Page::focusNextPrevChild(bool next)
+{
+    QWidget* focus = window()->focusWidget();
+    if (FocusHeir::focusGoesFrom(this)) {
+        QWidget* heir = FocusHeir::heirOf(focus, this);
+        keysLeftBy_ = heir == this ? focus : nullptr;
+        heir->setFocus(Qt::OtherFocusReason);
+        return true;
+    }
+    if (focus == this && keysLeftBy_ && isAncestorOf(keysLeftBy_)) {
+        if (QWidget* stop = FocusHeir::tabStopFrom(keysLeftBy_, next)) {
+            stop->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+            return true;
+        }
+    }
+    return QWidget::focusNextPrevChild(next);
 }
 
 void Page::runShowHandler()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 
@@ -86,6 +87,11 @@ protected:
     virtual void build() = 0;
     virtual void showHandler() = 0;
     void showEvent(QShowEvent* event) override;
+    // Qt hands the focus of a control that is disabled or hidden on along
+    // the Tab order; on a page it stays in the control's group, or on the
+    // page itself, which acts on no key (FocusHeir). Tab from the page goes
+    // on from the control that left it the keys.
+    bool focusNextPrevChild(bool next) override;
 
     // The page's short way to the stores of its state.
     GameConfigStore& MainIni() const;
@@ -98,4 +104,5 @@ protected:
 
 private:
     bool built_ = false;
+    QPointer<QWidget> keysLeftBy_;
 };

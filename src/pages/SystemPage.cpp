@@ -3,6 +3,7 @@
 #include "config/GameConfigStore.h"
 #include "config/GameIniNames.h"
 #include "config/NotFoundDefault.h"
+#include "controls/ElidedLabel.h"
 #include "controls/EventRules.h"
 #include "controls/MaskedEdit.h"
 #include "pages/RendererGroup.h"
@@ -78,7 +79,11 @@ SystemPage::SystemPage(const PageServices& services) : Page(services, QStringLit
 void SystemPage::build()
 {
     gbCache = named(new QGroupBox(QStringLiteral(" Cache-Größe "), this), QStringLiteral("gbCache"));
-    LCacheMom = named(new QLabel(QStringLiteral("Cache-Größe (in MB):"), gbCache), QStringLiteral("LCacheMom"));
+    // The file may hold a size of any length; the group keeps the room of
+    // the longest text the page itself shows there.
+    LCacheMom = named(new ElidedLabel(gbCache), QStringLiteral("LCacheMom"));
+    LCacheMom->setParts(QStringLiteral("Cache-Größe (in MB):"), QString(), QString());
+    LCacheMom->setRoomFor(cacheLabel + NotFoundDefault::absent);
     LCacheNeu = named(new QLabel(QStringLiteral("Neue Cache-Größe:"), gbCache), QStringLiteral("LCacheNeu"));
     LCacheHint = named(new QLabel(QStringLiteral("Ich empfehle 3/4 des RAMs!"), gbCache), QStringLiteral("LCacheHint"));
     meCache = named(new MaskedEdit(3, gbCache), QStringLiteral("meCache"));
@@ -141,7 +146,8 @@ void SystemPage::tsSystemShow()
     // computed: the field must show exactly what "Eintragen" would write.
     EventRules::setText(meCache, QString::number(GetRAM()));
     EventRules::setText(eIRCNick, MainIni().ReadString(GameIni::ircSection, nickKey, NotFoundDefault::entryNotFoundNoMark));
-    LCacheMom->setText(cacheLabel + MainIni().ReadString(GameIni::gameEngineSection, cacheKey, NotFoundDefault::absent));
+    LCacheMom->setParts(cacheLabel, MainIni().ReadString(GameIni::gameEngineSection, cacheKey, NotFoundDefault::absent),
+                        QString());
     if (MainIni().ReadString(GameIni::urlSection, localMapKey, NotFoundDefault::entryNotFound) == logoMap) {
         LNoIntro->setText(introOff);
         bNoIntro->setEnabled(false);
@@ -163,7 +169,8 @@ void SystemPage::meCacheChange()
 void SystemPage::bCacheEintragenClick()
 {
     MainIni().WriteString(GameIni::gameEngineSection, cacheKey, meCache->value());
-    LCacheMom->setText(cacheLabel + MainIni().ReadString(GameIni::gameEngineSection, cacheKey, NotFoundDefault::notFound));
+    LCacheMom->setParts(cacheLabel, MainIni().ReadString(GameIni::gameEngineSection, cacheKey, NotFoundDefault::notFound),
+                        QString());
     bCacheEintragen->setEnabled(false);
 }
 

@@ -2,6 +2,7 @@
 
 #include "pages/Page.h"
 
+class ElidedLabel;
 class MaskedEdit;
 class QGroupBox;
 class RendererGroup;
@@ -40,7 +41,7 @@ protected:
 private:
     QGroupBox* GroupBox3 = nullptr; // the Direct3D options
     QGroupBox* gbCache = nullptr;
-    QLabel* LCacheMom = nullptr;
+    ElidedLabel* LCacheMom = nullptr;
     QLabel* LCacheNeu = nullptr;
     QLabel* LCacheHint = nullptr;
     MaskedEdit* meCache = nullptr;

@@ -3,6 +3,7 @@
 #include "config/GameConfigStore.h"
 #include "config/GameIniNames.h"
 #include "config/NotFoundDefault.h"
+#include "controls/ElidedLabel.h"
 #include "controls/EventRules.h"
 #include "controls/Fonts.h"
 #include "controls/MaskedEdit.h"
@@ -80,12 +81,15 @@ void WeaponPriorityPage::build()
     for (int n = 1; n <= rowCount; ++n) {
         auto* number = named(new QLabel(QStringLiteral("%1.").arg(n), GroupBox8), QStringLiteral("LPriority%1").arg(n));
         number->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        auto* weapon = named(new QLabel(GroupBox8), QStringLiteral("LWeappon%1").arg(n));
+        auto* weapon = named(new ElidedLabel(GroupBox8), QStringLiteral("LWeappon%1").arg(n));
         // Room for the longest texts in bold, so the columns do not shift
-        // when the bold row moves.
+        // when the bold row moves. A longer weapon (a mod's class) is
+        // elided: the editing line beside the rows stays clear of the quit
+        // button.
         const QFontMetrics bold(boldFont(weapon->font()));
         number->setMinimumWidth(bold.horizontalAdvance(QStringLiteral("14.")));
         weapon->setMinimumWidth(bold.horizontalAdvance(NotFoundDefault::entryNotFoundNoMark) + 8);
+        weapon->setRoomFor(NotFoundDefault::entryNotFoundNoMark);
         LPriority << number;
         LWeappon << weapon;
         rows_->addWidget(number, n - 1, NumberColumn);
@@ -172,7 +176,7 @@ void WeaponPriorityPage::tsWeapponpriorityShow()
     setQuitButtonVisible(true);
     GetPriority();
     for (int i = 0; i < rowCount; ++i)
-        LWeappon[i]->setText(PriorityTable[i]);
+        LWeappon[i]->setParts(QString(), PriorityTable[i], QString());
 }
 
 void WeaponPriorityPage::markRow(int n)
@@ -210,5 +214,5 @@ void WeaponPriorityPage::bPriorityEintragenClick()
     // Written first: after a failed write the row still shows what the file
     // holds.
     UserIni().WriteString(GameIni::playerPawnSection, priorityKey(n - 1), weapon);
-    LWeappon[n - 1]->setText(weapon);
+    LWeappon[n - 1]->setParts(QString(), weapon, QString());
 }

@@ -5,6 +5,7 @@
 #include <QList>
 #include <QStringList>
 
+class ElidedLabel;
 class MaskedEdit;
 class QComboBox;
 class QGridLayout;
@@ -51,7 +52,7 @@ private:
     QGroupBox* GroupBox8 = nullptr;
     QGridLayout* rows_ = nullptr;
     QList<QLabel*> LPriority;  // LPriority1 .. LPriority14
-    QList<QLabel*> LWeappon;   // LWeappon1 .. LWeappon14
+    QList<ElidedLabel*> LWeappon; // LWeappon1 .. LWeappon14
     MaskedEdit* mePriority = nullptr;
     QComboBox* coboWeappon = nullptr;
     QPushButton* bPriorityEintragen = nullptr;

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QRadioButton>
 #include <QKeyEvent>
 #include <QMenuBar>
@@ -122,6 +123,18 @@ void leaveBy(THauptForm* window, const QString& way)
     else if (way == "F10, Right, Return") // "Info" by keys
         for (const Qt::Key key : {Qt::Key_F10, Qt::Key_Right, Qt::Key_Return})
             QTest::keyClick(focus, key);
+    else if (way == "Alt, Right, Return") // "Info" by keys
+        for (const Qt::Key key : {Qt::Key_Alt, Qt::Key_Right, Qt::Key_Return})
+            QTest::keyClick(focus, key, key == Qt::Key_Alt ? Qt::AltModifier : Qt::NoModifier);
+    else if (way == "F10, Return") // "Beenden" by keys
+        for (const Qt::Key key : {Qt::Key_F10, Qt::Key_Return})
+            QTest::keyClick(focus, key);
+    else if (way == "window close button") {
+        // As the window system tells of a click on the frame's button.
+        QCloseEvent close;
+        QSpontaneKeyEvent::setSpontaneous(&close);
+        QCoreApplication::instance()->notify(window->windowHandle(), &close);
+    }
     else if (way == "quit button")
         QTest::mouseClick(window->bBeenden, Qt::LeftButton);
     else if (way == "Ctrl+Tab")

@@ -87,12 +87,13 @@ void click(QAbstractButton* button);
 // widget's window, which hands it on and gives the focus as Qt does.
 void wheelOver(QWidget* widget, int notches);
 
-// Leaves the focused field of the main window's current page in one of the
-// ways a person does: a key to the focused widget ("Tab", "Shift+Tab",
-// "Ctrl+Tab", "Ctrl+Shift+Tab", "Ctrl+PgDown", "Ctrl+PgUp", "F10, Right,
-// Return"), a click ("tab click", "menu Info", "menu Beenden", "quit
-// button"), a key to the tab bar ("Right on the tab bar") or the wheel over
-// it ("wheel up", "wheel down").
+// Does one of the things a person does that may leave the focused field of
+// the main window's current page: a key to the focused widget ("Tab",
+// "Shift+Tab", "Ctrl+Tab", "Ctrl+Shift+Tab", "Ctrl+PgDown", "Ctrl+PgUp",
+// "F10, Right, Return", "Alt, Right, Return", "F10, Return"), a click ("tab
+// click", "menu Info", "menu Beenden", "quit button", "window close button"),
+// a key to the tab bar ("Right on the tab bar") or the wheel over it ("wheel
+// up", "wheel down").
 void leaveBy(THauptForm* window, const QString& way);
 
 // Types any text into the widget, one key event a character.

@@ -32,6 +32,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/sysmacros.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -146,6 +147,7 @@ private Q_SLOTS:
     void serverFileEdits();
     void applyMakesAllOrNone_data();
     void applyMakesAllOrNone();
+    void setWaitsForALongApply();
     void refusedValuesLeaveTheFile_data();
     void refusedValuesLeaveTheFile();
     void gameFolderFromTheRegistryOrUnknown();
@@ -669,6 +671,81 @@ void ConsoleCommandsTest::applyMakesAllOrNone()
         expected = changed(expected, changes[i], changes[i + 1]);
     QCOMPARE(readBytes(serverFile()), expected);
     QCOMPARE(renames, expected == original ? 0 : 1);
+}
+
+void ConsoleCommandsTest::setWaitsForALongApply()
+{
+    // A "set" started while an "apply" of 10,000 changes holds the file
+    // waits its turn and succeeds, and the file holds both. The apply is
+    // stopped right after it has locked the file (strace sends it SIGSTOP
+    // on the return of its first flock) until the set says that it waits:
+    // the set's wait then spans all of the apply's work.
+    if (QStandardPaths::findExecutable(QStringLiteral("strace")).isEmpty())
+        QSKIP("strace is not installed");
+    // A server's file of 80 KB: a script that cost a pass over the file for
+    // each change took longer than a writer waits for a lock.
+    QByteArray original = sourceBytes("tests/data/ini/server.ini");
+    for (int i = 0; original.size() < 80000; ++i)
+        original += "\r\n[Mod" + QByteArray::number(i) + ".Settings]\r\nSpeed=" + QByteArray::number(i) + "\r\n";
+    writeBytes(serverFile(), original);
+    QByteArray script;
+    for (int i = 0; i < 5000; ++i) {
+        script += "set Botpack.DeathMatchPlus ApplyKey" + QByteArray::number(i) + " " + QByteArray::number(i) + "\n";
+        script += "add Engine.GameEngine ServerPackages ApplyPackage" + QByteArray::number(i) + "\n";
+    }
+    const QString scriptFile = game->gameDir() + "/changes.txt";
+    writeBytes(scriptFile, script);
+    const QStringList set{"set", serverFile(), "Engine.GameEngine", "CacheSizeMegs", "77"};
+    // The same two, one after the other.
+    const QString copy = game->gameDir() + "/Copy.ini";
+    writeBytes(copy, original);
+    QCOMPARE(run({"apply", copy, scriptFile}).status, 0);
+    QCOMPARE(run(QStringList(set).replaceInStrings(serverFile(), copy)).status, 0);
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(name);
+    // LeakSanitizer stops the world with ptrace, which strace holds.
+    environment.insert("ASAN_OPTIONS", environment.value("ASAN_OPTIONS") + ":detect_leaks=0");
+    QProcess apply;
+    apply.setProcessEnvironment(environment);
+    apply.start("strace", {"-f", "-qq", "-o", "/dev/null", "-e", "trace=flock", "-e",
+                           "inject=flock:signal=SIGSTOP:when=1", program, "--registry", game->registryPath(), "apply",
+                           serverFile(), scriptFile});
+    struct stat st {};
+    QCOMPARE(::stat(QFile::encodeName(serverFile()).constData(), &st), 0);
+    const QByteArray inode = QString::asprintf(" %02x:%02x:%llu ", major(st.st_dev), minor(st.st_dev),
+                                               static_cast<unsigned long long>(st.st_ino))
+                                 .toLatin1();
+    QByteArray holder;
+    QDeadlineTimer deadline(30000);
+    while (holder.isEmpty() && !deadline.hasExpired() && apply.state() != QProcess::NotRunning) {
+        for (const QByteArray& line : readBytes("/proc/locks").split('\n')) {
+            const QList<QByteArray> fields = line.simplified().split(' ');
+            if (line.contains(inode) && fields.size() >= 6 && fields[1] == "FLOCK")
+                holder = fields[4];
+        }
+        apply.waitForFinished(1);
+    }
+    QVERIFY2(!holder.isEmpty(), apply.readAllStandardError().constData());
+
+    QProcess setter;
+    setter.setProcessEnvironment(environment);
+    setter.start(program, QStringList{"--registry", game->registryPath()} + set);
+    QByteArray setErr;
+    while (!setErr.contains('\n') && !deadline.hasExpired() && setter.state() != QProcess::NotRunning) {
+        setter.waitForReadyRead(20);
+        setErr += setter.readAllStandardError();
+    }
+    QCOMPARE(setErr, "brennwerk-editor: waiting for " + serverFile().toUtf8() + ", which process " + holder
+                         + " holds locked\n");
+    QCOMPARE(::kill(pid_t(holder.toInt()), SIGCONT), 0);
+    QVERIFY(apply.waitForFinished(30000));
+    QVERIFY(setter.waitForFinished(30000));
+    QCOMPARE(apply.exitCode(), 0);
+    QCOMPARE(setter.readAllStandardError(), QByteArray());
+    QCOMPARE(setter.exitCode(), 0);
+    QCOMPARE(readBytes(serverFile()), readBytes(copy));
 }
 
 void ConsoleCommandsTest::refusedValuesLeaveTheFile_data()

@@ -448,10 +448,13 @@ GameConfigStore::Change GameConfigStore::Edit(const QList<IniEdit>& edits, bool 
     // interrupted write, nothing opened for writing.
     std::optional<SafeFile::Update> update;
     std::optional<QByteArray> bytes;
+    std::optional<SafeFile::Seen> seen;
     bool exists = false;
     if (write) {
         update.emplace(path_);
-        bytes = update->read();
+        seen = update->readSeen();
+        if (seen)
+            bytes = seen->bytes;
         exists = update->exists();
     } else {
         SafeFile::Look look = SafeFile::look(path_);
@@ -471,6 +474,10 @@ GameConfigStore::Change GameConfigStore::Edit(const QList<IniEdit>& edits, bool 
     // One parse for all the edits: each costs what it touches, not a pass
     // over the whole text (a script may hold thousands).
     const std::shared_ptr<const IniText::Index> index = indexOf(path_, text);
+    // Kept for what comes after a refusal (the sections near a mistyped
+    // name) and for reads after a write that changed nothing.
+    if (seen)
+        keepParse(path_, parseOf(*std::move(seen), index));
     IniText::Editor editor(*index);
     QByteArray changed;
     try {

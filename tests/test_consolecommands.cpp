@@ -568,6 +568,27 @@ void ConsoleCommandsTest::applyMakesAllOrNone_data()
         << QStringList{"apply", "--create", "%F", "-"}
         << QByteArray("set MyMod.Settings Speed 2\nadd MyMod.Settings Maps DM-Deck16][\n") << 0 << none << none
         << QByteArrayList{"MinPlayers=0\r\n", "MinPlayers=0\r\n\r\n[MyMod.Settings]\r\nSpeed=2\r\nMaps=DM-Deck16][\r\n"};
+    {
+        // More changed lines than the shortest edit script is looked for in:
+        // each change shows as itself, between lines that stayed.
+        QByteArray script, added, diffAdded;
+        for (int i = 0; i < 600; ++i) {
+            const QByteArray line = "BulkKey" + QByteArray::number(i) + "=" + QByteArray::number(i);
+            script += "set Engine.GameEngine BulkKey" + QByteArray::number(i) + " " + QByteArray::number(i) + "\n";
+            script += "set Botpack.DeathMatchPlus BulkKey" + QByteArray::number(i) + " " + QByteArray::number(i) + "\n";
+            added += line + "\r\n";
+            diffAdded += "+" + line + "\n";
+        }
+        QTest::newRow("1,200 changes, with their diff")
+            << QStringList{"apply", "%F", "%S", "--diff"} << script << 0
+            << "--- %F\n+++ %F\n@@ -82,6 +82,606 @@\n ServerPackages=GlutHUD\n ServerPackages=GlutSounds\n"
+                   " MinClientVersion=432\n"
+                   + diffAdded + " \n [Editor.EditorEngine]\n UseSound=True\n@@ -135,3 +735,603 @@\n FragLimit=30\n"
+                   " TimeLimit=15\n MinPlayers=0\n" + diffAdded
+            << none
+            << QByteArrayList{"MinClientVersion=432\r\n", "MinClientVersion=432\r\n" + added, "MinPlayers=0\r\n",
+                              "MinPlayers=0\r\n" + added};
+    }
     QTest::newRow("--dry-run writes nothing")
         << QStringList{"apply", "%F", "--dry-run"} << QByteArray("remove Engine.GameEngine ServerPackages GlutHUD\n")
         << 0

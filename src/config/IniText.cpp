@@ -848,7 +848,7 @@ struct Editor::State {
     };
     // The lines of one key name in a section, in their order. Its name is
     // read from a line that has it (that stays readable when the lines are
-    // gone): ten bytes a name less for a section of millions of keys.
+    // gone): twelve bytes a name less for a section of millions of keys.
     struct Group {
         quint32 nameLine = none;
         quint32 first = none;

@@ -139,11 +139,11 @@ private:
 // ---- many edits, one parse ---------------------------------------------------
 // The edits of a script made on one parse of the text: each gives the bytes
 // that the function of the same name above gives on the text the edits
-// before it left, at the cost of what it touches (the section, once, when it
-// is first edited; then the key's lines), and the bytes are made once, by
-// text(). A section is held as its lines (views into the text, or lines made
-// here) only once it is edited, or when a new section goes after it; the
-// rest of the text is copied as it stands.
+// before it left, at the cost of what it touches (the section, once, when a
+// key of it is first asked for; then the key's lines), and the bytes are made
+// once, by text(). A section is held as its lines (views into the text, or
+// lines made here) only from then on, or once a new section goes after it;
+// the rest of the text is copied as it stands.
 //
 // Names and values come as GameConfigStore passes them: names without blanks
 // or tabs at their ends, no line break or NUL in a name or value, no "]" in a

@@ -842,9 +842,11 @@ struct Editor::State {
         quint32 prev = none;
         quint32 next = none;
         quint32 nextSame = none; // the next line of its key in the section
+        quint32 prevSame = none;
         Break lineBreak = Break::None;
         Kind kind = Kind::Other;
         bool inText = false; // its content is where the text holds it
+        bool gone = false;
     };
     // The lines of one key name in a section, in their order. Its name is
     // read from a line that has it (that stays readable when the lines are
@@ -941,7 +943,10 @@ struct Editor::State {
     Break firstBreak = Break::None; // of the text's first line, while its block is not held
     std::deque<Node> nodes;
     std::deque<Group> groups;
-    std::vector<QHash<QByteArray, qsizetype>> valueSets; // folded value read: its lines
+    // By the folded value a line reads as, the lines of one key that did,
+    // among them some that are gone or read otherwise now (those are
+    // dropped when met, so each costs once).
+    std::vector<QHash<QByteArray, std::vector<quint32>>> valueSets;
     std::deque<Block> blocks;
     QHash<qsizetype, quint32> blockAt; // by where it began in the text
     std::vector<quint32> added;         // the new sections, in order
@@ -973,6 +978,15 @@ struct Editor::State {
             b.first = id;
         b.last = id;
         return id;
+    }
+
+    static Node lineOf(QByteArrayView content, Break lineBreak, Kind kind)
+    {
+        Node node;
+        node.content = content;
+        node.lineBreak = lineBreak;
+        node.kind = kind;
+        return node;
     }
 
     quint32 newBlock()
@@ -1014,11 +1028,28 @@ struct Editor::State {
             nodes[g.last].nextSame = node;
         else
             g.first = node;
-        g.last = node;
+        nodes[node].prevSame = g.last;
         nodes[node].nextSame = none;
+        g.last = node;
         ++g.count;
         if (g.values >= 0)
-            ++valueSets[size_t(g.values)][folded(readOf(node))];
+            valueSets[size_t(g.values)][folded(readOf(node))].push_back(node);
+    }
+
+    void removeFromGroup(quint32 group, quint32 node)
+    {
+        Group& g = groups[group];
+        const quint32 before = nodes[node].prevSame;
+        const quint32 after = nodes[node].nextSame;
+        if (before != none)
+            nodes[before].nextSame = after;
+        else
+            g.first = after;
+        if (after != none)
+            nodes[after].prevSame = before;
+        else
+            g.last = before;
+        --g.count;
     }
 
     QByteArrayView nameOf(quint32 group) const
@@ -1080,17 +1111,22 @@ struct Editor::State {
         return valueAt(content, parsedLine(content));
     }
 
-    QHash<QByteArray, qsizetype>& valuesOf(quint32 group)
+    QHash<QByteArray, std::vector<quint32>>& valuesOf(quint32 group)
     {
         Group& g = groups[group];
         if (g.values < 0) {
-            QHash<QByteArray, qsizetype> values;
+            QHash<QByteArray, std::vector<quint32>> values;
             for (quint32 n = g.first; n != none; n = nodes[n].nextSame)
-                ++values[folded(readOf(n))];
+                values[folded(readOf(n))].push_back(n);
             g.values = qint32(valueSets.size());
             valueSets.push_back(std::move(values));
         }
         return valueSets[size_t(g.values)];
+    }
+
+    bool reads(quint32 node, QByteArrayView foldedValue) const
+    {
+        return !nodes[node].gone && folded(readOf(node)) == foldedValue;
     }
 
     // The break of a line added where no neighbour gives one: the text's
@@ -1192,27 +1228,26 @@ struct Editor::State {
             if (nodes[last].lineBreak == Break::None)
                 nodes[last].lineBreak = eol;
             if (nodes[last].kind != Kind::Blank)
-                append(lastBlock, Node{{}, none, none, none, eol, Kind::Blank});
+                append(lastBlock, lineOf({}, eol, Kind::Blank));
         }
         const quint32 block = newBlock();
         blocks[block].keyed = true;
         QByteArray header;
         header.reserve(name.size() + 2);
         header.append('[').append(name).append(']');
-        append(block, Node{make(std::move(header)), none, none, none, eol, Kind::Section});
-        const quint32 node = append(block, Node{make(std::move(line)), none, none, none, eol, Kind::Key});
+        append(block, lineOf(make(std::move(header)), eol, Kind::Section));
+        const quint32 node = append(block, lineOf(make(std::move(line)), eol, Kind::Key));
         addToGroup(groupOf(block, node), node);
         blocks[block].lastKey = node;
         added.push_back(block);
         addedByName.insert(folded(name), block);
     }
 
-    // Takes the line out of its block; the line before it, which stays. A
-    // lone CR ending that line and an empty line of a lone LF after it are
-    // now one line break (the text's bytes read so).
+    // Takes the line out of its block; the line before it now.
     quint32 unlink(quint32 block, quint32 node)
     {
         changed = true;
+        nodes[node].gone = true;
         const quint32 before = nodes[node].prev;
         const quint32 after = nodes[node].next;
         nodes[before].next = after;
@@ -1220,17 +1255,21 @@ struct Editor::State {
             nodes[after].prev = before;
         else
             blocks[block].last = before;
-        if (after != none && nodes[before].lineBreak == Break::Cr && nodes[after].content.isEmpty()
-            && nodes[after].lineBreak == Break::Lf) {
-            nodes[before].lineBreak = Break::CrLf;
-            const quint32 next = nodes[after].next;
-            nodes[before].next = next;
-            if (next != none)
-                nodes[next].prev = before;
-            else
-                blocks[block].last = before;
-        }
         return before;
+    }
+
+    // Where lines were taken out after the line: a lone CR ending it and an
+    // empty line of a lone LF after it are now one line break (the text's
+    // bytes read so). Only once all of an edit's lines are out: the line
+    // may be one of them.
+    void join(quint32 block, quint32 line)
+    {
+        const quint32 after = nodes[line].next;
+        if (nodes[line].gone || after == none || nodes[line].lineBreak != Break::Cr || !nodes[after].content.isEmpty()
+            || nodes[after].lineBreak != Break::Lf)
+            return;
+        nodes[line].lineBreak = Break::CrLf;
+        unlink(block, after);
     }
 
     // The block's lines; those that stand in the text as they are, one
@@ -1292,7 +1331,19 @@ bool Editor::holds(QByteArrayView section, QByteArrayView key, QByteArrayView re
 {
     State& s = *state_;
     const quint32 group = s.group(s.section(section), key);
-    return group != none && s.valuesOf(group).contains(folded(read));
+    if (group == none)
+        return false;
+    QHash<QByteArray, std::vector<quint32>>& values = s.valuesOf(group);
+    const QByteArray wanted = folded(read);
+    const auto lines = values.find(wanted);
+    if (lines == values.end())
+        return false;
+    while (!lines->empty() && !s.reads(lines->back(), wanted))
+        lines->pop_back();
+    if (!lines->empty())
+        return true;
+    values.erase(lines);
+    return false;
 }
 
 void Editor::withValue(QByteArrayView section, QByteArrayView key, QByteArrayView value)
@@ -1326,16 +1377,11 @@ void Editor::withValue(QByteArrayView section, QByteArrayView key, QByteArrayVie
         line.append(content.first(keep));
         line.append(rendered(value, 0));
     }
-    if (g.values >= 0) {
-        QHash<QByteArray, qsizetype>& values = s.valueSets[size_t(g.values)];
-        const auto was = values.find(folded(valueAt(content, parsed)));
-        if (was != values.end() && --*was == 0)
-            values.erase(was);
-    }
     node.content = s.make(std::move(line));
     node.inText = false;
+    // Its entry under the old value is dropped when met.
     if (g.values >= 0)
-        ++s.valueSets[size_t(g.values)][folded(s.readOf(g.first))];
+        s.valueSets[size_t(g.values)][folded(s.readOf(g.first))].push_back(g.first);
     s.changed = true;
 }
 
@@ -1366,43 +1412,42 @@ void Editor::withoutLines(QByteArrayView section, QByteArrayView key, std::optio
     const quint32 group = s.group(block, key);
     if (group == none)
         return;
-    const QByteArray wanted = read ? folded(*read) : QByteArray();
-    if (read && !s.valuesOf(group).contains(wanted))
-        return;
-    quint32 first = none;
-    quint32 kept = none;
-    quint32 count = 0;
+    // The lines to take out, each once; found by their value, so that a
+    // remove costs the lines it removes, not all of the key's.
+    std::vector<quint32> doomed;
+    if (read) {
+        const QByteArray wanted = folded(*read);
+        for (const quint32 n : s.valuesOf(group).take(wanted)) {
+            if (s.reads(n, wanted)) {
+                s.nodes[n].gone = true; // an entry twice counts once
+                doomed.push_back(n);
+            }
+        }
+    } else {
+        for (quint32 n = s.groups[group].first; n != none; n = s.nodes[n].nextSame)
+            doomed.push_back(n);
+        if (s.groups[group].values >= 0)
+            s.valueSets[size_t(s.groups[group].values)].clear();
+    }
+    // The section's last key line last: the line before it, which stays,
+    // is where the section's keys now end.
+    const quint32 lastKey = s.blocks[block].lastKey;
+    if (const auto at = std::find(doomed.begin(), doomed.end(), lastKey); at != doomed.end())
+        std::iter_swap(at, doomed.end() - 1);
     bool lastKeyGone = false;
     bool endGone = false; // the text's unterminated last line
     quint32 before = none;
-    for (quint32 n = s.groups[group].first; n != none;) {
-        const quint32 next = s.nodes[n].nextSame;
-        if (!read || folded(s.readOf(n)) == wanted) {
-            lastKeyGone = lastKeyGone || n == s.blocks[block].lastKey;
-            endGone = endGone || s.nodes[n].lineBreak == Break::None;
-            before = s.unlink(block, n);
-        } else {
-            if (kept != none)
-                s.nodes[kept].nextSame = n;
-            else
-                first = n;
-            kept = n;
-            ++count;
-        }
-        n = next;
+    std::vector<quint32> joints; // the lines before those taken out
+    joints.reserve(doomed.size());
+    for (const quint32 n : doomed) {
+        lastKeyGone = lastKeyGone || n == lastKey;
+        endGone = endGone || s.nodes[n].lineBreak == Break::None;
+        s.removeFromGroup(group, n);
+        before = s.unlink(block, n);
+        joints.push_back(before);
     }
-    if (kept != none)
-        s.nodes[kept].nextSame = none;
-    State::Group& g = s.groups[group];
-    g.first = first;
-    g.last = kept;
-    g.count = count;
-    if (g.values >= 0) {
-        if (read)
-            s.valueSets[size_t(g.values)].remove(wanted);
-        else
-            s.valueSets[size_t(g.values)].clear();
-    }
+    for (const quint32 line : joints)
+        s.join(block, line);
     State::Block& b = s.blocks[block];
     if (lastKeyGone) {
         // The key line before it, if any. The lines walked over end the

@@ -22,11 +22,15 @@
 //   gives; a refusal names the edit and a reason the file bears out; every
 //   line that is no edited key's stays, in order; a key edited once holds
 //   the values its edit leaves (Set, SetFirst, Add, Remove with letter case
-//   ignored, Unset); setting first lines of one section is WriteStrings.
+//   ignored, Unset); setting first lines of one section is WriteStrings;
+//   Edit gives the bytes of IniText's functions applied one edit after the
+//   other to the whole text, as it made them before its edits shared one
+//   parse, and refuses the same edit for the same reason.
 
 #include "FuzzSupport.h"
 
 #include "config/GameConfigStore.h"
+#include "config/IniText.h"
 #include "config/TextCodec.h"
 #include "platform/EditorError.h"
 
@@ -561,17 +565,21 @@ QString flippedCase(QString text)
 // The edits the texts after the fifth ask for, each <kind> <how> <value>:
 // the section and key are the first two texts, or with how & 1 a key the
 // file holds (how >> 2 picks it); how & 2 takes that key's value, how & 0x80
-// in other letter case.
+// in other letter case. Without how & 1, how & 4 puts one of four digits
+// ((how >> 4) & 3) after the key's name, and how & 8 takes the fourth text
+// for the section: several keys, and sections an edit before has made.
 QList<IniEdit> editsOf(const Fuzz::Input& input, const Reference& ref)
 {
     QList<IniEdit> edits;
-    for (qsizetype i = 5; i < input.texts.size() && edits.size() < 8; ++i) {
+    for (qsizetype i = 5; i < input.texts.size() && edits.size() < 16; ++i) {
         const QByteArray& text = input.texts[i];
         IniEdit edit;
         edit.kind = IniEdit::Kind(text.isEmpty() ? 0 : uchar(text[0]) % 5);
         const unsigned how = text.size() > 1 ? uchar(text[1]) : 0;
-        edit.section = textOf(input.text(0), input.flags);
+        edit.section = textOf(input.text((how & 9) == 8 ? 3 : 0), input.flags);
         edit.key = textOf(input.text(1), input.flags);
+        if ((how & 5) == 4)
+            edit.key += QChar(u'0' + ((how >> 4) & 3));
         edit.value = textOf(text.mid(2), input.flags);
         if ((how & 1) && !ref.keys.empty()) {
             const Key& key = ref.keys[(how >> 2) % ref.keys.size()];
@@ -585,6 +593,74 @@ QList<IniEdit> editsOf(const Fuzz::Input& input, const Reference& ref)
         edits.append(edit);
     }
     return edits;
+}
+
+// The edits made as Edit made them before they shared one parse: each by
+// IniText's functions on the whole text the one before left. The bytes, or
+// the edit refused and why.
+struct InTurn {
+    QByteArray bytes;
+    std::optional<IniEditError::Reason> reason;
+    qsizetype edit = -1;
+};
+
+InTurn editsInTurn(const QByteArray& text, Encoding encoding, const QList<IniEdit>& edits, bool create)
+{
+    InTurn result{text, std::nullopt, -1};
+    const auto refuse = [&](IniEditError::Reason reason, qsizetype i) {
+        result.reason = reason;
+        result.edit = i;
+        return result;
+    };
+    QByteArray& changed = result.bytes;
+    for (qsizetype i = 0; i < edits.size(); ++i) {
+        const IniEdit& e = edits[i];
+        const auto section = encode(trimBlanks(e.section), encoding);
+        const auto key = encode(trimBlanks(e.key), encoding);
+        const auto value = encode(e.value, encoding);
+        if (!section || !key || !value)
+            return refuse(IniEditError::Reason::Refused, i);
+        if (!IniText::hasSection(changed, *section)) {
+            if (!create)
+                return refuse(IniEditError::Reason::NoSection, i);
+            if (e.kind == IniEdit::Kind::Remove || e.kind == IniEdit::Kind::Unset)
+                continue;
+        }
+        const QByteArray wanted = IniText::readValue(*value);
+        const auto isWanted = [&wanted](QByteArrayView v) { return IniText::sameText(v, wanted); };
+        switch (e.kind) {
+        case IniEdit::Kind::Set:
+            if (IniText::valuesOf(changed, *section, *key).size() > 1)
+                return refuse(IniEditError::Reason::ManyLines, i);
+            [[fallthrough]];
+        case IniEdit::Kind::SetFirst: {
+            // What a read gives: the first 3 * 2049 bytes decoded, cut.
+            std::optional<QString> read;
+            if (const auto raw = IniText::valueOf(changed, *section, *key)) {
+                read = decode(raw->left(3 * (kMaxValueLength + 2)), encoding);
+                if (read->size() > kMaxValueLength)
+                    read->truncate((*read)[kMaxValueLength - 1].isHighSurrogate() ? kMaxValueLength - 1
+                                                                                  : kMaxValueLength);
+            }
+            if (read != e.value)
+                changed = IniText::withValue(changed, *section, *key, *value);
+            break;
+        }
+        case IniEdit::Kind::Add: {
+            const QList<QByteArray> values = IniText::valuesOf(changed, *section, *key);
+            if (std::none_of(values.cbegin(), values.cend(), isWanted))
+                changed = IniText::withAdded(changed, *section, *key, *value);
+            break;
+        }
+        case IniEdit::Kind::Remove:
+            changed = IniText::withoutLines(changed, *section, *key, isWanted);
+            break;
+        case IniEdit::Kind::Unset:
+            changed = IniText::withoutLines(changed, *section, *key);
+            break;
+        }
+    }
+    return result;
 }
 
 // Edit: all of the edits or none; a dry run tells the bytes a real one
@@ -648,6 +724,15 @@ void checkEdits(const Fuzz::Input& input, const Reference& ref)
     }
     // The dry run's answer is the real run's, but for a read-only file's.
     FUZZ_CHECK(dry.reason == real.reason && dry.edit == real.edit, what + ": " + dry.failure + " / " + real.failure);
+    // The bytes of the edits made in turn on the whole text: every rule of
+    // where a line goes and how it ends, kept by the one parse.
+    const InTurn inTurn = editsInTurn(input.file, ref.encoding, edits, create);
+    FUZZ_CHECK(inTurn.reason == dry.reason && inTurn.edit == dry.edit,
+               what + ": refused edit " + QByteArray::number(dry.edit) + " (" + dry.failure + "), made in turn "
+                   + QByteArray::number(inTurn.edit));
+    if (dry.change)
+        FUZZ_CHECK(dry.change->after == inTurn.bytes, what + " gave " + Fuzz::show(dry.change->after)
+                                                          + ", made in turn " + Fuzz::show(inTurn.bytes));
     if (!dry.change) {
         FUZZ_CHECK(!real.change && after == input.file, what + " was refused but changed the file");
         FUZZ_CHECK(dry.reason && dry.edit >= 0 && dry.edit < edits.size(), what + ": " + dry.failure);

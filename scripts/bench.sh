@@ -11,7 +11,10 @@
 #   4. 100 changes to a server's file by one "apply", against one "set" and one
 #      call per change, by this program, crudini and git config
 #      (bench/cli_bench.sh; a peer that is not installed is skipped);
-#   5. time and peak memory of "get" and of a mistyped "set" on files of about
+#   5. "apply" of 100, 1,000 and 10,000 changes to an 83 KB server file,
+#      against crudini --merge of the same keys and one "set"
+#      (bench/apply_bench.sh);
+#   6. time and peak memory of "get" and of a mistyped "set" on files of about
 #      100 MB of the costliest shapes (bench/shapes_bench.sh).
 #   scripts/bench.sh [--runs N]   N start-ups of each program (default 15; 2N+1 of each command)
 # Nothing here asserts a time: it reports, and the README keeps the figures.
@@ -45,5 +48,7 @@ echo "== a command's whole process (target: get at most 1.2 times the Qt Core ya
 "$build/bench_command" --program "$build/brennwerk-editor" --bare "$build/bare_read" --runs $((runs * 2 + 1))
 echo
 "$top/bench/cli_bench.sh" "$build/brennwerk-editor"
+echo
+"$top/bench/apply_bench.sh" "$build/brennwerk-editor"
 echo
 "$top/bench/shapes_bench.sh" "$build/brennwerk-editor"

@@ -6,7 +6,7 @@
 #   scripts/deps.sh --tests      and running the tests (scripts/test.sh)
 #   scripts/deps.sh --with-wine  and Wine, for the tests against a real Wine prefix
 #   scripts/deps.sh --fuzz       and clang-14 with libFuzzer (scripts/fuzz.sh)
-#   scripts/deps.sh --bench      and Google Benchmark (scripts/bench.sh)
+#   scripts/deps.sh --bench      and Google Benchmark and the peers measured against (scripts/bench.sh)
 set -euo pipefail
 
 packages=(cmake ninja-build g++ qt6-base-dev qt6-translations-l10n libgl-dev libjpeg-dev)
@@ -34,8 +34,9 @@ for arg in "$@"; do
         --with-wine) packages+=(wine wine64) ;;
         # clang-14 and its runtime (libFuzzer, sanitizers) build the fuzz targets.
         --fuzz) packages+=(clang-14 libclang-rt-14-dev) ;;
-        # GNU time gives a command's peak memory (bench/shapes_bench.sh).
-        --bench) packages+=(libbenchmark-dev time) ;;
+        # GNU time gives a command's peak memory (bench/shapes_bench.sh);
+        # crudini is the yardstick of apply (bench/apply_bench.sh).
+        --bench) packages+=(libbenchmark-dev time crudini) ;;
         *) echo "deps.sh: unknown option '$arg'" >&2; exit 2 ;;
     esac
 done

@@ -507,6 +507,15 @@ private Q_SLOTS:
             {u"add"_s, u"S"_s, u"P"_s, u"b"_s, u"set"_s, u"S"_s, u"Q"_s, u"雪"_s}, false, {},
             u"The value for [S] Q contains the character \"雪\" (U+96EA), which cannot be stored in %1 "
             "(Windows-1252 text)"_s);
+        row("one key edited again and again, each edit on what the one before left", "[S]\r\nP=a\r\nQ=\"q\"\r\n",
+            {u"first"_s, u"S"_s, u"P"_s, u"x"_s, u"first"_s, u"S"_s, u"P"_s, u"y"_s, u"add"_s, u"S"_s, u"P"_s, u"z"_s,
+             u"add"_s, u"S"_s, u"P"_s, u"Z"_s, u"remove"_s, u"S"_s, u"P"_s, u"y"_s, u"set"_s, u"S"_s, u"Q"_s, u"r"_s,
+             u"set"_s, u"S"_s, u"Q"_s, u"'s'"_s, u"unset"_s, u"S"_s, u"P"_s, u""_s, u"add"_s, u"S"_s, u"P"_s, u"a"_s},
+            false, "[S]\r\nQ='s'\r\nP=a\r\n");
+        row("--create: edits in a section an edit before made, the file ending without a line break", "[S]\nP=a",
+            {u"add"_s, u"T"_s, u"P"_s, u"x"_s, u"add"_s, u"S"_s, u"P"_s, u"b"_s, u"set"_s, u"T"_s, u"Q"_s, u"y"_s,
+             u"unset"_s, u"T"_s, u"P"_s, u""_s},
+            true, "[S]\nP=a\nP=b\n\n[T]\nQ=y\n");
         row("a file that does not exist", "<none>", {u"add"_s, u"S"_s, u"P"_s, u"a"_s}, false, {},
             u"%1 does not exist"_s);
         row("--create: a file that does not exist", "<none>", {u"add"_s, u"S"_s, u"P"_s, u"a"_s}, true,

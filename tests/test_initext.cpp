@@ -1,5 +1,6 @@
 #include "config/IniText.h"
 
+#include <QRandomGenerator>
 #include <QtTest>
 
 namespace {
@@ -52,6 +53,14 @@ private:
             "\n\n[S]\n\n",
             "[Last]\r\nA=1\r\n[S]\r\nB=1",
             "[Only]",
+            // A lone CR, then a key, then an empty line of a lone LF: without
+            // the key the two breaks are one.
+            "[S]\rA=1\n\nA=2\r\n\nB=3\r",
+            "\xEF\xBB\xBF[T]\rB=1\n\n[S]\rA=1\n\n\rA=2",
+            "[T]\rB=1\n\n[S]\rA=1",
+            "[S]\nA=1",
+            "; only a comment",
+            "\n",
         };
     }
 
@@ -104,6 +113,90 @@ private Q_SLOTS:
                                  text.toPercentEncoding() + " [" + section + "] " + key + "=" + value);
                     }
                 }
+            }
+        }
+    }
+
+    // The editor's bytes are those of the functions applied one after the
+    // other, after every edit of long random runs of them (and of a few runs
+    // that randomness seldom makes), and its answers theirs.
+    void editorGivesTheBytesOfTheEditsInTurn()
+    {
+        enum Op { Set, Add, Remove, Unset };
+        struct Edit {
+            Op op;
+            QByteArray section, key, value;
+        };
+        struct Run {
+            QByteArray text;
+            QList<Edit> edits;
+        };
+        QList<Run> runs = {
+            // The first line of a list given the value of the next one, then
+            // both taken out: the lone CR of the first goes with it, and the
+            // empty line after them stays.
+            {"[S]\nP=x\rP=a\n\nQ=1\n", {{Set, "S", "P", "a"}, {Remove, "S", "P", "a"}, {Add, "S", "Q", "2"}}},
+        };
+        // Names as GameConfigStore passes them.
+        QList<QByteArray> sections = sectionNames();
+        sections.removeIf([](const QByteArray& name) { return name.isEmpty() || name.contains(']'); });
+        sections << "New" << "new";
+        QList<QByteArray> keys = keyNames();
+        keys.removeAll(QByteArray());
+        const QList<QByteArray> values = {"v", "", " lead", "\"q\"", "'x'", "V", "\"", "x y ", "'"};
+        QRandomGenerator random(1);
+        for (const QByteArray& text : texts()) {
+            for (int run = 0; run < 20; ++run) {
+                Run made{text, {}};
+                for (int step = 0; step < 40; ++step)
+                    made.edits.append({Op(random.bounded(4)), sections[random.bounded(int(sections.size()))],
+                                       keys[random.bounded(int(keys.size()))],
+                                       values[random.bounded(int(values.size()))]});
+                runs.append(made);
+            }
+        }
+        for (const Run& run : std::as_const(runs)) {
+            const IniText::Index index(run.text);
+            IniText::Editor editor(index);
+            QByteArray expected = run.text;
+            QByteArray done = run.text.toPercentEncoding();
+            for (const auto& [op, section, key, value] : run.edits) {
+                const QByteArray read = IniText::readValue(value);
+                const auto isRead = [&](QByteArrayView v) { return IniText::sameText(v, read); };
+                // Asked before and after the edit of the same key.
+                const auto answersAsTheText = [&] {
+                    const QList<QByteArray> lines = IniText::valuesOf(expected, section, key);
+                    return editor.hasSection(section) == IniText::hasSection(expected, section)
+                        && editor.valueOf(section, key) == IniText::valueOf(expected, section, key)
+                        && editor.lineCount(section, key) == lines.size()
+                        && editor.holds(section, key, read) == std::any_of(lines.cbegin(), lines.cend(), isRead);
+                };
+                QVERIFY2(answersAsTheText(), done);
+                switch (op) {
+                case Set:
+                    done += " | set [" + section + "] " + key + "=" + value;
+                    editor.withValue(section, key, value);
+                    expected = IniText::withValue(expected, section, key, value);
+                    break;
+                case Add:
+                    done += " | add [" + section + "] " + key + "=" + value;
+                    editor.withAdded(section, key, value);
+                    expected = IniText::withAdded(expected, section, key, value);
+                    break;
+                case Remove:
+                    done += " | remove [" + section + "] " + key + "=" + value;
+                    editor.withoutLines(section, key, QByteArrayView(read));
+                    expected = IniText::withoutLines(expected, section, key, isRead);
+                    break;
+                case Unset:
+                    done += " | unset [" + section + "] " + key;
+                    editor.withoutLines(section, key, std::nullopt);
+                    expected = IniText::withoutLines(expected, section, key);
+                    break;
+                }
+                QVERIFY2(editor.text() == expected, done + "\n gave " + editor.text().toPercentEncoding()
+                                                        + "\n not  " + expected.toPercentEncoding());
+                QVERIFY2(answersAsTheText(), done);
             }
         }
     }

@@ -1,6 +1,7 @@
 #include "cli/UnifiedDiff.h"
 
 #include <QByteArrayView>
+#include <QHash>
 
 #include <algorithm>
 #include <vector>
@@ -8,10 +9,13 @@
 namespace {
 
 constexpr qsizetype contextLines = 3;
-// Beyond this many differing lines the shortest edit script costs too much
-// memory to find; the differing middle is then shown as removed and added
-// as a whole, which is still a correct diff.
+// Beyond this many differing lines, or this much work for the lines it
+// compares, the shortest edit script costs too much memory or time to find
+// (an apply of thousands of changes to a large file); the lines are then
+// split where a line that stands once in each is left in place.
 constexpr qsizetype maxEditDistance = 1000;
+constexpr qsizetype workPerLine = 16;
+constexpr qsizetype workAtLeast = qsizetype(1) << 20;
 
 // A line with its line break, which takes part in the comparison: a line
 // whose break alone changed is a changed line. Lines end where patch and git
@@ -35,7 +39,8 @@ std::vector<QByteArrayView> linesOf(const QByteArray& text)
 enum class Op : char { Same = ' ', Removed = '-', Added = '+' };
 
 // The shortest edit script between a and b (Myers), as one op a line; or
-// nothing when it is longer than maxEditDistance.
+// nothing when it is longer than maxEditDistance or takes more work than
+// the lines' count allows.
 std::optional<std::vector<Op>> shortestEdit(const std::vector<QByteArrayView>& a,
                                             const std::vector<QByteArrayView>& b)
 {
@@ -43,19 +48,25 @@ std::optional<std::vector<Op>> shortestEdit(const std::vector<QByteArrayView>& a
     const qsizetype m = qsizetype(b.size());
     const qsizetype limit = std::min(n + m, maxEditDistance);
     const qsizetype offset = limit + 1;
+    qsizetype work = workPerLine * (n + m) + workAtLeast;
     std::vector<qsizetype> v(size_t(2 * offset + 1), 0);
     std::vector<std::vector<qsizetype>> trace;
     for (qsizetype d = 0; d <= limit; ++d) {
         trace.push_back(v);
+        work -= qsizetype(v.size());
         for (qsizetype k = -d; k <= d; k += 2) {
             qsizetype x = (k == -d || (k != d && v[size_t(offset + k - 1)] < v[size_t(offset + k + 1)]))
                               ? v[size_t(offset + k + 1)]
                               : v[size_t(offset + k - 1)] + 1;
             qsizetype y = x - k;
+            const qsizetype from = x;
             while (x < n && y < m && a[size_t(x)] == b[size_t(y)]) {
                 ++x;
                 ++y;
             }
+            work -= 1 + x - from;
+            if (work < 0)
+                return std::nullopt;
             v[size_t(offset + k)] = x;
             if (x >= n && y >= m) {
                 // Back through the trace, from the end to the start.
@@ -88,6 +99,89 @@ std::optional<std::vector<Op>> shortestEdit(const std::vector<QByteArrayView>& a
         }
     }
     return std::nullopt;
+}
+
+// The ops that turn a into b: the shortest edit script where it can be
+// found; else, split at the lines that stand once in a and once in b, in
+// the same order in both (the longest such run: "patience"), the lines
+// between them each on their own; else all of a removed and b added.
+std::vector<Op> opsOf(const std::vector<QByteArrayView>& a, const std::vector<QByteArrayView>& b)
+{
+    std::vector<Op> ops;
+    // Worked out from the end, the script keeps the earlier of two equal
+    // lines as the changed one ("-old +new" above an unchanged copy of old),
+    // as diff -u shows a replaced line.
+    const std::vector<QByteArrayView> backA(a.rbegin(), a.rend());
+    const std::vector<QByteArrayView> backB(b.rbegin(), b.rend());
+    if (std::optional<std::vector<Op>> found = shortestEdit(backA, backB)) {
+        ops = *std::move(found);
+        std::reverse(ops.begin(), ops.end());
+        // Within a run of changes, the lines removed before those added.
+        for (auto run = ops.begin(); run != ops.end();) {
+            const auto end = std::find(run, ops.end(), Op::Same);
+            std::stable_partition(run, end, [](Op op) { return op == Op::Removed; });
+            run = end == ops.end() ? end : end + 1;
+        }
+        return ops;
+    }
+    struct Seen {
+        qsizetype inA = 0, inB = 0;
+        qsizetype atA = 0, atB = 0;
+    };
+    QHash<QByteArrayView, Seen> seen;
+    for (size_t i = 0; i < a.size(); ++i) {
+        Seen& line = seen[a[i]];
+        ++line.inA;
+        line.atA = qsizetype(i);
+    }
+    for (size_t j = 0; j < b.size(); ++j) {
+        Seen& line = seen[b[j]];
+        ++line.inB;
+        line.atB = qsizetype(j);
+    }
+    std::vector<std::pair<qsizetype, qsizetype>> unique; // by their place in a
+    for (const QByteArrayView line : a) {
+        const Seen& once = seen[line];
+        if (once.inA == 1 && once.inB == 1)
+            unique.emplace_back(once.atA, once.atB);
+    }
+    // The longest run of them in the same order in b: piles of patience
+    // sorting, each card linked to the top of the pile left of its own.
+    std::vector<size_t> tops;
+    std::vector<qsizetype> below(unique.size(), -1);
+    for (size_t i = 0; i < unique.size(); ++i) {
+        const auto pile = std::lower_bound(tops.begin(), tops.end(), unique[i].second,
+                                           [&](size_t top, qsizetype atB) { return unique[top].second < atB; });
+        if (pile != tops.begin())
+            below[i] = qsizetype(*(pile - 1));
+        if (pile == tops.end())
+            tops.push_back(i);
+        else
+            *pile = i;
+    }
+    std::vector<std::pair<qsizetype, qsizetype>> anchors;
+    for (qsizetype i = tops.empty() ? -1 : qsizetype(tops.back()); i >= 0; i = below[size_t(i)])
+        anchors.push_back(unique[size_t(i)]);
+    std::reverse(anchors.begin(), anchors.end());
+    if (anchors.empty()) {
+        ops.insert(ops.end(), a.size(), Op::Removed);
+        ops.insert(ops.end(), b.size(), Op::Added);
+        return ops;
+    }
+    qsizetype fromA = 0;
+    qsizetype fromB = 0;
+    anchors.emplace_back(qsizetype(a.size()), qsizetype(b.size())); // the end, no line
+    for (const auto& [atA, atB] : anchors) {
+        const std::vector<QByteArrayView> partA(a.begin() + fromA, a.begin() + atA);
+        const std::vector<QByteArrayView> partB(b.begin() + fromB, b.begin() + atB);
+        const std::vector<Op> part = opsOf(partA, partB);
+        ops.insert(ops.end(), part.begin(), part.end());
+        if (atA < qsizetype(a.size()))
+            ops.push_back(Op::Same);
+        fromA = atA + 1;
+        fromB = atB + 1;
+    }
+    return ops;
 }
 
 QByteArray range(qsizetype start, qsizetype count)
@@ -147,24 +241,8 @@ void unifiedDiff(CommandOutput& out, const QString& fileName, const QByteArray& 
     const std::vector<QByteArrayView> middleA(a.begin() + qsizetype(head), a.end() - qsizetype(tail));
     const std::vector<QByteArrayView> middleB(b.begin() + qsizetype(head), b.end() - qsizetype(tail));
     std::vector<Op> ops(head, Op::Same);
-    // Worked out from the end, the script keeps the earlier of two equal
-    // lines as the changed one ("-old +new" above an unchanged copy of old),
-    // as diff -u shows a replaced line.
-    const std::vector<QByteArrayView> backA(middleA.rbegin(), middleA.rend());
-    const std::vector<QByteArrayView> backB(middleB.rbegin(), middleB.rend());
-    if (auto middle = shortestEdit(backA, backB)) {
-        std::reverse(middle->begin(), middle->end());
-        // Within a run of changes, the lines removed before those added.
-        for (auto run = middle->begin(); run != middle->end();) {
-            const auto end = std::find(run, middle->end(), Op::Same);
-            std::stable_partition(run, end, [](Op op) { return op == Op::Removed; });
-            run = end == middle->end() ? end : end + 1;
-        }
-        ops.insert(ops.end(), middle->begin(), middle->end());
-    } else {
-        ops.insert(ops.end(), middleA.size(), Op::Removed);
-        ops.insert(ops.end(), middleB.size(), Op::Added);
-    }
+    const std::vector<Op> middle = opsOf(middleA, middleB);
+    ops.insert(ops.end(), middle.begin(), middle.end());
     ops.insert(ops.end(), tail, Op::Same);
 
     // Where each op stands in a and in b.

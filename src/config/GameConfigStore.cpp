@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <utility>
 
 namespace {
@@ -74,38 +75,41 @@ QString describeCharacter(QStringView text, qsizetype at)
 // comment or a section header.
 void checkText(const QString& section, const QString& key, const QString& value, const QString& path)
 {
-    const QString where = QStringLiteral("[%1] %2").arg(section, key).trimmed();
+    // Worded only for a refusal: a script of thousands of edits checks each.
+    const auto where = [&] { return QStringLiteral("[%1] %2").arg(section, key).trimmed(); };
     auto refuse = [&](const QString& why) {
         throw EditorError(QStringLiteral("%1 and cannot be stored in %2").arg(why, path));
     };
     auto checkName = [&](const QString& kind, const QString& name) {
         if (name.isEmpty())
-            refuse(QStringLiteral("The %1 name of %2 is empty").arg(kind, where));
+            refuse(QStringLiteral("The %1 name of %2 is empty").arg(kind, where()));
         if (hasLineBreak(name) || name.contains(QChar(0)))
-            refuse(QStringLiteral("The %1 name of %2 contains a line break or NUL character").arg(kind, where));
+            refuse(QStringLiteral("The %1 name of %2 contains a line break or NUL character").arg(kind, where()));
     };
     checkName(QStringLiteral("section"), section);
     checkName(QStringLiteral("key"), key);
     if (section.contains(u']'))
-        refuse(QStringLiteral("The section name of %1 contains \"]\"").arg(where));
+        refuse(QStringLiteral("The section name of %1 contains \"]\"").arg(where()));
     if (key.contains(u'='))
-        refuse(QStringLiteral("The key name of %1 contains \"=\"").arg(where));
+        refuse(QStringLiteral("The key name of %1 contains \"=\"").arg(where()));
     if (key.startsWith(u';') || key.startsWith(u'['))
-        refuse(QStringLiteral("The key name of %1 starts with \"%2\"").arg(where, key.left(1)));
+        refuse(QStringLiteral("The key name of %1 starts with \"%2\"").arg(where(), key.left(1)));
     if (hasLineBreak(value))
-        refuse(QStringLiteral("The value for %1 contains a line break").arg(where));
+        refuse(QStringLiteral("The value for %1 contains a line break").arg(where()));
     if (value.contains(QChar(0)))
-        refuse(QStringLiteral("The value for %1 contains a NUL character").arg(where));
+        refuse(QStringLiteral("The value for %1 contains a NUL character").arg(where()));
 }
 
-QByteArray encodeOrRefuse(const QString& text, const QString& what, Encoding encoding, const QString& path)
+// `what` words the text for a refusal: "The value for [S] K".
+template <typename What>
+QByteArray encodeOrRefuse(const QString& text, const What& what, Encoding encoding, const QString& path)
 {
     if (auto bytes = encode(text, encoding))
         return *std::move(bytes);
     const qsizetype at = TextCodec::firstUnencodable(text, encoding == Encoding::Utf8);
     const QString charset = encoding == Encoding::Utf8 ? QStringLiteral("UTF-8") : QStringLiteral("Windows-1252");
     throw EditorError(QStringLiteral("%1 contains the character %2, which cannot be stored in %3 (%4 text)")
-                          .arg(what, describeCharacter(text, at), path, charset));
+                          .arg(what(), describeCharacter(text, at), path, charset));
 }
 
 QString cutToReadLength(QString value)
@@ -309,9 +313,12 @@ void GameConfigStore::WriteStrings(const QString& section, const QList<std::pair
         throw EditorError(QStringLiteral("%1 is UTF-16 text, which this program cannot edit; nothing was changed")
                               .arg(path_));
 
-    const QString firstWhere = QStringLiteral("[%1] %2").arg(sectionName, trimmedName(keyValues.front().first));
-    const QByteArray sectionBytes =
-        encodeOrRefuse(sectionName, QStringLiteral("The section name of %1").arg(firstWhere), encoding, path_);
+    const QByteArray sectionBytes = encodeOrRefuse(
+        sectionName,
+        [&] {
+            return QStringLiteral("The section name of [%1] %2").arg(sectionName, trimmedName(keyValues.front().first));
+        },
+        encoding, path_);
     // Each pair is applied to the result of the one before, as separate
     // writes would apply it to the file the one before had left. Every pair
     // reads and changes only the first section of the name, so once it is
@@ -334,11 +341,11 @@ void GameConfigStore::WriteStrings(const QString& section, const QList<std::pair
     split(*index);
     for (const auto& [key, value] : keyValues) {
         const QString keyName = trimmedName(key);
-        const QString where = QStringLiteral("[%1] %2").arg(sectionName, keyName);
+        const auto where = [&] { return QStringLiteral("[%1] %2").arg(sectionName, keyName); };
         const QByteArray keyBytes =
-            encodeOrRefuse(keyName, QStringLiteral("The key name of %1").arg(where), encoding, path_);
+            encodeOrRefuse(keyName, [&] { return QStringLiteral("The key name of %1").arg(where()); }, encoding, path_);
         const QByteArray valueBytes =
-            encodeOrRefuse(value, QStringLiteral("The value for %1").arg(where), encoding, path_);
+            encodeOrRefuse(value, [&] { return QStringLiteral("The value for %1").arg(where()); }, encoding, path_);
         // The value a read gives is what the key holds, so writing it changes
         // nothing: its quotes, its blanks and the part beyond what a read
         // hands back (a page writes back what it has just read) stay.
@@ -441,10 +448,13 @@ GameConfigStore::Change GameConfigStore::Edit(const QList<IniEdit>& edits, bool 
     // interrupted write, nothing opened for writing.
     std::optional<SafeFile::Update> update;
     std::optional<QByteArray> bytes;
+    std::optional<SafeFile::Seen> seen;
     bool exists = false;
     if (write) {
         update.emplace(path_);
-        bytes = update->read();
+        seen = update->readSeen();
+        if (seen)
+            bytes = seen->bytes;
         exists = update->exists();
     } else {
         SafeFile::Look look = SafeFile::look(path_);
@@ -461,58 +471,73 @@ GameConfigStore::Change GameConfigStore::Edit(const QList<IniEdit>& edits, bool 
         throw EditorError(QStringLiteral("%1 is UTF-16 text, which this program cannot edit; nothing was changed")
                               .arg(path_));
 
-    QByteArray changed = text;
-    for (qsizetype i = 0; i < edits.size(); ++i) {
-        const IniEdit& edit = edits[i];
-        const QString sectionName = trimmedName(edit.section);
-        const QString keyName = trimmedName(edit.key);
-        const QString where = QStringLiteral("[%1] %2").arg(sectionName, keyName);
-        QByteArray sectionBytes, keyBytes, valueBytes;
-        try {
-            sectionBytes = encodeOrRefuse(sectionName, QStringLiteral("The section name of %1").arg(where), encoding,
-                                          path_);
-            keyBytes = encodeOrRefuse(keyName, QStringLiteral("The key name of %1").arg(where), encoding, path_);
-            valueBytes = encodeOrRefuse(edit.value, QStringLiteral("The value for %1").arg(where), encoding, path_);
-        } catch (const EditorError& error) {
-            throw refused(i, error);
-        }
-        if (!IniText::hasSection(changed, sectionBytes)) {
-            if (!create)
-                throw IniEditError(IniEditError::Reason::NoSection, i,
-                                   QStringLiteral("There is no section [%1] in %2").arg(sectionName, path_));
-            if (edit.kind == IniEdit::Kind::Remove || edit.kind == IniEdit::Kind::Unset)
-                continue;
-        }
-        // Values in a list are the game's package and class names, which it
-        // compares without regard to ASCII letter case.
-        const QByteArray wanted = IniText::readValue(valueBytes);
-        const auto isWanted = [&wanted](QByteArrayView value) { return IniText::sameText(value, wanted); };
-        switch (edit.kind) {
-        case IniEdit::Kind::Set:
-            if (const qsizetype lines = IniText::valuesOf(changed, sectionBytes, keyBytes).size(); lines > 1) {
-                IniEditError error(IniEditError::Reason::ManyLines, i,
-                                   QStringLiteral("%1 has %2 lines in %3").arg(where).arg(lines).arg(path_));
-                error.lines = lines;
-                throw error;
+    // One parse for all the edits: each costs what it touches, not a pass
+    // over the whole text (a script may hold thousands).
+    const std::shared_ptr<const IniText::Index> index = indexOf(path_, text);
+    // Kept for what comes after a refusal (the sections near a mistyped
+    // name) and for reads after a write that changed nothing.
+    if (seen)
+        keepParse(path_, parseOf(*std::move(seen), index));
+    IniText::Editor editor(*index);
+    QByteArray changed;
+    try {
+        for (qsizetype i = 0; i < edits.size(); ++i) {
+            const IniEdit& edit = edits[i];
+            const QString sectionName = trimmedName(edit.section);
+            const QString keyName = trimmedName(edit.key);
+            const auto where = [&] { return QStringLiteral("[%1] %2").arg(sectionName, keyName); };
+            QByteArray sectionBytes, keyBytes, valueBytes;
+            try {
+                sectionBytes = encodeOrRefuse(
+                    sectionName, [&] { return QStringLiteral("The section name of %1").arg(where()); }, encoding, path_);
+                keyBytes = encodeOrRefuse(
+                    keyName, [&] { return QStringLiteral("The key name of %1").arg(where()); }, encoding, path_);
+                valueBytes = encodeOrRefuse(
+                    edit.value, [&] { return QStringLiteral("The value for %1").arg(where()); }, encoding, path_);
+            } catch (const EditorError& error) {
+                throw refused(i, error);
             }
-            [[fallthrough]];
-        case IniEdit::Kind::SetFirst:
-            if (valueIn(changed, encoding, sectionBytes, keyBytes) != edit.value)
-                changed = IniText::withValue(changed, sectionBytes, keyBytes, valueBytes);
-            break;
-        case IniEdit::Kind::Add: {
-            const QList<QByteArray> values = IniText::valuesOf(changed, sectionBytes, keyBytes);
-            if (std::none_of(values.cbegin(), values.cend(), isWanted))
-                changed = IniText::withAdded(changed, sectionBytes, keyBytes, valueBytes);
-            break;
+            if (!editor.hasSection(sectionBytes)) {
+                if (!create)
+                    throw IniEditError(IniEditError::Reason::NoSection, i,
+                                       QStringLiteral("There is no section [%1] in %2").arg(sectionName, path_));
+                if (edit.kind == IniEdit::Kind::Remove || edit.kind == IniEdit::Kind::Unset)
+                    continue;
+            }
+            // Values in a list are the game's package and class names, which it
+            // compares without regard to ASCII letter case.
+            const QByteArray wanted = IniText::readValue(valueBytes);
+            switch (edit.kind) {
+            case IniEdit::Kind::Set:
+                if (const qsizetype lines = editor.lineCount(sectionBytes, keyBytes); lines > 1) {
+                    IniEditError error(IniEditError::Reason::ManyLines, i,
+                                       QStringLiteral("%1 has %2 lines in %3").arg(where()).arg(lines).arg(path_));
+                    error.lines = lines;
+                    throw error;
+                }
+                [[fallthrough]];
+            case IniEdit::Kind::SetFirst: {
+                const std::optional<QByteArray> raw = editor.valueOf(sectionBytes, keyBytes);
+                if (!raw || readText(*raw, encoding) != edit.value)
+                    editor.withValue(sectionBytes, keyBytes, valueBytes);
+                break;
+            }
+            case IniEdit::Kind::Add:
+                if (!editor.holds(sectionBytes, keyBytes, wanted))
+                    editor.withAdded(sectionBytes, keyBytes, valueBytes);
+                break;
+            case IniEdit::Kind::Remove:
+                editor.withoutLines(sectionBytes, keyBytes, QByteArrayView(wanted));
+                break;
+            case IniEdit::Kind::Unset:
+                editor.withoutLines(sectionBytes, keyBytes, std::nullopt);
+                break;
+            }
         }
-        case IniEdit::Kind::Remove:
-            changed = IniText::withoutLines(changed, sectionBytes, keyBytes, isWanted);
-            break;
-        case IniEdit::Kind::Unset:
-            changed = IniText::withoutLines(changed, sectionBytes, keyBytes);
-            break;
-        }
+        changed = editor.text();
+    } catch (const std::length_error&) {
+        // More lines than the editor counts (2^32 in one section).
+        throw EditorError(QStringLiteral("%1 has too many lines to edit; nothing was changed").arg(path_));
     }
     Change change{text, changed};
     if (changed == text || !write)

@@ -3,8 +3,13 @@
 #include <QRandomGenerator>
 #include <QtEndian>
 
+#include <QHash>
+
 #include <algorithm>
 #include <cstring>
+#include <deque>
+#include <limits>
+#include <stdexcept>
 #include <vector>
 
 namespace IniText {
@@ -527,47 +532,52 @@ size_t nameHash(QByteArrayView name)
         QRandomGenerator* random = QRandomGenerator::system();
         return std::pair(random->generate64(), random->generate64());
     }();
-    quint64 v0 = key.first ^ 0x736f6d6570736575;
-    quint64 v1 = key.second ^ 0x646f72616e646f6d;
-    quint64 v2 = key.first ^ 0x6c7967656e657261;
-    quint64 v3 = key.second ^ 0x7465646279746573;
-    const auto round = [&] {
-        v0 += v1;
-        v1 = rotl(v1, 13);
-        v1 ^= v0;
-        v0 = rotl(v0, 32);
-        v2 += v3;
-        v3 = rotl(v3, 16);
-        v3 ^= v2;
-        v0 += v3;
-        v3 = rotl(v3, 21);
-        v3 ^= v0;
-        v2 += v1;
-        v1 = rotl(v1, 17);
-        v1 ^= v2;
-        v2 = rotl(v2, 32);
-    };
-    const auto take = [&](quint64 word) {
-        v3 ^= word;
-        round();
-        v0 ^= word;
-    };
+    // Its rounds inlined whatever else calls nameHash: a call per round
+    // made the index of a file of ten million sections take half as long
+    // again.
+    struct State {
+        quint64 v0, v1, v2, v3;
+        Q_ALWAYS_INLINE void round()
+        {
+            v0 += v1;
+            v1 = rotl(v1, 13);
+            v1 ^= v0;
+            v0 = rotl(v0, 32);
+            v2 += v3;
+            v3 = rotl(v3, 16);
+            v3 ^= v2;
+            v0 += v3;
+            v3 = rotl(v3, 21);
+            v3 ^= v0;
+            v2 += v1;
+            v1 = rotl(v1, 17);
+            v1 ^= v2;
+            v2 = rotl(v2, 32);
+        }
+        Q_ALWAYS_INLINE void take(quint64 word)
+        {
+            v3 ^= word;
+            round();
+            v0 ^= word;
+        }
+    } state{key.first ^ 0x736f6d6570736575, key.second ^ 0x646f72616e646f6d, key.first ^ 0x6c7967656e657261,
+            key.second ^ 0x7465646279746573};
     const char* data = name.data();
     const qsizetype whole = name.size() & ~qsizetype(7);
     for (qsizetype at = 0; at < whole; at += 8) {
         quint64 word;
         std::memcpy(&word, data + at, 8);
-        take(asciiLowerWord(qFromLittleEndian(word)));
+        state.take(asciiLowerWord(qFromLittleEndian(word)));
     }
     quint64 last = 0;
     for (qsizetype at = name.size() - 1; at >= whole; --at)
         last = (last << 8) | static_cast<unsigned char>(asciiLower(data[at]));
-    take(last | (quint64(name.size()) << 56));
-    v2 ^= 0xff;
-    round();
-    round();
-    round();
-    return size_t(v0 ^ v1 ^ v2 ^ v3);
+    state.take(last | (quint64(name.size()) << 56));
+    state.v2 ^= 0xff;
+    state.round();
+    state.round();
+    state.round();
+    return size_t(state.v0 ^ state.v1 ^ state.v2 ^ state.v3);
 }
 
 bool isHeader(QByteArrayView text, const Line& line)
@@ -776,6 +786,706 @@ QList<QByteArray> Index::valuesOf(QByteArrayView section, QByteArrayView key) co
     if (header < 0)
         return {};
     return IniText::valuesOf(partOf(header), section, key);
+}
+
+// ---- Editor -----------------------------------------------------------------
+
+namespace {
+
+enum class Break : quint8 { None, Lf, Cr, CrLf };
+
+Break breakKind(QByteArrayView bytes)
+{
+    if (bytes.size() == 2)
+        return Break::CrLf;
+    if (bytes.size() == 1)
+        return bytes[0] == '\n' ? Break::Lf : Break::Cr;
+    return Break::None;
+}
+
+QByteArrayView bytesOf(Break lineBreak)
+{
+    switch (lineBreak) {
+    case Break::Lf:
+        return "\n";
+    case Break::Cr:
+        return "\r";
+    case Break::CrLf:
+        return crLf;
+    case Break::None:
+        break;
+    }
+    return {};
+}
+
+constexpr quint32 none = std::numeric_limits<quint32>::max();
+
+Parsed parsedLine(QByteArrayView content)
+{
+    return classify(content, Line{0, content.size(), content.size()});
+}
+
+QByteArray folded(QByteArrayView text)
+{
+    QByteArray lower(text.size(), Qt::Uninitialized);
+    for (qsizetype i = 0; i < text.size(); ++i)
+        lower[i] = asciiLower(text[i]);
+    return lower;
+}
+
+} // namespace
+
+struct Editor::State {
+    // A line of a section held as lines: its content and its own break.
+    struct Node {
+        QByteArrayView content;
+        quint32 prev = none;
+        quint32 next = none;
+        quint32 nextSame = none; // the next line of its key in the section
+        quint32 prevSame = none;
+        Break lineBreak = Break::None;
+        Kind kind = Kind::Other;
+        bool inText = false; // its content is where the text holds it
+        bool gone = false;
+    };
+    // The lines of one key name in a section, in their order. Its name is
+    // read from a line that has it (that stays readable when the lines are
+    // gone): twelve bytes a name less for a section of millions of keys.
+    struct Group {
+        quint32 nameLine = none;
+        quint32 first = none;
+        quint32 last = none;
+        quint32 count = 0;
+        qint32 values = -1; // in valueSets, once asked for
+    };
+    // The groups of a section by name: an open hash table of one word a
+    // name (the group and 32 bits of the name's hash), which grows as keys
+    // are added.
+    class Names {
+    public:
+        void reserve(size_t count)
+        {
+            size_t size = 8;
+            while (size < count + count / 7 + 1)
+                size *= 2;
+            slots_.assign(size, 0);
+        }
+
+        quint32 find(QByteArrayView name, const State& state) const
+        {
+            if (slots_.empty())
+                return none;
+            const quint64 slot = slots_[slotOf(name, nameHash(name), state)];
+            return slot ? quint32(slot) - 1 : none;
+        }
+
+        // The group of the name; one that make() makes when there is none.
+        template <typename Make>
+        quint32 findOrAdd(QByteArrayView name, const State& state, Make make)
+        {
+            if (8 * (used_ + 1) > 7 * slots_.size()) {
+                const std::vector<quint64> old = std::exchange(slots_, {});
+                reserve(std::max<size_t>(2 * used_, 8));
+                for (const quint64 slot : old) {
+                    if (slot) {
+                        const QByteArrayView kept = state.nameOf(quint32(slot) - 1);
+                        slots_[slotOf(kept, nameHash(kept), state)] = slot;
+                    }
+                }
+            }
+            const size_t hash = nameHash(name);
+            quint64& slot = slots_[slotOf(name, hash, state)];
+            if (slot)
+                return quint32(slot) - 1;
+            const quint32 group = make();
+            slot = (quint64(hash) >> 32 << 32) | (quint64(group) + 1);
+            ++used_;
+            return group;
+        }
+
+    private:
+        size_t slotOf(QByteArrayView name, size_t hash, const State& state) const
+        {
+            const size_t mask = slots_.size() - 1;
+            const quint64 tag = quint64(hash) >> 32;
+            for (size_t i = hash & mask;; i = (i + 1) & mask) {
+                const quint64 slot = slots_[i];
+                if (!slot || ((slot >> 32) == tag && sameName(state.nameOf(quint32(slot) - 1), name)))
+                    return i;
+            }
+        }
+
+        std::vector<quint64> slots_;
+        size_t used_ = 0;
+    };
+    // A section held as lines (or the lines before the first one): where it
+    // stood in the text (nothing for a new one), its lines, and once its
+    // keys are asked for, their groups.
+    struct Block {
+        qsizetype begin = -1;
+        qsizetype end = -1;
+        quint32 first = none;
+        quint32 last = none;
+        bool keyed = false;
+        quint32 lastKey = none; // the anchor of a new key; none: the header
+        Names keys;
+    };
+
+    explicit State(const Index& index) : index(index), text(index.text())
+    {
+        const qsizetype start = bodyStart(text);
+        if (start < text.size())
+            firstBreak = breakKind(breakOf(text, lineAt(text, start)));
+    }
+
+    const Index& index;
+    QByteArrayView text;
+    Break firstBreak = Break::None; // of the text's first line, while its block is not held
+    std::deque<Node> nodes;
+    std::deque<Group> groups;
+    // By the folded value a line reads as, the lines of one key that did,
+    // among them some that are gone or read otherwise now (those are
+    // dropped when met, so each costs once).
+    std::vector<QHash<QByteArray, std::vector<quint32>>> valueSets;
+    std::deque<Block> blocks;
+    QHash<qsizetype, quint32> blockAt; // by where it began in the text
+    std::vector<quint32> added;         // the new sections, in order
+    QHash<QByteArray, quint32> addedByName; // folded
+    std::vector<QByteArray> made;       // the lines made here, which nodes view
+    qsizetype madeSize = 0;
+    qsizetype lastBegin = -2; // where the text's last block begins: -2 not yet known, -1 no line
+    bool changed = false;
+
+    QByteArrayView make(QByteArray line)
+    {
+        madeSize += line.size() + 2;
+        made.push_back(std::move(line));
+        return made.back();
+    }
+
+    quint32 append(quint32 block, Node node)
+    {
+        if (nodes.size() >= none)
+            throw std::length_error("too many lines to edit");
+        const auto id = quint32(nodes.size());
+        Block& b = blocks[block];
+        node.prev = b.last;
+        node.next = none;
+        nodes.push_back(node);
+        if (b.last != none)
+            nodes[b.last].next = id;
+        else
+            b.first = id;
+        b.last = id;
+        return id;
+    }
+
+    static Node lineOf(QByteArrayView content, Break lineBreak, Kind kind)
+    {
+        Node node;
+        node.content = content;
+        node.lineBreak = lineBreak;
+        node.kind = kind;
+        return node;
+    }
+
+    quint32 newBlock()
+    {
+        blocks.emplace_back();
+        return quint32(blocks.size() - 1);
+    }
+
+    // The block of the text that begins at the line at `begin` (a header, or
+    // the text's first line), held as lines from now on.
+    quint32 blockFrom(qsizetype begin)
+    {
+        if (const auto held = blockAt.constFind(begin); held != blockAt.cend())
+            return *held;
+        const quint32 block = newBlock();
+        blocks[block].begin = begin;
+        qsizetype pos = begin;
+        for (bool first = true; pos < text.size(); first = false) {
+            const Line line = lineAt(text, pos);
+            if (!first && isHeader(text, line))
+                break;
+            Node node;
+            node.content = text.sliced(line.begin, line.end - line.begin);
+            node.lineBreak = breakKind(breakOf(text, line));
+            node.kind = classify(text, line).kind;
+            node.inText = true;
+            append(block, node);
+            pos = line.next;
+        }
+        blocks[block].end = pos;
+        blockAt.insert(begin, block);
+        return block;
+    }
+
+    void addToGroup(quint32 group, quint32 node)
+    {
+        Group& g = groups[group];
+        if (g.last != none)
+            nodes[g.last].nextSame = node;
+        else
+            g.first = node;
+        nodes[node].prevSame = g.last;
+        nodes[node].nextSame = none;
+        g.last = node;
+        ++g.count;
+        if (g.values >= 0)
+            valueSets[size_t(g.values)][folded(readOf(node))].push_back(node);
+    }
+
+    void removeFromGroup(quint32 group, quint32 node)
+    {
+        Group& g = groups[group];
+        const quint32 before = nodes[node].prevSame;
+        const quint32 after = nodes[node].nextSame;
+        if (before != none)
+            nodes[before].nextSame = after;
+        else
+            g.first = after;
+        if (after != none)
+            nodes[after].prevSame = before;
+        else
+            g.last = before;
+        --g.count;
+    }
+
+    QByteArrayView nameOf(quint32 group) const
+    {
+        return parsedLine(nodes[groups[group].nameLine].content).name;
+    }
+
+    // The group of the key line's name in the block, made when there is none.
+    quint32 groupOf(quint32 block, quint32 line)
+    {
+        return blocks[block].keys.findOrAdd(parsedLine(nodes[line].content).name, *this, [&] {
+            groups.push_back(Group{line});
+            return quint32(groups.size() - 1);
+        });
+    }
+
+    void key(quint32 block)
+    {
+        Block& b = blocks[block];
+        if (b.keyed)
+            return;
+        size_t count = 0;
+        for (quint32 n = b.first; n != none; n = nodes[n].next)
+            count += nodes[n].kind == Kind::Key ? 1 : 0;
+        b.keys.reserve(count);
+        for (quint32 n = b.first; n != none; n = nodes[n].next) {
+            if (nodes[n].kind != Kind::Key)
+                continue;
+            addToGroup(groupOf(block, n), n);
+            b.lastKey = n;
+        }
+        b.keyed = true;
+    }
+
+    // The first section of the name, with its keys; none when there is none.
+    quint32 section(QByteArrayView name)
+    {
+        if (const qsizetype header = index.headerOf(name); header >= 0) {
+            const quint32 block = blockFrom(header);
+            key(block);
+            return block;
+        }
+        if (added.empty())
+            return none;
+        return addedByName.value(folded(name), none);
+    }
+
+    quint32 group(quint32 block, QByteArrayView key) const
+    {
+        if (block == none)
+            return none;
+        const quint32 found = blocks[block].keys.find(key, *this);
+        return found != none && groups[found].count > 0 ? found : none;
+    }
+
+    QByteArray readOf(quint32 node) const
+    {
+        const QByteArrayView content = nodes[node].content;
+        return valueAt(content, parsedLine(content));
+    }
+
+    QHash<QByteArray, std::vector<quint32>>& valuesOf(quint32 group)
+    {
+        Group& g = groups[group];
+        if (g.values < 0) {
+            QHash<QByteArray, std::vector<quint32>> values;
+            for (quint32 n = g.first; n != none; n = nodes[n].nextSame)
+                values[folded(readOf(n))].push_back(n);
+            g.values = qint32(valueSets.size());
+            valueSets.push_back(std::move(values));
+        }
+        return valueSets[size_t(g.values)];
+    }
+
+    bool reads(quint32 node, QByteArrayView foldedValue) const
+    {
+        return !nodes[node].gone && folded(readOf(node)) == foldedValue;
+    }
+
+    // The break of a line added where no neighbour gives one: the text's
+    // first line's, else CR LF (breakWithout).
+    Break fallback() const
+    {
+        Break first = Break::None;
+        if (const qsizetype start = bodyStart(text); start < text.size()) {
+            const auto held = blockAt.constFind(start);
+            first = held != blockAt.cend() ? nodes[blocks[*held].first].lineBreak : firstBreak;
+        } else if (!added.empty()) {
+            first = nodes[blocks[added.front()].first].lineBreak;
+        }
+        return first == Break::None ? Break::CrLf : first;
+    }
+
+    // Where the block of the text's last line begins: that line's section
+    // header, else the text's first line; -1 for a text without lines. Found
+    // from the end, so that it costs that block, not the text.
+    qsizetype lastBlockBegin() const
+    {
+        const qsizetype start = bodyStart(text);
+        qsizetype end = text.size();
+        while (end > start) {
+            qsizetype contentEnd = end;
+            if (text[contentEnd - 1] == '\n') {
+                --contentEnd;
+                if (contentEnd > start && text[contentEnd - 1] == '\r')
+                    --contentEnd;
+            } else if (text[contentEnd - 1] == '\r') {
+                --contentEnd;
+            }
+            qsizetype lineBegin = contentEnd;
+            while (lineBegin > start && text[lineBegin - 1] != '\n' && text[lineBegin - 1] != '\r')
+                --lineBegin;
+            if (lineBegin == start || isHeader(text, Line{lineBegin, contentEnd, end}))
+                return lineBegin;
+            end = lineBegin;
+        }
+        return -1;
+    }
+
+    // The text's last line and its block; none for a text without lines.
+    std::pair<quint32, quint32> lastLine()
+    {
+        if (!added.empty())
+            return {added.back(), blocks[added.back()].last};
+        if (lastBegin == -2)
+            lastBegin = lastBlockBegin();
+        if (lastBegin < 0)
+            return {none, none};
+        const quint32 block = blockFrom(lastBegin);
+        return {block, blocks[block].last};
+    }
+
+    // A new key line after `anchor` in the block, ending like it
+    // (withLineAfter), in the key's group.
+    quint32 insertAfter(quint32 block, quint32 anchor, QByteArray line, quint32 group)
+    {
+        changed = true;
+        const Break fallbackBreak = fallback();
+        Node node;
+        node.content = make(std::move(line));
+        node.kind = Kind::Key;
+        if (nodes[anchor].lineBreak == Break::None) {
+            // The anchor was the text's unterminated last line; the text
+            // keeps ending without a line break.
+            nodes[anchor].lineBreak = fallbackBreak;
+        } else {
+            node.lineBreak = nodes[anchor].lineBreak;
+        }
+        if (nodes.size() >= none)
+            throw std::length_error("too many lines to edit");
+        const auto id = quint32(nodes.size());
+        node.prev = anchor;
+        node.next = nodes[anchor].next;
+        nodes.push_back(node);
+        if (node.next != none)
+            nodes[node.next].prev = id;
+        else
+            blocks[block].last = id;
+        nodes[anchor].next = id;
+
+        addToGroup(group != none ? group : groupOf(block, id), id);
+        Block& b = blocks[block];
+        if (b.lastKey == none || b.lastKey == anchor)
+            b.lastKey = id;
+        return id;
+    }
+
+    // The section at the end of the text behind a blank line (withSection).
+    void addSection(QByteArrayView name, QByteArray line)
+    {
+        changed = true;
+        const auto [lastBlock, last] = lastLine();
+        const Break fallbackBreak = fallback();
+        const Break eol = last != none && nodes[last].lineBreak != Break::None ? nodes[last].lineBreak : fallbackBreak;
+        if (last != none) {
+            if (nodes[last].lineBreak == Break::None)
+                nodes[last].lineBreak = eol;
+            if (nodes[last].kind != Kind::Blank)
+                append(lastBlock, lineOf({}, eol, Kind::Blank));
+        }
+        const quint32 block = newBlock();
+        blocks[block].keyed = true;
+        QByteArray header;
+        header.reserve(name.size() + 2);
+        header.append('[').append(name).append(']');
+        append(block, lineOf(make(std::move(header)), eol, Kind::Section));
+        const quint32 node = append(block, lineOf(make(std::move(line)), eol, Kind::Key));
+        addToGroup(groupOf(block, node), node);
+        blocks[block].lastKey = node;
+        added.push_back(block);
+        addedByName.insert(folded(name), block);
+    }
+
+    // Takes the line out of its block; the line before it now.
+    quint32 unlink(quint32 block, quint32 node)
+    {
+        changed = true;
+        nodes[node].gone = true;
+        const quint32 before = nodes[node].prev;
+        const quint32 after = nodes[node].next;
+        nodes[before].next = after;
+        if (after != none)
+            nodes[after].prev = before;
+        else
+            blocks[block].last = before;
+        return before;
+    }
+
+    // Where lines were taken out after the line: a lone CR ending it and an
+    // empty line of a lone LF after it are now one line break (the text's
+    // bytes read so). Only once all of an edit's lines are out: the line
+    // may be one of them.
+    void join(quint32 block, quint32 line)
+    {
+        const quint32 after = nodes[line].next;
+        if (nodes[line].gone || after == none || nodes[line].lineBreak != Break::Cr || !nodes[after].content.isEmpty()
+            || nodes[after].lineBreak != Break::Lf)
+            return;
+        nodes[line].lineBreak = Break::CrLf;
+        unlink(block, after);
+    }
+
+    // The block's lines; those that stand in the text as they are, one
+    // after the other, copied as one run.
+    void emit(QByteArray& out, const Block& block) const
+    {
+        qsizetype runBegin = 0;
+        qsizetype runEnd = -1;
+        for (quint32 n = block.first; n != none; n = nodes[n].next) {
+            const Node& node = nodes[n];
+            const QByteArrayView lineBreak = bytesOf(node.lineBreak);
+            if (node.inText) {
+                const qsizetype begin = node.content.data() - text.data();
+                const qsizetype end = begin + node.content.size();
+                if (text.sliced(end).startsWith(lineBreak)) {
+                    if (begin != runEnd) {
+                        out.append(text.sliced(runBegin, std::max<qsizetype>(runEnd - runBegin, 0)));
+                        runBegin = begin;
+                    }
+                    runEnd = end + lineBreak.size();
+                    continue;
+                }
+            }
+            out.append(text.sliced(runBegin, std::max<qsizetype>(runEnd - runBegin, 0)));
+            runBegin = 0;
+            runEnd = -1;
+            out.append(node.content).append(lineBreak);
+        }
+        out.append(text.sliced(runBegin, std::max<qsizetype>(runEnd - runBegin, 0)));
+    }
+};
+
+Editor::Editor(const Index& index) : state_(std::make_unique<State>(index)) {}
+
+Editor::~Editor() = default;
+
+bool Editor::hasSection(QByteArrayView section) const
+{
+    return state_->index.hasSection(section) || state_->addedByName.contains(folded(section));
+}
+
+std::optional<QByteArray> Editor::valueOf(QByteArrayView section, QByteArrayView key)
+{
+    State& s = *state_;
+    const quint32 group = s.group(s.section(section), key);
+    if (group == none)
+        return std::nullopt;
+    return s.readOf(s.groups[group].first);
+}
+
+qsizetype Editor::lineCount(QByteArrayView section, QByteArrayView key)
+{
+    State& s = *state_;
+    const quint32 group = s.group(s.section(section), key);
+    return group == none ? 0 : s.groups[group].count;
+}
+
+bool Editor::holds(QByteArrayView section, QByteArrayView key, QByteArrayView read)
+{
+    State& s = *state_;
+    const quint32 group = s.group(s.section(section), key);
+    if (group == none)
+        return false;
+    QHash<QByteArray, std::vector<quint32>>& values = s.valuesOf(group);
+    const QByteArray wanted = folded(read);
+    const auto lines = values.find(wanted);
+    if (lines == values.end())
+        return false;
+    while (!lines->empty() && !s.reads(lines->back(), wanted))
+        lines->pop_back();
+    if (!lines->empty())
+        return true;
+    values.erase(lines);
+    return false;
+}
+
+void Editor::withValue(QByteArrayView section, QByteArrayView key, QByteArrayView value)
+{
+    State& s = *state_;
+    const quint32 block = s.section(section);
+    if (block == none) {
+        s.addSection(section, keyLine(key, value));
+        return;
+    }
+    const quint32 group = s.group(block, key);
+    if (group == none) {
+        const quint32 anchor = s.blocks[block].lastKey != none ? s.blocks[block].lastKey : s.blocks[block].first;
+        s.insertAfter(block, anchor, keyLine(key, value), s.blocks[block].keys.find(key, s));
+        return;
+    }
+    // As withValue rewrites the key's first line.
+    State::Group& g = s.groups[group];
+    State::Node& node = s.nodes[g.first];
+    const QByteArrayView content = node.content;
+    const Parsed parsed = parsedLine(content);
+    const QByteArrayView old = content.sliced(parsed.valueBegin, parsed.valueEnd - parsed.valueBegin);
+    QByteArray line;
+    line.reserve(content.size() + value.size() + 2);
+    if (isQuoted(old)) {
+        line.append(content.first(parsed.valueBegin));
+        line.append(rendered(value, isQuoted(value) ? 0 : old.front()));
+        line.append(content.sliced(parsed.valueEnd));
+    } else {
+        const qsizetype keep = value.isEmpty() || isBlank(value.front()) ? parsed.afterEquals : parsed.valueBegin;
+        line.append(content.first(keep));
+        line.append(rendered(value, 0));
+    }
+    node.content = s.make(std::move(line));
+    node.inText = false;
+    // Its entry under the old value is dropped when met.
+    if (g.values >= 0)
+        s.valueSets[size_t(g.values)][folded(s.readOf(g.first))].push_back(g.first);
+    s.changed = true;
+}
+
+void Editor::withAdded(QByteArrayView section, QByteArrayView key, QByteArrayView value)
+{
+    State& s = *state_;
+    const quint32 block = s.section(section);
+    if (block == none) {
+        s.addSection(section, keyLine(key, value));
+        return;
+    }
+    const quint32 group = s.group(block, key);
+    if (group == none) {
+        const quint32 anchor = s.blocks[block].lastKey != none ? s.blocks[block].lastKey : s.blocks[block].first;
+        s.insertAfter(block, anchor, keyLine(key, value), s.blocks[block].keys.find(key, s));
+        return;
+    }
+    // Next to its fellows, spelt as the last of them.
+    const quint32 last = s.groups[group].last;
+    const QByteArrayView name = parsedLine(s.nodes[last].content).name;
+    s.insertAfter(block, last, keyLine(name, value), group);
+}
+
+void Editor::withoutLines(QByteArrayView section, QByteArrayView key, std::optional<QByteArrayView> read)
+{
+    State& s = *state_;
+    const quint32 block = s.section(section);
+    const quint32 group = s.group(block, key);
+    if (group == none)
+        return;
+    // The lines to take out, each once; found by their value, so that a
+    // remove costs the lines it removes, not all of the key's.
+    std::vector<quint32> doomed;
+    if (read) {
+        const QByteArray wanted = folded(*read);
+        for (const quint32 n : s.valuesOf(group).take(wanted)) {
+            if (s.reads(n, wanted)) {
+                s.nodes[n].gone = true; // an entry twice counts once
+                doomed.push_back(n);
+            }
+        }
+    } else {
+        for (quint32 n = s.groups[group].first; n != none; n = s.nodes[n].nextSame)
+            doomed.push_back(n);
+        if (s.groups[group].values >= 0)
+            s.valueSets[size_t(s.groups[group].values)].clear();
+    }
+    // The section's last key line last: the line before it, which stays,
+    // is where the section's keys now end.
+    const quint32 lastKey = s.blocks[block].lastKey;
+    if (const auto at = std::find(doomed.begin(), doomed.end(), lastKey); at != doomed.end())
+        std::iter_swap(at, doomed.end() - 1);
+    bool lastKeyGone = false;
+    bool endGone = false; // the text's unterminated last line
+    quint32 before = none;
+    std::vector<quint32> joints; // the lines before those taken out
+    joints.reserve(doomed.size());
+    for (const quint32 n : doomed) {
+        lastKeyGone = lastKeyGone || n == lastKey;
+        endGone = endGone || s.nodes[n].lineBreak == Break::None;
+        s.removeFromGroup(group, n);
+        before = s.unlink(block, n);
+        joints.push_back(before);
+    }
+    for (const quint32 line : joints)
+        s.join(block, line);
+    State::Block& b = s.blocks[block];
+    if (lastKeyGone) {
+        // The key line before it, if any. The lines walked over end the
+        // section from now on (new keys go before them), so no line is
+        // walked twice.
+        quint32 n = before;
+        while (n != b.first && s.nodes[n].kind != Kind::Key)
+            n = s.nodes[n].prev;
+        b.lastKey = s.nodes[n].kind == Kind::Key ? n : none;
+    }
+    // The removed last line had no line break: the line now last loses its
+    // own, unless it is empty (withoutLines).
+    if (endGone && s.nodes[b.last].lineBreak != Break::None && !s.nodes[b.last].content.isEmpty())
+        s.nodes[b.last].lineBreak = Break::None;
+}
+
+QByteArray Editor::text() const
+{
+    const State& s = *state_;
+    if (!s.changed)
+        return s.index.text();
+    std::vector<std::pair<qsizetype, quint32>> held;
+    held.reserve(size_t(s.blockAt.size()));
+    for (auto it = s.blockAt.cbegin(); it != s.blockAt.cend(); ++it)
+        held.emplace_back(it.key(), it.value());
+    std::sort(held.begin(), held.end());
+    QByteArray out;
+    out.reserve(s.text.size() + s.madeSize);
+    qsizetype at = 0;
+    for (const auto& [begin, block] : held) {
+        out.append(s.text.sliced(at, begin - at));
+        s.emit(out, s.blocks[block]);
+        at = s.blocks[block].end;
+    }
+    out.append(s.text.sliced(at));
+    for (const quint32 block : s.added)
+        s.emit(out, s.blocks[block]);
+    return out;
 }
 
 } // namespace IniText

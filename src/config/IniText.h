@@ -121,6 +121,7 @@ public:
     std::optional<std::pair<qsizetype, qsizetype>> span(QByteArrayView section) const;
 
 private:
+    friend class Editor;
     class Lines;
     struct Keys;
     // The offset of the header line of the first section of the name; -1.
@@ -133,6 +134,50 @@ private:
     std::unique_ptr<Lines> sections_;
     std::vector<bool> repeated_; // by header line: one of a name that came before
     mutable std::unordered_map<qsizetype, std::unique_ptr<Keys>> keys_; // by header, made when first asked
+};
+
+// ---- many edits, one parse ---------------------------------------------------
+// The edits of a script made on one parse of the text: each gives the bytes
+// that the function of the same name above gives on the text the edits
+// before it left, at the cost of what it touches (the section, once, when a
+// key of it is first asked for; then the key's lines), and the bytes are made
+// once, by text(). A section is held as its lines (views into the text, or
+// lines made here) only from then on, or once a new section goes after it;
+// the rest of the text is copied as it stands.
+//
+// Names and values come as GameConfigStore passes them: names without blanks
+// or tabs at their ends, no line break or NUL in a name or value, no "]" in a
+// section name, no "=" in a key name nor ";" or "[" at its start. (Then a line
+// this makes reads as the key or section it was made for, which the edits
+// after it rely on.)
+class Editor {
+public:
+    // The index must outlive the editor; its text is the one edited.
+    explicit Editor(const Index& index);
+    ~Editor();
+    Editor(const Editor&) = delete;
+    Editor& operator=(const Editor&) = delete;
+
+    bool hasSection(QByteArrayView section) const;
+    std::optional<QByteArray> valueOf(QByteArrayView section, QByteArrayView key);
+    // How many lines the key has (valuesOf(...).size()).
+    qsizetype lineCount(QByteArrayView section, QByteArrayView key);
+    // Whether a line of the key reads (readValue) as `read`, ASCII letter
+    // case aside (sameText).
+    bool holds(QByteArrayView section, QByteArrayView key, QByteArrayView read);
+
+    void withValue(QByteArrayView section, QByteArrayView key, QByteArrayView value);
+    void withAdded(QByteArrayView section, QByteArrayView key, QByteArrayView value);
+    // withoutLines of the lines that read as `read` (ASCII letter case
+    // aside), or of every line of the key.
+    void withoutLines(QByteArrayView section, QByteArrayView key, std::optional<QByteArrayView> read);
+
+    // The text as the edits left it.
+    QByteArray text() const;
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
 };
 
 // The break that withValue gives a line it adds after the text's last line

@@ -647,14 +647,14 @@ void ConsoleCommandsTest::applyMakesAllOrNone_data()
             script += "set Engine.GameEngine BulkKey" + QByteArray::number(i) + " " + QByteArray::number(i) + "\n";
             script += "set Botpack.DeathMatchPlus BulkKey" + QByteArray::number(i) + " " + QByteArray::number(i) + "\n";
             added += line + "\r\n";
-            diffAdded += "+" + line + "\n";
+            diffAdded += "+" + line + "\r\n";
         }
         QTest::newRow("1,200 changes, with their diff")
             << QStringList{"apply", "%F", "%S", "--diff"} << script << 0
-            << "--- %F\n+++ %F\n@@ -82,6 +82,606 @@\n ServerPackages=GlutHUD\n ServerPackages=GlutSounds\n"
-                   " MinClientVersion=432\n"
-                   + diffAdded + " \n [Editor.EditorEngine]\n UseSound=True\n@@ -135,3 +735,603 @@\n FragLimit=30\n"
-                   " TimeLimit=15\n MinPlayers=0\n" + diffAdded
+            << "--- %F\n+++ %F\n@@ -82,6 +82,606 @@\n ServerPackages=GlutHUD\r\n ServerPackages=GlutSounds\r\n"
+                   " MinClientVersion=432\r\n"
+                   + diffAdded + " \r\n [Editor.EditorEngine]\r\n UseSound=True\r\n@@ -135,3 +735,603 @@\n"
+                   " FragLimit=30\r\n TimeLimit=15\r\n MinPlayers=0\r\n" + diffAdded
             << none
             << QByteArrayList{"MinClientVersion=432\r\n", "MinClientVersion=432\r\n" + added, "MinPlayers=0\r\n",
                               "MinPlayers=0\r\n" + added};

@@ -1217,6 +1217,26 @@ struct Editor::State {
         return id;
     }
 
+    // The key's lines in the section; where the section or the key is not
+    // there yet, it is made with this value (a new section at the end, a
+    // new key after the section's last key line), and the answer is none.
+    quint32 groupOrAdded(QByteArrayView name, QByteArrayView key, QByteArrayView value, quint32* blockFound = nullptr)
+    {
+        const quint32 block = section(name);
+        if (blockFound)
+            *blockFound = block;
+        if (block == none) {
+            addSection(name, keyLine(key, value));
+            return none;
+        }
+        const quint32 found = group(block, key);
+        if (found == none) {
+            const quint32 anchor = blocks[block].lastKey != none ? blocks[block].lastKey : blocks[block].first;
+            insertAfter(block, anchor, keyLine(key, value), blocks[block].keys.find(key, *this));
+        }
+        return found;
+    }
+
     // The section at the end of the text behind a blank line (withSection).
     void addSection(QByteArrayView name, QByteArray line)
     {
@@ -1349,17 +1369,9 @@ bool Editor::holds(QByteArrayView section, QByteArrayView key, QByteArrayView re
 void Editor::withValue(QByteArrayView section, QByteArrayView key, QByteArrayView value)
 {
     State& s = *state_;
-    const quint32 block = s.section(section);
-    if (block == none) {
-        s.addSection(section, keyLine(key, value));
+    const quint32 group = s.groupOrAdded(section, key, value);
+    if (group == none)
         return;
-    }
-    const quint32 group = s.group(block, key);
-    if (group == none) {
-        const quint32 anchor = s.blocks[block].lastKey != none ? s.blocks[block].lastKey : s.blocks[block].first;
-        s.insertAfter(block, anchor, keyLine(key, value), s.blocks[block].keys.find(key, s));
-        return;
-    }
     // As withValue rewrites the key's first line.
     State::Group& g = s.groups[group];
     State::Node& node = s.nodes[g.first];
@@ -1388,17 +1400,10 @@ void Editor::withValue(QByteArrayView section, QByteArrayView key, QByteArrayVie
 void Editor::withAdded(QByteArrayView section, QByteArrayView key, QByteArrayView value)
 {
     State& s = *state_;
-    const quint32 block = s.section(section);
-    if (block == none) {
-        s.addSection(section, keyLine(key, value));
+    quint32 block = none;
+    const quint32 group = s.groupOrAdded(section, key, value, &block);
+    if (group == none)
         return;
-    }
-    const quint32 group = s.group(block, key);
-    if (group == none) {
-        const quint32 anchor = s.blocks[block].lastKey != none ? s.blocks[block].lastKey : s.blocks[block].first;
-        s.insertAfter(block, anchor, keyLine(key, value), s.blocks[block].keys.find(key, s));
-        return;
-    }
     // Next to its fellows, spelt as the last of them.
     const quint32 last = s.groups[group].last;
     const QByteArrayView name = parsedLine(s.nodes[last].content).name;

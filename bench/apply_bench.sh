@@ -74,25 +74,8 @@ merge_input() {
     awk '$1 == "set" || $1 == "add" { print "[" $2 "]"; print $3 " = " $4 }' "$1"
 }
 
-now() { date +%s%N; }
-# median NANOSECONDS...: the middle one, in milliseconds.
-median() {
-    printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { printf "%.1f", v[int((NR + 1) / 2)] / 1e6 }'
-}
-declare -A result
-# time_runs NAME PREPARE RUN: the median over $runs of RUN, each after PREPARE
-# (not timed).
-time_runs() {
-    local name=$1 prepare=$2 run=$3 start times=()
-    for ((r = 0; r < runs; r++)); do
-        $prepare
-        start=$(now)
-        $run
-        times+=($(($(now) - start)))
-    done
-    result[$name]=$(median "${times[@]}")
-    printf '%-52s %10s ms\n' "$name" "${result[$name]}"
-}
+# shellcheck source=bench/timing.sh
+. "$(dirname "$0")/timing.sh"
 
 fresh() { cp "$original" "$file"; }
 # crudini reads UTF-8 only: it stops at the first Windows-1252 byte of the

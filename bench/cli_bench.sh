@@ -33,25 +33,8 @@ for ((i = 0; i < changes / 2; i++)); do
     echo "add Engine.GameEngine ServerPackages BenchPackage$i"
 done >"$script"
 
-now() { date +%s%N; }
-# median MILLISECONDS...: the middle one, to a tenth of a millisecond.
-median() {
-    printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { printf "%.1f", v[int((NR + 1) / 2)] / 1e6 }'
-}
-# time_runs NAME PREPARE RUN: the median over $runs of RUN, each after PREPARE
-# (not timed).
-declare -A result
-time_runs() {
-    local name=$1 prepare=$2 run=$3 start times=()
-    for ((r = 0; r < runs; r++)); do
-        $prepare
-        start=$(now)
-        $run
-        times+=($(($(now) - start)))
-    done
-    result[$name]=$(median "${times[@]}")
-    printf '%-58s %9s ms\n' "$name" "${result[$name]}"
-}
+# shellcheck source=bench/timing.sh
+. "$(dirname "$0")/timing.sh"
 
 fresh() { cp "$server" "$file"; }
 one_set() { "$program" set "$file" Engine.GameEngine CacheSizeMegs 64 >/dev/null; }

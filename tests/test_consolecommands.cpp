@@ -11,7 +11,6 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
-#include <QSet>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -1466,7 +1465,7 @@ void ConsoleCommandsTest::dryRunOnlyLooks()
                        environment.value(QStringLiteral("ASAN_OPTIONS")) + QStringLiteral(":detect_leaks=0"));
     strace.setProcessEnvironment(environment);
     strace.start(QStringLiteral("strace"), {QStringLiteral("-f"), QStringLiteral("-qq"), QStringLiteral("-o"), log, QStringLiteral("-e"),
-                               QStringLiteral("trace=%file,write,pwrite64,ftruncate,flock,fallocate,pipe2,close"),
+                               QStringLiteral("trace=%file,write,pwrite64,ftruncate,flock,fallocate"),
                                QStringLiteral(BRENNWERK_EDITOR_PROGRAM), QStringLiteral("set"), path, QStringLiteral("Engine.GameEngine"),
                                QStringLiteral("CacheSizeMegs"), QStringLiteral("77"), QStringLiteral("--dry-run")});
     QVERIFY(strace.waitForFinished(30000));
@@ -1477,22 +1476,7 @@ void ConsoleCommandsTest::dryRunOnlyLooks()
     QCOMPARE(readBytes(path), before);
     if (interrupted)
         QCOMPARE(readBytes(journal), journalBefore);
-    // A pipe the process makes and writes itself: UndefinedBehaviorSanitizer
-    // tries whether memory can be read that way (its check of an object's
-    // dynamic type), which is no file written.
-    QSet<QString> ownPipes;
-    const QRegularExpression pipe(QStringLiteral("^\\d+ +pipe2\\(\\[(\\d+), (\\d+)\\]"));
-    const QRegularExpression closed(QStringLiteral("^\\d+ +close\\((\\d+)\\)"));
-    const QRegularExpression written(QStringLiteral("^\\d+ +write\\((\\d+),"));
     for (const QByteArray& call : calls.split('\n')) {
-        const QString text = QString::fromUtf8(call);
-        if (const QRegularExpressionMatch made = pipe.match(text); made.hasMatch())
-            ownPipes << made.captured(1) << made.captured(2);
-        if (const QRegularExpressionMatch gone = closed.match(text); gone.hasMatch())
-            ownPipes.remove(gone.captured(1));
-        const QRegularExpressionMatch write = written.match(text);
-        if (write.hasMatch() && ownPipes.contains(write.captured(1)))
-            continue;
         const bool writes = call.contains("O_WRONLY") || call.contains("O_RDWR") || call.contains("O_CREAT")
             || call.contains("LOCK_EX") || call.contains("unlink") || call.contains("rename")
             || call.contains("ftruncate") || call.contains("pwrite64") || call.contains("fallocate")

@@ -473,12 +473,14 @@ GameConfigStore::Change GameConfigStore::Edit(const QList<IniEdit>& edits, bool 
 
     // One parse for all the edits: each costs what it touches, not a pass
     // over the whole text (a script may hold thousands).
-    const std::shared_ptr<const IniText::Index> index = indexOf(path_, text);
+    const std::shared_ptr<const Parse> known = knownParse(path_);
+    const std::shared_ptr<const IniText::Index> index =
+        known && known->index && known->seen.bytes == text ? known->index : nullptr;
     // Kept for what comes after a refusal (the sections near a mistyped
     // name) and for reads after a write that changed nothing.
     if (seen)
-        keepParse(path_, parseOf(*std::move(seen), index));
-    IniText::Editor editor(*index);
+        keepParse(path_, parseOf(*std::move(seen), index, true));
+    IniText::Editor editor(text, index.get());
     QByteArray changed;
     try {
         for (qsizetype i = 0; i < edits.size(); ++i) {

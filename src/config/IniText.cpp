@@ -931,14 +931,20 @@ struct Editor::State {
         Names keys;
     };
 
-    explicit State(const Index& index) : index(index), text(index.text())
+    State(QByteArray bytes, const Index* given) : bytes(std::move(bytes)), index(given), text(this->bytes)
     {
         const qsizetype start = bodyStart(text);
         if (start < text.size())
             firstBreak = breakKind(breakOf(text, lineAt(text, start)));
     }
 
-    const Index& index;
+    QByteArray bytes;
+    // The first section of each name: the index given, else passes over the
+    // text for the first few names (a set needs one), else an index made
+    // here once a script has asked for more.
+    const Index* index;
+    std::unique_ptr<const Index> made;
+    QHash<QByteArray, qsizetype> headers; // folded name: its header, or -1
     QByteArrayView text;
     Break firstBreak = Break::None; // of the text's first line, while its block is not held
     std::deque<Node> nodes;
@@ -951,7 +957,7 @@ struct Editor::State {
     QHash<qsizetype, quint32> blockAt; // by where it began in the text
     std::vector<quint32> added;         // the new sections, in order
     QHash<QByteArray, quint32> addedByName; // folded
-    std::vector<QByteArray> made;       // the lines made here, which nodes view
+    std::vector<QByteArray> lines;      // the lines made here, which nodes view
     qsizetype madeSize = 0;
     qsizetype lastBegin = -2; // where the text's last block begins: -2 not yet known, -1 no line
     bool changed = false;
@@ -959,8 +965,35 @@ struct Editor::State {
     QByteArrayView make(QByteArray line)
     {
         madeSize += line.size() + 2;
-        made.push_back(std::move(line));
-        return made.back();
+        lines.push_back(std::move(line));
+        return lines.back();
+    }
+
+    // Where the first section of the name begins in the text; -1.
+    qsizetype headerOf(QByteArrayView name)
+    {
+        // A pass costs as much as making the index; after a few, that is
+        // cheaper.
+        constexpr qsizetype passes = 4;
+        if (!index) {
+            QByteArray key = folded(name);
+            if (const auto known = headers.constFind(key); known != headers.cend())
+                return *known;
+            if (headers.size() < passes) {
+                qsizetype found = -1;
+                for (qsizetype pos = bodyStart(text); pos < text.size() && found < 0;) {
+                    const Line line = lineAt(text, pos);
+                    pos = line.next;
+                    if (isHeader(text, line) && sameName(classify(text, line).name, name))
+                        found = line.begin;
+                }
+                headers.insert(std::move(key), found);
+                return found;
+            }
+            made = std::make_unique<const Index>(bytes);
+            index = made.get();
+        }
+        return index->headerOf(name);
     }
 
     quint32 append(quint32 block, Node node)
@@ -1087,7 +1120,7 @@ struct Editor::State {
     // The first section of the name, with its keys; none when there is none.
     quint32 section(QByteArrayView name)
     {
-        if (const qsizetype header = index.headerOf(name); header >= 0) {
+        if (const qsizetype header = headerOf(name); header >= 0) {
             const quint32 block = blockFrom(header);
             key(block);
             return block;
@@ -1322,13 +1355,13 @@ struct Editor::State {
     }
 };
 
-Editor::Editor(const Index& index) : state_(std::make_unique<State>(index)) {}
+Editor::Editor(QByteArray text, const Index* index) : state_(std::make_unique<State>(std::move(text), index)) {}
 
 Editor::~Editor() = default;
 
-bool Editor::hasSection(QByteArrayView section) const
+bool Editor::hasSection(QByteArrayView section)
 {
-    return state_->index.hasSection(section) || state_->addedByName.contains(folded(section));
+    return state_->headerOf(section) >= 0 || state_->addedByName.contains(folded(section));
 }
 
 std::optional<QByteArray> Editor::valueOf(QByteArrayView section, QByteArrayView key)
@@ -1473,7 +1506,7 @@ QByteArray Editor::text() const
 {
     const State& s = *state_;
     if (!s.changed)
-        return s.index.text();
+        return s.bytes;
     std::vector<std::pair<qsizetype, quint32>> held;
     held.reserve(size_t(s.blockAt.size()));
     for (auto it = s.blockAt.cbegin(); it != s.blockAt.cend(); ++it)

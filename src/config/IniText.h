@@ -152,13 +152,14 @@ private:
 // after it rely on.)
 class Editor {
 public:
-    // The index must outlive the editor; its text is the one edited.
-    explicit Editor(const Index& index);
+    // The text to edit, and its index if there is one (which must outlive
+    // the editor).
+    explicit Editor(QByteArray text, const Index* index = nullptr);
     ~Editor();
     Editor(const Editor&) = delete;
     Editor& operator=(const Editor&) = delete;
 
-    bool hasSection(QByteArrayView section) const;
+    bool hasSection(QByteArrayView section);
     std::optional<QByteArray> valueOf(QByteArrayView section, QByteArrayView key);
     // How many lines the key has (valuesOf(...).size()).
     qsizetype lineCount(QByteArrayView section, QByteArrayView key);
